@@ -1,0 +1,33 @@
+// The 640 x 480 back buffer, its presentation in a window or full screen, and frame pacing.
+#pragma once
+
+#include <cstdint>
+
+#include "media/window.h"
+
+struct DrawTarget;
+
+// 1 = ready; 0 = no display or already initialised.
+int32_t screen_system_init();
+// Closes the screen and the display (program end).
+void screen_system_shutdown();
+// Opens the screen inside the client area of the window parent; 1 = open.
+int32_t screen_open_windowed(WindowHandle parent, int32_t x, int32_t y, int32_t width,
+                             int32_t height, int32_t auto_stretch, int32_t right_margin,
+                             int32_t bottom_margin);
+// Opens a full-screen display showing width x height; 1 = open.
+int32_t screen_open_full(int32_t width, int32_t height, int32_t depth, const char* title);
+// Closes the open screen; nothing happens when none is open.
+void screen_close();
+// Paces screen_flip to fps frames per second (0 = unpaced); 1 on success.
+int32_t screen_set_frame_rate(int32_t fps);
+// Fills the whole back buffer with colour (0x00BBGGRR).
+void screen_clear(uint32_t colour);
+// Presents the back buffer and waits for the frame's deadline; 0 when the device failed.
+int32_t screen_flip();
+// 1 while the screen may be drawn and input taken (windowed: the window has input focus).
+int32_t screen_is_active();
+// A new drawing target bound to the back buffer, or null when no screen is open.
+DrawTarget* screen_output();
+// The back buffer's pixels, 640 x 480 in rows, each 0x00BBGGRR; null without a screen.
+const uint32_t* screen_pixels();

@@ -1,0 +1,28 @@
+// Sound effects in numbered slots, mixed in software onto one audio device.
+#pragma once
+
+#include <cstdint>
+
+// sound_load flags.
+constexpr int32_t SOUND_LOAD_STREAM = 1;  // stream the file (music) instead of loading it whole
+// sound_play flags.
+constexpr int32_t SOUND_PLAY_LOOP = 1;      // loop until stopped
+constexpr int32_t SOUND_PLAY_INSTANCE = 2;  // play an overlapping instance
+
+// Non-zero when the sound output is ready; 0 when there is no usable device.
+int32_t sound_init();
+// Stops everything and closes the device (program end).
+void sound_shutdown();
+// Loads a file into slot id (-1 picks a free slot); non-zero on success (the id for -1).
+// A failed load leaves the slot's old sound in place.
+int32_t sound_load(int32_t id, const char* path, int32_t flags = 0);
+// Loads from a memory block; as sound_load.
+int32_t sound_load_memory(int32_t id, const void* data, int64_t size, int32_t flags = 0);
+// Plays slot id; 1 if playback started (an instance handle with SOUND_PLAY_INSTANCE);
+// volume -1 leaves the slot's volume as it is. Harmless on any slot, with or without a device.
+intptr_t sound_play(int32_t id, int32_t flags = 0, int32_t volume = -1);
+// Sets the volume in percent (clamped to 0..100) of the main buffer (instance 0), of every
+// buffer of the slot (-1), or of one instance.
+void sound_set_volume(int32_t id, int32_t percent, intptr_t instance = 0);
+// Stops slot id (-1 = every slot): main buffer (0), every buffer (-1) or one instance.
+void sound_stop(int32_t id, intptr_t instance = 0);
