@@ -26,3 +26,7 @@ intptr_t sound_play(int32_t id, int32_t flags = 0, int32_t volume = -1);
 void sound_set_volume(int32_t id, int32_t percent, intptr_t instance = 0);
 // Stops slot id (-1 = every slot): main buffer (0), every buffer (-1) or one instance.
 void sound_stop(int32_t id, intptr_t instance = 0);
+
+// Calls observer(id, flags) on the calling thread at the start of every sound_play, with or
+// without a device; null removes it. Lets a test hear which cue the game asked for, in order.
+void sound_set_play_observer(void (*observer)(int32_t id, int32_t flags));
