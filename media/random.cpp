@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr int RANDOM_TABLE = 17;              // words in each of the two tables
+constexpr int RANDOM_TABLE = 17;                    // words in each of the two tables
 constexpr uint32_t RANDOM_MULTIPLIER = 0x53A9B4FB;  // spreads the seed over the tables
-constexpr int RANDOM_WARM_UP = 31;            // steps discarded after seeding
+constexpr int RANDOM_WARM_UP = 31;                  // steps discarded after seeding
 
 struct RandomState {
   uint32_t a[RANDOM_TABLE];  // first table; rotated by 5 into b

@@ -72,7 +72,7 @@ TEST(Str, ReplaceAndUpper) {
   EXPECT_EQ(str_replace("SCORE-FICIENCY: %S", "%S", "120"), "SCORE-FICIENCY: 120");
   EXPECT_EQ(str_replace("%S%S", "%S", ""), "");
   EXPECT_EQ(str_replace("abab", "ab", "abab"), "abababab");  // no re-scan of inserted text
-  EXPECT_EQ(str_replace("Aa", "a", "b"), "Ab");               // case-sensitive
+  EXPECT_EQ(str_replace("Aa", "a", "b"), "Ab");              // case-sensitive
 
   EXPECT_EQ(str_upper("w.x-az{`@"), "W.X-AZ{`@");
   const std::string high = "\xE9\xFF";
