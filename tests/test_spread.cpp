@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "game/game_globals.h"
-#include "game/level_stream.h"
+#include "game/level_stream.h"  // level_set_row
 #include "game/spread.h"
 #include "media/random.h"
 #include "media/sound.h"
@@ -182,16 +182,6 @@ TEST_F(Spread, HighlightsFadeExceptUnderThePointer) {
   steps(1);
   EXPECT_EQ(grid_at(1, 1).highlight, 0);
   EXPECT_EQ(grid_at(2, 2).highlight, 0);
-}
-
-TEST_F(Spread, RestartRestoresRateAndThreshold) {
-  load_level(6);  // two "N" and four "T" cells
-  spread_rate = spread_doubled(spread_doubled(spread_rate));
-  spread_threshold = spread_doubled(spread_threshold);
-  steps(400);
-  load_level(6);
-  EXPECT_EQ(spread_rate, 16);
-  EXPECT_EQ(spread_threshold, 1024);
 }
 
 TEST_F(Spread, ContainmentJudgesEveryLeakTogether) {
