@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 constexpr size_t LEVEL_STREAM_SIZE = 10932;       // total length in bytes
 extern const unsigned char level_stream[LEVEL_STREAM_SIZE];
@@ -23,6 +24,10 @@ extern size_t level_data_cursor;  // read position in level_stream
 std::string level_read_string();
 // Reads the int32 item at the cursor and moves by 4.
 int32_t level_read_int();
+
+// Sets the flags of grid row y from a map row (any case; unknown letters and missing ones are open
+// floor, letters beyond grid_width are ignored). Rows outside the grid are ignored.
+void level_set_row(int32_t y, std::string_view row);
 
 // Loads level n into a fresh grid and resets the per-level state (STATE_PLAYING).
 void load_level(int32_t level);
