@@ -4,9 +4,8 @@
 
 #include "game/game_globals.h"
 #include "game/sound_cues.h"
+#include "game/spread.h"
 #include "media/mouse.h"
-
-void check_containment();
 
 namespace {
 

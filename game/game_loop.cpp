@@ -7,6 +7,7 @@
 #include "game/level_stream.h"
 #include "game/message_screen.h"
 #include "game/sound_cues.h"
+#include "game/spread.h"
 #include "media/draw.h"
 #include "media/keyboard.h"
 #include "media/mouse.h"
@@ -14,8 +15,6 @@
 #include "media/sound.h"
 #include "media/timing.h"
 #include "media/window.h"
-
-void spread_step();
 
 namespace {
 
