@@ -77,6 +77,7 @@ uint8_t set1_code(int32_t scancode) {
     case SDL_SCANCODE_GRAVE: return 0x29;
     case SDL_SCANCODE_LSHIFT: return 0x2A;
     case SDL_SCANCODE_BACKSLASH: return 0x2B;
+    case SDL_SCANCODE_NONUSHASH: return 0x2B;  // the ISO key in the same place
     case SDL_SCANCODE_Z: return 0x2C;
     case SDL_SCANCODE_X: return 0x2D;
     case SDL_SCANCODE_C: return 0x2E;

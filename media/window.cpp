@@ -22,7 +22,6 @@ constexpr int32_t WINDOW_DEFAULT_POSITION = -65535;  // "let the system place it
 constexpr int32_t WINDOW_MAX_ID = 1023;              // higher ids are refused
 constexpr int32_t WINDOW_MAX_SIDE = 16384;           // larger client sizes are refused
 constexpr size_t WINDOW_QUEUE_LIMIT = 1024;          // queued events kept at most
-constexpr int WINDOW_POLL_LIMIT = 4096;              // SDL events looked at per poll at most
 constexpr int32_t MESSAGE_BOX_OK = 1;                // the OK button's result
 
 struct Window {
@@ -178,15 +177,11 @@ WindowHandle window_handle(int32_t id) {
 }
 
 int32_t window_poll_event() {
-  // Queued events come first; SDL is looked at only when none is left. Input events met on
-  // the way are sorted to the keyboard and mouse without being returned.
-  if (WINDOWS.queue.empty() && SDL_WasInit(SDL_INIT_EVENTS)) {
-    SDL_Event event;
-    for (int n = 0; n < WINDOW_POLL_LIMIT && WINDOWS.queue.empty() && SDL_PollEvent(&event);
-         ++n) {
-      events_sort(event);
-    }
-  }
+  // Queued events come first; SDL is looked at only when none is left, and then everything
+  // it has pending is sorted at once, so that one request arriving as several SDL events
+  // (a close click and its quit) meets the rule against repeats. Input events met on the way
+  // go to the keyboard and mouse without being returned.
+  if (WINDOWS.queue.empty()) events_pump();
   if (WINDOWS.queue.empty()) {
     WINDOWS.last_code = 0;
     WINDOWS.last_window = -1;
