@@ -31,3 +31,9 @@ int32_t screen_is_active();
 DrawTarget* screen_output();
 // The back buffer's pixels, 640 x 480 in rows, each 0x00BBGGRR; null without a screen.
 const uint32_t* screen_pixels();
+
+// How many times the presentation texture was re-created after the render device lost it.
+int32_t screen_recoveries();
+// Makes the pacing read now() (counter ticks of 1 ns) and sleep with sleep_until(tick) instead
+// of the monotonic clock, so tests can step time; null for both restores the real clock.
+void screen_set_pacing_clock(int64_t (*now)(), void (*sleep_until)(int64_t tick));

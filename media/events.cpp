@@ -1,0 +1,91 @@
+#include "media/events.h"
+
+namespace {
+
+// Events taken per pump at most; more than any real frame has, few enough never to stall.
+constexpr int EVENTS_PUMP_LIMIT = 4096;
+
+struct EventsState {
+  int32_t video_users = 0;        // events_video_acquire calls not yet given back
+  uint32_t focus_window = 0;      // SDL window id with input focus; 0 = none of ours
+};
+
+EventsState EVENTS;
+
+}  // namespace
+
+int32_t events_video_acquire() {
+  if (EVENTS.video_users == 0) {
+    // One close request must give one close event: without this SDL adds a quit event when
+    // the last window's close box is pressed.
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+    // The game's picture is pixel art: scale it without blurring.
+    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
+    // The full-screen display keeps running in the background, as a window would.
+    SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return 0;
+  }
+  ++EVENTS.video_users;
+  return 1;
+}
+
+void events_video_release() {
+  if (EVENTS.video_users <= 0) return;
+  if (--EVENTS.video_users == 0) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    EVENTS.focus_window = 0;
+  }
+}
+
+void events_pump() {
+  if (!SDL_WasInit(SDL_INIT_EVENTS)) return;
+  SDL_Event event;
+  for (int n = 0; n < EVENTS_PUMP_LIMIT && SDL_PollEvent(&event); ++n) events_sort(event);
+}
+
+void events_sort(const SDL_Event& event) {
+  switch (event.type) {
+    case SDL_QUIT:
+      window_on_quit();
+      break;
+    case SDL_WINDOWEVENT:
+      if (event.window.event == SDL_WINDOWEVENT_FOCUS_GAINED) {
+        EVENTS.focus_window = event.window.windowID;
+        screen_on_focus(event.window.windowID, 1);
+      } else if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
+        if (EVENTS.focus_window == event.window.windowID) EVENTS.focus_window = 0;
+        screen_on_focus(event.window.windowID, 0);
+      }
+      window_on_event(event.window);
+      break;
+    case SDL_KEYDOWN:
+    case SDL_KEYUP:
+      keyboard_on_key(event.key.keysym.scancode, event.type == SDL_KEYDOWN);
+      break;
+    case SDL_MOUSEMOTION:
+      mouse_on_motion(event.motion.xrel, event.motion.yrel);
+      break;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+      mouse_on_button(event.button.button, event.type == SDL_MOUSEBUTTONDOWN);
+      break;
+    case SDL_RENDER_TARGETS_RESET:
+    case SDL_RENDER_DEVICE_RESET:
+      screen_on_render_reset();
+      break;
+    default:
+      break;
+  }
+}
+
+uint32_t events_focus_window() { return EVENTS.focus_window; }
+
+void events_note_window(SDL_Window* window) {
+  if (window && (SDL_GetWindowFlags(window) & SDL_WINDOW_INPUT_FOCUS)) {
+    EVENTS.focus_window = SDL_GetWindowID(window);
+  }
+}
+
+void events_forget_window(uint32_t window_id) {
+  if (EVENTS.focus_window == window_id) EVENTS.focus_window = 0;
+}

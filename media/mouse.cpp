@@ -1,0 +1,207 @@
+// The virtual pointer: moved by the relative motion the pump collects, clamped to the screen,
+// with three buttons. While the game holds the mouse in a window the system pointer is
+// confined to the window and kept on the virtual pointer; in full screen SDL's relative mode
+// gives raw motion with the pointer hidden.
+#include "media/mouse.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+
+#include "media/events.h"
+#include "media/screen.h"
+
+namespace {
+
+constexpr int MOUSE_BUTTONS = 3;
+constexpr int32_t MOUSE_NO_EVENT = -1;  // pending button state: no event since the last examine
+
+struct MouseState {
+  int32_t initialised = 0;     // mouse_init ran (and holds SDL's event subsystem)
+  int32_t x = 0;               // the virtual pointer, screen pixels
+  int32_t y = 0;
+  int32_t buttons[MOUSE_BUTTONS] = {};  // left, right, middle: 1 while down
+  int64_t pending_dx = 0;      // motion sorted in by the pump since the last examine
+  int64_t pending_dy = 0;
+  int32_t pending_buttons[MOUSE_BUTTONS] = {MOUSE_NO_EVENT, MOUSE_NO_EVENT, MOUSE_NO_EVENT};
+  // (the last state each button's events left; the last one wins)
+  int32_t released = 0;        // the game gave the pointer back with mouse_release(1)
+  int32_t captured = 0;        // the game holds the mouse (confined or relative mode)
+  int32_t pointer_shown = 1;   // whether this layer last showed (1) or hid (0) the pointer
+  int32_t pointer_counter = 0; // display counter: the pointer is visible while it is >= 0
+  SDL_Window* grabbed = nullptr;  // the window the pointer is confined to
+  int32_t relative = 0;        // SDL's relative mode is on
+};
+
+MouseState MOUSE;
+
+void apply_pointer_visibility() {
+  if (SDL_WasInit(SDL_INIT_VIDEO)) {
+    SDL_ShowCursor(MOUSE.pointer_counter >= 0 ? SDL_ENABLE : SDL_DISABLE);
+  }
+}
+
+void forget_pending() {
+  MOUSE.pending_dx = MOUSE.pending_dy = 0;
+  std::fill(MOUSE.pending_buttons, MOUSE.pending_buttons + MOUSE_BUTTONS, MOUSE_NO_EVENT);
+}
+
+// Gives the pointer back to the system: free to leave the window, visible, absolute again.
+void let_go() {
+  if (MOUSE.grabbed) {
+    SDL_SetWindowMouseGrab(MOUSE.grabbed, SDL_FALSE);
+    MOUSE.grabbed = nullptr;
+  }
+  if (screen_is_windowed() && !MOUSE.pointer_shown) {
+    MOUSE.pointer_shown = 1;
+    mouse_show_pointer(1);
+  }
+  if (MOUSE.relative) {
+    SDL_SetRelativeMouseMode(SDL_FALSE);
+    MOUSE.relative = 0;
+  }
+  MOUSE.captured = 0;
+  forget_pending();
+}
+
+// Takes the pointer for the game: confined to and hidden over the window, or relative mode
+// in full screen. The buttons start from what the system says now, since a release that
+// happened while the pointer was elsewhere never reached us.
+void capture(SDL_Window* window) {
+  if (screen_is_windowed()) {
+    // Asked again while not in force: a grab the X server refused once may succeed later.
+    if (MOUSE.grabbed != window || !SDL_GetWindowMouseGrab(window)) {
+      SDL_SetWindowMouseGrab(window, SDL_TRUE);
+      MOUSE.grabbed = window;
+    }
+    if (MOUSE.pointer_shown) {
+      MOUSE.pointer_shown = 0;
+      mouse_show_pointer(0);
+    }
+  }
+  if (MOUSE.captured) return;
+  if (!screen_is_windowed() && SDL_SetRelativeMouseMode(SDL_TRUE) == 0) MOUSE.relative = 1;
+  const Uint32 held = SDL_GetGlobalMouseState(nullptr, nullptr);
+  MOUSE.buttons[0] = (held & SDL_BUTTON_LMASK) ? 1 : 0;
+  MOUSE.buttons[1] = (held & SDL_BUTTON_RMASK) ? 1 : 0;
+  MOUSE.buttons[2] = (held & SDL_BUTTON_MMASK) ? 1 : 0;
+  MOUSE.captured = 1;
+}
+
+// Moves the system pointer onto the virtual one when they differ. The warp's own motion
+// event, and any motion from before it that the warp overrides, is taken out of SDL's queue
+// so that it cannot move the virtual pointer a second time.
+void keep_pointer_on_virtual(SDL_Window* window) {
+  int32_t origin_x = 0, origin_y = 0;
+  screen_origin(&origin_x, &origin_y);
+  const int target_x = origin_x + MOUSE.x;
+  const int target_y = origin_y + MOUSE.y;
+  int at_x = 0, at_y = 0;
+  SDL_GetMouseState(&at_x, &at_y);
+  if (SDL_GetMouseFocus() == window && at_x == target_x && at_y == target_y) return;
+  SDL_WarpMouseInWindow(window, target_x, target_y);
+  SDL_PumpEvents();
+  SDL_Event stale[64];
+  while (SDL_PeepEvents(stale, 64, SDL_GETEVENT, SDL_MOUSEMOTION, SDL_MOUSEMOTION) > 0) {
+  }
+}
+
+int32_t clamp_axis(int64_t value, int32_t size) {
+  if (value < 0) return 0;
+  if (value >= size) return std::max(size - 1, 0);
+  return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+int32_t mouse_init() {
+  if (!MOUSE.initialised) {
+    if (SDL_InitSubSystem(SDL_INIT_EVENTS) != 0) return 0;
+    MOUSE.initialised = 1;
+  }
+  MOUSE.released = 0;
+  MOUSE.pointer_shown = 1;
+  MOUSE.captured = 0;
+  forget_pending();
+  return 1;
+}
+
+void mouse_shutdown() {
+  if (!MOUSE.initialised) return;
+  let_go();
+  SDL_QuitSubSystem(SDL_INIT_EVENTS);
+  MOUSE = MouseState{};
+}
+
+int32_t mouse_examine() {
+  events_pump();
+  if (!MOUSE.initialised) return 0;
+  SDL_Window* window = screen_sdl_window();
+  if (MOUSE.released || !screen_is_active() || !window) {
+    let_go();
+    return 0;
+  }
+  capture(window);
+  // Every event of the frame counts: all motion is summed, and each button ends as its last
+  // event left it.
+  for (int b = 0; b < MOUSE_BUTTONS; ++b) {
+    if (MOUSE.pending_buttons[b] != MOUSE_NO_EVENT) MOUSE.buttons[b] = MOUSE.pending_buttons[b];
+  }
+  MOUSE.x = clamp_axis(int64_t{MOUSE.x} + MOUSE.pending_dx, screen_width());
+  MOUSE.y = clamp_axis(int64_t{MOUSE.y} + MOUSE.pending_dy, screen_height());
+  forget_pending();
+  if (screen_is_windowed()) keep_pointer_on_virtual(window);
+  return 1;
+}
+
+int32_t mouse_x() { return MOUSE.x; }
+
+int32_t mouse_y() { return MOUSE.y; }
+
+int32_t mouse_button(int32_t button) {
+  if (button < 1 || button > MOUSE_BUTTONS) return 0;
+  return MOUSE.buttons[button - 1];
+}
+
+void mouse_release(int32_t release) {
+  if (release == 1) {
+    MOUSE.released = 1;
+    let_go();
+  } else {
+    MOUSE.released = 0;
+  }
+}
+
+void mouse_locate(int32_t x, int32_t y) {
+  MOUSE.x = x;
+  MOUSE.y = y;
+}
+
+int32_t mouse_show_pointer(int32_t show) {
+  MOUSE.pointer_counter += show ? 1 : -1;
+  apply_pointer_visibility();
+  return MOUSE.pointer_counter;
+}
+
+// --- What the event pump tells the mouse ---
+
+void mouse_on_motion(int32_t dx, int32_t dy) {
+  // Motion counts only while the game may hold the mouse; what happens over another
+  // program's window is none of ours.
+  if (!MOUSE.initialised || MOUSE.released || !screen_is_active()) return;
+  MOUSE.pending_dx += dx;
+  MOUSE.pending_dy += dy;
+}
+
+void mouse_on_button(int32_t sdl_button, int32_t down) {
+  if (!MOUSE.initialised || MOUSE.released || !screen_is_active()) return;
+  int index = -1;
+  if (sdl_button == SDL_BUTTON_LEFT) index = 0;
+  if (sdl_button == SDL_BUTTON_RIGHT) index = 1;
+  if (sdl_button == SDL_BUTTON_MIDDLE) index = 2;
+  if (index >= 0) MOUSE.pending_buttons[index] = down ? 1 : 0;
+}
+
+void mouse_on_focus_lost() {
+  if (MOUSE.captured || MOUSE.grabbed || MOUSE.relative) let_go();
+}

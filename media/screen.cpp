@@ -1,0 +1,365 @@
+// The back buffer, its presentation through an SDL renderer (in a window of ours or in a
+// desktop-sized full-screen window), and frame pacing.
+#include "media/screen.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "media/draw_target.h"
+#include "media/events.h"
+#include "media/mouse.h"
+
+namespace {
+
+constexpr int64_t SCREEN_COUNTER_FREQUENCY = 1000000000;  // pacing counter ticks per second
+// The pacing wait sleeps until this long before the deadline and spins the rest: the sleep
+// keeps a puzzle game from burning a core, the spin keeps the deadline to the microsecond.
+constexpr int64_t SCREEN_SPIN_TICKS = 2000000;
+constexpr int32_t SCREEN_MAX_SIDE = 8192;  // larger back buffers are refused
+
+struct ScreenState {
+  int32_t initialised = 0;        // screen_system_init succeeded (and holds SDL's video)
+  int32_t open = 0;               // a screen is open
+  int32_t windowed = 0;           // it shows in a window of ours (0: full screen)
+  int32_t usable = 0;             // presenting is allowed (full screen: we have the focus)
+  int32_t width = 0;              // back-buffer size in pixels
+  int32_t height = 0;
+  std::vector<uint32_t> back_buffer;  // the picture being drawn: rows of 0x00BBGGRR
+  SDL_Window* window = nullptr;       // the window the screen shows in
+  SDL_Window* full_window = nullptr;  // our own full-screen window; null while windowed
+  SDL_Renderer* renderer = nullptr;   // presents into window
+  SDL_Texture* texture = nullptr;     // the back buffer's copy on the render device
+  int32_t texture_lost = 0;           // the device dropped its textures; re-create first
+  int32_t vsync = 0;                  // the renderer waits for the vertical blank
+  SDL_Rect area = {0, 0, 0, 0};       // windowed: the screen's place in the window
+  int32_t auto_stretch = 0;           // windowed: area follows the window's size less margins
+  int32_t right_margin = 0;
+  int32_t bottom_margin = 0;
+  int32_t frame_rate = 0;             // frames per second requested; 0 = unpaced
+  int32_t frame_period = 0;           // counter ticks between paced frames
+  int64_t last_flip_count = 0;        // counter at the end of the last pacing wait
+  int32_t display_refresh_rate = 0;   // windowed: the desktop's; full screen: 0 (default)
+  int32_t recoveries = 0;             // textures re-created after the device lost them
+  int64_t (*now)() = nullptr;         // pacing clock; null = the monotonic clock
+  void (*sleep_until)(int64_t) = nullptr;  // pacing sleep; null = a real sleep
+};
+
+ScreenState SCREEN;
+
+int64_t monotonic_now() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t{ts.tv_sec} * SCREEN_COUNTER_FREQUENCY + ts.tv_nsec;
+}
+
+void monotonic_sleep_until(int64_t when) {
+  timespec ts;
+  ts.tv_sec = static_cast<time_t>(when / SCREEN_COUNTER_FREQUENCY);
+  ts.tv_nsec = static_cast<long>(when % SCREEN_COUNTER_FREQUENCY);
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+  }
+}
+
+int64_t counter_now() { return SCREEN.now ? SCREEN.now() : monotonic_now(); }
+
+// Waits until more than one period has passed since the end of the previous wait. A frame
+// that is already late does not wait, and the next period counts from its end: late frames
+// are never made up by shorter ones.
+void pacing_wait() {
+  const int64_t period = SCREEN.frame_period;
+  int64_t now = counter_now();
+  if (now - SCREEN.last_flip_count <= period) {
+    const int64_t wake = SCREEN.last_flip_count + period - SCREEN_SPIN_TICKS;
+    if (now < wake) {
+      if (SCREEN.sleep_until) {
+        SCREEN.sleep_until(wake);
+      } else {
+        monotonic_sleep_until(wake);
+      }
+    }
+    do {
+      now = counter_now();
+    } while (now - SCREEN.last_flip_count <= period);
+  }
+  SCREEN.last_flip_count = now;
+}
+
+SDL_Renderer* make_renderer(SDL_Window* window, int32_t* vsync) {
+  SDL_Renderer* renderer =
+      SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+  if (!renderer) renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
+  if (!renderer) return nullptr;
+  SDL_RendererInfo info;
+  *vsync = SDL_GetRendererInfo(renderer, &info) == 0 && (info.flags & SDL_RENDERER_PRESENTVSYNC);
+  return renderer;
+}
+
+SDL_Texture* make_texture() {
+  // XBGR8888 is our own packing, 0x00BBGGRR in a 32-bit word: the buffer uploads as it is.
+  SDL_Texture* texture = SDL_CreateTexture(SCREEN.renderer, SDL_PIXELFORMAT_XBGR8888,
+                                           SDL_TEXTUREACCESS_STREAMING, SCREEN.width,
+                                           SCREEN.height);
+  if (texture) SDL_SetTextureScaleMode(texture, SDL_ScaleModeNearest);
+  return texture;
+}
+
+// Re-creates the texture after the device lost it; when even that fails the renderer itself
+// is made anew. 1 when a texture is ready.
+int32_t recover_texture() {
+  if (SCREEN.texture) SDL_DestroyTexture(SCREEN.texture);
+  SCREEN.texture = make_texture();
+  if (!SCREEN.texture) {
+    SDL_DestroyRenderer(SCREEN.renderer);
+    SCREEN.renderer = make_renderer(SCREEN.window, &SCREEN.vsync);
+    if (SCREEN.renderer) SCREEN.texture = make_texture();
+  }
+  if (!SCREEN.texture) return 0;
+  SCREEN.texture_lost = 0;
+  ++SCREEN.recoveries;
+  return 1;
+}
+
+// Where the picture goes in the renderer's output, in output pixels.
+SDL_Rect destination() {
+  int out_w = 0, out_h = 0;
+  SDL_GetRendererOutputSize(SCREEN.renderer, &out_w, &out_h);
+  if (!SCREEN.windowed) {
+    // Whole pixels are not needed: the largest picture with the back buffer's aspect fits,
+    // centred between black bars.
+    const double scale = std::min(static_cast<double>(out_w) / SCREEN.width,
+                                  static_cast<double>(out_h) / SCREEN.height);
+    const int w = static_cast<int>(SCREEN.width * scale + 0.5);
+    const int h = static_cast<int>(SCREEN.height * scale + 0.5);
+    return SDL_Rect{(out_w - w) / 2, (out_h - h) / 2, w, h};
+  }
+  int win_w = 0, win_h = 0;
+  SDL_GetWindowSize(SCREEN.window, &win_w, &win_h);
+  SDL_Rect area = SCREEN.area;
+  if (SCREEN.auto_stretch) {
+    area.w = win_w - area.x - SCREEN.right_margin;
+    area.h = win_h - area.y - SCREEN.bottom_margin;
+  }
+  // On a high-density display the output has more pixels than the window has points.
+  if (win_w > 0 && win_h > 0 && (out_w != win_w || out_h != win_h)) {
+    area.x = area.x * out_w / win_w;
+    area.w = area.w * out_w / win_w;
+    area.y = area.y * out_h / win_h;
+    area.h = area.h * out_h / win_h;
+  }
+  return area;
+}
+
+// Shows the back buffer; 0 when the device cannot take it (the texture will be re-made).
+int32_t present() {
+  if (SCREEN.texture_lost || !SCREEN.texture) {
+    if (!recover_texture()) return 0;
+  }
+  const SDL_Rect dst = destination();
+  if (SDL_UpdateTexture(SCREEN.texture, nullptr, SCREEN.back_buffer.data(),
+                        SCREEN.width * static_cast<int>(sizeof(uint32_t))) != 0 ||
+      SDL_SetRenderDrawColor(SCREEN.renderer, 0, 0, 0, 255) != 0 ||
+      SDL_RenderClear(SCREEN.renderer) != 0 ||
+      (dst.w > 0 && dst.h > 0 && SDL_RenderCopy(SCREEN.renderer, SCREEN.texture, nullptr, &dst))) {
+    SCREEN.texture_lost = 1;
+    return 0;
+  }
+  SDL_RenderPresent(SCREEN.renderer);
+  return 1;
+}
+
+// Renderer, texture and a black back buffer for a screen of width x height shown in window.
+int32_t open_on(SDL_Window* window, int32_t width, int32_t height) {
+  SCREEN.window = window;
+  SCREEN.width = width;
+  SCREEN.height = height;
+  SCREEN.renderer = make_renderer(window, &SCREEN.vsync);
+  if (SCREEN.renderer) SCREEN.texture = make_texture();
+  if (!SCREEN.texture) {
+    if (SCREEN.renderer) SDL_DestroyRenderer(SCREEN.renderer);
+    SCREEN.renderer = nullptr;
+    SCREEN.window = nullptr;
+    SCREEN.width = SCREEN.height = 0;
+    return 0;
+  }
+  SCREEN.back_buffer.assign(static_cast<size_t>(width) * height, 0);
+  SCREEN.texture_lost = 0;
+  SCREEN.usable = 1;
+  SCREEN.open = 1;
+  // An accelerated renderer may have had SDL re-create the window underneath; the new one
+  // must be in front with the focus like the old.
+  if (SDL_GetWindowFlags(window) & SDL_WINDOW_SHOWN) {
+    SDL_RaiseWindow(window);
+    SDL_SetWindowInputFocus(window);
+    events_note_window(window);
+  }
+  return 1;
+}
+
+bool size_ok(int32_t width, int32_t height) {
+  return width > 0 && height > 0 && width <= SCREEN_MAX_SIDE && height <= SCREEN_MAX_SIDE;
+}
+
+}  // namespace
+
+int32_t screen_system_init() {
+  if (SCREEN.initialised) return 0;
+  if (!events_video_acquire()) return 0;
+  if (SDL_GetNumVideoDisplays() < 1 || SDL_GetNumDisplayModes(0) < 1) {
+    events_video_release();
+    return 0;
+  }
+  SCREEN.initialised = 1;
+  return 1;
+}
+
+void screen_system_shutdown() {
+  screen_close();
+  if (SCREEN.initialised) events_video_release();
+  SCREEN.initialised = 0;
+}
+
+int32_t screen_open_windowed(WindowHandle parent, int32_t x, int32_t y, int32_t width,
+                             int32_t height, int32_t auto_stretch, int32_t right_margin,
+                             int32_t bottom_margin) {
+  screen_close();
+  SDL_Window* window = window_sdl(parent);
+  if (!SCREEN.initialised || !window || !size_ok(width, height)) return 0;
+  SCREEN.area = SDL_Rect{x, y, width, height};
+  SCREEN.auto_stretch = auto_stretch;
+  SCREEN.right_margin = right_margin;
+  SCREEN.bottom_margin = bottom_margin;
+  SCREEN.windowed = 1;
+  if (!open_on(window, width, height)) {
+    SCREEN.windowed = 0;
+    return 0;
+  }
+  SDL_DisplayMode mode;
+  SCREEN.display_refresh_rate = 0;
+  if (SDL_GetCurrentDisplayMode(std::max(0, SDL_GetWindowDisplayIndex(window)), &mode) == 0) {
+    SCREEN.display_refresh_rate = mode.refresh_rate;
+  }
+  return 1;
+}
+
+int32_t screen_open_full(int32_t width, int32_t height, int32_t depth, const char* title) {
+  width = static_cast<uint16_t>(width);
+  height = static_cast<uint16_t>(height);
+  depth = static_cast<uint16_t>(depth);
+  if (!SCREEN.initialised || !size_ok(width, height) || (depth != 16 && depth != 32)) return 0;
+  // A screen left open would keep its renderer on a window nobody shows any more.
+  screen_close();
+  SDL_Window* window =
+      SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width,
+                       height, SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_ALLOW_HIGHDPI);
+  if (!window) return 0;
+  SCREEN.windowed = 0;
+  SCREEN.full_window = window;
+  if (!open_on(window, width, height)) {
+    SDL_DestroyWindow(window);
+    SCREEN.full_window = nullptr;
+    return 0;
+  }
+  SCREEN.display_refresh_rate = 0;
+  mouse_show_pointer(0);
+  return 1;
+}
+
+void screen_close() {
+  if (!SCREEN.open) return;
+  // The pointer is given back before its window goes, and no drawing target may keep
+  // pointing into the buffer freed below.
+  mouse_on_focus_lost();
+  draw_forget_pixels(SCREEN.back_buffer.data());
+  if (SCREEN.texture) SDL_DestroyTexture(SCREEN.texture);
+  if (SCREEN.renderer) SDL_DestroyRenderer(SCREEN.renderer);
+  SCREEN.texture = nullptr;
+  SCREEN.renderer = nullptr;
+  if (SCREEN.full_window) {
+    events_forget_window(SDL_GetWindowID(SCREEN.full_window));
+    SDL_DestroyWindow(SCREEN.full_window);
+    SCREEN.full_window = nullptr;
+    mouse_show_pointer(1);
+  }
+  SCREEN.window = nullptr;
+  SCREEN.back_buffer.clear();
+  SCREEN.back_buffer.shrink_to_fit();
+  SCREEN.width = SCREEN.height = 0;
+  SCREEN.windowed = 0;
+  SCREEN.usable = 0;
+  SCREEN.open = 0;
+}
+
+int32_t screen_set_frame_rate(int32_t fps) {
+  if (fps < 0) return 0;
+  SCREEN.frame_rate = fps;
+  SCREEN.frame_period = static_cast<int32_t>(SCREEN_COUNTER_FREQUENCY / (int64_t{fps} + 1));
+  SCREEN.last_flip_count = 0;
+  return 1;
+}
+
+void screen_clear(uint32_t colour) {
+  if (!SCREEN.open) return;
+  std::fill(SCREEN.back_buffer.begin(), SCREEN.back_buffer.end(), colour & 0x00FFFFFF);
+}
+
+int32_t screen_flip() {
+  if (!SCREEN.open) return 0;
+  // The game does not poll window events in full screen; the flip keeps the stream moving.
+  if (!SCREEN.windowed) events_pump();
+  int32_t result = 1;
+  if (SCREEN.usable) result = present();
+  // A frame rate equal to the refresh rate is paced by the vertical blank alone, when the
+  // renderer really waits for it; otherwise the counter paces.
+  const bool vblank_paces = SCREEN.vsync && SCREEN.frame_rate == SCREEN.display_refresh_rate;
+  if (SCREEN.frame_rate != 0 && !vblank_paces) pacing_wait();
+  return result;
+}
+
+int32_t screen_is_active() {
+  if (!SCREEN.open) return 0;
+  if (!SCREEN.windowed) return SCREEN.usable;
+  return events_focus_window() != 0 && events_focus_window() == SDL_GetWindowID(SCREEN.window);
+}
+
+DrawTarget* screen_output() {
+  if (!SCREEN.open) return nullptr;
+  return draw_target_on_pixels(SCREEN.back_buffer.data(), SCREEN.width, SCREEN.height,
+                               SCREEN.width);
+}
+
+const uint32_t* screen_pixels() { return SCREEN.open ? SCREEN.back_buffer.data() : nullptr; }
+
+int32_t screen_recoveries() { return SCREEN.recoveries; }
+
+void screen_set_pacing_clock(int64_t (*now)(), void (*sleep_until)(int64_t)) {
+  SCREEN.now = now;
+  SCREEN.sleep_until = sleep_until;
+}
+
+// --- What the event pump tells the screen ---
+
+void screen_on_focus(uint32_t window_id, int32_t gained) {
+  if (!SCREEN.open || SDL_GetWindowID(SCREEN.window) != window_id) return;
+  if (!SCREEN.windowed) SCREEN.usable = gained;
+  if (!gained) mouse_on_focus_lost();
+}
+
+void screen_on_render_reset() {
+  if (SCREEN.open) SCREEN.texture_lost = 1;
+}
+
+SDL_Window* screen_sdl_window() { return SCREEN.open ? SCREEN.window : nullptr; }
+
+int32_t screen_is_windowed() { return SCREEN.open && SCREEN.windowed; }
+
+int32_t screen_width() { return SCREEN.width; }
+
+int32_t screen_height() { return SCREEN.height; }
+
+void screen_origin(int32_t* x, int32_t* y) {
+  *x = SCREEN.windowed ? SCREEN.area.x : 0;
+  *y = SCREEN.windowed ? SCREEN.area.y : 0;
+}
