@@ -24,6 +24,16 @@ int32_t events_video_acquire() {
     // The full-screen display keeps running in the background, as a window would.
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return 0;
+    // With no display at all SDL falls back to its invisible offscreen driver, and the game
+    // would run where nobody can see or stop it. Only an explicit request gets that driver.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const char* requested = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+    if (driver && SDL_strcmp(driver, "offscreen") == 0 &&
+        !(requested && SDL_strcasecmp(requested, "offscreen") == 0)) {
+      SDL_QuitSubSystem(SDL_INIT_VIDEO);
+      SDL_SetError("no display");
+      return 0;
+    }
   }
   ++EVENTS.video_users;
   return 1;
