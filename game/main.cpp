@@ -1,6 +1,10 @@
-#include <cstdio>
+// wall in the leaking chemical before it reaches an edge.
+#include "game/game_loop.h"
 
 int main() {
-  std::fputs("q47: the game is not playable yet.\n", stderr);
-  return 1;
+  game_startup();
+  while (game_frame()) {
+  }
+  game_end();
+  return 0;
 }
