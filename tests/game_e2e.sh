@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# game_e2e.sh GAME TOOL: plays the real executable on an X display with xdotool, the way a
+# person would: the window, the intro, level 1, one barrier, Escape. Run it under with-xvfb.
+set -euo pipefail
+game=$1
+tool=$2
+work=$(mktemp -d)
+pid=
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+fail() { echo "game_e2e: $*" >&2; exit 1; }
+hold() {  # a key held across a few frames, then let go
+  xdotool keydown "$1"; sleep 0.15; xdotool keyup "$1"; sleep 0.15
+}
+shot() { import -window "$wid" -depth 8 "$work/$1.ppm"; }
+
+"$game" 2>"$work/stderr" &
+pid=$!
+wid=
+for _ in $(seq 100); do
+  wid=$(xdotool search --name '^ZORARUVO Q-47 : Ctrl\+F for fullscreen$' 2>/dev/null | head -1) || true
+  [ -n "$wid" ] && break
+  kill -0 "$pid" 2>/dev/null || fail "the game ended at start: $(cat "$work/stderr")"
+  sleep 0.1
+done
+[ -n "$wid" ] || fail "no window"
+
+# The window's title and client size.
+title=$(xdotool getwindowname "$wid")
+[ "$title" = "ZORARUVO Q-47 : Ctrl+F for fullscreen" ] || fail "title is '$title'"
+geometry=$(xwininfo -id "$wid")
+width=$(awk '/Width:/ {print $2}' <<<"$geometry")
+height=$(awk '/Height:/ {print $2}' <<<"$geometry")
+[ "$width" = 640 ] && [ "$height" = 480 ] || fail "window is ${width}x$height"
+echo "window '$title' ${width}x$height"
+
+# Without a window manager nobody gives the window the keyboard: do it as a click would.
+xdotool windowfocus --sync "$wid"
+sleep 0.5
+shot intro
+"$tool" intro "$work/intro.ppm" || fail "the intro's first line is not a red WARNING above the middle"
+
+# Twelve lines, then the level: Space and Enter both advance.
+for i in $(seq 12); do
+  if [ $((i % 2)) -eq 0 ]; then hold Return; else hold space; fi
+done
+sleep 0.3
+
+# The game put its pointer at the centre; move it onto open floor and click there.
+xdotool mousemove_relative -- -120 -160
+sleep 0.3
+xdotool mousedown 1; sleep 0.15; xdotool mouseup 1
+sleep 0.3
+eval "$(xdotool getmouselocation --shell)"
+origin_x=$(awk '/Absolute upper-left X:/ {print $4}' <<<"$(xwininfo -id "$wid")")
+origin_y=$(awk '/Absolute upper-left Y:/ {print $4}' <<<"$(xwininfo -id "$wid")")
+px=$((X - origin_x))
+py=$((Y - origin_y))
+echo "pointer at ($px, $py) in the window"
+shot placed
+"$tool" wall "$work/placed.ppm" "$px" "$py" || fail "no barrier under the pointer"
+"$tool" count-reference 49 "$work/count49.ppm" >/dev/null
+"$tool" count-reference 50 "$work/count50.ppm" >/dev/null
+"$tool" same "$work/placed.ppm" "$work/count49.ppm" 0 400 || fail "the count does not show 49"
+if "$tool" same "$work/placed.ppm" "$work/count50.ppm" 0 400 >/dev/null; then
+  fail "the count still shows 50"
+fi
+
+# Escape: the window hides, and half a second later the process ends with code 0.
+xdotool keydown Escape
+hidden_at=
+for _ in $(seq 200); do
+  if ! xwininfo -id "$wid" 2>/dev/null | grep -q 'Map State: IsViewable'; then
+    hidden_at=$(date +%s%N)
+    break
+  fi
+  sleep 0.02
+done
+[ -n "$hidden_at" ] || fail "the window did not hide"
+kill -0 "$pid" 2>/dev/null || fail "the process ended before its window was seen hidden"
+rc=0
+wait "$pid" || rc=$?
+pid=
+ended_at=$(date +%s%N)
+xdotool keyup Escape || true
+[ "$rc" = 0 ] || fail "exit code $rc: $(cat "$work/stderr")"
+shown_ms=$(((ended_at - hidden_at) / 1000000))
+echo "hidden ${shown_ms} ms before the process ended, exit code $rc"
+[ "$shown_ms" -ge 300 ] || fail "the process ended only $shown_ms ms after hiding"
+echo "1 passed, 0 failed"
