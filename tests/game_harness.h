@@ -129,6 +129,13 @@ inline void skip_intro() {
   while (game_state == STATE_MESSAGE) tap(SDL_SCANCODE_SPACE);
 }
 
+// Whether the system pointer is shown, read by lowering and raising its display counter.
+inline bool pointer_visible() {
+  const int32_t lowered = mouse_show_pointer(0);
+  mouse_show_pointer(1);
+  return lowered + 1 >= 0;
+}
+
 // Back-buffer pixel (0x00BBGGRR).
 inline uint32_t pixel(int x, int y) { return screen_pixels()[y * SCREEN_WIDTH + x]; }
 

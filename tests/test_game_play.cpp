@@ -70,6 +70,7 @@ TEST_F(GamePlay, IntroAdvancesOnlyOnReleasesOfSpaceOrEnter) {
   gh::frames(2);
   EXPECT_EQ(message_line, "WARNING");
   EXPECT_EQ(gh::count_heard(SOUND_WARN), 2);
+  EXPECT_FALSE(gh::pointer_visible());  // captured by the game during the intro
   int releases = 0;
   while (game_state == STATE_MESSAGE && releases < 20) {
     gh::tap(releases % 2 ? SDL_SCANCODE_SPACE : SDL_SCANCODE_RETURN);
@@ -87,6 +88,9 @@ TEST_F(GamePlay, IntroAdvancesOnlyOnReleasesOfSpaceOrEnter) {
   EXPECT_EQ(gh::count_heard(MUSIC_SLOT), 1);
   EXPECT_EQ(mouse_x(), 320);
   EXPECT_EQ(mouse_y(), 240);
+  // From the first level on the system pointer stays visible over the window.
+  gh::frames(3);
+  EXPECT_TRUE(gh::pointer_visible());
 }
 
 TEST_F(GamePlay, WithoutSoundNoCueButTheMusicStartIsStillIssued) {
@@ -388,6 +392,7 @@ TEST_F(GamePlay, CtrlFSwitchesToFullScreenAndBackKeepingTheGame) {
   gh::push_key(SDL_SCANCODE_LCTRL, false);
   gh::push_focus(true);
   gh::frames(1);
+  EXPECT_TRUE(gh::pointer_visible());
   EXPECT_EQ(score, 9);
   EXPECT_EQ(game_state, STATE_PLAYING);
   // Play goes on in the new window.
