@@ -166,8 +166,9 @@ int32_t load_pcm(int32_t id, int32_t channels, int32_t bits, int32_t rate, const
 int32_t load_wav(int32_t id, const uint8_t* block, int64_t size) {
   WavSound wav{};
   if (!wav_parse(block, static_cast<uint64_t>(size), &wav)) return 0;
-  // Only linear PCM whose frame size matches its channels and bits plays as intended.
-  if (wav.format_tag != 1 || wav.block_align != wav.channels * wav.bits / 8) return 0;
+  // Only linear PCM at 8 or 16 bits, mono or stereo, whose frame size matches, is accepted.
+  if (wav.format_tag != 1 || (wav.channels != 1 && wav.channels != 2)) return 0;
+  if ((wav.bits != 8 && wav.bits != 16) || wav.block_align != wav.channels * wav.bits / 8) return 0;
   if (wav.rate > static_cast<uint32_t>(MIXER_RATE_MAX)) return 0;
   const uint32_t bytes = wav.sample_bytes - wav.sample_bytes % std::max<uint32_t>(wav.block_align, 1);
   return load_pcm(id, wav.channels, wav.bits, static_cast<int32_t>(wav.rate), wav.samples, bytes);
