@@ -9,14 +9,18 @@ constexpr int32_t SOUND_LOAD_STREAM = 1;  // stream the file (music) instead of 
 constexpr int32_t SOUND_PLAY_LOOP = 1;      // loop until stopped
 constexpr int32_t SOUND_PLAY_INSTANCE = 2;  // play an overlapping instance
 
-// Non-zero when the sound output is ready; 0 when there is no usable device.
+// Non-zero when the sound output is ready; 0 when there is no usable device. The slots exist
+// either way, so play, stop and volume calls stay harmless.
 int32_t sound_init();
+// Like sound_init but without a device: the mixer runs at device_rate and whoever wants its
+// output pulls it with mixer_render (tests and tools). Always 1.
+int32_t sound_init_without_device(int32_t device_rate);
 // Stops everything and closes the device (program end).
 void sound_shutdown();
 // Loads a file into slot id (-1 picks a free slot); non-zero on success (the id for -1).
 // A failed load leaves the slot's old sound in place.
 int32_t sound_load(int32_t id, const char* path, int32_t flags = 0);
-// Loads from a memory block; as sound_load.
+// Loads from a memory block; as sound_load. A streamed block must outlive the slot's sound.
 int32_t sound_load_memory(int32_t id, const void* data, int64_t size, int32_t flags = 0);
 // Plays slot id; 1 if playback started (an instance handle with SOUND_PLAY_INSTANCE);
 // volume -1 leaves the slot's volume as it is. Harmless on any slot, with or without a device.
@@ -26,6 +30,11 @@ intptr_t sound_play(int32_t id, int32_t flags = 0, int32_t volume = -1);
 void sound_set_volume(int32_t id, int32_t percent, intptr_t instance = 0);
 // Stops slot id (-1 = every slot): main buffer (0), every buffer (-1) or one instance.
 void sound_stop(int32_t id, intptr_t instance = 0);
+
+// 1 while slot id's main buffer is playing.
+int32_t sound_playing(int32_t id);
+// Slot id's main buffer volume in hundredths of a dB (0 = full, -10000 = silent); 0 when empty.
+int32_t sound_volume(int32_t id);
 
 // Calls observer(id, flags) on the calling thread at the start of every sound_play, with or
 // without a device; null removes it. Lets a test hear which cue the game asked for, in order.
