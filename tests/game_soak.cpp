@@ -116,6 +116,7 @@ int main(int argc, char** argv) {
     if (frames > 2000 && frames % 500 == 0) {
       const long now_kb = resident_kb();
       if (now_kb > peak_kb) peak_kb = now_kb;
+      if (frames % 5000 == 0) std::printf("soak: frame %ld, resident %ld kB\n", frames, now_kb);
     }
   }
   game_end();
