@@ -56,5 +56,3 @@ int32_t mixer_frequency(int32_t buffer);
 void mixer_render(int16_t* out, int32_t frames);
 // How many buffers exist now.
 int32_t mixer_buffer_count();
-// How many regions have been unlocked since mixer_init; lets a test wait for a refill.
-uint64_t mixer_unlock_count();
