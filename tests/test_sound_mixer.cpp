@@ -237,3 +237,30 @@ TEST(SoundDevice, DiskDriverRecordsWhatIsPlayed) {
   EXPECT_NEAR(20 * std::log10(rms(heard) / rms(tone)), -6.03, 0.02);
   for (size_t i = 0; i < heard.size(); i += 2) ASSERT_EQ(heard[i], heard[i + 1]) << i;
 }
+
+TEST_F(SoundMixer, BuffersLockInsideThemselvesAndPanTakesOffTheOtherSide) {
+  const int32_t buffer = mixer_create(1, 16, RATE, 8);
+  ASSERT_NE(buffer, 0);
+  EXPECT_EQ(mixer_lock(buffer, 4, 8), nullptr) << "a region past the end";
+  EXPECT_EQ(mixer_lock(buffer, 0xfffffffc, 8), nullptr) << "an offset that would wrap";
+  uint8_t* region = mixer_lock(buffer, 0, 8);
+  ASSERT_NE(region, nullptr);
+  EXPECT_EQ(mixer_lock(buffer, 0, 8), nullptr) << "one lock at a time";
+  const std::vector<uint8_t> samples = bytes16({10000, 10000, 10000, 10000});
+  std::memcpy(region, samples.data(), 8);
+  mixer_play(buffer, 1);
+  EXPECT_EQ(render(1), (std::vector<int16_t>{0, 0})) << "the samples count only once unlocked";
+  EXPECT_EQ(mixer_unlock(buffer), 1);
+  mixer_set_pan(buffer, 602);  // about 6 dB off the left
+  std::vector<int16_t> out = render(2);
+  EXPECT_EQ(out[0], 5000);
+  EXPECT_EQ(out[1], 10000);
+  mixer_set_pan(buffer, -20000);
+  EXPECT_EQ(mixer_pan(buffer), -10000);
+  out = render(1);
+  EXPECT_EQ(out[0], 10000);
+  EXPECT_EQ(out[1], 0) << "full pan to the left silences the right";
+  mixer_release(buffer);
+  EXPECT_EQ(mixer_unlock(buffer), 0);
+  EXPECT_EQ(mixer_create(1, 16, RATE, 1), 0) << "smaller than one frame";
+}
