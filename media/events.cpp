@@ -24,6 +24,8 @@ int32_t events_video_acquire() {
     // The full-screen display keeps running in the background, as a window would.
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return 0;
+    // The game reads keys, never typed text: no input method should pop up over it.
+    SDL_StopTextInput();
   }
   ++EVENTS.video_users;
   return 1;
