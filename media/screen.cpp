@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "media/draw_target.h"
@@ -88,9 +89,29 @@ void pacing_wait() {
   SCREEN.last_flip_count = now;
 }
 
+// Whether renderer draws with OpenGL emulated on the processor (Mesa's llvmpipe, softpipe or
+// swrast, as on a machine without graphics drivers or under Xvfb). That is no acceleration:
+// it costs several times SDL's own software renderer for our one unscaled copy.
+bool on_emulated_gl(SDL_Renderer* renderer) {
+  SDL_RendererInfo info;
+  if (SDL_GetRendererInfo(renderer, &info) != 0 || std::strncmp(info.name, "opengl", 6) != 0) {
+    return false;
+  }
+  using GetString = const unsigned char* (*)(unsigned int);
+  constexpr unsigned int GL_RENDERER_NAME = 0x1F01;
+  const auto get_string = reinterpret_cast<GetString>(SDL_GL_GetProcAddress("glGetString"));
+  const auto* name = get_string ? reinterpret_cast<const char*>(get_string(GL_RENDERER_NAME)) : nullptr;
+  return name && (std::strstr(name, "llvmpipe") || std::strstr(name, "softpipe") ||
+                  std::strstr(name, "swrast"));
+}
+
 SDL_Renderer* make_renderer(SDL_Window* window, int32_t* vsync) {
   SDL_Renderer* renderer =
       SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+  if (renderer && on_emulated_gl(renderer)) {
+    SDL_DestroyRenderer(renderer);
+    renderer = nullptr;
+  }
   if (!renderer) renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
   if (!renderer) return nullptr;
   SDL_RendererInfo info;
@@ -129,10 +150,8 @@ int32_t upload() {
     const uint32_t* __restrict from = SCREEN.back_buffer.data() + static_cast<size_t>(y) * SCREEN.width;
     uint32_t* __restrict to =
         reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(pixels) + static_cast<size_t>(y) * texture_pitch);
-    for (int x = 0; x < SCREEN.width; ++x) {
-      const uint32_t v = from[x];
-      to[x] = ((v & 0xFF) << 16) | (v & 0xFF00) | ((v >> 16) & 0xFF);
-    }
+    // 0x00BBGGRR byte-reversed is 0xRRGGBB00: one shift gives 0x00RRGGBB.
+    for (int x = 0; x < SCREEN.width; ++x) to[x] = __builtin_bswap32(from[x]) >> 8;
   }
   SDL_UnlockTexture(SCREEN.texture);
   return 1;
