@@ -49,7 +49,16 @@ void BM_PacedFlipAt50(benchmark::State& state) {
   screen_flip();  // the period is measured from the end of a paced flip
   const double wall_start = seconds(CLOCK_MONOTONIC);
   const double cpu_start = seconds(CLOCK_PROCESS_CPUTIME_ID);
-  for (auto _ : state) screen_flip();
+  // Frames more than 1 ms late: on a busy machine the scheduler, not the pacing, makes these,
+  // and since late frames are never made up each one lengthens the mean.
+  int late_frames = 0;
+  double previous = wall_start;
+  for (auto _ : state) {
+    screen_flip();
+    const double now = seconds(CLOCK_MONOTONIC);
+    late_frames += now - previous > TARGET_PERIOD_S + 0.001;
+    previous = now;
+  }
   const double wall = seconds(CLOCK_MONOTONIC) - wall_start;
   const double cpu = seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu_start;
   const double period = wall / static_cast<double>(state.iterations());
@@ -57,6 +66,7 @@ void BM_PacedFlipAt50(benchmark::State& state) {
   state.counters["period_ms"] = period * 1000.0;
   state.counters["period_error_pct"] = error * 100.0;
   state.counters["cpu_share_pct"] = cpu / wall * 100.0;
+  state.counters["late_frames"] = late_frames;
   state.counters["targets_met"] = error <= PERIOD_TOLERANCE && cpu / wall <= CPU_SHARE_LIMIT;
 }
 BENCHMARK(BM_PacedFlipAt50)->Iterations(500)->UseRealTime()->Unit(benchmark::kMillisecond);
