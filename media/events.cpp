@@ -21,6 +21,9 @@ int32_t events_video_acquire() {
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     // The game's picture is pixel art: scale it without blurring.
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
+    // The software renderer blits straight into the window (shared memory on X11), never
+    // through an emulated OpenGL that would cost more than the blit.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     // The full-screen display keeps running in the background, as a window would.
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return 0;
@@ -34,6 +37,8 @@ int32_t events_video_acquire() {
       SDL_SetError("no display");
       return 0;
     }
+    // The game reads keys, never typed text: no input method should pop up over it.
+    SDL_StopTextInput();
   }
   ++EVENTS.video_users;
   return 1;

@@ -166,6 +166,10 @@ void font_system_shutdown() {
   forget_default();
   if (FONTS.ttf_ready) TTF_Quit();
   FONTS.ttf_ready = 0;
+  if (FONTS.config) FcConfigDestroy(FONTS.config);
+  FONTS.config = nullptr;
+  // Nothing else in the program uses fontconfig: its configuration goes with the fonts.
+  FcFini();
 }
 
 FontHandle font_load(int32_t id, const char* face, int32_t size, int32_t style) {

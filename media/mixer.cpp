@@ -35,7 +35,6 @@ struct MixerState {
   std::vector<std::unique_ptr<MixBuffer>> buffers;  // index + 1 is the handle; null = free
   std::vector<float> sum;                           // scratch for one render's stereo sum
   int32_t device_rate = 44100;                      // output frames per second
-  uint64_t unlock_count = 0;                        // regions put back since mixer_init
 };
 
 MixerState mixer;
@@ -134,7 +133,6 @@ void mixer_init(int32_t device_rate) {
   std::lock_guard guard(mixer.lock);
   mixer.buffers.clear();
   mixer.device_rate = std::clamp(device_rate, MIXER_RATE_MIN, MIXER_RATE_MAX);
-  mixer.unlock_count = 0;
 }
 
 void mixer_shutdown() {
@@ -201,7 +199,6 @@ int32_t mixer_unlock(int32_t handle) {
   std::memcpy(buffer->samples->data() + buffer->locked_offset, buffer->locked.data(),
               buffer->locked.size());
   buffer->is_locked = false;
-  ++mixer.unlock_count;
   return 1;
 }
 
@@ -300,9 +297,4 @@ int32_t mixer_buffer_count() {
   std::lock_guard guard(mixer.lock);
   return static_cast<int32_t>(
       std::count_if(mixer.buffers.begin(), mixer.buffers.end(), [](auto& b) { return b != nullptr; }));
-}
-
-uint64_t mixer_unlock_count() {
-  std::lock_guard guard(mixer.lock);
-  return mixer.unlock_count;
 }

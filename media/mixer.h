@@ -43,12 +43,15 @@ uint32_t mixer_position(int32_t buffer);
 
 // Volume in hundredths of a dB, clamped to MIXER_VOLUME_SILENT..0.
 void mixer_set_volume(int32_t buffer, int32_t volume);
+// The buffer's volume (0 for an unknown buffer).
 int32_t mixer_volume(int32_t buffer);
 // Pan in hundredths of a dB taken off the other side, clamped to -MIXER_PAN_LIMIT..MIXER_PAN_LIMIT.
 void mixer_set_pan(int32_t buffer, int32_t pan);
+// The buffer's pan (0 for an unknown buffer).
 int32_t mixer_pan(int32_t buffer);
 // Playback frequency in Hz (0 = the buffer's own rate), clamped to MIXER_RATE_MIN..MAX.
 void mixer_set_frequency(int32_t buffer, int32_t frequency);
+// The buffer's playback frequency in Hz (0 for an unknown buffer).
 int32_t mixer_frequency(int32_t buffer);
 
 // Mixes the next frames frames of every playing buffer into out (interleaved left, right),
@@ -56,5 +59,3 @@ int32_t mixer_frequency(int32_t buffer);
 void mixer_render(int16_t* out, int32_t frames);
 // How many buffers exist now.
 int32_t mixer_buffer_count();
-// How many regions have been unlocked since mixer_init; lets a test wait for a refill.
-uint64_t mixer_unlock_count();

@@ -88,9 +88,11 @@ void capture(SDL_Window* window) {
   MOUSE.captured = 1;
 }
 
-// Moves the system pointer onto the virtual one when they differ. The warp's own motion
-// event, and any motion from before it that the warp overrides, is taken out of SDL's queue
-// so that it cannot move the virtual pointer a second time.
+// Moves the system pointer onto the virtual one when they differ. The motion the warp itself
+// causes must not move the virtual pointer a second time: SDL 2.26 reports it as no movement,
+// older SDL 2 releases as the jump, so whatever motion is queued once the warp is done is
+// taken out of SDL's queue. A real movement lost that way shows as a difference between the
+// two pointers, which the next examine puts right.
 void keep_pointer_on_virtual(SDL_Window* window) {
   int32_t origin_x = 0, origin_y = 0;
   screen_origin(&origin_x, &origin_y);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "media/draw_target.h"
@@ -32,6 +33,7 @@ struct ScreenState {
   SDL_Window* full_window = nullptr;  // our own full-screen window; null while windowed
   SDL_Renderer* renderer = nullptr;   // presents into window
   SDL_Texture* texture = nullptr;     // the back buffer's copy on the render device
+  int32_t swap_red_blue = 0;          // the texture is 0x00RRGGBB: bytes swapped on upload
   int32_t texture_lost = 0;           // the device dropped its textures; re-create first
   int32_t vsync = 0;                  // the renderer waits for the vertical blank
   SDL_Rect area = {0, 0, 0, 0};       // windowed: the screen's place in the window
@@ -87,9 +89,29 @@ void pacing_wait() {
   SCREEN.last_flip_count = now;
 }
 
+// Whether renderer draws with OpenGL emulated on the processor (Mesa's llvmpipe, softpipe or
+// swrast, as on a machine without graphics drivers or under Xvfb). That is no acceleration:
+// it costs several times SDL's own software renderer for our one unscaled copy.
+bool on_emulated_gl(SDL_Renderer* renderer) {
+  SDL_RendererInfo info;
+  if (SDL_GetRendererInfo(renderer, &info) != 0 || std::strncmp(info.name, "opengl", 6) != 0) {
+    return false;
+  }
+  using GetString = const unsigned char* (*)(unsigned int);
+  constexpr unsigned int GL_RENDERER_NAME = 0x1F01;
+  const auto get_string = reinterpret_cast<GetString>(SDL_GL_GetProcAddress("glGetString"));
+  const auto* name = get_string ? reinterpret_cast<const char*>(get_string(GL_RENDERER_NAME)) : nullptr;
+  return name && (std::strstr(name, "llvmpipe") || std::strstr(name, "softpipe") ||
+                  std::strstr(name, "swrast"));
+}
+
 SDL_Renderer* make_renderer(SDL_Window* window, int32_t* vsync) {
   SDL_Renderer* renderer =
       SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+  if (renderer && on_emulated_gl(renderer)) {
+    SDL_DestroyRenderer(renderer);
+    renderer = nullptr;
+  }
   if (!renderer) renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
   if (!renderer) return nullptr;
   SDL_RendererInfo info;
@@ -98,12 +120,41 @@ SDL_Renderer* make_renderer(SDL_Window* window, int32_t* vsync) {
 }
 
 SDL_Texture* make_texture() {
-  // XBGR8888 is our own packing, 0x00BBGGRR in a 32-bit word: the buffer uploads as it is.
-  SDL_Texture* texture = SDL_CreateTexture(SCREEN.renderer, SDL_PIXELFORMAT_XBGR8888,
-                                           SDL_TEXTUREACCESS_STREAMING, SCREEN.width,
-                                           SCREEN.height);
+  // XBGR8888 is our own packing, 0x00BBGGRR in a 32-bit word, and uploads as it is. The
+  // software renderer blits into a window surface that is nearly always 0x00RRGGBB, and its
+  // converting blit costs three times a plain one: there the texture takes the window's
+  // order and the upload swaps red and blue.
+  SDL_RendererInfo info;
+  const bool software = SDL_GetRendererInfo(SCREEN.renderer, &info) == 0 &&
+                        (info.flags & SDL_RENDERER_SOFTWARE);
+  const Uint32 window_format = SDL_GetWindowPixelFormat(SCREEN.window);
+  SCREEN.swap_red_blue = software && (window_format == SDL_PIXELFORMAT_XRGB8888 ||
+                                      window_format == SDL_PIXELFORMAT_ARGB8888);
+  SDL_Texture* texture = SDL_CreateTexture(
+      SCREEN.renderer, SCREEN.swap_red_blue ? SDL_PIXELFORMAT_XRGB8888 : SDL_PIXELFORMAT_XBGR8888,
+      SDL_TEXTUREACCESS_STREAMING, SCREEN.width, SCREEN.height);
   if (texture) SDL_SetTextureScaleMode(texture, SDL_ScaleModeNearest);
   return texture;
+}
+
+// Copies the back buffer into the texture; 0 when the device refused it.
+int32_t upload() {
+  const int pitch = SCREEN.width * static_cast<int>(sizeof(uint32_t));
+  if (!SCREEN.swap_red_blue) {
+    return SDL_UpdateTexture(SCREEN.texture, nullptr, SCREEN.back_buffer.data(), pitch) == 0;
+  }
+  void* pixels = nullptr;
+  int texture_pitch = 0;
+  if (SDL_LockTexture(SCREEN.texture, nullptr, &pixels, &texture_pitch) != 0) return 0;
+  for (int y = 0; y < SCREEN.height; ++y) {
+    const uint32_t* __restrict from = SCREEN.back_buffer.data() + static_cast<size_t>(y) * SCREEN.width;
+    uint32_t* __restrict to =
+        reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(pixels) + static_cast<size_t>(y) * texture_pitch);
+    // 0x00BBGGRR byte-reversed is 0xRRGGBB00: one shift gives 0x00RRGGBB.
+    for (int x = 0; x < SCREEN.width; ++x) to[x] = __builtin_bswap32(from[x]) >> 8;
+  }
+  SDL_UnlockTexture(SCREEN.texture);
+  return 1;
 }
 
 // Re-creates the texture after the device lost it; when even that fails the renderer itself
@@ -158,10 +209,13 @@ int32_t present() {
     if (!recover_texture()) return 0;
   }
   const SDL_Rect dst = destination();
-  if (SDL_UpdateTexture(SCREEN.texture, nullptr, SCREEN.back_buffer.data(),
-                        SCREEN.width * static_cast<int>(sizeof(uint32_t))) != 0 ||
-      SDL_SetRenderDrawColor(SCREEN.renderer, 0, 0, 0, 255) != 0 ||
-      SDL_RenderClear(SCREEN.renderer) != 0 ||
+  int out_w = 0, out_h = 0;
+  SDL_GetRendererOutputSize(SCREEN.renderer, &out_w, &out_h);
+  // Black bars only where the picture leaves some of the output uncovered.
+  const bool covers = dst.x <= 0 && dst.y <= 0 && dst.x + dst.w >= out_w && dst.y + dst.h >= out_h;
+  if (!upload() ||
+      (!covers && (SDL_SetRenderDrawColor(SCREEN.renderer, 0, 0, 0, 255) != 0 ||
+                   SDL_RenderClear(SCREEN.renderer) != 0)) ||
       (dst.w > 0 && dst.h > 0 && SDL_RenderCopy(SCREEN.renderer, SCREEN.texture, nullptr, &dst))) {
     SCREEN.texture_lost = 1;
     return 0;
@@ -251,9 +305,13 @@ int32_t screen_open_full(int32_t width, int32_t height, int32_t depth, const cha
   if (!SCREEN.initialised || !size_ok(width, height) || (depth != 16 && depth != 32)) return 0;
   // A screen left open would keep its renderer on a window nobody shows any more.
   screen_close();
-  SDL_Window* window =
-      SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width,
-                       height, SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_ALLOW_HIGHDPI);
+  // A borderless window over the whole desktop, which a window manager then marks full
+  // screen; with no window manager (a bare X server) the size asked for is all it gets.
+  SDL_Rect desktop{0, 0, width, height};
+  SDL_GetDisplayBounds(0, &desktop);
+  SDL_Window* window = SDL_CreateWindow(
+      title ? title : "", desktop.x, desktop.y, desktop.w, desktop.h,
+      SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS | SDL_WINDOW_ALLOW_HIGHDPI);
   if (!window) return 0;
   SCREEN.windowed = 0;
   SCREEN.full_window = window;

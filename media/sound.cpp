@@ -45,6 +45,7 @@ struct SoundSlot {
   std::atomic<uint8_t> run_flag{0};  // streams only: the refill thread runs while this is 1
   std::atomic<uint8_t> thread_alive{0};  // streams only: a refill thread exists for the slot
   int32_t loop_flag = 0;             // streams only: flags of the last play, read by the thread
+  std::atomic<uint32_t> refills{0};  // streams only: halves decoded since the last play
 };
 
 struct SoundState {
@@ -228,6 +229,7 @@ int32_t refill_half(SoundSlot* slot, uint32_t offset) {
       decoder->read(slot->decoder, region, STREAM_HALF_BYTES, slot->loop_flag), 0, STREAM_HALF_BYTES);
   std::memset(region + got, 0, STREAM_HALF_BYTES - static_cast<size_t>(got));
   mixer_unlock(slot->output);
+  ++slot->refills;
   return got > 0 ? 1 : 0;
 }
 
@@ -281,6 +283,7 @@ int32_t play_stream(int32_t id, SoundSlot* slot, int32_t flags, int32_t volume) 
   slot->decoder->decoder->rewind(slot->decoder);
   slot->loop_flag = flags;
   slot->run_flag = 1;
+  slot->refills = 0;
   refill_half(slot, 0);
   // Marked alive before the thread exists, so a stop, play or free that follows at once waits
   // for it rather than racing a thread that has not started yet.
@@ -458,6 +461,11 @@ void sound_stop(int32_t id, intptr_t instance) {
 int32_t sound_playing(int32_t id) {
   SoundSlot* slot = loaded_slot(id);
   return slot ? mixer_playing(slot->output) : 0;
+}
+
+int32_t sound_stream_refills(int32_t id) {
+  SoundSlot* slot = loaded_slot(id);
+  return slot && slot->decoder ? static_cast<int32_t>(slot->refills.load()) : 0;
 }
 
 int32_t sound_volume(int32_t id) {

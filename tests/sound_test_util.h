@@ -132,22 +132,21 @@ inline std::vector<int16_t> decode_all(const std::vector<uint8_t>& block) {
 // Pulls a playing stream's output in device-sized pieces, never ahead of its refill thread.
 // The thread refills the half the cursor has just left, and fills the second half at the start
 // only while the cursor is still in the first; so before the piece that takes the cursor up to
-// the start of the stream's half h, the h-th refill after play must be in. Once the stream has
-// stopped itself, the rest is silence. Make one right after sound_play returns.
+// the start of the stream's half h, h + 1 halves must have been decoded since the play. Once
+// the stream has stopped itself, the rest is silence. Make one right after sound_play.
 struct StreamPull {
-  int32_t slot;             // the playing stream's slot
-  int32_t half_frames;      // frames in one refill
-  uint64_t unlocks_at_play = mixer_unlock_count();  // refills counted from here
-  int64_t done = 0;         // frames pulled since play
+  int32_t slot;         // the playing stream's slot
+  int32_t half_frames;  // frames in one refill
+  int64_t done = 0;     // frames pulled since play
 
   std::vector<int16_t> pull(int64_t frames) {
     constexpr int64_t PIECE = 1024;
     std::vector<int16_t> out;
     for (const int64_t end = done + frames; done < end;) {
       const int64_t piece = std::min(PIECE, end - done);
-      const uint64_t needed = unlocks_at_play + static_cast<uint64_t>((done + piece) / half_frames);
+      const int64_t needed = (done + piece) / half_frames + 1;
       const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-      while (mixer_unlock_count() < needed && sound_playing(slot)) {
+      while (sound_stream_refills(slot) < needed && sound_playing(slot)) {
         if (std::chrono::steady_clock::now() > give_up) {
           ADD_FAILURE() << "refill thread did not keep up at frame " << done;
           return out;

@@ -2,6 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <unistd.h>
 
 #include "tests/sound_test_util.h"
 
@@ -194,4 +199,68 @@ TEST(SoundDevice, OpensOnADriverAndStaysHarmlessWithout) {
   sound_set_volume(8, 50);
   sound_shutdown();
   unsetenv("SDL_AUDIODRIVER");
+}
+
+// What the device really puts out: SDL's disk driver records the output to a file.
+TEST(SoundDevice, DiskDriverRecordsWhatIsPlayed) {
+  const std::string path = (std::filesystem::temp_directory_path() /
+                            ("q47_disk_" + std::to_string(getpid()) + ".raw")).string();
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
+  ASSERT_EQ(sound_init(), 1);
+  const std::vector<int16_t> tone = sine(RATE / 4, 1, 441, 12000);
+  const std::vector<uint8_t> file = wav(1, 16, RATE, bytes16(tone));
+  ASSERT_TRUE(sound_load_memory(0, file.data(), static_cast<int64_t>(file.size())));
+  sound_set_volume(0, 50);
+  sound_play(0);
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (sound_playing(0) && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_FALSE(sound_playing(0)) << "the device pulled the whole sound";
+  sound_shutdown();
+  unsetenv("SDL_AUDIODRIVER");
+  unsetenv("SDL_DISKAUDIOFILE");
+
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+  std::filesystem::remove(path);
+  std::vector<int16_t> recorded(bytes.size() / 2);
+  std::memcpy(recorded.data(), bytes.data(), recorded.size() * 2);
+  // Skip the silent buffers before the play; then the tone comes out on both sides at 50%.
+  const auto first = std::find_if(recorded.begin(), recorded.end(), [](int16_t s) { return s != 0; });
+  ASSERT_NE(first, recorded.end()) << "nothing was heard";
+  const size_t start = static_cast<size_t>(first - recorded.begin()) & ~size_t{1};
+  ASSERT_GE(recorded.size(), start + tone.size() * 2);
+  std::vector<int16_t> heard(recorded.begin() + static_cast<std::ptrdiff_t>(start),
+                             recorded.begin() + static_cast<std::ptrdiff_t>(start + tone.size() * 2));
+  EXPECT_NEAR(20 * std::log10(rms(heard) / rms(tone)), -6.03, 0.02);
+  for (size_t i = 0; i < heard.size(); i += 2) ASSERT_EQ(heard[i], heard[i + 1]) << i;
+}
+
+TEST_F(SoundMixer, BuffersLockInsideThemselvesAndPanTakesOffTheOtherSide) {
+  const int32_t buffer = mixer_create(1, 16, RATE, 8);
+  ASSERT_NE(buffer, 0);
+  EXPECT_EQ(mixer_lock(buffer, 4, 8), nullptr) << "a region past the end";
+  EXPECT_EQ(mixer_lock(buffer, 0xfffffffc, 8), nullptr) << "an offset that would wrap";
+  uint8_t* region = mixer_lock(buffer, 0, 8);
+  ASSERT_NE(region, nullptr);
+  EXPECT_EQ(mixer_lock(buffer, 0, 8), nullptr) << "one lock at a time";
+  const std::vector<uint8_t> samples = bytes16({10000, 10000, 10000, 10000});
+  std::memcpy(region, samples.data(), 8);
+  mixer_play(buffer, 1);
+  EXPECT_EQ(render(1), (std::vector<int16_t>{0, 0})) << "the samples count only once unlocked";
+  EXPECT_EQ(mixer_unlock(buffer), 1);
+  mixer_set_pan(buffer, 602);  // about 6 dB off the left
+  std::vector<int16_t> out = render(2);
+  EXPECT_EQ(out[0], 5000);
+  EXPECT_EQ(out[1], 10000);
+  mixer_set_pan(buffer, -20000);
+  EXPECT_EQ(mixer_pan(buffer), -10000);
+  out = render(1);
+  EXPECT_EQ(out[0], 10000);
+  EXPECT_EQ(out[1], 0) << "full pan to the left silences the right";
+  mixer_release(buffer);
+  EXPECT_EQ(mixer_unlock(buffer), 0);
+  EXPECT_EQ(mixer_create(1, 16, RATE, 1), 0) << "smaller than one frame";
 }

@@ -212,7 +212,7 @@ Wave make_click() {
     const double snap = bright.run(noise.next()) * strike(t, 0.0002, 0.002) * 1.5;
     out[i] = static_cast<float>(tick + body + snap);
   }
-  finish(&out, 0.7);
+  finish(&out, 0.55);
   return out;
 }
 
@@ -231,7 +231,7 @@ Wave make_bump() {
     const double hit = knock.run(noise.next()) * strike(t, 0.0005, 0.012) * 1.2;
     out[i] = static_cast<float>(std::tanh(1.5 * (thud + hit)));
   }
-  finish(&out, 0.9);
+  finish(&out, 0.65);
   return out;
 }
 
@@ -250,7 +250,7 @@ Wave make_take() {
     out[i] = static_cast<float>(voice * strike(local, 0.003, second ? 0.035 : 0.022) *
                                 (second ? 0.9 : 0.7));
   }
-  finish(&out, 0.6);
+  finish(&out, 0.5);
   return out;
 }
 
@@ -279,7 +279,7 @@ Wave make_win() {
     sum += 0.35 * bell(t - 0.34, note_hz(62)) + 0.3 * bell(t - 0.34, note_hz(69));  // D4 A4 below
     out[i] = static_cast<float>(sum);
   }
-  finish(&out, 0.8);
+  finish(&out, 0.6);
   return out;
 }
 
@@ -315,7 +315,7 @@ Wave make_lose() {
     const double raw = saw(phase, hz / RATE) + 0.6 * square(detuned, hz / RATE);
     out[i] = static_cast<float>(tone.run(raw) * level);
   }
-  finish(&out, 0.85);
+  finish(&out, 0.6);
   return out;
 }
 
@@ -340,7 +340,7 @@ Wave make_nitr() {
     const double whump = std::sin(TAU * 85 * t) * strike(t, 0.004, 0.05) * 0.5;
     out[i] = static_cast<float>((fizz + pop) * strike(t, 0.01, 0.28) + whump);
   }
-  finish(&out, 0.75);
+  finish(&out, 0.6);
   return out;
 }
 
@@ -389,7 +389,7 @@ Stereo make_clean() {
   float peak = 0;
   for (float s : both) peak = std::max(peak, std::fabs(s));
   for (Wave* side : {&out.left, &out.right}) {
-    for (float& s : *side) s *= 0.8f / peak;
+    for (float& s : *side) s *= 0.6f / peak;
   }
   return out;
 }
@@ -664,7 +664,8 @@ Stereo make_music() {
     mix.right[i] += 0.45f * send_right[i];
     peak = std::max({peak, std::fabs(mix.left[i]), std::fabs(mix.right[i])});
   }
-  // Music sits under the effects: its peaks well below full scale.
+  // Music sits under the effects: its peaks well below full scale, and the effects' peaks stay
+  // low enough that the two together seldom reach it.
   for (size_t i = 0; i < length; ++i) {
     mix.left[i] = std::tanh(mix.left[i] / peak * 0.9f) * 0.55f;
     mix.right[i] = std::tanh(mix.right[i] / peak * 0.9f) * 0.55f;
