@@ -158,10 +158,10 @@ int check_music(const char* recording_path, const char* ogg_path, long mark_byte
   // Window by window, so that a gap or a repeated stretch cannot hide in the whole.
   const size_t window = RATE / 10;
   for (size_t at = 0; at + window <= frames; at += window) {
-    const Match part = compare(&heard[start + at], &music[at], window);
-    if (part.correlation < MIN_CORRELATION || std::fabs(part.gain_db) > 0.5) {
+    const Match slice = compare(&heard[start + at], &music[at], window);
+    if (slice.correlation < MIN_CORRELATION || std::fabs(slice.gain_db) > 0.5) {
       return fail("the music breaks off " + std::to_string(static_cast<double>(at) / RATE) +
-                  " s in (correlation " + std::to_string(part.correlation) + ")");
+                  " s in (correlation " + std::to_string(slice.correlation) + ")");
     }
   }
   std::printf("every 0.1 s window of %.1f s of music matches the track\n", seconds);

@@ -38,7 +38,7 @@ void hear(int32_t slot, int32_t flags) {
   heard.push_back({slot, flags, barriers_left, fill_generation});
 }
 
-// The slots played since heard held mark calls.
+// The slots of the calls heard after the first mark ones.
 std::vector<int32_t> slots_since(size_t mark = 0) {
   std::vector<int32_t> slots;
   for (size_t i = mark; i < heard.size(); ++i) slots.push_back(heard[i].slot);
