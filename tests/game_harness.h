@@ -114,6 +114,15 @@ inline void push_move_to_cell(int32_t x, int32_t y) {
 }
 
 // Starts the real game on the dummy drivers with unpaced frames and the window in front.
+// Presses button over cell (x, y) and holds it for one frame, then lets it go in the next.
+inline void click_cell(int button, int32_t x, int32_t y) {
+  push_move_to_cell(x, y);
+  push_button(button, true);
+  frames(1);
+  push_button(button, false);
+  frames(1);
+}
+
 inline void start() {
   setenv("SDL_VIDEODRIVER", "dummy", 1);
   setenv("SDL_AUDIODRIVER", "dummy", 1);

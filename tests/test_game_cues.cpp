@@ -95,15 +95,6 @@ class GameCues : public ::testing::Test {
     fs::current_path(home);
   }
 
-  // Presses a button over cell (x, y) for one frame, then lets it go in the next.
-  static void click_cell(int button, int32_t x, int32_t y) {
-    gh::push_move_to_cell(x, y);
-    gh::push_button(button, true);
-    gh::frames(1);
-    gh::push_button(button, false);
-    gh::frames(1);
-  }
-
   // Frames until the tally is over.
   static void run_tally() {
     for (int frame = 0; frame < 1000 && game_state == STATE_TALLY; ++frame) gh::frames(1);
@@ -183,7 +174,7 @@ TEST_F(GameCues, ContainmentIsJudgedBeforeTheFramesEnterAndItsWinBeforeThePickUp
 
   // Taking up a wall far away runs the first check: the win comes before the pick-up's own cue.
   heard.clear();
-  click_cell(2, 20, 20);
+  gh::click_cell(2, 20, 20);
   EXPECT_EQ(slots_since(), (std::vector<int32_t>{SOUND_WIN, SOUND_TAKE}));
   EXPECT_EQ(contained, 1);
 
@@ -266,7 +257,7 @@ TEST_F(GameCues, AWholeRunSoundsEachLineOnceAndTheMusicFromTheStarToTheAmpersand
     while (game_state == STATE_PLAYING) {
       SCOPED_TRACE("level " + std::to_string(level_number));
       if (level_number == 1) {
-        click_cell(1, 2, 2);
+        gh::click_cell(1, 2, 2);
         size_t mark = heard.size();
         gh::tap(SDL_SCANCODE_R);
         ASSERT_EQ(slots_since(mark), std::vector<int32_t>{SOUND_BUMP});
@@ -307,8 +298,8 @@ TEST_F(GameCues, WithoutADeviceOnlyTheMusicStartIsAskedFor) {
   start("no-such-driver", assets());
   ASSERT_EQ(sound_ok, 0);
   gh::skip_intro();
-  click_cell(1, 2, 2);
-  click_cell(2, 2, 2);
+  gh::click_cell(1, 2, 2);
+  gh::click_cell(2, 2, 2);
   gh::tap(SDL_SCANCODE_TAB);
   gh::tap(SDL_SCANCODE_TAB);
   // Into an "N", a "T" and an edge cell at once, with the last barrier placed in that frame.
@@ -317,19 +308,19 @@ TEST_F(GameCues, WithoutADeviceOnlyTheMusicStartIsAskedFor) {
   grid_at(1, 4).flags = CELL_TETRA;
   grid_at(1, 6).flags = CELL_NITRO;
   barriers_left = 1;
-  click_cell(1, 20, 20);
+  gh::click_cell(1, 20, 20);
   EXPECT_EQ(edge_reached, 1);
   EXPECT_EQ(shake_frames, 0);
   EXPECT_EQ(spread_rate, 32);
   EXPECT_EQ(barriers_left, 0);
-  click_cell(1, 21, 20);  // an empty hand
+  gh::click_cell(1, 21, 20);  // an empty hand
   gh::tap(SDL_SCANCODE_R);
   // Shut a box with a barrier and win with Enter.
   gh::clear_grid();
   level_set_row(4, "....WWW");
   level_set_row(5, "....WI.");
   level_set_row(6, "....WWW");
-  click_cell(1, 6, 5);
+  gh::click_cell(1, 6, 5);
   ASSERT_EQ(contained, 1);
   gh::tap(SDL_SCANCODE_RETURN);
   ASSERT_EQ(game_state, STATE_TALLY);

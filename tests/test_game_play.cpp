@@ -24,18 +24,9 @@ class GamePlay : public ::testing::Test {
     game_end();
   }
 
-  // Presses the left or right button over cell (x, y), holds it for one frame, lets it go.
-  static void click_cell(int button, int32_t x, int32_t y) {
-    gh::push_move_to_cell(x, y);
-    gh::push_button(button, true);
-    gh::frames(1);
-    gh::push_button(button, false);
-    gh::frames(1);
-  }
-
   // Walls in level 1's leak: its room has four gaps.
   static void contain_level_1() {
-    for (auto [x, y] : {std::pair{10, 12}, {18, 16}, {10, 17}, {11, 18}}) click_cell(1, x, y);
+    for (auto [x, y] : {std::pair{10, 12}, {18, 16}, {10, 17}, {11, 18}}) gh::click_cell(1, x, y);
   }
 
   // Frames until the state leaves the tally.
@@ -136,12 +127,12 @@ TEST_F(GamePlay, PlacingDraggingAndPickingUpUnderThePointer) {
   EXPECT_EQ(barriers_left, 47);
   EXPECT_EQ(gh::count_heard(SOUND_BUMP), 3);
 
-  click_cell(2, 3, 2);
+  gh::click_cell(2, 3, 2);
   EXPECT_EQ(grid_at(3, 2).flags, 0);
   EXPECT_EQ(barriers_left, 48);
   EXPECT_EQ(gh::count_heard(SOUND_TAKE), 1);
   ASSERT_EQ(grid_at(12, 10).flags, CELL_WALL);  // a wall of the map comes up too
-  click_cell(2, 12, 10);
+  gh::click_cell(2, 12, 10);
   EXPECT_EQ(grid_at(12, 10).flags, 0);
   EXPECT_EQ(barriers_left, 49);
   EXPECT_EQ(gh::count_heard(SOUND_TAKE), 2);
@@ -178,7 +169,7 @@ TEST_F(GamePlay, EnterWinsOnlyWhileContainedAndTheTallyLastsTheHand) {
   contain_level_1();
   ASSERT_EQ(contained, 1);
   EXPECT_EQ(gh::count_heard(SOUND_WIN), 1);
-  click_cell(1, 0, 29);  // one more, far away: 45 in hand
+  gh::click_cell(1, 0, 29);  // one more, far away: 45 in hand
   ASSERT_EQ(barriers_left, 45);
   gh::heard.clear();
   gh::push_key(SDL_SCANCODE_RETURN, true);
@@ -245,8 +236,8 @@ TEST_F(GamePlay, WhichScreenFollowsEachWonLevel) {
 TEST_F(GamePlay, RestartKeepsTheScoreAndIsLiveOnlyInPlay) {
   gh::skip_intro();
   score = 17;
-  click_cell(1, 2, 2);
-  click_cell(1, 3, 2);
+  gh::click_cell(1, 2, 2);
+  gh::click_cell(1, 3, 2);
   ASSERT_EQ(barriers_left, 48);
   gh::heard.clear();
   gh::tap(SDL_SCANCODE_R);
@@ -293,7 +284,7 @@ TEST_F(GamePlay, EscapeEndsTheRunFromEveryStateAndShadowsR) {
   };
   EXPECT_TRUE(escape_ends_frame());  // message screen
   gh::skip_intro();
-  click_cell(1, 2, 2);
+  gh::click_cell(1, 2, 2);
   EXPECT_TRUE(escape_ends_frame());  // play
   // R released while Escape is held is not looked at.
   gh::push_key(SDL_SCANCODE_ESCAPE, true);
@@ -373,7 +364,7 @@ TEST_F(GamePlay, NoClicksWhileTheWindowIsInactiveButTheChemicalSpreads) {
 
 TEST_F(GamePlay, CtrlFSwitchesToFullScreenAndBackKeepingTheGame) {
   gh::skip_intro();
-  click_cell(1, 2, 2);
+  gh::click_cell(1, 2, 2);
   score = 9;
   // F alone does nothing.
   gh::tap(SDL_SCANCODE_F);
@@ -396,7 +387,7 @@ TEST_F(GamePlay, CtrlFSwitchesToFullScreenAndBackKeepingTheGame) {
   EXPECT_EQ(score, 9);
   EXPECT_EQ(game_state, STATE_PLAYING);
   // Play goes on in the new window.
-  click_cell(1, 4, 2);
+  gh::click_cell(1, 4, 2);
   EXPECT_EQ(grid_at(4, 2).flags, CELL_WALL);
   EXPECT_EQ(barriers_left, 48);
 }
