@@ -360,7 +360,14 @@ int32_t screen_set_frame_rate(int32_t fps) {
 
 void screen_clear(uint32_t colour) {
   if (!SCREEN.open) return;
-  std::fill(SCREEN.back_buffer.begin(), SCREEN.back_buffer.end(), colour & 0x00FFFFFF);
+  const uint32_t pixel = colour & 0x00FFFFFF;
+  if (pixel == 0) {
+    // The game clears to black every frame, and memset fills the 1.2 MB buffer several times
+    // faster than a loop of 32-bit stores.
+    std::memset(SCREEN.back_buffer.data(), 0, SCREEN.back_buffer.size() * sizeof(uint32_t));
+  } else {
+    std::fill(SCREEN.back_buffer.begin(), SCREEN.back_buffer.end(), pixel);
+  }
 }
 
 int32_t screen_flip() {
