@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <stdlib.h>
 #include <string>
 #include <vector>
 
@@ -22,10 +23,30 @@ constexpr const char* DEJAVU_DIR = "/usr/share/fonts/truetype/dejavu";
 constexpr uint32_t BACKGROUND = 0x00408020;
 constexpr uint32_t YELLOW = rgb(255, 255, 0);
 
+// This process's own folder for its configurations and font cache: ctest runs tests in parallel
+// processes, and one writing a configuration while another reads it made fontconfig fail.
+// Removed when the process ends.
+const fs::path& fixture_folder() {
+  struct Folder {
+    fs::path path;
+    Folder() {
+      std::string pattern = (fs::temp_directory_path() / "q47-test-fonts-XXXXXX").string();
+      if (mkdtemp(pattern.data())) path = pattern;
+    }
+    ~Folder() {
+      std::error_code ignored;
+      if (!path.empty()) fs::remove_all(path, ignored);
+    }
+  };
+  static const Folder folder;
+  return folder.path;
+}
+
 // Writes a fontconfig configuration with the stock family rules but only the given font
 // folders, and makes the layer use it.
 void use_fonts(const std::string& name, const std::vector<std::string>& dirs) {
-  const fs::path base = fs::path(Q47_BINARY_DIR) / "test-fonts";
+  const fs::path& base = fixture_folder();
+  ASSERT_FALSE(base.empty()) << "no temporary folder for the font configurations";
   fs::create_directories(base / "cache");
   fs::create_directories(base / "empty");
   const fs::path file = base / (name + ".conf");
