@@ -80,6 +80,12 @@ void barriers_apply_buttons(int32_t left_held, int32_t right_held) {
   }
 }
 
+void tally_start() {
+  game_state = STATE_TALLY;
+  tally_frames = barriers_left < BARRIERS_TALLY_MIN_FRAMES ? BARRIERS_TALLY_MIN_FRAMES
+                                                           : barriers_left;
+}
+
 void tally_step() {
   if (tally_frames > 0) tally_frames -= 1;
   if (barriers_left > 0) {

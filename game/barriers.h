@@ -12,6 +12,9 @@ void update_cursor();
 void handle_buttons();
 // The body of handle_buttons for given button states (1 = held): place, pick up, play cues.
 void barriers_apply_buttons(int32_t left_held, int32_t right_held);
+// Starts the tally of a won level: it lasts as many frames as there are barriers in hand, at
+// least BARRIERS_TALLY_MIN_FRAMES, and drains the first barrier on the next frame.
+void tally_start();
 // One frame of the tally: one frame less, one barrier from the hand into the score.
 void tally_step();
 // Frames the tally of a won level lasts: the barriers in hand, at least this many.

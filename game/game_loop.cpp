@@ -68,10 +68,7 @@ void handle_keys_after_flip() {
   }
   if (key_released(KEY_RETURN) && contained && game_state == STATE_PLAYING) {
     sound_cues_play(SOUND_CLEAN);
-    game_state = STATE_TALLY;
-    // The tally starts with the next frame, so the first barrier drains then.
-    tally_frames = barriers_left < BARRIERS_TALLY_MIN_FRAMES ? BARRIERS_TALLY_MIN_FRAMES
-                                                             : barriers_left;
+    tally_start();
   }
 }
 
