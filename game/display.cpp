@@ -4,6 +4,7 @@
 #include <string>
 
 #include "game/game_globals.h"
+#include "game/options.h"
 #include "media/draw.h"
 #include "media/keyboard.h"
 #include "media/mouse.h"
@@ -25,6 +26,15 @@ void open_window_and_screen() {
   }
 }
 
+// Opens the full-screen display; fatal when it cannot be had.
+void open_full_screen() {
+  if (!screen_open_full(SCREEN_WIDTH, SCREEN_HEIGHT, DISPLAY_FULL_DEPTH, DISPLAY_FULL_TITLE)) {
+    const std::string message = "A " + str_from_int(SCREEN_WIDTH) + "x" +
+                                str_from_int(SCREEN_HEIGHT) + "x32 screen could not be opened!";
+    fatal_error(message.c_str());
+  }
+}
+
 }  // namespace
 
 void display_load_font() {
@@ -39,6 +49,13 @@ void display_open() {
   if (!screen_system_init()) fatal_error("Screen could not be initialized!");
   if (!mouse_init()) fatal_error("Mouse input could not be initialized!");
   if (!keyboard_init()) fatal_error("Keyboard input could not be initialized!");
+  if (game_options.fullscreen) {
+    // Straight into full screen, without a window that would flash up first.
+    windowed = 0;
+    open_full_screen();
+    mouse_release(0);
+    return;
+  }
   open_window_and_screen();
 }
 
@@ -48,11 +65,7 @@ void toggle_display_mode() {
     screen_close();
     window_close(0);
     windowed = 0;
-    if (!screen_open_full(SCREEN_WIDTH, SCREEN_HEIGHT, DISPLAY_FULL_DEPTH, DISPLAY_FULL_TITLE)) {
-      const std::string message = "A " + str_from_int(SCREEN_WIDTH) + "x" +
-                                  str_from_int(SCREEN_HEIGHT) + "x32 screen could not be opened!";
-      fatal_error(message.c_str());
-    }
+    open_full_screen();
     mouse_release(0);
   } else {
     screen_close();

@@ -6,6 +6,7 @@
 #include "game/game_globals.h"
 #include "game/level_stream.h"
 #include "game/message_screen.h"
+#include "game/options.h"
 #include "game/sound_cues.h"
 #include "game/spread.h"
 #include "media/draw.h"
@@ -91,15 +92,29 @@ void game_startup() {
   contained = score = edge_reached = 0;
   game_state = STATE_MESSAGE;
   display_open();
-  sound_ok = sound_init() ? 1 : 0;
+  // Muted, no device is opened at all: the game behaves exactly as on a machine without sound.
+  sound_ok = !game_options.mute && sound_init() ? 1 : 0;
   sound_cues_load();
   screen_set_frame_rate(GAME_FRAME_RATE);
   screen_clear(0);
   screen_flip();
+  if (game_options.start_level) {
+    start_practice_level(game_options.start_level);
+    return;
+  }
   load_level(1);
   // Level 1 is loaded once already so that the board state is valid behind the intro; the
   // intro's end loads it again.
   message_screen_open(LEVEL_ENTRY_INTRO);
+}
+
+void start_practice_level(int32_t level) {
+  // As at the intro's end: the music starts, the pointer waits in the middle of the screen.
+  sound_cues_start_music();
+  mouse_locate(SCREEN_WIDTH / 2, SCREEN_HEIGHT / 2);
+  level_number = level;
+  score = 0;
+  load_level(level);
 }
 
 int32_t game_frame() {

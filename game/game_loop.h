@@ -8,6 +8,8 @@
 // the sounds, shows one black frame, loads level 1 and opens the intro block. A failing display
 // step ends the program through fatal_error.
 void game_startup();
+// Skips the intro: starts level (1..10) with score 0 and the music, as the intro's end would.
+void start_practice_level(int32_t level);
 // Runs one frame of the main loop; returns 0 when the loop should end (quit requested).
 int32_t game_frame();
 // After the loop: hides the window for half a second when windowed, then shuts the media

@@ -192,13 +192,10 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
     }
   }
   // --check takes an optional pack as its one operand; nothing else takes operands.
+  if (game_options.check && optind < argc) game_options.check_path = argv[optind++];
   if (optind < argc) {
-    if (game_options.check && optind + 1 == argc) {
-      game_options.check_path = argv[optind];
-    } else {
-      err = misuse("unexpected argument '" + std::string(argv[optind]) + "'");
-      return OptionsAction::ERROR;
-    }
+    err = misuse("unexpected argument '" + std::string(argv[optind]) + "'");
+    return OptionsAction::ERROR;
   }
   // Combinations that cannot mean anything.
   const int32_t modes = (!game_options.play_path.empty()) + (!game_options.verify_path.empty()) +

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# game_options.sh GAME: the command line through the real executable. Help and version on
+# standard output with code 0; each misuse one line naming it plus the pointer to --help on
+# standard error, code 2 and no window; --level 9 shows its 40 x 40 board in the first frame.
+# Run it under with-xvfb.
+set -euo pipefail
+game=$1
+work=$(mktemp -d)
+pid=
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+failures=0
+passed=0
+fail() { echo "game_options: $*" >&2; failures=$((failures + 1)); }
+windows() { xdotool search --name '^ZORARUVO' 2>/dev/null | wc -l; }
+
+for args in "--help" "-h" "--version"; do
+  rc=0
+  "$game" $args >out 2>err || rc=$?
+  if [ "$rc" = 0 ] && [ -s out ] && [ ! -s err ]; then passed=$((passed + 1)); else
+    fail "'$args': exit $rc, $(wc -c <out) bytes out, $(wc -c <err) bytes err"
+  fi
+done
+grep -q '^Usage: q47 \[OPTION\]' <("$game" --help) || fail "--help has no usage line"
+grep -q '^q47 [0-9]' <("$game" --version) || fail "--version does not name the program"
+
+while IFS='|' read -r args problem; do
+  rc=0
+  # shellcheck disable=SC2086
+  "$game" $args >out 2>err || rc=$?
+  expected=$(printf '%s\n%s' "q47: $problem" "Try 'q47 --help'.")
+  if [ "$rc" = 2 ] && [ ! -s out ] && [ "$(cat err)" = "$expected" ] && [ "$(windows)" = 0 ]; then
+    passed=$((passed + 1))
+  else
+    fail "'$args': exit $rc, stdout '$(cat out)', stderr '$(cat err)'"
+  fi
+done <<'CASES'
+--bogus|unrecognized option '--bogus'
+-z|unrecognized option '-z'
+--scale|option '--scale' requires an argument
+--scale 0|invalid scale '0' (a whole number from 1 to 8, or auto)
+--scale big|invalid scale 'big' (a whole number from 1 to 8, or auto)
+--level 11|invalid level '11' (a whole number from 1 to 10)
+--level|option '--level' requires an argument
+--mute=1|option '--mute' doesn't allow an argument
+extra|unexpected argument 'extra'
+CASES
+
+# --level 9: the first frame already shows the board, not a story screen.
+"$game" --level 9 --mute 2>"$work/stderr" &
+pid=$!
+wid=
+for _ in $(seq 100); do
+  wid=$(xdotool search --name '^ZORARUVO Q-47 : Ctrl\+F for fullscreen$' 2>/dev/null | head -1) || true
+  [ -n "$wid" ] && break
+  sleep 0.1
+done
+if [ -z "$wid" ]; then
+  fail "--level 9: no window ($(cat "$work/stderr"))"
+else
+  sleep 0.5
+  import -window "$wid" -depth 8 "$work/level9.ppm"
+  # Share of lit pixels in the board's square: level 9's ring of discs and its walls light some
+  # tenths of it; a story screen is black but for one line of text.
+  lit=$(convert "$work/level9.ppm" -crop 480x480+80+0 -threshold 10% -format '%[fx:int(mean*1000)]' info:)
+  if [ "$lit" -gt 60 ]; then passed=$((passed + 1)); else fail "--level 9: $lit/1000 of the board lit"; fi
+  kill -TERM "$pid"
+  wait "$pid" || true
+  pid=
+fi
+echo "$passed passed, $failures failed"
+[ "$failures" = 0 ]
