@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "media/events.h"
-#include "media/screen.h"
 
 namespace {
 
@@ -184,7 +183,7 @@ int32_t keyboard_examine() {
   if (KEYBOARD.state == KEYBOARD_NONE) return 0;
   // Without the focus the keys belong to another program; the snapshot and the latches keep
   // what they had, and the queries answer nothing until a read succeeds again.
-  if (!screen_is_active()) {
+  if (!events_screen_active()) {
     KEYBOARD.state = KEYBOARD_BIND;
     return 0;
   }

@@ -212,7 +212,7 @@ int32_t window_close(int32_t id) {
   Window* w = window_at(id);
   if (!w) return 0;
   // A screen still shown in the window goes first: its renderer must not outlive the window.
-  if (screen_sdl_window() == w->window) screen_close();
+  if (events_screen().window == w->window) screen_close();
   events_forget_window(w->sdl_id);
   SDL_DestroyWindow(w->window);
   *w = Window{};
@@ -241,7 +241,16 @@ int32_t message_box(const char* title, const char* text, uint32_t flags) {
 
 void window_on_event(const SDL_WindowEvent& event) {
   const int32_t id = id_of_sdl(event.windowID);
-  if (id < 0) return;
+  if (id < 0) {
+    // The full-screen display's window is the screen's own, not one of ours; its close
+    // request (the window manager's close, a session ending) is the game's close request.
+    const EventsScreen& screen = events_screen();
+    if (event.event == SDL_WINDOWEVENT_CLOSE && screen.window && !screen.windowed &&
+        SDL_GetWindowID(screen.window) == event.windowID) {
+      post(EVENT_CLOSE_WINDOW, -1);
+    }
+    return;
+  }
   Window& w = WINDOWS.table[static_cast<size_t>(id)];
   switch (event.event) {
     case SDL_WINDOWEVENT_MOVED:
@@ -281,13 +290,15 @@ void window_on_event(const SDL_WindowEvent& event) {
 }
 
 void window_on_quit() {
-  // A quit request (a signal, or the session ending) is the close box of our first window.
+  // A quit request (a signal, or the session ending) is the close box of our first window,
+  // or, with none open (the full-screen display), a close request of no window.
   for (size_t id = 0; id < WINDOWS.table.size(); ++id) {
     if (WINDOWS.table[id].window) {
       post(EVENT_CLOSE_WINDOW, static_cast<int32_t>(id));
       return;
     }
   }
+  post(EVENT_CLOSE_WINDOW, -1);
 }
 
 SDL_Window* window_sdl(intptr_t handle) {

@@ -7,7 +7,7 @@
 constexpr int EVENT_MOVE_WINDOW = 3;
 constexpr int EVENT_SIZE_WINDOW = 5;
 constexpr int EVENT_REPAINT = 15;
-constexpr int EVENT_CLOSE_WINDOW = 16;  // close requested; the window stays open
+constexpr int EVENT_CLOSE_WINDOW = 16;  // close requested (also of the full-screen display)
 constexpr int EVENT_ACTIVATE_WINDOW = 13104;
 constexpr int EVENT_MINIMIZE_WINDOW = 13107;
 constexpr int EVENT_MAXIMIZE_WINDOW = 13108;
