@@ -18,7 +18,9 @@
 
 namespace {
 
-// Drains the window's events; the close box ends the run at the bottom of this frame.
+// Drains the window's events; the close box ends the run at the bottom of this frame. Full
+// screen has no window of ours, but a close request there (a signal, the session ending, the
+// window manager's close) arrives the same way.
 void pump_window_events() {
   for (int32_t event = window_poll_event(); event != 0; event = window_poll_event()) {
     if (event == EVENT_CLOSE_WINDOW) quit_requested = 1;
@@ -107,7 +109,7 @@ void game_startup() {
 
 int32_t game_frame() {
   frame_tick = static_cast<int32_t>(tick_ms());
-  if (windowed) pump_window_events();
+  pump_window_events();
   read_input();
   // F is asked first so that its release is used up even when no Ctrl is held: F alone does
   // nothing, also later.

@@ -68,6 +68,9 @@ void set_no_display_error() {
 
 int32_t events_video_acquire() {
   if (EVENTS.video_users == 0) {
+    // A failure below leaves its reason in SDL's error for the error box; one left over from
+    // an earlier call that went well must not pass for it.
+    SDL_ClearError();
     // One close request must give one close event: without this SDL adds a quit event when
     // the last window's close box is pressed.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");

@@ -164,6 +164,7 @@ int32_t release_of(int32_t code) {
 }  // namespace
 
 int32_t keyboard_init() {
+  SDL_ClearError();  // a failure's reason is SDL's error, not one left over
   if (KEYBOARD.state != KEYBOARD_NONE) return 1;
   if (!KEYBOARD.init_called) {
     if (SDL_InitSubSystem(SDL_INIT_EVENTS) != 0) return 0;

@@ -144,6 +144,7 @@ void keep_pointer_on_virtual(SDL_Window* window, const EventsScreen& screen) {
 }  // namespace
 
 int32_t mouse_init() {
+  SDL_ClearError();  // a failure's reason is SDL's error, not one left over
   if (!MOUSE.initialised) {
     if (SDL_InitSubSystem(SDL_INIT_EVENTS) != 0) return 0;
     MOUSE.initialised = 1;

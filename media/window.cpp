@@ -105,6 +105,7 @@ void window_system_shutdown() {
 
 intptr_t window_open(int32_t id, int32_t x, int32_t y, int32_t width, int32_t height,
                      const char* title, uint32_t flags) {
+  SDL_ClearError();  // a failure's reason is SDL's error, not one left over
   if (id < -1 || id > WINDOW_MAX_ID) return 0;
   if (width < 1 || height < 1 || width > WINDOW_MAX_SIDE || height > WINDOW_MAX_SIDE) return 0;
   if (!WINDOWS.video_held) {
@@ -224,8 +225,14 @@ int32_t message_box(const char* title, const char* text, uint32_t flags) {
   if (!title) title = "";
   if (!text) text = "";
   // Written first: without a display this is all a player gets, and it is there even if the
-  // box below never returns.
-  std::fprintf(stderr, "%s: %s\n", title, text);
+  // box below never returns. An error gets the library's own reason for the failure beside
+  // it, which would mean nothing in the box.
+  const char* reason = SDL_GetError();
+  if ((flags & 0xF0) == MESSAGE_BOX_ERROR && reason && *reason) {
+    std::fprintf(stderr, "%s: %s (%s)\n", title, text, reason);
+  } else {
+    std::fprintf(stderr, "%s: %s\n", title, text);
+  }
   std::fflush(stderr);
   Uint32 kind = SDL_MESSAGEBOX_INFORMATION;
   if ((flags & 0xF0) == MESSAGE_BOX_ERROR) kind = SDL_MESSAGEBOX_ERROR;
