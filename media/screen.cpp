@@ -242,8 +242,8 @@ int32_t open_on(SDL_Window* window, int32_t width, int32_t height) {
   SCREEN.texture_lost = 0;
   SCREEN.usable = 1;
   SCREEN.open = 1;
-  events_publish_screen({window, SCREEN.windowed, width, height, SCREEN.windowed ? SCREEN.area.x : 0,
-                         SCREEN.windowed ? SCREEN.area.y : 0});
+  events_publish_screen({window, SCREEN.windowed, width, height,
+                         SCREEN.windowed ? SCREEN.area.x : 0, SCREEN.windowed ? SCREEN.area.y : 0});
   // An accelerated renderer may have had SDL re-create the window underneath; the new one
   // must be in front with the focus like the old.
   if (SDL_GetWindowFlags(window) & SDL_WINDOW_SHOWN) {
