@@ -242,6 +242,8 @@ int32_t open_on(SDL_Window* window, int32_t width, int32_t height) {
   SCREEN.texture_lost = 0;
   SCREEN.usable = 1;
   SCREEN.open = 1;
+  events_publish_screen({window, SCREEN.windowed, width, height,
+                         SCREEN.windowed ? SCREEN.area.x : 0, SCREEN.windowed ? SCREEN.area.y : 0});
   // An accelerated renderer may have had SDL re-create the window underneath; the new one
   // must be in front with the focus like the old.
   if (SDL_GetWindowFlags(window) & SDL_WINDOW_SHOWN) {
@@ -329,7 +331,7 @@ void screen_close() {
   if (!SCREEN.open) return;
   // The pointer is given back before its window goes, and no drawing target may keep
   // pointing into the buffer freed below.
-  mouse_on_focus_lost();
+  events_publish_screen({});
   draw_forget_pixels(SCREEN.back_buffer.data());
   if (SCREEN.texture) SDL_DestroyTexture(SCREEN.texture);
   if (SCREEN.renderer) SDL_DestroyRenderer(SCREEN.renderer);
@@ -383,11 +385,7 @@ int32_t screen_flip() {
   return result;
 }
 
-int32_t screen_is_active() {
-  if (!SCREEN.open) return 0;
-  if (!SCREEN.windowed) return SCREEN.usable;
-  return events_focus_window() != 0 && events_focus_window() == SDL_GetWindowID(SCREEN.window);
-}
+int32_t screen_is_active() { return events_screen_active(); }
 
 DrawTarget* screen_output() {
   if (!SCREEN.open) return nullptr;
@@ -409,7 +407,6 @@ void screen_set_pacing_clock(int64_t (*now)(), void (*sleep_until)(int64_t)) {
 void screen_on_focus(uint32_t window_id, int32_t gained) {
   if (!SCREEN.open || SDL_GetWindowID(SCREEN.window) != window_id) return;
   if (!SCREEN.windowed) SCREEN.usable = gained;
-  if (!gained) mouse_on_focus_lost();
 }
 
 void screen_on_render_reset() {
@@ -417,14 +414,3 @@ void screen_on_render_reset() {
 }
 
 SDL_Window* screen_sdl_window() { return SCREEN.open ? SCREEN.window : nullptr; }
-
-int32_t screen_is_windowed() { return SCREEN.open && SCREEN.windowed; }
-
-int32_t screen_width() { return SCREEN.width; }
-
-int32_t screen_height() { return SCREEN.height; }
-
-void screen_origin(int32_t* x, int32_t* y) {
-  *x = SCREEN.windowed ? SCREEN.area.x : 0;
-  *y = SCREEN.windowed ? SCREEN.area.y : 0;
-}
