@@ -158,28 +158,26 @@ int32_t load_pcm(int32_t id, int32_t channels, int32_t bits, int32_t rate,
   return load_result(id, taken_id);
 }
 
-// Loads a WAV file held in block (size bytes). When owned holds the block, its bytes become the
-// sound's samples in place; otherwise the samples are copied out of the block.
-int32_t load_wav(int32_t id, const uint8_t* block, int64_t size, std::vector<uint8_t>* owned) {
+// Only linear PCM at 8 or 16 bits, mono or stereo, whose frame size matches, is accepted.
+bool playable(const WavSound& wav) {
+  return wav.format_tag == 1 && (wav.channels == 1 || wav.channels == 2) &&
+         (wav.bits == 8 || wav.bits == 16) && wav.block_align == wav.channels * wav.bits / 8 &&
+         wav.rate <= static_cast<uint32_t>(MIXER_RATE_MAX);
+}
+
+// The bytes of a playable WAV's whole frames.
+uint32_t whole_frame_bytes(const WavSound& wav) {
+  return wav.sample_bytes - wav.sample_bytes % std::max<uint32_t>(wav.block_align, 1);
+}
+
+// Loads a WAV file held in memory; the samples are copied out of the block.
+int32_t load_wav(int32_t id, const uint8_t* block, int64_t size) {
   WavSound wav{};
-  if (!wav_parse(block, static_cast<uint64_t>(size), &wav)) return refuse(SOUND_LOAD_BAD_FORMAT);
-  // Only linear PCM at 8 or 16 bits, mono or stereo, whose frame size matches, is accepted.
-  if (wav.format_tag != 1 || (wav.channels != 1 && wav.channels != 2) ||
-      (wav.bits != 8 && wav.bits != 16) || wav.block_align != wav.channels * wav.bits / 8 ||
-      wav.rate > static_cast<uint32_t>(MIXER_RATE_MAX)) {
+  if (!wav_parse(block, static_cast<uint64_t>(size), &wav) || !playable(wav)) {
     return refuse(SOUND_LOAD_BAD_FORMAT);
   }
   if (wav.sample_bytes > SOUND_DATA_LIMIT) return refuse(SOUND_LOAD_TOO_LARGE, wav.sample_bytes);
-  const uint32_t bytes = wav.sample_bytes - wav.sample_bytes % std::max<uint32_t>(wav.block_align, 1);
-  std::vector<uint8_t> samples;
-  if (owned) {
-    const size_t at = static_cast<size_t>(wav.samples - owned->data());
-    owned->erase(owned->begin(), owned->begin() + static_cast<std::ptrdiff_t>(at));
-    owned->resize(bytes);
-    samples.swap(*owned);
-  } else {
-    samples.assign(wav.samples, wav.samples + bytes);
-  }
+  std::vector<uint8_t> samples(wav.samples, wav.samples + whole_frame_bytes(wav));
   return load_pcm(id, wav.channels, wav.bits, static_cast<int32_t>(wav.rate), &samples);
 }
 
@@ -253,7 +251,7 @@ void stop_slot(SoundSlot* slot, intptr_t instance) {
 
 int32_t load_block(int32_t id, const uint8_t* block, int64_t size) {
   if (!block || size <= 0) return refuse(SOUND_LOAD_BAD_FORMAT);
-  if (size >= 4 && std::memcmp(block, "RIFF", 4) == 0) return load_wav(id, block, size, nullptr);
+  if (size >= 4 && std::memcmp(block, "RIFF", 4) == 0) return load_wav(id, block, size);
   DecoderHandle* handle = decoder_open_memory(block, size);
   return handle ? load_decoded(id, OwnedDecoder(handle)) : refuse(SOUND_LOAD_BAD_FORMAT);
 }
@@ -282,22 +280,25 @@ int32_t load_file(int32_t id, std::FILE* opened, int64_t size) {
     DecoderHandle* handle = decoder_open_stream(file.release());
     return handle ? load_decoded(id, OwnedDecoder(handle)) : refuse(SOUND_LOAD_BAD_FORMAT);
   }
+  WavSound wav{};
   uint64_t data_at = 0;
-  uint64_t data_bytes = 0;
-  if (!wav_locate_data(block.data(), block.size(), static_cast<uint64_t>(size), &data_at,
-                       &data_bytes)) {
+  if (!wav_parse_head(block.data(), block.size(), static_cast<uint64_t>(size), &wav, &data_at) ||
+      !playable(wav)) {
     return refuse(SOUND_LOAD_BAD_FORMAT);
   }
-  if (data_bytes > static_cast<uint64_t>(SOUND_DATA_LIMIT)) {
-    return refuse(SOUND_LOAD_TOO_LARGE, static_cast<int64_t>(data_bytes));
-  }
-  const int64_t wanted = static_cast<int64_t>(data_at + data_bytes);
-  const int64_t have = static_cast<int64_t>(block.size());
-  block.resize(static_cast<size_t>(wanted));
-  if (wanted > have && !read_at(file.get(), have, block.data() + have, wanted - have)) {
+  if (wav.sample_bytes > SOUND_DATA_LIMIT) return refuse(SOUND_LOAD_TOO_LARGE, wav.sample_bytes);
+  // The samples go straight into the one buffer that will hold them: what the head already
+  // has is copied over, the rest is read from the file.
+  const uint32_t bytes = whole_frame_bytes(wav);
+  std::vector<uint8_t> samples(bytes);
+  const uint64_t in_head = std::min<uint64_t>(bytes, block.size() - data_at);
+  std::memcpy(samples.data(), block.data() + data_at, static_cast<size_t>(in_head));
+  block = {};
+  if (!read_at(file.get(), static_cast<int64_t>(data_at + in_head), samples.data() + in_head,
+               static_cast<int64_t>(bytes - in_head))) {
     return refuse(SOUND_LOAD_UNREADABLE);
   }
-  return load_wav(id, block.data(), wanted, &block);
+  return load_pcm(id, wav.channels, wav.bits, static_cast<int32_t>(wav.rate), &samples);
 }
 
 // Opens path as a regular file without blocking and loads it as flags say.

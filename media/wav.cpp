@@ -46,28 +46,27 @@ bool find_data(const uint8_t* block, uint64_t head_size, uint64_t size, uint64_t
 
 }  // namespace
 
-int32_t wav_parse(const uint8_t* block, uint64_t size, WavSound* sound) {
+int32_t wav_parse_head(const uint8_t* head, uint64_t head_size, uint64_t file_size,
+                       WavSound* sound, uint64_t* data_at) {
   uint64_t body = 0;
   uint64_t present = 0;
-  if (!find_data(block, size, size, &body, &present)) return 0;
-  const uint8_t* record = block + WAV_FMT_AT + WAV_CHUNK_HEAD;
+  if (!find_data(head, head_size, file_size, &body, &present)) return 0;
+  const uint8_t* record = head + WAV_FMT_AT + WAV_CHUNK_HEAD;
   sound->format_tag = read16(record);
   sound->channels = read16(record + 2);
   sound->rate = read32(record + 4);
   sound->bytes_per_second = read32(record + 8);
   sound->block_align = read16(record + 12);
   sound->bits = read16(record + 14);
-  sound->samples = block + body;
+  sound->samples = nullptr;
   sound->sample_bytes = static_cast<uint32_t>(present);
+  *data_at = body;
   return sound->sample_bytes > 0 ? 1 : 0;
 }
 
-int32_t wav_locate_data(const uint8_t* head, uint64_t head_size, uint64_t file_size,
-                        uint64_t* data_at, uint64_t* data_bytes) {
-  uint64_t body = 0;
-  uint64_t present = 0;
-  if (!find_data(head, head_size, file_size, &body, &present)) return 0;
-  *data_at = body;
-  *data_bytes = present;
+int32_t wav_parse(const uint8_t* block, uint64_t size, WavSound* sound) {
+  uint64_t data_at = 0;
+  if (!wav_parse_head(block, size, size, sound, &data_at)) return 0;
+  sound->samples = block + data_at;
   return 1;
 }
