@@ -22,12 +22,16 @@ namespace {
 constexpr int64_t SCREEN_COUNTER_FREQUENCY = 1000000000;  // pacing counter ticks per second
 // The pacing wait sleeps until a margin before the deadline and spins the rest: the sleep
 // keeps a puzzle game from burning a core, the spin keeps the deadline to the microsecond. The
-// margin follows how late the sleeps have been ending: it jumps to cover a late wake-up and
-// shrinks by 1/SCREEN_SPIN_DECAY each frame, within these bounds. On an idle machine a sleep
-// ends some 40 us late, so the spin costs well under 1 % of a core.
-constexpr int64_t SCREEN_SPIN_MIN_TICKS = 50000;
+// margin tracks the 95th percentile of how late the sleeps end: a sleep that ends later than
+// the margin raises it by SCREEN_SPIN_STEP_UP, one on time lowers it by SCREEN_SPIN_STEP_DOWN
+// (19 to 1: one frame in twenty may overrun it). On an idle machine a sleep ends some 40 us
+// late, so the spin costs well under 1 % of a core; a busy machine's rare long stalls, which no
+// spin could hide, cannot make it spin for long.
+constexpr int64_t SCREEN_SPIN_START_TICKS = 100000;
+constexpr int64_t SCREEN_SPIN_MIN_TICKS = 20000;
 constexpr int64_t SCREEN_SPIN_MAX_TICKS = 2000000;
-constexpr int64_t SCREEN_SPIN_DECAY = 64;
+constexpr int64_t SCREEN_SPIN_STEP_UP = 19000;
+constexpr int64_t SCREEN_SPIN_STEP_DOWN = 1000;
 constexpr int32_t SCREEN_MAX_SIDE = 8192;  // larger back buffers are refused
 
 struct ScreenState {
@@ -52,7 +56,7 @@ struct ScreenState {
   int32_t frame_rate = 0;             // frames per second requested; 0 = unpaced
   int32_t frame_period = 0;           // counter ticks between paced frames
   int64_t last_flip_count = 0;        // counter at the end of the last pacing wait
-  int64_t spin_ticks = SCREEN_SPIN_MIN_TICKS;  // the pacing sleep ends this long before the deadline
+  int64_t spin_ticks = SCREEN_SPIN_START_TICKS;  // the pacing sleep ends this long before the deadline
   int32_t display_refresh_rate = 0;   // windowed: the desktop's; full screen: 0 (default)
   int32_t recoveries = 0;             // textures re-created after the device lost them
   int64_t (*now)() = nullptr;         // pacing clock; null = the monotonic clock
@@ -77,13 +81,10 @@ void monotonic_sleep_until(int64_t when) {
 
 int64_t counter_now() { return SCREEN.now ? SCREEN.now() : monotonic_now(); }
 
-// Fits the spin margin to a sleep that ended `late` ticks after its wake time. A wake-up later
-// than the largest margin is the scheduler's doing (another program had the processor), which
-// no spin would have hidden: it leaves the margin alone.
+// Moves the spin margin after a sleep that ended `late` ticks after its wake time.
 void adapt_spin(int64_t late) {
-  int64_t spin = SCREEN.spin_ticks - SCREEN.spin_ticks / SCREEN_SPIN_DECAY;
-  if (late <= SCREEN_SPIN_MAX_TICKS) spin = std::max(spin, late + late / 2);
-  SCREEN.spin_ticks = std::clamp(spin, SCREEN_SPIN_MIN_TICKS, SCREEN_SPIN_MAX_TICKS);
+  const int64_t step = late > SCREEN.spin_ticks ? SCREEN_SPIN_STEP_UP : -SCREEN_SPIN_STEP_DOWN;
+  SCREEN.spin_ticks = std::clamp(SCREEN.spin_ticks + step, SCREEN_SPIN_MIN_TICKS, SCREEN_SPIN_MAX_TICKS);
 }
 
 // Waits until more than one period has passed since the end of the previous wait. A frame
@@ -424,7 +425,7 @@ int32_t screen_set_frame_rate(int32_t fps) {
   SCREEN.frame_rate = fps;
   SCREEN.frame_period = static_cast<int32_t>(SCREEN_COUNTER_FREQUENCY / (int64_t{fps} + 1));
   SCREEN.last_flip_count = 0;
-  SCREEN.spin_ticks = SCREEN_SPIN_MIN_TICKS;
+  SCREEN.spin_ticks = SCREEN_SPIN_START_TICKS;
   // Linux lets a sleep end up to 50 us late by default, to wake several sleepers at once; the
   // pacing sleep wants its time, so that the spin after it can stay short.
   if (fps > 0) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
