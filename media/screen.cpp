@@ -130,7 +130,7 @@ bool on_emulated_gl(SDL_Renderer* renderer) {
 // offers direct rendering to a graphics processor can give one: DRI3 or DRI2 (the open
 // drivers, XWayland on a GPU) or NV-GLX (NVIDIA's own). Without any (Xvfb, a VNC server, a
 // plain framebuffer) OpenGL would be emulated, and merely trying it loads the emulation with
-// LLVM and its threads, some 50 MB, and re-creates the window: 100 ms more before the window
+// LLVM and its threads, some 70 MB, and re-creates the window: 100 ms more before the window
 // shows. Other drivers, and a renderer asked for by name, are tried as they come.
 bool may_accelerate(SDL_Window* window) {
   if (SDL_GetHint(SDL_HINT_RENDER_DRIVER)) return true;
