@@ -64,6 +64,7 @@ struct Reader {
   std::vector<PackLine>* lines = nullptr;  // story lines go here while a story block is open
   std::vector<int32_t> line_numbers;       // source line of each of those story lines
   std::vector<PackLine> misplaced;         // lines of a story block in the wrong place
+  int32_t entries = 0;                     // lines the open block has, good or bad
   bool intro_seen = false;
   bool final_seen = false;
   Block last_closed = Block::NONE;  // the previous block, for the order rules
@@ -234,6 +235,7 @@ const char* block_word(Block block) {
 void close_story(Reader& reader) {
   const std::vector<PackLine>& lines = *reader.lines;
   if (lines.empty()) {
+    if (reader.entries > 0) return;  // its lines were bad, and said so
     reader.problem(reader.block_line, 1,
                    quote(block_word(reader.block)) + " block has no lines (it needs at least one)");
     return;
@@ -299,6 +301,7 @@ void open_block(Reader& reader, const Token& word, Block block) {
   reader.block = block;
   reader.block_line = reader.line_number;
   reader.line_numbers.clear();
+  reader.entries = 0;
   switch (block) {
     case Block::INTRO:
       reader.intro_seen = true;
@@ -329,6 +332,7 @@ void open_block(Reader& reader, const Token& word, Block block) {
 }
 
 void read_story_line(Reader& reader, const std::vector<Token>& tokens) {
+  ++reader.entries;
   const Token& colour_word = tokens[0];
   const std::optional<uint32_t> colour = colour_of(colour_word.text);
   if (colour_word.quoted || !colour) {
@@ -612,7 +616,9 @@ bool level_pack_parse(std::string_view text, LevelPack& pack, std::vector<PackPr
   // A byte-order mark is no content: editors may write one in front of UTF-8.
   if (text.substr(0, 3) == "\xEF\xBB\xBF") start = 3;
   int32_t last_line_length = 0;
-  while (start <= text.size() && !reader.full()) {
+  // A final newline ends the last line; it does not start another.
+  while ((start < text.size() || (start == text.size() && reader.line_number == 0)) &&
+         !reader.full()) {
     size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = text.substr(start, end - start);
@@ -641,6 +647,10 @@ bool level_pack_parse(std::string_view text, LevelPack& pack, std::vector<PackPr
       reader.problem(eof_line, eof_column, "missing 'final' block after the last level");
     }
   }
+  // Problems found when a block closes belong to earlier lines: report in the text's order.
+  std::stable_sort(problems.begin(), problems.end(), [](const PackProblem& a, const PackProblem& b) {
+    return a.line != b.line ? a.line < b.line : a.column < b.column;
+  });
   return problems.empty();
 }
 
