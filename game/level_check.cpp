@@ -11,6 +11,7 @@
 #include "game/barriers.h"
 #include "game/game_globals.h"
 #include "game/level_stream.h"
+#include "game/replay.h"
 #include "game/spread.h"
 
 namespace {
@@ -484,6 +485,35 @@ LevelReport level_check(int32_t level_number) {
   report.winnable = !report.plan.empty();
   fresh_load(level_number);
   return report;
+}
+
+bool level_check_write_replay(const LevelReport& report, const std::string& path,
+                              std::string& error) {
+  const Level level = snapshot(report.level);
+  // The centre of a cell on the 480-pixel board that starts at pixel 80.
+  auto point_at = [&](InputFrame& frame, int32_t x, int32_t y) {
+    frame.pointer_x = 80 + 480 * x / level.width + 480 / level.width / 2;
+    frame.pointer_y = 480 * y / level.height + 480 / level.height / 2;
+  };
+  std::vector<InputFrame> script;
+  InputFrame frame;
+  if (!report.plan.empty()) point_at(frame, report.plan[0].x, report.plan[0].y);
+  for (const CheckAction& action : report.plan) {
+    frame.held = INPUT_ACTIVE;
+    while (static_cast<int32_t>(script.size()) + 1 < action.frame) script.push_back(frame);
+    point_at(frame, action.x, action.y);
+    frame.held = INPUT_ACTIVE | (action.take ? INPUT_HELD_RIGHT : INPUT_HELD_LEFT);
+    script.push_back(frame);
+  }
+  frame.held = INPUT_ACTIVE;
+  frame.events = INPUT_RELEASED_RETURN;
+  script.push_back(frame);
+  frame.events = 0;
+  // The tally drains a barrier a frame and lasts at least BARRIERS_TALLY_MIN_FRAMES.
+  const int32_t tally = std::max(report.plan_score, BARRIERS_TALLY_MIN_FRAMES) + 2;
+  for (int32_t i = 0; i < tally; ++i) script.push_back(frame);
+  Replay replay;
+  return replay_run_script(script, report.level, path, replay, error);
 }
 
 std::string level_check_table(const std::vector<LevelReport>& reports) {

@@ -37,6 +37,11 @@ LevelReport level_check(int32_t level);
 // Runs plan on level n through the real rules from a fresh load. Returns the barriers in hand
 // at the end when every action took effect and the chemical is walled in, else -1.
 int32_t level_check_run_plan(int32_t level, const std::vector<CheckAction>& plan);
+// Writes report's plan as a replay at path: the level started directly, the pointer over each
+// action's cell with its button held for that frame, Enter once the chemical is walled in, and
+// the tally to its end. Runs through the real loop; false with the reason in error.
+bool level_check_write_replay(const LevelReport& report, const std::string& path,
+                              std::string& error);
 // The reports as a table, one row per level, for people.
 std::string level_check_table(const std::vector<LevelReport>& reports);
 // The reports as one JSON array of objects, for programs.

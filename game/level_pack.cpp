@@ -241,7 +241,7 @@ void close_story(Reader& reader) {
     return;
   }
   // An "&" entry is replaced by the entry after it, so it cannot be the last of its block.
-  if (lines.back().text[0] == '&') {
+  if (lines.back().text[0] == '&' && reader.line_numbers.size() == lines.size()) {
     reader.problem(reader.line_numbers.back(), 1,
                    "a line starting with '&' needs a line after it to take its place");
   }
@@ -304,13 +304,16 @@ void open_block(Reader& reader, const Token& word, Block block) {
   reader.entries = 0;
   switch (block) {
     case Block::INTRO:
-      reader.intro_seen = true;
-      reader.lines = &reader.pack.intro;
+    case Block::FINAL: {
+      // A second intro or final block is read into scratch, like a misplaced story.
+      bool& seen = block == Block::INTRO ? reader.intro_seen : reader.final_seen;
+      std::vector<PackLine>& lines =
+          block == Block::INTRO ? reader.pack.intro : reader.pack.final_block;
+      reader.lines = seen && !lines.empty() ? &reader.misplaced : &lines;
+      reader.lines->clear();
+      seen = true;
       break;
-    case Block::FINAL:
-      reader.final_seen = true;
-      reader.lines = &reader.pack.final_block;
-      break;
+    }
     case Block::STORY:
       // A misplaced story is read into a scratch block so its lines are still checked.
       reader.lines = !reader.pack.levels.empty() && reader.last_closed == Block::LEVEL

@@ -74,6 +74,10 @@ LevelStream level_stream_builtin() {
 
 int32_t level_count() { return STREAM.count; }
 
+const unsigned char* level_stream_data() { return STREAM.bytes; }
+
+size_t level_stream_length() { return STREAM.size; }
+
 size_t level_record_offset(int32_t level) {
   return level >= 1 && level <= STREAM.count ? STREAM.records[level - 1] : STREAM.records[0];
 }

@@ -34,6 +34,9 @@ void level_stream_use_builtin();
 LevelStream level_stream_builtin();
 // Levels in the stream being read.
 int32_t level_count();
+// The bytes of the stream being read, and their length.
+const unsigned char* level_stream_data();
+size_t level_stream_length();
 
 // Offset of the record of level n (1..level_count()); any other n gets level 1's record.
 size_t level_record_offset(int32_t level);

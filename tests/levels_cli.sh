@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # levels_cli.sh GAME SOURCE_DIR: the level pack options of the real executable, without a display:
 # --export-levels writes a pack that --check reads back with every level winnable, a bad pack is
-# refused with FILE:LINE:COLUMN lines and exit code 2 before any window would open, and --json
-# prints one array.
+# refused with FILE:LINE:COLUMN lines and exit code 2 before any window would open, --json
+# prints one array, and each plan --write-replays writes verifies to the score the checker gave.
 set -uo pipefail
 game=$1
 source_dir=$2
@@ -53,4 +53,24 @@ grep -q ' no ' "$dir/table" || fail "$(cat "$dir/table")"
 # An export onto a folder that does not exist fails, and leaves nothing behind.
 "$game" --export-levels "$dir/no/such/pack.q47l" 2>"$dir/err" && fail "export into a missing folder succeeded"
 grep -q "^q47: $dir/no/such/pack.q47l: " "$dir/err" || fail "$(cat "$dir/err")"
+# Every winning plan written as a replay verifies, through the real loop, to the checker's score:
+# the built-in levels, and our pack played with --levels (its replays refused without it).
+for pack in "" "$source_dir/levels/first-shift.q47l"; do
+  rm -rf "$dir/replays" && mkdir "$dir/replays"
+  "$game" --check --json --write-replays "$dir/replays" $pack >"$dir/json" || fail "--write-replays $pack"
+  scores=$(python3 -c 'import json,sys; print(" ".join(str(l["plan_score"]) for l in json.load(open(sys.argv[1]))))' "$dir/json")
+  level=0
+  for score in $scores; do
+    level=$((level + 1))
+    replay=$(printf '%s/replays/level%02d.q47r' "$dir" "$level")
+    line=$("$game" ${pack:+--levels "$pack"} --verify "$replay") || fail "--verify $replay: $line"
+    case "$line" in
+      "levels 1, score $score, "*) ;;
+      *) fail "level $level of '${pack:-built-in}': checker says $score, the replay: $line" ;;
+    esac
+  done
+  [ "$level" -ge 5 ] || fail "only $level replays"
+done
+"$game" --verify "$dir/replays/level01.q47r" >/dev/null 2>&1
+[ $? -eq 2 ] || fail "a pack's replay verified on the built-in levels"
 echo "levels_cli: all checks passed"

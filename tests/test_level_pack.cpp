@@ -170,6 +170,8 @@ TEST(LevelPack, EachProblemIsReportedAtItsLineAndColumn) {
       {with_line(3, "  red \"#HELLO\" extra"), 3, 16, "unexpected 'extra'"},
       {with_line(5, "levels"), 5, 1, "expected a block"},
       {with_line(3, ""), 2, 1, "'intro' block has no lines"},
+      {with_line(5, "intro"), 5, 1, "second 'intro' block"},
+      {GOOD_PACK + "final\n  black \"~\"\nend\n", 32, 1, "after the 'final' block"},
   };
   for (const Case& c : cases) {
     LevelPack pack;
