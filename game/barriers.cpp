@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "game/game_globals.h"
+#include "game/input.h"
 #include "game/sound_cues.h"
 #include "game/spread.h"
-#include "media/mouse.h"
 
 namespace {
 
@@ -18,8 +18,8 @@ constexpr int32_t BARRIERS_GLOW_MAX = 255;
 }  // namespace
 
 void update_cursor() {
-  mouse_px = mouse_x();
-  mouse_py = mouse_y();
+  mouse_px = input_mouse_x();
+  mouse_py = input_mouse_y();
   // Product first, then a truncating division, so that cells of non-integral width still map.
   cursor_x = grid_width * (mouse_px - board_left) / board_size;
   cursor_y = grid_height * (mouse_py - board_top) / board_size;
@@ -50,7 +50,7 @@ void update_cursor() {
       BARRIERS_GLOW_MAX);
 }
 
-void handle_buttons() { barriers_apply_buttons(mouse_button(1), mouse_button(2)); }
+void handle_buttons() { barriers_apply_buttons(input_mouse_button(1), input_mouse_button(2)); }
 
 void barriers_apply_buttons(int32_t left_held, int32_t right_held) {
   Cell& cell = grid_at(cursor_x, cursor_y);

@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "game/game_globals.h"
+#include "game/input.h"
 #include "media/draw.h"
-#include "media/mouse.h"
 #include "media/random.h"
 #include "media/str.h"
 
@@ -41,7 +41,7 @@ void draw_hud_numbers() {
   if (barriers_left <= 0) {
     colour = BOARD_VIEW_COUNT_EMPTY;
     // The dark red plate tells a player pressing with an empty hand why nothing happens.
-    if (mouse_button(1) && game_state == STATE_PLAYING) draw_set_mode(0);
+    if (input_mouse_button(1) && game_state == STATE_PLAYING) draw_set_mode(0);
   }
   draw_text_colors(10, 470 - text_height(hud_text.c_str()), hud_text.c_str(), colour,
                    BOARD_VIEW_COUNT_PLATE);

@@ -1,8 +1,9 @@
-// Reading the built-in level stream, and turning a level record into a fresh grid.
+// Reading the level stream, and turning a level record into a fresh grid.
 #include "game/level_stream.h"
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "game/game_globals.h"
 #include "media/str.h"
@@ -11,7 +12,7 @@ size_t level_data_cursor;
 
 namespace {
 
-constexpr int32_t LEVEL_COUNT = 10;
+constexpr int32_t LEVEL_COUNT = LEVEL_BUILTIN_COUNT;
 constexpr int32_t LEVEL_BOARD_SIZE = 480;  // the board is this square, whatever the grid size
 
 // Start of each level's record, by level number (index 0 is unused: it maps to level 1).
@@ -21,6 +22,18 @@ constexpr size_t LEVEL_RECORD_OFFSETS[LEVEL_COUNT + 1] = {383,  383,  1432, 2422
 // follows at once.
 constexpr long LEVEL_BLOCK_OFFSETS[LEVEL_COUNT + 1] = {
     -1, 1333, 2382, 3372, 4376, 5445, 6508, -1, -1, 9648, LEVEL_ENTRY_FINAL};
+
+// The stream the readers use. The built-in one is read in place; an installed pack's is owned.
+struct StreamState {
+  const unsigned char* bytes = level_stream;   // start of the stream
+  size_t size = LEVEL_STREAM_SIZE;              // its length in bytes
+  const size_t* records = LEVEL_RECORD_OFFSETS + 1;  // record of level n at [n - 1]
+  const long* blocks = LEVEL_BLOCK_OFFSETS + 1;      // block after level n at [n - 1]
+  int32_t count = LEVEL_COUNT;                  // levels in the stream
+  LevelStream installed;                        // owner of an installed pack's stream
+};
+
+StreamState STREAM;
 
 // The flags an upper-case map letter gives its cell; unknown letters leave the cell open.
 int32_t level_letter_flags(char letter) {
@@ -42,31 +55,54 @@ int32_t level_letter_flags(char letter) {
 
 }  // namespace
 
+void level_stream_install(LevelStream stream) {
+  STREAM.installed = std::move(stream);
+  STREAM.bytes = STREAM.installed.bytes.data();
+  STREAM.size = STREAM.installed.bytes.size();
+  STREAM.records = STREAM.installed.records.data();
+  STREAM.blocks = STREAM.installed.blocks.data();
+  STREAM.count = static_cast<int32_t>(STREAM.installed.records.size());
+}
+
+void level_stream_use_builtin() { STREAM = StreamState{}; }
+
+LevelStream level_stream_builtin() {
+  return {std::vector<unsigned char>(level_stream, level_stream + LEVEL_STREAM_SIZE),
+          std::vector<size_t>(LEVEL_RECORD_OFFSETS + 1, LEVEL_RECORD_OFFSETS + LEVEL_COUNT + 1),
+          std::vector<long>(LEVEL_BLOCK_OFFSETS + 1, LEVEL_BLOCK_OFFSETS + LEVEL_COUNT + 1)};
+}
+
+int32_t level_count() { return STREAM.count; }
+
+const unsigned char* level_stream_data() { return STREAM.bytes; }
+
+size_t level_stream_length() { return STREAM.size; }
+
 size_t level_record_offset(int32_t level) {
-  return level >= 1 && level <= LEVEL_COUNT ? LEVEL_RECORD_OFFSETS[level] : LEVEL_RECORD_OFFSETS[1];
+  return level >= 1 && level <= STREAM.count ? STREAM.records[level - 1] : STREAM.records[0];
 }
 
 long level_block_offset(int32_t finished_level) {
-  return finished_level >= 1 && finished_level <= LEVEL_COUNT ? LEVEL_BLOCK_OFFSETS[finished_level]
-                                                              : -1;
+  return finished_level >= 1 && finished_level <= STREAM.count ? STREAM.blocks[finished_level - 1]
+                                                               : -1;
 }
 
 // Both readers stop at the end of the stream, so a cursor set past an entry's end yields empty
 // items instead of reading outside the array.
 std::string level_read_string() {
-  if (level_data_cursor >= LEVEL_STREAM_SIZE) return {};
-  const char* start = reinterpret_cast<const char*>(level_stream) + level_data_cursor;
-  const size_t length = strnlen(start, LEVEL_STREAM_SIZE - level_data_cursor);
-  level_data_cursor = std::min(level_data_cursor + length + 1, LEVEL_STREAM_SIZE);
+  if (level_data_cursor >= STREAM.size) return {};
+  const char* start = reinterpret_cast<const char*>(STREAM.bytes) + level_data_cursor;
+  const size_t length = strnlen(start, STREAM.size - level_data_cursor);
+  level_data_cursor = std::min(level_data_cursor + length + 1, STREAM.size);
   return std::string(start, length);
 }
 
 int32_t level_read_int() {
-  if (level_data_cursor + 4 > LEVEL_STREAM_SIZE) {
-    level_data_cursor = LEVEL_STREAM_SIZE;
+  if (level_data_cursor + 4 > STREAM.size) {
+    level_data_cursor = STREAM.size;
     return 0;
   }
-  const unsigned char* bytes = level_stream + level_data_cursor;
+  const unsigned char* bytes = STREAM.bytes + level_data_cursor;
   level_data_cursor += 4;
   return static_cast<int32_t>(
       static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |

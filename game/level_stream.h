@@ -1,11 +1,13 @@
-// The built-in level stream: story blocks and level records, read strictly in order through
-// level_data_cursor. Items are zero-terminated strings and little-endian int32 values.
+// The level stream: story blocks and level records, read strictly in order through
+// level_data_cursor. Items are zero-terminated strings and little-endian int32 values. The game
+// reads the built-in stream unless a level pack compiled into the same layout was installed.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 constexpr size_t LEVEL_STREAM_SIZE = 10932;       // total length in bytes
 extern const unsigned char level_stream[LEVEL_STREAM_SIZE];
@@ -13,12 +15,35 @@ extern const unsigned char level_stream[LEVEL_STREAM_SIZE];
 // Entry offsets into level_stream.
 constexpr size_t LEVEL_ENTRY_INTRO = 0;           // intro block, ends with "*"
 constexpr size_t LEVEL_ENTRY_FINAL = 10674;       // final block, after level 10
-// Offset of the record of level n (1..10); any other n gets level 1's record.
+constexpr int32_t LEVEL_BUILTIN_COUNT = 10;       // levels of the built-in stream
+
+// A whole stream with its entry tables, as a pack compiles to. The intro always starts at 0.
+struct LevelStream {
+  std::vector<unsigned char> bytes;  // the stream itself
+  std::vector<size_t> records;       // offset of level n's record at [n - 1]
+  std::vector<long> blocks;          // offset of the block after level n at [n - 1], or -1;
+                                     // the last level's is the final block
+};
+
+// Makes stream the one every reader below uses; it must hold at least one level and all its
+// offsets must lie inside the bytes (a compiled pack does).
+void level_stream_install(LevelStream stream);
+// Goes back to the built-in stream.
+void level_stream_use_builtin();
+// A copy of the built-in stream and its tables.
+LevelStream level_stream_builtin();
+// Levels in the stream being read.
+int32_t level_count();
+// The bytes of the stream being read, and their length.
+const unsigned char* level_stream_data();
+size_t level_stream_length();
+
+// Offset of the record of level n (1..level_count()); any other n gets level 1's record.
 size_t level_record_offset(int32_t level);
 // Offset of the message block shown after level n, or -1 when none follows it (7, 8, others).
 long level_block_offset(int32_t finished_level);
 
-extern size_t level_data_cursor;  // read position in level_stream
+extern size_t level_data_cursor;  // read position in the stream being read
 
 // Reads the string item at the cursor and moves past its zero byte.
 std::string level_read_string();

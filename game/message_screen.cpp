@@ -1,6 +1,7 @@
 #include "game/message_screen.h"
 
 #include "game/game_globals.h"
+#include "game/input.h"
 #include "game/level_stream.h"
 #include "game/sound_cues.h"
 #include "media/draw.h"
@@ -29,7 +30,7 @@ void next_line() {
     message_colour = static_cast<uint32_t>(level_read_int());
     return;
   }
-  mouse_locate(SCREEN_WIDTH / 2, SCREEN_HEIGHT / 2);
+  input_mouse_locate(SCREEN_WIDTH / 2, SCREEN_HEIGHT / 2);
   // The input layer hid the pointer when it captured the mouse and only shows it again when
   // its own record changes; this raise keeps the system pointer visible over the window.
   if (windowed) mouse_show_pointer(1);
@@ -70,5 +71,5 @@ void message_screen_frame() {
             message_colour);
   // Space is asked first; Enter only when Space was not released, so an Enter released in the
   // same frame is left to the loop's own Enter test.
-  if (key_released(KEY_SPACE) || key_released(KEY_RETURN)) next_line();
+  if (input_key_released(KEY_SPACE) || input_key_released(KEY_RETURN)) next_line();
 }

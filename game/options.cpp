@@ -98,7 +98,8 @@ std::string options_usage() {
          "continues, R restarts the level, Tab plainer picture, M mute, Ctrl+F full screen,\n"
          "Escape quits.\n"
          "\n"
-         "Exit status: 0 normally, 1 on a fatal error, 2 on misuse or an unusable file.\n";
+         "Exit status: 0 normally, 1 on a fatal error (or, for --check, a level that\n"
+         "cannot be won), 2 on misuse or an unusable file.\n";
 }
 
 std::string options_version() {

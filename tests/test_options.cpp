@@ -128,8 +128,8 @@ class PracticeStart : public ::testing::Test {
 // --level skips the intro: the first frame already shows the level's board, the score is 0 and
 // the music runs as after the intro.
 TEST_F(PracticeStart, LevelNineIsOnFromTheFirstFrame) {
-  game_options.start_level = 9;
   game_harness::start();
+  game_start_at_level(9);
   EXPECT_EQ(game_state, STATE_PLAYING);
   EXPECT_EQ(level_number, 9);
   EXPECT_EQ(score, 0);
@@ -148,9 +148,9 @@ TEST_F(PracticeStart, LevelNineIsOnFromTheFirstFrame) {
 
 // Muted, no device is opened and no cue but the music start is asked for, as without a device.
 TEST_F(PracticeStart, MuteOpensNoDevice) {
-  game_options.start_level = 1;
   game_options.mute = 1;
   game_harness::start();
+  game_start_at_level(1);
   EXPECT_EQ(sound_ok, 0);
   game_harness::click_cell(1, 5, 5);
   game_harness::tap(SDL_SCANCODE_R);

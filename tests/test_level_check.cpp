@@ -1,0 +1,193 @@
+// The level checker on small levels whose answers are known by hand, on every built-in level, and
+// on our own pack in levels/: each claimed plan must win through the real rules.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "game/game_globals.h"
+#include "game/level_check.h"
+#include "game/level_pack.h"
+#include "game/level_stream.h"
+
+namespace {
+
+// Installs a one-level pack built from a map; returns its check.
+LevelReport check_map(const std::vector<std::string>& rows, int32_t barriers, int32_t rate = 16,
+                      int32_t threshold = 1024) {
+  LevelPack pack;
+  pack.intro = {{"GO", 0xFFFFFF}};
+  PackLevel level;
+  level.width = static_cast<int32_t>(rows[0].size());
+  level.height = static_cast<int32_t>(rows.size());
+  level.barriers = barriers;
+  level.rate = rate;
+  level.threshold = threshold;
+  level.rows = rows;
+  pack.levels.push_back(level);
+  pack.final_block = {{"~", 0}};
+  level_stream_install(level_pack_compile(pack));
+  return level_check(1);
+}
+
+// The plan's own claims hold: paced, and the rules give it the score it claims.
+void expect_sound_plan(const LevelReport& report) {
+  ASSERT_TRUE(report.winnable);
+  ASSERT_FALSE(report.plan.empty());
+  for (size_t i = 1; i < report.plan.size(); ++i) {
+    EXPECT_GE(report.plan[i].frame - report.plan[i - 1].frame, report.frames_per_action);
+  }
+  EXPECT_LE(report.plan_score, report.best_score_bound);
+  EXPECT_EQ(level_check_run_plan(report.level, report.plan), report.plan_score);
+}
+
+const std::vector<std::string> OPEN_ROOM = {
+    "..........", "..........", "..........", "..........", "....I.....",
+    "..........", "..........", "..........", "..........", "W........W",
+};
+
+}  // namespace
+
+class LevelCheck : public ::testing::Test {
+ protected:
+  void TearDown() override { level_stream_use_builtin(); }
+};
+
+TEST_F(LevelCheck, ASingleLeakInAnOpenRoomIsRingedByItsFourNeighbours) {
+  const LevelReport report = check_map(OPEN_ROOM, 5);
+  EXPECT_EQ(report.enclosure_cells, 4);
+  EXPECT_EQ(report.best_score_bound, 5 + 2 - 4);  // both walls picked up
+  EXPECT_EQ(report.frames_per_action, 3);
+  EXPECT_EQ(report.plan_score, report.best_score_bound);
+  // The leak at (4, 4) is 4 cells from the nearest edge; each step takes 1024 / 16 + 1 frames.
+  EXPECT_GT(report.edge_frame, 4 * 64);
+  EXPECT_LT(report.edge_frame, 4 * 66 + 2);
+  expect_sound_plan(report);
+  // The first four actions ring the leak.
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_FALSE(report.plan[i].take);
+    EXPECT_EQ(std::abs(report.plan[i].x - 4) + std::abs(report.plan[i].y - 4), 1);
+  }
+}
+
+TEST_F(LevelCheck, ALeakAlreadyWalledInNeedsOnlyAButtonToBeSeen) {
+  // The rules look at the walls only when a button changes one, so even a walled-in leak needs
+  // an action: here picking up the spare wall in the corner.
+  const std::vector<std::string> walled = {"......", "..W...", ".WIW..", "..W...", "......",
+                                           "W....."};
+  const LevelReport report = check_map(walled, 2);
+  EXPECT_EQ(report.edge_frame, -1);
+  EXPECT_EQ(report.enclosure_cells, 4);
+  EXPECT_EQ(report.best_score_bound, 2 + 5 - 4);
+  expect_sound_plan(report);
+  EXPECT_EQ(report.plan_score, 3);
+  ASSERT_EQ(report.plan.size(), 1u);
+  EXPECT_TRUE(report.plan[0].take);
+
+  // Without a spare wall: a barrier placed and picked up again.
+  std::vector<std::string> bare = walled;
+  bare[5] = "......";
+  const LevelReport placed = check_map(bare, 2);
+  expect_sound_plan(placed);
+  EXPECT_EQ(placed.plan_score, 2);
+  ASSERT_EQ(placed.plan.size(), 2u);
+  EXPECT_FALSE(placed.plan[0].take);
+  EXPECT_TRUE(placed.plan[1].take);
+}
+
+TEST_F(LevelCheck, ALeakTooFastToCatchCanBeWalledInButNotInTime) {
+  // A full cell after one frame, passed on at once: the ring is lost before two actions.
+  const LevelReport report = check_map(OPEN_ROOM, 5, 65535, 0);
+  EXPECT_EQ(report.enclosure_cells, 4);
+  EXPECT_FALSE(report.winnable);
+  EXPECT_TRUE(report.plan.empty());
+  EXPECT_EQ(report.plan_score, -1);
+  EXPECT_LT(report.edge_frame, 10);
+}
+
+TEST_F(LevelCheck, WithNoBarriersWallsArePickedUpFirst) {
+  const LevelReport report = check_map(OPEN_ROOM, 0);
+  EXPECT_EQ(report.enclosure_cells, -1);  // two walls are not enough for four cells
+  EXPECT_FALSE(report.winnable);
+
+  std::vector<std::string> rows = OPEN_ROOM;
+  rows[0] = "WWWWW.....";
+  const LevelReport taken = check_map(rows, 0);
+  EXPECT_EQ(taken.best_score_bound, 7 - 4);
+  expect_sound_plan(taken);
+  EXPECT_TRUE(taken.plan[0].take);
+  EXPECT_EQ(taken.plan_score, 3);
+}
+
+TEST_F(LevelCheck, ALeakOnTheEdgeCanNeverBeWalledIn) {
+  const LevelReport report = check_map({"I....", ".....", ".....", ".....", "....."}, 10);
+  EXPECT_EQ(report.enclosure_cells, -1);
+  EXPECT_EQ(report.best_score_bound, -1);
+  EXPECT_FALSE(report.winnable);
+  EXPECT_NE(level_check_json({report}).find("\"enclosure_cells\": null"), std::string::npos);
+}
+
+TEST_F(LevelCheck, EveryBuiltInLevelHasAWinningPlan) {
+  // The scores the checker's plans reach; a lower one means the planner got worse.
+  const int32_t scores[LEVEL_BUILTIN_COUNT] = {93, 240, 165, 149, 122, 126, 175, 73, 206, 142};
+  for (int32_t level = 1; level <= LEVEL_BUILTIN_COUNT; ++level) {
+    const LevelReport report = level_check(level);
+    SCOPED_TRACE("level " + std::to_string(level));
+    expect_sound_plan(report);
+    EXPECT_EQ(report.frames_per_action, CHECK_FRAMES_PER_ACTION);
+    EXPECT_GE(report.plan_score, scores[level - 1]);
+  }
+}
+
+TEST_F(LevelCheck, OurOwnPackIsWinnableThroughout) {
+  LevelPack pack;
+  std::string error;
+  ASSERT_TRUE(level_pack_load(std::string(Q47_SOURCE_DIR) + "/levels/first-shift.q47l", pack,
+                              error))
+      << error;
+  ASSERT_GE(pack.levels.size(), 5u);
+  level_stream_install(level_pack_compile(pack));
+  for (int32_t level = 1; level <= level_count(); ++level) {
+    SCOPED_TRACE("level " + std::to_string(level));
+    if (level < level_count()) {
+      EXPECT_FALSE(pack.levels[level - 1].story_after.empty());
+    }
+    expect_sound_plan(level_check(level));
+  }
+}
+
+TEST_F(LevelCheck, APlanThatMissesItsCellOrLeavesAGapDoesNotWin) {
+  const LevelReport report = check_map(OPEN_ROOM, 5);
+  ASSERT_TRUE(report.winnable);
+  std::vector<CheckAction> plan(report.plan.begin(), report.plan.begin() + 3);
+  EXPECT_EQ(level_check_run_plan(1, plan), -1);  // three of the four cells
+  plan = report.plan;
+  for (CheckAction& action : plan) action.frame += 300;  // after the chemical has passed
+  EXPECT_EQ(level_check_run_plan(1, plan), -1);
+  plan = report.plan;
+  plan[1].frame = plan[0].frame;  // two actions in one frame
+  EXPECT_EQ(level_check_run_plan(1, plan), -1);
+  plan = report.plan;
+  plan[0].x = 10;  // off the grid
+  EXPECT_EQ(level_check_run_plan(1, plan), -1);
+}
+
+TEST_F(LevelCheck, JsonHasOneObjectPerLevelWithItsPlan) {
+  LevelReport report;
+  report.level = 2;
+  report.edge_frame = -1;
+  report.winnable = true;
+  report.enclosure_cells = 4;
+  report.best_score_bound = 6;
+  report.plan_score = 6;
+  report.frames_per_action = 3;
+  report.plan = {{1, false, 3, 4}, {4, true, 0, 9}};
+  EXPECT_EQ(level_check_json({report}),
+            "[\n {\"level\": 2, \"edge_frame\": null, \"winnable\": true, \"enclosure_cells\": 4, "
+            "\"best_score_bound\": 6, \"plan_score\": 6, \"frames_per_action\": 3, \"plan\": "
+            "[[1, \"place\", 3, 4], [4, \"take\", 0, 9]]}\n]\n");
+  EXPECT_EQ(level_check_json({}), "[]\n");
+  const std::string table = level_check_table({report});
+  EXPECT_NE(table.find("1 place 3,4; 4 take 0,9"), std::string::npos);
+}

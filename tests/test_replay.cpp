@@ -1,0 +1,372 @@
+// Replays: the file format and its reader's refusals, the input seam's answers, the window's
+// run recorded and checked headless, the golden runs, and a changed click found at its
+// checkpoint.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "game/game_globals.h"
+#include "game/input.h"
+#include "game/replay.h"
+#include "game_harness.h"
+#include "media/keyboard.h"
+#include "replay_script.h"
+
+namespace fs = std::filesystem;
+namespace gh = game_harness;
+namespace rs = replay_script;
+
+namespace {
+
+// Where each golden run must end: levels won and score. A new file in tests/replays needs a row.
+const std::map<std::string, std::pair<int32_t, int32_t>> GOLDEN_RUNS = {
+    {"level1-win.q47r", {1, 46}},
+    {"level1-lose.q47r", {0, 0}},
+    {"keys-tab-ctrlf-r.q47r", {1, 46}},
+};
+
+const fs::path GOLDEN_DIR = fs::path(Q47_SOURCE_DIR) / "tests" / "replays";
+
+// A fresh folder under the system's temporary folder, removed with the object.
+struct TempDir {
+  TempDir() {
+    char name[] = "/tmp/q47-replay-XXXXXX";
+    path = mkdtemp(name);
+  }
+  ~TempDir() { fs::remove_all(path); }
+  fs::path path;
+};
+
+std::vector<uint8_t> file_bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+Replay small_replay() {
+  rs::Script script;
+  script.idle(300).click(INPUT_HELD_LEFT, 3, 4, 30).tap(INPUT_RELEASED_SPACE).idle(10);
+  Replay replay;
+  std::string error;
+  EXPECT_TRUE(replay_run_script(script.frames, 1, "", replay, error)) << error;
+  return replay;
+}
+
+bool decodes(const std::vector<uint8_t>& bytes, std::string& error) {
+  Replay replay;
+  return replay_decode(bytes.data(), bytes.size(), replay, error);
+}
+
+}  // namespace
+
+TEST(ReplayFile, FramesSurviveTheEncodingAndIdleTimeCostsAlmostNothing) {
+  std::vector<InputFrame> frames;
+  InputFrame frame;
+  for (int i = 0; i < 1000; ++i) frames.push_back(frame);  // idle runs longer than one byte holds
+  frame.pointer_x = 639;
+  frame.pointer_y = -5;
+  frame.held = INPUT_ACTIVE | INPUT_HELD_LEFT;
+  frames.push_back(frame);
+  frame.events = INPUT_RELEASED_RETURN | INPUT_CLOSED;  // an event on an otherwise equal frame
+  frames.push_back(frame);
+  frame.events = 0;
+  frames.push_back(frame);
+  frame.pointer_x = INT32_MIN;  // the largest possible moves, both ways
+  frame.pointer_y = INT32_MAX;
+  frames.push_back(frame);
+  frame.pointer_x = INT32_MAX;
+  frame.held = INPUT_HELD_ALL;
+  frames.push_back(frame);
+
+  ReplayEncoder encoder;
+  for (const InputFrame& f : frames) encoder.add(f);
+  Replay replay;
+  replay.game_version = "9.9.9";
+  replay.frame_count = encoder.count();
+  encoder.finish(replay.frame_data);
+  replay.checkpoints.assign(static_cast<size_t>(replay.frame_count / 256), 0x12345678);
+  EXPECT_LT(replay.frame_data.size(), 50u);
+
+  const std::vector<uint8_t> bytes = replay_encode(replay);
+  Replay back;
+  std::string error;
+  ASSERT_TRUE(replay_decode(bytes.data(), bytes.size(), back, error)) << error;
+  EXPECT_EQ(back.game_version, "9.9.9");
+  EXPECT_EQ(back.checkpoints, replay.checkpoints);
+  EXPECT_EQ(replay_frames(back), frames);
+}
+
+TEST(ReplayFile, EveryDamagedFileIsRefusedWithAReason) {
+  const std::vector<uint8_t> good = replay_encode(small_replay());
+  std::string error;
+  ASSERT_TRUE(decodes(good, error)) << error;
+
+  // Cut short anywhere, or with a byte too many.
+  for (size_t size = 0; size < good.size(); ++size) {
+    EXPECT_FALSE(decodes({good.begin(), good.begin() + static_cast<long>(size)}, error)) << size;
+    EXPECT_FALSE(error.empty());
+  }
+  std::vector<uint8_t> longer = good;
+  longer.push_back(0);
+  EXPECT_FALSE(decodes(longer, error));
+
+  std::vector<uint8_t> bad = good;
+  bad[0] = 'X';
+  EXPECT_FALSE(decodes(bad, error));
+  EXPECT_EQ(error, "not a Q-47 replay");
+  bad = good;
+  bad[8] = 2;
+  EXPECT_FALSE(decodes(bad, error));
+  EXPECT_EQ(error, "replay format version 2 (this game reads version 1)");
+
+  // The frame count sits after magic, version, the version text and 13 header bytes.
+  const size_t count_at = 8 + 2 + 1 + good[10] + 13;
+  auto put_u32 = [](std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+  };
+  const uint32_t count = good[count_at] | good[count_at + 1] << 8;
+  for (uint32_t lie : {count - 1, count + 1, count + 256, 4320001u, 0xFFFFFFFFu}) {
+    bad = good;
+    put_u32(bad, count_at, lie);
+    EXPECT_FALSE(decodes(bad, error)) << lie;
+  }
+  // A frame-data length larger than the file.
+  bad = good;
+  put_u32(bad, count_at + 4, 0x7F000000u);
+  EXPECT_FALSE(decodes(bad, error));
+  EXPECT_EQ(error, "truncated frames");
+  // A frame's lead byte with a bit no field has.
+  const size_t data_at = count_at + 8;
+  bad = good;
+  bad[data_at] = 0x80 | 0x08;
+  EXPECT_FALSE(decodes(bad, error));
+  EXPECT_EQ(error, "malformed frame data");
+}
+
+TEST(ReplayFile, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
+  TempDir dir;
+  const fs::path path = dir.path / "run.q47r";
+  const Replay replay = small_replay();
+  std::string error;
+  ASSERT_TRUE(replay_write(path, replay, error)) << error;
+  const std::vector<uint8_t> old = file_bytes(path);
+  EXPECT_EQ(old, replay_encode(replay));
+
+  // The folder made read-only; root ignores that, so the write is tried by an ordinary user.
+  chmod(dir.path.c_str(), 0555);
+  chmod(dir.path.parent_path().c_str(), 0777 | S_ISVTX);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    Replay other = replay;
+    other.seed += 1;
+    std::string child_error;
+    const bool written = replay_write(path, other, child_error);
+    _exit(written ? 1 : child_error.find("Permission denied") != std::string::npos ? 0 : 2);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  chmod(dir.path.c_str(), 0700);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(file_bytes(path), old);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+}
+
+TEST(ReplayInput, GivenFramesAnswerLikeTheDevices) {
+  InputFrame frame;
+  frame.pointer_x = 123;
+  frame.pointer_y = 45;
+  frame.held = INPUT_ACTIVE | INPUT_HELD_RIGHT | INPUT_HELD_RCONTROL;
+  frame.events = INPUT_RELEASED_RETURN;
+  input_frame_start(&frame);
+  EXPECT_EQ(input_is_given(), 1);
+  EXPECT_EQ(input_is_active(), 1);
+  EXPECT_EQ(input_mouse_x(), 123);
+  EXPECT_EQ(input_mouse_y(), 45);
+  EXPECT_EQ(input_mouse_button(1), 0);
+  EXPECT_EQ(input_mouse_button(2), 1);
+  EXPECT_EQ(input_key_down(KEY_RCONTROL), 128);
+  EXPECT_EQ(input_key_down(KEY_LCONTROL), 0);
+  EXPECT_EQ(input_key_released(KEY_SPACE), 0);
+  // A release is seen by the first question about it in the frame only, as with the keyboard.
+  EXPECT_EQ(input_key_released(KEY_RETURN), 1);
+  EXPECT_EQ(input_key_released(KEY_RETURN), 0);
+  EXPECT_EQ(input_frame_noted(), frame);
+  EXPECT_EQ(input_pass_began(0), 1);
+  EXPECT_EQ(input_closed(1), 0);
+  frame.held = INPUT_NO_PASS;
+  frame.events = INPUT_CLOSED;
+  input_frame_start(&frame);
+  EXPECT_EQ(input_is_active(), 0);
+  EXPECT_EQ(input_pass_began(1), 0);
+  EXPECT_EQ(input_closed(0), 1);
+}
+
+// The window's run on the dummy drivers, recorded as main records it, then checked headless.
+TEST(ReplayRecord, TheWindowsRunReplaysHeadlessToTheSameState) {
+  TempDir dir;
+  gh::start();
+  replay_record_begin(0);
+  auto frames = [](int n) {
+    for (int i = 0; i < n; ++i) {
+      game_frame();
+      replay_record_frame();
+    }
+    gh::moves_pending = false;
+  };
+  auto tap = [&](SDL_Scancode key) {
+    gh::push_key(key, true);
+    frames(1);
+    gh::push_key(key, false);
+    frames(1);
+  };
+  while (game_state == STATE_MESSAGE) tap(SDL_SCANCODE_SPACE);
+  frames(5);
+  tap(SDL_SCANCODE_TAB);
+  for (auto [x, y] : {std::pair{10, 12}, {18, 16}, {10, 17}, {11, 18}, {5, 5}}) {
+    gh::push_move_to_cell(x, y);
+    gh::push_button(1, true);
+    frames(1);
+    gh::push_button(1, false);
+    frames(1);
+  }
+  gh::push_focus(false);  // the chemical goes on while the window is behind another
+  frames(300);
+  gh::push_focus(true);
+  frames(2);
+  tap(SDL_SCANCODE_RETURN);
+  frames(100);
+  gh::push_key(SDL_SCANCODE_ESCAPE, true);
+  frames(1);
+  ASSERT_EQ(quit_requested, 1);
+  const int32_t live_score = score;
+  const uint32_t live_checksum = replay_state_checksum();
+  const fs::path path = dir.path / "window.q47r";
+  replay_record_finish({path.string()});
+  game_end();
+  EXPECT_EQ(live_score, 45);
+
+  Replay replay;
+  std::string error;
+  ASSERT_TRUE(replay_read(path, replay, error)) << error;
+  EXPECT_EQ(replay.final_checksum, live_checksum);
+  EXPECT_EQ(replay.checkpoints.size(), static_cast<size_t>(replay.frame_count / 256));
+  for (int32_t draw : {0, 1}) {
+    const ReplayOutcome outcome = replay_run_headless(replay, draw);
+    EXPECT_TRUE(outcome.matches) << draw;
+    EXPECT_EQ(outcome.frames, replay.frame_count);
+    EXPECT_EQ(outcome.score, live_score);
+    EXPECT_EQ(outcome.levels_completed, 1);
+    EXPECT_EQ(outcome.checksum, live_checksum);
+  }
+}
+
+TEST(ReplayGolden, EveryGoldenRunVerifiesDrawnAndNotDrawn) {
+  int files = 0;
+  for (const fs::directory_entry& entry : fs::directory_iterator(GOLDEN_DIR)) {
+    if (entry.path().extension() != ".q47r") continue;
+    ++files;
+    const std::string name = entry.path().filename().string();
+    const auto expected = GOLDEN_RUNS.find(name);
+    ASSERT_NE(expected, GOLDEN_RUNS.end()) << name << " has no row in GOLDEN_RUNS";
+    Replay replay;
+    std::string error;
+    ASSERT_TRUE(replay_read(entry.path(), replay, error)) << error;
+    EXPECT_LE(replay_encode(replay).size(), 64u * 1024) << name;
+    for (int32_t draw : {0, 1}) {
+      const ReplayOutcome outcome = replay_run_headless(replay, draw);
+      EXPECT_TRUE(outcome.matches) << name << " draw " << draw;
+      EXPECT_EQ(outcome.levels_completed, expected->second.first) << name;
+      EXPECT_EQ(outcome.score, expected->second.second) << name;
+    }
+  }
+  EXPECT_EQ(files, static_cast<int>(GOLDEN_RUNS.size()));
+}
+
+TEST(ReplayGolden, TheLosingRunReachesTheEdgeAndTheKeysRunUsesEveryKey) {
+  Replay replay;
+  std::string error;
+  ASSERT_TRUE(replay_read(GOLDEN_DIR / "level1-lose.q47r", replay, error)) << error;
+  replay_run_headless(replay, 0);
+  EXPECT_EQ(edge_reached, 1);
+  EXPECT_EQ(level_number, 1);
+
+  ASSERT_TRUE(replay_read(GOLDEN_DIR / "keys-tab-ctrlf-r.q47r", replay, error)) << error;
+  uint8_t events = 0;
+  bool ctrl_f = false;
+  for (const InputFrame& frame : replay_frames(replay)) {
+    events |= frame.events;
+    ctrl_f = ctrl_f || ((frame.events & INPUT_RELEASED_F) && (frame.held & INPUT_HELD_LCONTROL));
+  }
+  EXPECT_TRUE(ctrl_f);
+  EXPECT_TRUE(events & INPUT_RELEASED_TAB);
+  EXPECT_TRUE(events & INPUT_RELEASED_R);
+}
+
+TEST(ReplayVerify, AChangedClickIsFoundAtTheCheckpointAfterIt) {
+  Replay replay;
+  std::string error;
+  ASSERT_TRUE(replay_read(GOLDEN_DIR / "level1-win.q47r", replay, error)) << error;
+  std::vector<InputFrame> frames = replay_frames(replay);
+  // The third barrier's click taken back: its frame's left button let go.
+  size_t clicks = 0;
+  size_t changed = 0;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    if ((frames[i].held & INPUT_HELD_LEFT) && ++clicks == 3) {
+      frames[i].held &= static_cast<uint8_t>(~INPUT_HELD_LEFT);
+      changed = i;
+      break;
+    }
+  }
+  ASSERT_EQ(clicks, 3u);
+  ReplayEncoder encoder;
+  for (const InputFrame& frame : frames) encoder.add(frame);
+  replay.frame_data.clear();
+  encoder.finish(replay.frame_data);
+
+  const ReplayOutcome outcome = replay_run_headless(replay, 0);
+  EXPECT_FALSE(outcome.matches);
+  EXPECT_EQ(outcome.first_bad_checkpoint, static_cast<int64_t>(changed / 256));
+  EXPECT_EQ(outcome.checkpoint_expected, replay.checkpoints[changed / 256]);
+
+  TempDir dir;
+  const fs::path path = dir.path / "changed.q47r";
+  ASSERT_TRUE(replay_write(path, replay, error)) << error;
+  testing::internal::CaptureStderr();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(replay_verify_main(path, 0), 1);
+  testing::internal::GetCapturedStdout();
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("first difference at checkpoint " + std::to_string(changed / 256 + 1) +
+                      " (frame " + std::to_string((changed / 256 + 1) * 256) + ")"),
+            std::string::npos)
+      << said;
+}
+
+TEST(ReplayVerify, OtherLevelDataOrAMissingLevelIsRefused) {
+  Replay replay = small_replay();
+  EXPECT_EQ(replay_unusable(replay), "");
+  replay.level_data_hash ^= 1;
+  EXPECT_NE(replay_unusable(replay).find("recorded on other level data"), std::string::npos);
+  replay.level_data_hash ^= 1;
+  replay.start_level = 11;
+  EXPECT_EQ(replay_unusable(replay), "starts on level 11, which does not exist");
+
+  TempDir dir;
+  const fs::path path = dir.path / "level11.q47r";
+  std::string error;
+  ASSERT_TRUE(replay_write(path, replay, error)) << error;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(replay_verify_main(path, 0), 2);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "q47: " + path.string() + ": starts on level 11, which does not exist\n");
+}
