@@ -41,8 +41,8 @@ int32_t screen_is_windowed();
 // Back-buffer size, 0 x 0 without a screen.
 int32_t screen_width();
 int32_t screen_height();
-// Top-left of the screen's area inside its window, in window coordinates.
-void screen_origin(int32_t* x, int32_t* y);
+// The screen's picture inside its window: top-left and size, in window coordinates.
+void screen_view(int32_t* x, int32_t* y, int32_t* width, int32_t* height);
 
 // Keyboard module: an SDL scan code went down (1) or up (0).
 void keyboard_on_key(int32_t sdl_scancode, int32_t down);
