@@ -19,7 +19,9 @@
 
 namespace {
 
-// Drains the window's events; the close box ends the run at the bottom of this frame.
+// Drains the window's events; the close box ends the run at the bottom of this frame. Full
+// screen has no window of ours, but a close request there (a signal, the session ending, the
+// window manager's close) arrives the same way.
 void pump_window_events() {
   for (int32_t event = window_poll_event(); event != 0; event = window_poll_event()) {
     if (event == EVENT_CLOSE_WINDOW) quit_requested = 1;
@@ -119,7 +121,7 @@ void start_practice_level(int32_t level) {
 
 int32_t game_frame() {
   frame_tick = static_cast<int32_t>(tick_ms());
-  if (windowed) pump_window_events();
+  pump_window_events();
   read_input();
   // F is asked first so that its release is used up even when no Ctrl is held: F alone does
   // nothing, also later.

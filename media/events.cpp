@@ -1,5 +1,12 @@
 #include "media/events.h"
 
+#include <signal.h>
+
+#include <cstdlib>
+
+#include "media/keyboard.h"
+#include "media/mouse.h"
+
 namespace {
 
 // Events taken per pump at most; more than any real frame has, few enough never to stall.
@@ -8,14 +15,62 @@ constexpr int EVENTS_PUMP_LIMIT = 4096;
 struct EventsState {
   int32_t video_users = 0;        // events_video_acquire calls not yet given back
   uint32_t focus_window = 0;      // SDL window id with input focus; 0 = none of ours
+  EventsScreen screen;            // the open screen, as the screen module published it
+  uint32_t screen_window_id = 0;  // SDL's id of screen.window; 0 = no screen
+  int32_t full_screen_focus = 0;  // full screen: its window has not lost the focus since
+  int32_t hangup_handled = 0;     // our SIGHUP handler is installed (and must be removed)
 };
 
 EventsState EVENTS;
+
+// Set by the SIGHUP handler, taken by the pump. A signal handler may do no more than this.
+volatile sig_atomic_t HANGUP_PENDING = 0;
+
+// A closed terminal or an ended session sends SIGHUP, whose default ends the process on the
+// spot, without the game's shutdown. SDL turns SIGINT and SIGTERM into a quit request itself;
+// this makes SIGHUP one too.
+extern "C" void on_hangup(int) { HANGUP_PENDING = 1; }
+
+// Installs the SIGHUP handler unless someone chose otherwise: under nohup the signal stays
+// ignored.
+void take_hangup() {
+  struct sigaction current {};
+  if (sigaction(SIGHUP, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) return;
+  struct sigaction ours {};
+  ours.sa_handler = on_hangup;
+  sigemptyset(&ours.sa_mask);
+  if (sigaction(SIGHUP, &ours, nullptr) == 0) EVENTS.hangup_handled = 1;
+}
+
+void give_back_hangup() {
+  if (!EVENTS.hangup_handled) return;
+  struct sigaction plain {};
+  plain.sa_handler = SIG_DFL;
+  sigemptyset(&plain.sa_mask);
+  sigaction(SIGHUP, &plain, nullptr);
+  EVENTS.hangup_handled = 0;
+}
+
+// The reason given when SDL found no display and fell back to its offscreen driver.
+void set_no_display_error() {
+  const char* x_display = std::getenv("DISPLAY");
+  const char* wayland_display = std::getenv("WAYLAND_DISPLAY");
+  if (x_display && *x_display) {
+    SDL_SetError("x11: no display \"%s\"", x_display);
+  } else if (wayland_display && *wayland_display) {
+    SDL_SetError("wayland: no display \"%s\"", wayland_display);
+  } else {
+    SDL_SetError("no display: neither DISPLAY nor WAYLAND_DISPLAY is set");
+  }
+}
 
 }  // namespace
 
 int32_t events_video_acquire() {
   if (EVENTS.video_users == 0) {
+    // A failure below leaves its reason in SDL's error for the error box; one left over from
+    // an earlier call that went well must not pass for it.
+    SDL_ClearError();
     // One close request must give one close event: without this SDL adds a quit event when
     // the last window's close box is pressed.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
@@ -34,9 +89,10 @@ int32_t events_video_acquire() {
     if (driver && SDL_strcmp(driver, "offscreen") == 0 &&
         !(requested && SDL_strcasecmp(requested, "offscreen") == 0)) {
       SDL_QuitSubSystem(SDL_INIT_VIDEO);
-      SDL_SetError("no display");
+      set_no_display_error();
       return 0;
     }
+    take_hangup();
     // The game reads keys, never typed text: no input method should pop up over it.
     SDL_StopTextInput();
   }
@@ -47,6 +103,7 @@ int32_t events_video_acquire() {
 void events_video_release() {
   if (EVENTS.video_users <= 0) return;
   if (--EVENTS.video_users == 0) {
+    give_back_hangup();
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     EVENTS.focus_window = 0;
   }
@@ -54,6 +111,10 @@ void events_video_release() {
 
 void events_pump() {
   if (!SDL_WasInit(SDL_INIT_EVENTS)) return;
+  if (HANGUP_PENDING) {
+    HANGUP_PENDING = 0;
+    window_on_quit();
+  }
   SDL_Event event;
   for (int n = 0; n < EVENTS_PUMP_LIMIT && SDL_PollEvent(&event); ++n) events_sort(event);
 }
@@ -66,10 +127,18 @@ void events_sort(const SDL_Event& event) {
     case SDL_WINDOWEVENT:
       if (event.window.event == SDL_WINDOWEVENT_FOCUS_GAINED) {
         EVENTS.focus_window = event.window.windowID;
+        if (event.window.windowID == EVENTS.screen_window_id) EVENTS.full_screen_focus = 1;
         screen_on_focus(event.window.windowID, 1);
       } else if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
         if (EVENTS.focus_window == event.window.windowID) EVENTS.focus_window = 0;
+        if (event.window.windowID == EVENTS.screen_window_id) {
+          EVENTS.full_screen_focus = 0;
+          // The pointer goes back to the desktop at once, not at the game's next frame.
+          mouse_on_focus_lost();
+        }
         screen_on_focus(event.window.windowID, 0);
+      } else if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+        screen_on_resize(event.window.windowID);
       }
       window_on_event(event.window);
       break;
@@ -103,4 +172,27 @@ void events_note_window(SDL_Window* window) {
 
 void events_forget_window(uint32_t window_id) {
   if (EVENTS.focus_window == window_id) EVENTS.focus_window = 0;
+}
+
+void events_publish_screen(const EventsScreen& screen) {
+  if (EVENTS.screen.window && !screen.window) mouse_on_screen_closed();
+  EVENTS.screen = screen;
+  EVENTS.screen_window_id = screen.window ? SDL_GetWindowID(screen.window) : 0;
+  EVENTS.full_screen_focus = screen.window ? 1 : 0;
+}
+
+void events_publish_view(int32_t origin_x, int32_t origin_y, int32_t view_width,
+                         int32_t view_height) {
+  EVENTS.screen.origin_x = origin_x;
+  EVENTS.screen.origin_y = origin_y;
+  EVENTS.screen.view_width = view_width;
+  EVENTS.screen.view_height = view_height;
+}
+
+const EventsScreen& events_screen() { return EVENTS.screen; }
+
+int32_t events_screen_active() {
+  if (!EVENTS.screen.window) return 0;
+  if (!EVENTS.screen.windowed) return EVENTS.full_screen_focus;
+  return EVENTS.focus_window != 0 && EVENTS.focus_window == EVENTS.screen_window_id;
 }

@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "media/events.h"
-#include "media/screen.h"
 
 namespace {
 
@@ -165,6 +164,7 @@ int32_t release_of(int32_t code) {
 }  // namespace
 
 int32_t keyboard_init() {
+  SDL_ClearError();  // a failure's reason is SDL's error, not one left over
   if (KEYBOARD.state != KEYBOARD_NONE) return 1;
   if (!KEYBOARD.init_called) {
     if (SDL_InitSubSystem(SDL_INIT_EVENTS) != 0) return 0;
@@ -184,7 +184,7 @@ int32_t keyboard_examine() {
   if (KEYBOARD.state == KEYBOARD_NONE) return 0;
   // Without the focus the keys belong to another program; the snapshot and the latches keep
   // what they had, and the queries answer nothing until a read succeeds again.
-  if (!screen_is_active()) {
+  if (!events_screen_active()) {
     KEYBOARD.state = KEYBOARD_BIND;
     return 0;
   }

@@ -23,3 +23,7 @@ int32_t keyboard_examine();
 int32_t key_down(int32_t code);
 // 1 once after key code went up (to the first caller only), else 0; code -1: any key.
 int32_t key_released(int32_t code);
+
+// What the event pump tells the keyboard (inside the media layer only): an SDL scan code went
+// down (1) or up (0).
+void keyboard_on_key(int32_t sdl_scancode, int32_t down);

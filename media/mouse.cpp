@@ -1,10 +1,12 @@
 // The virtual pointer: moved by the relative motion the pump collects, clamped to the screen,
 // with three buttons. While the game holds the mouse in a window the system pointer is
 // confined to the window and kept on the virtual pointer; in full screen SDL's relative mode
-// gives raw motion with the pointer hidden. In a window the picture may be shown larger than
-// the screen's pixels: there the window's motion is converted into screen pixels, keeping the
-// pointer's place inside its pixel so that no fraction of a slow movement is lost. Where the
-// system cannot move its pointer (Wayland) the virtual pointer is simply where SDL reports it.
+// gives raw motion with the pointer hidden. What it knows of the screen (its window, size and
+// origin, and whether it has the focus) it reads from what the event pump published. In a
+// window the picture may be shown larger or smaller than the screen's pixels: there the
+// window's motion is converted into screen pixels, keeping the pointer's place inside its
+// pixel so that no fraction of a slow movement is lost. Where the system cannot move its
+// pointer (Wayland) the virtual pointer is simply where SDL reports the system pointer.
 #include "media/mouse.h"
 
 #include <SDL.h>
@@ -12,7 +14,6 @@
 #include <algorithm>
 
 #include "media/events.h"
-#include "media/screen.h"
 
 namespace {
 
@@ -34,6 +35,8 @@ struct MouseState {
   int32_t pointer_counter = 0; // display counter: the pointer is visible while it is >= 0
   SDL_Window* grabbed = nullptr;  // the window the pointer is confined to
   int32_t relative = 0;        // SDL's relative mode is on
+  int32_t refocused = 0;       // the focus was lost since the last capture
+  int32_t follow_system = 0;   // the next capture starts where the system pointer is
   // Windowed: where inside its screen pixel the pointer is, counted in 1/rest_view_width
   // (1/rest_view_height) of a pixel, rest_view_* being the picture's size in window pixels
   // when it was measured. A size of 0 means not measured: the middle of the pixel.
@@ -41,12 +44,6 @@ struct MouseState {
   int64_t rest_y = 0;
   int32_t rest_view_width = 0;
   int32_t rest_view_height = 0;
-};
-
-// The screen's picture in its window, as the screen reports it.
-struct View {
-  int32_t x = 0, y = 0;           // top-left in window pixels
-  int32_t width = 0, height = 0;  // size in window pixels
 };
 
 MouseState MOUSE;
@@ -68,7 +65,7 @@ void let_go() {
     SDL_SetWindowMouseGrab(MOUSE.grabbed, SDL_FALSE);
     MOUSE.grabbed = nullptr;
   }
-  if (screen_is_windowed() && !MOUSE.pointer_shown) {
+  if (events_screen().windowed && !MOUSE.pointer_shown) {
     MOUSE.pointer_shown = 1;
     mouse_show_pointer(1);
   }
@@ -80,34 +77,10 @@ void let_go() {
   forget_pending();
 }
 
-// Takes the pointer for the game: confined to and hidden over the window, or relative mode
-// in full screen. The buttons start from what the system says now, since a release that
-// happened while the pointer was elsewhere never reached us.
-void capture(SDL_Window* window) {
-  if (screen_is_windowed()) {
-    // Asked again while not in force: a grab the X server refused once may succeed later.
-    if (MOUSE.grabbed != window || !SDL_GetWindowMouseGrab(window)) {
-      SDL_SetWindowMouseGrab(window, SDL_TRUE);
-      MOUSE.grabbed = window;
-    }
-    if (MOUSE.pointer_shown) {
-      MOUSE.pointer_shown = 0;
-      mouse_show_pointer(0);
-    }
-  }
-  if (MOUSE.captured) return;
-  if (!screen_is_windowed() && SDL_SetRelativeMouseMode(SDL_TRUE) == 0) MOUSE.relative = 1;
-  const Uint32 held = SDL_GetGlobalMouseState(nullptr, nullptr);
-  MOUSE.buttons[0] = (held & SDL_BUTTON_LMASK) ? 1 : 0;
-  MOUSE.buttons[1] = (held & SDL_BUTTON_RMASK) ? 1 : 0;
-  MOUSE.buttons[2] = (held & SDL_BUTTON_MMASK) ? 1 : 0;
-  MOUSE.captured = 1;
-}
-
-View screen_view_now() {
-  View view;
-  screen_view(&view.x, &view.y, &view.width, &view.height);
-  return view;
+int32_t clamp_axis(int64_t value, int32_t size) {
+  if (value < 0) return 0;
+  if (value >= size) return std::max(size - 1, 0);
+  return static_cast<int32_t>(value);
 }
 
 // Whether SDL can move the system pointer. Wayland lets no program move the pointer: there
@@ -155,14 +128,86 @@ int32_t window_axis(int32_t position, int64_t rest, int32_t size, int32_t view, 
   return origin + static_cast<int32_t>(floor_div(int64_t{position} * view + rest, size));
 }
 
+// Puts the virtual pointer on window pixel (x, y) of the screen's window, clamped to the
+// picture.
+void place_at_window(int x, int y, const EventsScreen& screen) {
+  MOUSE.x = MOUSE.y = 0;
+  MOUSE.rest_x = MOUSE.rest_y = 0;
+  MOUSE.rest_view_width = screen.view_width;
+  MOUSE.rest_view_height = screen.view_height;
+  move_axis(MOUSE.x, MOUSE.rest_x, int64_t{x} - screen.origin_x, screen.width, screen.view_width);
+  move_axis(MOUSE.y, MOUSE.rest_y, int64_t{y} - screen.origin_y, screen.height, screen.view_height);
+}
+
+// Puts the virtual pointer where SDL last saw the system pointer over the window. While the
+// pointer is elsewhere the virtual one stays where it was.
+void follow_system_pointer(SDL_Window* window, const EventsScreen& screen) {
+  if (SDL_GetMouseFocus() != window) return;
+  int at_x = 0, at_y = 0;
+  SDL_GetMouseState(&at_x, &at_y);
+  place_at_window(at_x, at_y, screen);
+}
+
+// Puts the virtual pointer where the system pointer is over the screen, clamped to it; the
+// motion collected so far is in that position already.
+void take_system_position(SDL_Window* window, const EventsScreen& screen) {
+  int x = 0, y = 0;
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (SDL_GetMouseFocus() != window && driver && SDL_strcmp(driver, "x11") == 0) {
+    // Outside the window SDL's record is stale; X answers with the desktop position. (Other
+    // drivers answer the global query with that same record, relative to the window.)
+    int window_x = 0, window_y = 0;
+    SDL_GetGlobalMouseState(&x, &y);
+    SDL_GetWindowPosition(window, &window_x, &window_y);
+    x -= window_x;
+    y -= window_y;
+  } else {
+    SDL_GetMouseState(&x, &y);
+  }
+  place_at_window(x, y, screen);
+  MOUSE.pending_dx = MOUSE.pending_dy = 0;
+}
+
+// Takes the pointer for the game: confined to and hidden over the window, or relative mode
+// in full screen. Every button starts up, and one held at this moment counts once pressed
+// again: a release that happened elsewhere never reached us. After a focus loss only input
+// that arrives after the capture counts, since a press sorted before it is the click that
+// brought the window back; and the virtual pointer starts where the player left the system
+// pointer rather than pulling the system pointer back to where it was.
+void capture(SDL_Window* window, const EventsScreen& screen) {
+  if (screen.windowed) {
+    // Asked again while not in force: a grab the X server refused once may succeed later.
+    if (MOUSE.grabbed != window || !SDL_GetWindowMouseGrab(window)) {
+      SDL_SetWindowMouseGrab(window, SDL_TRUE);
+      MOUSE.grabbed = window;
+    }
+    if (MOUSE.pointer_shown) {
+      MOUSE.pointer_shown = 0;
+      mouse_show_pointer(0);
+    }
+  }
+  if (MOUSE.captured) return;
+  if (!screen.windowed && SDL_SetRelativeMouseMode(SDL_TRUE) == 0) MOUSE.relative = 1;
+  std::fill(MOUSE.buttons, MOUSE.buttons + MOUSE_BUTTONS, 0);
+  if (MOUSE.refocused) {
+    std::fill(MOUSE.pending_buttons, MOUSE.pending_buttons + MOUSE_BUTTONS, MOUSE_NO_EVENT);
+  }
+  // Full screen the system pointer is hidden and has no place on the picture to take.
+  if (screen.windowed && MOUSE.follow_system) take_system_position(window, screen);
+  MOUSE.refocused = MOUSE.follow_system = 0;
+  MOUSE.captured = 1;
+}
+
 // Moves the system pointer onto the virtual one when they differ. The motion the warp itself
 // causes must not move the virtual pointer a second time: SDL 2.26 reports it as no movement,
 // older SDL 2 releases as the jump, so whatever motion is queued once the warp is done is
 // taken out of SDL's queue. A real movement lost that way shows as a difference between the
 // two pointers, which the next examine puts right.
-void keep_pointer_on_virtual(SDL_Window* window, const View& view) {
-  const int target_x = window_axis(MOUSE.x, MOUSE.rest_x, screen_width(), view.width, view.x);
-  const int target_y = window_axis(MOUSE.y, MOUSE.rest_y, screen_height(), view.height, view.y);
+void keep_pointer_on_virtual(SDL_Window* window, const EventsScreen& screen) {
+  const int target_x =
+      window_axis(MOUSE.x, MOUSE.rest_x, screen.width, screen.view_width, screen.origin_x);
+  const int target_y =
+      window_axis(MOUSE.y, MOUSE.rest_y, screen.height, screen.view_height, screen.origin_y);
   int at_x = 0, at_y = 0;
   SDL_GetMouseState(&at_x, &at_y);
   if (SDL_GetMouseFocus() == window && at_x == target_x && at_y == target_y) return;
@@ -173,27 +218,10 @@ void keep_pointer_on_virtual(SDL_Window* window, const View& view) {
   }
 }
 
-int32_t clamp_axis(int64_t value, int32_t size) {
-  if (value < 0) return 0;
-  if (value >= size) return std::max(size - 1, 0);
-  return static_cast<int32_t>(value);
-}
-
-// Puts the virtual pointer where SDL last saw the system pointer over the window. While the
-// pointer is elsewhere the virtual one stays where it was.
-void follow_system_pointer(SDL_Window* window, const View& view) {
-  if (SDL_GetMouseFocus() != window) return;
-  int at_x = 0, at_y = 0;
-  SDL_GetMouseState(&at_x, &at_y);
-  MOUSE.x = MOUSE.y = 0;
-  MOUSE.rest_x = MOUSE.rest_y = 0;
-  move_axis(MOUSE.x, MOUSE.rest_x, at_x - view.x, screen_width(), view.width);
-  move_axis(MOUSE.y, MOUSE.rest_y, at_y - view.y, screen_height(), view.height);
-}
-
 }  // namespace
 
 int32_t mouse_init() {
+  SDL_ClearError();  // a failure's reason is SDL's error, not one left over
   if (!MOUSE.initialised) {
     if (SDL_InitSubSystem(SDL_INIT_EVENTS) != 0) return 0;
     MOUSE.initialised = 1;
@@ -215,36 +243,36 @@ void mouse_shutdown() {
 int32_t mouse_examine() {
   events_pump();
   if (!MOUSE.initialised) return 0;
-  SDL_Window* window = screen_sdl_window();
-  if (MOUSE.released || !screen_is_active() || !window) {
+  const EventsScreen& screen = events_screen();
+  SDL_Window* window = screen.window;
+  if (MOUSE.released || !events_screen_active() || !window) {
     let_go();
     return 0;
   }
-  capture(window);
+  capture(window, screen);
   // Every event of the frame counts: all motion is summed, and each button ends as its last
   // event left it.
   for (int b = 0; b < MOUSE_BUTTONS; ++b) {
     if (MOUSE.pending_buttons[b] != MOUSE_NO_EVENT) MOUSE.buttons[b] = MOUSE.pending_buttons[b];
   }
-  if (!screen_is_windowed()) {
+  if (!screen.windowed) {
     // Full screen, relative mode's raw motion counts in screen pixels.
-    MOUSE.x = clamp_axis(int64_t{MOUSE.x} + MOUSE.pending_dx, screen_width());
-    MOUSE.y = clamp_axis(int64_t{MOUSE.y} + MOUSE.pending_dy, screen_height());
+    MOUSE.x = clamp_axis(int64_t{MOUSE.x} + MOUSE.pending_dx, screen.width);
+    MOUSE.y = clamp_axis(int64_t{MOUSE.y} + MOUSE.pending_dy, screen.height);
     forget_pending();
     return 1;
   }
-  const View view = screen_view_now();
-  rescale_rest(MOUSE.rest_x, MOUSE.rest_view_width, view.width);
-  rescale_rest(MOUSE.rest_y, MOUSE.rest_view_height, view.height);
+  rescale_rest(MOUSE.rest_x, MOUSE.rest_view_width, screen.view_width);
+  rescale_rest(MOUSE.rest_y, MOUSE.rest_view_height, screen.view_height);
   if (!warps_work()) {
-    follow_system_pointer(window, view);
+    follow_system_pointer(window, screen);
     forget_pending();
     return 1;
   }
-  move_axis(MOUSE.x, MOUSE.rest_x, MOUSE.pending_dx, screen_width(), view.width);
-  move_axis(MOUSE.y, MOUSE.rest_y, MOUSE.pending_dy, screen_height(), view.height);
+  move_axis(MOUSE.x, MOUSE.rest_x, MOUSE.pending_dx, screen.width, screen.view_width);
+  move_axis(MOUSE.y, MOUSE.rest_y, MOUSE.pending_dy, screen.height, screen.view_height);
   forget_pending();
-  keep_pointer_on_virtual(window, view);
+  keep_pointer_on_virtual(window, screen);
   return 1;
 }
 
@@ -269,6 +297,8 @@ void mouse_release(int32_t release) {
 void mouse_locate(int32_t x, int32_t y) {
   MOUSE.x = x;
   MOUSE.y = y;
+  // The game's own placing wins over where the system pointer was left.
+  MOUSE.follow_system = 0;
   // The middle of the pixel, wherever the last movement had left the pointer inside it.
   MOUSE.rest_x = MOUSE.rest_y = 0;
   MOUSE.rest_view_width = MOUSE.rest_view_height = 0;
@@ -285,13 +315,13 @@ int32_t mouse_show_pointer(int32_t show) {
 void mouse_on_motion(int32_t dx, int32_t dy) {
   // Motion counts only while the game may hold the mouse; what happens over another
   // program's window is none of ours.
-  if (!MOUSE.initialised || MOUSE.released || !screen_is_active()) return;
+  if (!MOUSE.initialised || MOUSE.released || !events_screen_active()) return;
   MOUSE.pending_dx += dx;
   MOUSE.pending_dy += dy;
 }
 
 void mouse_on_button(int32_t sdl_button, int32_t down) {
-  if (!MOUSE.initialised || MOUSE.released || !screen_is_active()) return;
+  if (!MOUSE.initialised || MOUSE.released || !events_screen_active()) return;
   int index = -1;
   if (sdl_button == SDL_BUTTON_LEFT) index = 0;
   if (sdl_button == SDL_BUTTON_RIGHT) index = 1;
@@ -300,5 +330,10 @@ void mouse_on_button(int32_t sdl_button, int32_t down) {
 }
 
 void mouse_on_focus_lost() {
+  if (MOUSE.captured || MOUSE.grabbed || MOUSE.relative) let_go();
+  MOUSE.refocused = MOUSE.follow_system = 1;
+}
+
+void mouse_on_screen_closed() {
   if (MOUSE.captured || MOUSE.grabbed || MOUSE.relative) let_go();
 }

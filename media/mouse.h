@@ -21,3 +21,14 @@ void mouse_locate(int32_t x, int32_t y);
 // Raises (show = 1) or lowers (0) the system pointer's display counter; the pointer is visible
 // while the counter is 0 or more. Returns the new counter.
 int32_t mouse_show_pointer(int32_t show);
+
+// --- What the event pump tells the mouse (inside the media layer only) ---
+
+// Relative motion, and a button going down (1) or up (0) in SDL's numbering.
+void mouse_on_motion(int32_t dx, int32_t dy);
+void mouse_on_button(int32_t sdl_button, int32_t down);
+// The screen's window lost the focus: the pointer is let go at once, and the next capture
+// starts where the player left the system pointer.
+void mouse_on_focus_lost();
+// The screen is closing: the pointer is let go before its window goes.
+void mouse_on_screen_closed();

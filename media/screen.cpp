@@ -217,6 +217,20 @@ SDL_Rect destination() {
   return area;
 }
 
+// Where the picture is inside the window, in window pixels: the output may have more pixels
+// than the window has points (a high-density display).
+SDL_Rect view_in_window() {
+  SDL_Rect view = destination();
+  int out_w = 0, out_h = 0, win_w = 0, win_h = 0;
+  SDL_GetRendererOutputSize(SCREEN.renderer, &out_w, &out_h);
+  SDL_GetWindowSize(SCREEN.window, &win_w, &win_h);
+  if (out_w > 0 && out_h > 0 && win_w > 0 && win_h > 0 && (out_w != win_w || out_h != win_h)) {
+    view = SDL_Rect{view.x * win_w / out_w, view.y * win_h / out_h, view.w * win_w / out_w,
+                    view.h * win_h / out_h};
+  }
+  return view;
+}
+
 // Shows the back buffer; 0 when the device cannot take it (the texture will be re-made).
 int32_t present() {
   if (SCREEN.texture_lost || !SCREEN.texture) {
@@ -256,6 +270,8 @@ int32_t open_on(SDL_Window* window, int32_t width, int32_t height) {
   SCREEN.texture_lost = 0;
   SCREEN.usable = 1;
   SCREEN.open = 1;
+  const SDL_Rect view = view_in_window();
+  events_publish_screen({window, SCREEN.windowed, width, height, view.x, view.y, view.w, view.h});
   // An accelerated renderer may have had SDL re-create the window underneath; the new one
   // must be in front with the focus like the old.
   if (SDL_GetWindowFlags(window) & SDL_WINDOW_SHOWN) {
@@ -268,6 +284,31 @@ int32_t open_on(SDL_Window* window, int32_t width, int32_t height) {
 
 bool size_ok(int32_t width, int32_t height) {
   return width > 0 && height > 0 && width <= SCREEN_MAX_SIDE && height <= SCREEN_MAX_SIDE;
+}
+
+// Opens the screen in window parent's client area: in area, or fitted to the whole window.
+int32_t open_windowed(WindowHandle parent, SDL_Rect area, int32_t auto_stretch,
+                      int32_t right_margin, int32_t bottom_margin, int32_t fit_window) {
+  screen_close();
+  SDL_Window* window = window_sdl(parent);
+  if (!SCREEN.initialised || !window || !size_ok(area.w, area.h)) return 0;
+  SCREEN.area = area;
+  SCREEN.auto_stretch = auto_stretch;
+  SCREEN.right_margin = right_margin;
+  SCREEN.bottom_margin = bottom_margin;
+  SCREEN.fit_window = fit_window;
+  SCREEN.windowed = 1;
+  if (!open_on(window, area.w, area.h)) {
+    SCREEN.windowed = 0;
+    SCREEN.fit_window = 0;
+    return 0;
+  }
+  SDL_DisplayMode mode;
+  SCREEN.display_refresh_rate = 0;
+  if (SDL_GetCurrentDisplayMode(std::max(0, SDL_GetWindowDisplayIndex(window)), &mode) == 0) {
+    SCREEN.display_refresh_rate = mode.refresh_rate;
+  }
+  return 1;
 }
 
 }  // namespace
@@ -292,31 +333,14 @@ void screen_system_shutdown() {
 int32_t screen_open_windowed(WindowHandle parent, int32_t x, int32_t y, int32_t width,
                              int32_t height, int32_t auto_stretch, int32_t right_margin,
                              int32_t bottom_margin) {
-  screen_close();
-  SDL_Window* window = window_sdl(parent);
-  if (!SCREEN.initialised || !window || !size_ok(width, height)) return 0;
-  SCREEN.area = SDL_Rect{x, y, width, height};
-  SCREEN.auto_stretch = auto_stretch;
-  SCREEN.right_margin = right_margin;
-  SCREEN.bottom_margin = bottom_margin;
-  SCREEN.windowed = 1;
-  if (!open_on(window, width, height)) {
-    SCREEN.windowed = 0;
-    return 0;
-  }
-  SDL_DisplayMode mode;
-  SCREEN.display_refresh_rate = 0;
-  if (SDL_GetCurrentDisplayMode(std::max(0, SDL_GetWindowDisplayIndex(window)), &mode) == 0) {
-    SCREEN.display_refresh_rate = mode.refresh_rate;
-  }
-  return 1;
+  return open_windowed(parent, SDL_Rect{x, y, width, height}, auto_stretch, right_margin,
+                       bottom_margin, 0);
 }
 
 int32_t screen_open_scaled(WindowHandle parent, int32_t width, int32_t height) {
-  if (!screen_open_windowed(parent, 0, 0, width, height, 0, 0, 0)) return 0;
-  SCREEN.fit_window = 1;
-  return 1;
+  return open_windowed(parent, SDL_Rect{0, 0, width, height}, 0, 0, 0, 1);
 }
+
 
 int32_t screen_desktop(int32_t* width, int32_t* height, int32_t* usable_width,
                        int32_t* usable_height) {
@@ -365,7 +389,7 @@ void screen_close() {
   if (!SCREEN.open) return;
   // The pointer is given back before its window goes, and no drawing target may keep
   // pointing into the buffer freed below.
-  mouse_on_focus_lost();
+  events_publish_screen({});
   draw_forget_pixels(SCREEN.back_buffer.data());
   if (SCREEN.texture) SDL_DestroyTexture(SCREEN.texture);
   if (SCREEN.renderer) SDL_DestroyRenderer(SCREEN.renderer);
@@ -420,11 +444,7 @@ int32_t screen_flip() {
   return result;
 }
 
-int32_t screen_is_active() {
-  if (!SCREEN.open) return 0;
-  if (!SCREEN.windowed) return SCREEN.usable;
-  return events_focus_window() != 0 && events_focus_window() == SDL_GetWindowID(SCREEN.window);
-}
+int32_t screen_is_active() { return events_screen_active(); }
 
 DrawTarget* screen_output() {
   if (!SCREEN.open) return nullptr;
@@ -446,7 +466,6 @@ void screen_set_pacing_clock(int64_t (*now)(), void (*sleep_until)(int64_t)) {
 void screen_on_focus(uint32_t window_id, int32_t gained) {
   if (!SCREEN.open || SDL_GetWindowID(SCREEN.window) != window_id) return;
   if (!SCREEN.windowed) SCREEN.usable = gained;
-  if (!gained) mouse_on_focus_lost();
 }
 
 void screen_on_render_reset() {
@@ -455,26 +474,8 @@ void screen_on_render_reset() {
 
 SDL_Window* screen_sdl_window() { return SCREEN.open ? SCREEN.window : nullptr; }
 
-int32_t screen_is_windowed() { return SCREEN.open && SCREEN.windowed; }
-
-int32_t screen_width() { return SCREEN.width; }
-
-int32_t screen_height() { return SCREEN.height; }
-
-void screen_view(int32_t* x, int32_t* y, int32_t* width, int32_t* height) {
-  *x = *y = *width = *height = 0;
-  if (!SCREEN.open || !SCREEN.renderer) return;
-  SDL_Rect view = destination();
-  // The output may have more pixels than the window has points (a high-density display).
-  int out_w = 0, out_h = 0, win_w = 0, win_h = 0;
-  SDL_GetRendererOutputSize(SCREEN.renderer, &out_w, &out_h);
-  SDL_GetWindowSize(SCREEN.window, &win_w, &win_h);
-  if (out_w > 0 && out_h > 0 && win_w > 0 && win_h > 0 && (out_w != win_w || out_h != win_h)) {
-    view = SDL_Rect{view.x * win_w / out_w, view.y * win_h / out_h, view.w * win_w / out_w,
-                    view.h * win_h / out_h};
-  }
-  *x = view.x;
-  *y = view.y;
-  *width = view.w;
-  *height = view.h;
+void screen_on_resize(uint32_t window_id) {
+  if (!SCREEN.open || SDL_GetWindowID(SCREEN.window) != window_id) return;
+  const SDL_Rect view = view_in_window();
+  events_publish_view(view.x, view.y, view.w, view.h);
 }

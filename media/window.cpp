@@ -105,6 +105,7 @@ void window_system_shutdown() {
 
 intptr_t window_open(int32_t id, int32_t x, int32_t y, int32_t width, int32_t height,
                      const char* title, uint32_t flags) {
+  SDL_ClearError();  // a failure's reason is SDL's error, not one left over
   if (id < -1 || id > WINDOW_MAX_ID) return 0;
   if (width < 1 || height < 1 || width > WINDOW_MAX_SIDE || height > WINDOW_MAX_SIDE) return 0;
   if (!WINDOWS.video_held) {
@@ -212,7 +213,7 @@ int32_t window_close(int32_t id) {
   Window* w = window_at(id);
   if (!w) return 0;
   // A screen still shown in the window goes first: its renderer must not outlive the window.
-  if (screen_sdl_window() == w->window) screen_close();
+  if (events_screen().window == w->window) screen_close();
   events_forget_window(w->sdl_id);
   SDL_DestroyWindow(w->window);
   *w = Window{};
@@ -224,8 +225,14 @@ int32_t message_box(const char* title, const char* text, uint32_t flags) {
   if (!title) title = "";
   if (!text) text = "";
   // Written first: without a display this is all a player gets, and it is there even if the
-  // box below never returns.
-  std::fprintf(stderr, "%s: %s\n", title, text);
+  // box below never returns. An error gets the library's own reason for the failure beside
+  // it, which would mean nothing in the box.
+  const char* reason = SDL_GetError();
+  if ((flags & 0xF0) == MESSAGE_BOX_ERROR && reason && *reason) {
+    std::fprintf(stderr, "%s: %s (%s)\n", title, text, reason);
+  } else {
+    std::fprintf(stderr, "%s: %s\n", title, text);
+  }
   std::fflush(stderr);
   Uint32 kind = SDL_MESSAGEBOX_INFORMATION;
   if ((flags & 0xF0) == MESSAGE_BOX_ERROR) kind = SDL_MESSAGEBOX_ERROR;
@@ -241,7 +248,16 @@ int32_t message_box(const char* title, const char* text, uint32_t flags) {
 
 void window_on_event(const SDL_WindowEvent& event) {
   const int32_t id = id_of_sdl(event.windowID);
-  if (id < 0) return;
+  if (id < 0) {
+    // The full-screen display's window is the screen's own, not one of ours; its close
+    // request (the window manager's close, a session ending) is the game's close request.
+    const EventsScreen& screen = events_screen();
+    if (event.event == SDL_WINDOWEVENT_CLOSE && screen.window && !screen.windowed &&
+        SDL_GetWindowID(screen.window) == event.windowID) {
+      post(EVENT_CLOSE_WINDOW, -1);
+    }
+    return;
+  }
   Window& w = WINDOWS.table[static_cast<size_t>(id)];
   switch (event.event) {
     case SDL_WINDOWEVENT_MOVED:
@@ -281,13 +297,15 @@ void window_on_event(const SDL_WindowEvent& event) {
 }
 
 void window_on_quit() {
-  // A quit request (a signal, or the session ending) is the close box of our first window.
+  // A quit request (a signal, or the session ending) is the close box of our first window,
+  // or, with none open (the full-screen display), a close request of no window.
   for (size_t id = 0; id < WINDOWS.table.size(); ++id) {
     if (WINDOWS.table[id].window) {
       post(EVENT_CLOSE_WINDOW, static_cast<int32_t>(id));
       return;
     }
   }
+  post(EVENT_CLOSE_WINDOW, -1);
 }
 
 SDL_Window* window_sdl(intptr_t handle) {

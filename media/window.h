@@ -7,7 +7,7 @@
 constexpr int EVENT_MOVE_WINDOW = 3;
 constexpr int EVENT_SIZE_WINDOW = 5;
 constexpr int EVENT_REPAINT = 15;
-constexpr int EVENT_CLOSE_WINDOW = 16;  // close requested; the window stays open
+constexpr int EVENT_CLOSE_WINDOW = 16;  // close requested (also of the full-screen display)
 constexpr int EVENT_ACTIVATE_WINDOW = 13104;
 constexpr int EVENT_MINIMIZE_WINDOW = 13107;
 constexpr int EVENT_MAXIMIZE_WINDOW = 13108;
@@ -44,5 +44,6 @@ int32_t window_poll_event();
 int32_t window_hide(int32_t id, int32_t hide);
 // Destroys window id and drops its queued events; 0 for an id without a window.
 int32_t window_close(int32_t id);
-// Shows a modal message box (also written to standard error); returns the button pressed.
+// Shows a modal message box (also written to standard error; an error box's copy there adds the
+// library's reason for the last failure in the media layer); returns the button pressed.
 int32_t message_box(const char* title, const char* text, uint32_t flags);
