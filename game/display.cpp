@@ -1,5 +1,7 @@
 #include "game/display.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -15,15 +17,41 @@
 
 namespace {
 
-// Opens window 0 and the screen that fills its client area; fatal on either failure.
+int32_t window_scale = 1;  // the window's client area is this many times 640 x 480
+
+// Opens window 0 at the chosen scale and the screen that fills its client area; fatal on
+// either failure.
 void open_window_and_screen() {
-  if (!window_open(0, 0, 0, SCREEN_WIDTH, SCREEN_HEIGHT, DISPLAY_WINDOW_TITLE,
-                   DISPLAY_WINDOW_FLAGS)) {
+  if (!window_open(0, 0, 0, SCREEN_WIDTH * window_scale, SCREEN_HEIGHT * window_scale,
+                   DISPLAY_WINDOW_TITLE, DISPLAY_WINDOW_FLAGS)) {
     fatal_error("Window could not be opened!");
   }
-  if (!screen_open_windowed(window_handle(0), 0, 0, SCREEN_WIDTH, SCREEN_HEIGHT, 0, 0, 0)) {
+  if (!screen_open_scaled(window_handle(0), SCREEN_WIDTH, SCREEN_HEIGHT)) {
     fatal_error("Screen could not be opened!");
   }
+}
+
+// Chooses window_scale from the desktop and --scale; 1 when the game must start in full
+// screen because not even the smallest window fits.
+int32_t choose_window_scale() {
+  int32_t width = 0, height = 0, usable_width = 0, usable_height = 0;
+  if (!screen_desktop(&width, &height, &usable_width, &usable_height)) {
+    // Nothing known of the desktop: the window as asked, and the window system shrinks it.
+    window_scale = game_options.scale == OPTIONS_SCALE_AUTO ? 1 : game_options.scale;
+    return 0;
+  }
+  const DisplayScale chosen = display_choose_scale(game_options.scale, usable_width, usable_height);
+  window_scale = chosen.scale;
+  const std::string desktop = str_from_int(width) + "x" + str_from_int(height);
+  if (chosen.full_screen) {
+    std::fprintf(stderr, "%s: a %dx%d window does not fit the desktop (%s); starting in full screen\n",
+                 GAME_PROGRAM_NAME, SCREEN_WIDTH, SCREEN_HEIGHT, desktop.c_str());
+  } else if (chosen.lowered) {
+    std::fprintf(stderr, "%s: scale %d does not fit the desktop (%s); using %d\n",
+                 GAME_PROGRAM_NAME, static_cast<int>(game_options.scale), desktop.c_str(),
+                 static_cast<int>(chosen.scale));
+  }
+  return chosen.full_screen;
 }
 
 // Opens the full-screen display; fatal when it cannot be had.
@@ -37,6 +65,37 @@ void open_full_screen() {
 
 }  // namespace
 
+DisplayScale display_choose_scale(int32_t requested, int32_t usable_width, int32_t usable_height) {
+  const auto fits = [&](int32_t scale) {
+    return SCREEN_WIDTH * scale + DISPLAY_FRAME_WIDTH <= usable_width &&
+           SCREEN_HEIGHT * scale + DISPLAY_FRAME_HEIGHT <= usable_height;
+  };
+  DisplayScale chosen;
+  if (requested == OPTIONS_SCALE_AUTO) {
+    // A window of at most two thirds of the height leaves room around it: a game beside the
+    // rest of the desktop, not over it. 1080 and 1200 lines keep the 640 x 480 window.
+    chosen.scale = 1;
+    for (int32_t scale = OPTIONS_SCALE_MAX; scale > 1; --scale) {
+      if (SCREEN_HEIGHT * scale * 3 <= usable_height * 2 && fits(scale)) {
+        chosen.scale = scale;
+        break;
+      }
+    }
+  } else {
+    chosen.scale = std::clamp(requested, 1, OPTIONS_SCALE_MAX);
+    while (chosen.scale > 1 && !fits(chosen.scale)) {
+      --chosen.scale;
+      chosen.lowered = 1;
+    }
+  }
+  // A window cut off by the desktop's edge would hide the barrier count in its bottom corner.
+  if (!fits(chosen.scale)) {
+    chosen.full_screen = 1;
+    chosen.lowered = 0;
+  }
+  return chosen;
+}
+
 void display_load_font() {
   // The first face the system has wins; with none of them the drawing layer's default font
   // (handle 0) is used and the game starts all the same.
@@ -49,7 +108,8 @@ void display_open() {
   if (!screen_system_init()) fatal_error("Screen could not be initialized!");
   if (!mouse_init()) fatal_error("Mouse input could not be initialized!");
   if (!keyboard_init()) fatal_error("Keyboard input could not be initialized!");
-  if (game_options.fullscreen) {
+  const int32_t too_small = choose_window_scale();
+  if (game_options.fullscreen || too_small) {
     // Straight into full screen, without a window that would flash up first.
     windowed = 0;
     open_full_screen();

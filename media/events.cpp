@@ -137,6 +137,8 @@ void events_sort(const SDL_Event& event) {
           mouse_on_focus_lost();
         }
         screen_on_focus(event.window.windowID, 0);
+      } else if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+        screen_on_resize(event.window.windowID);
       }
       window_on_event(event.window);
       break;
@@ -177,6 +179,14 @@ void events_publish_screen(const EventsScreen& screen) {
   EVENTS.screen = screen;
   EVENTS.screen_window_id = screen.window ? SDL_GetWindowID(screen.window) : 0;
   EVENTS.full_screen_focus = screen.window ? 1 : 0;
+}
+
+void events_publish_view(int32_t origin_x, int32_t origin_y, int32_t view_width,
+                         int32_t view_height) {
+  EVENTS.screen.origin_x = origin_x;
+  EVENTS.screen.origin_y = origin_y;
+  EVENTS.screen.view_width = view_width;
+  EVENTS.screen.view_height = view_height;
 }
 
 const EventsScreen& events_screen() { return EVENTS.screen; }

@@ -16,8 +16,10 @@ struct EventsScreen {
   int32_t windowed = 0;          // 1 in a window of ours, 0 full screen
   int32_t width = 0;             // back-buffer size in pixels
   int32_t height = 0;
-  int32_t origin_x = 0;          // top-left of the screen's area inside its window
+  int32_t origin_x = 0;          // top-left of the screen's picture inside its window
   int32_t origin_y = 0;
+  int32_t view_width = 0;        // the picture's size in window pixels: the back buffer's
+  int32_t view_height = 0;       //   at scale 1, N times it in a window scaled by N
 };
 
 // Initialises SDL's video (with the layer's hints) for one more user; 1 on success. A failure
@@ -39,6 +41,10 @@ void events_forget_window(uint32_t window_id);
 // The screen module's news: a screen opened (window set) or closed (the default record). A
 // closing screen gives the pointer back before its window goes.
 void events_publish_screen(const EventsScreen& screen);
+// The screen module's news that its picture moved or changed size inside its window (the
+// window was resized): its top-left and size in window pixels.
+void events_publish_view(int32_t origin_x, int32_t origin_y, int32_t view_width,
+                         int32_t view_height);
 // The open screen as last published.
 const EventsScreen& events_screen();
 // 1 while the open screen may take input: windowed, its window has the focus; full screen,
@@ -53,8 +59,10 @@ void window_on_quit();
 // The SDL window behind a handle that window_open returned, or null for anything else.
 SDL_Window* window_sdl(intptr_t handle);
 
-// Screen module: focus gained or lost by an SDL window; the render device lost its textures.
+// Screen module: focus gained or lost by an SDL window; the render device lost its textures;
+// an SDL window changed size.
 void screen_on_focus(uint32_t window_id, int32_t gained);
 void screen_on_render_reset();
+void screen_on_resize(uint32_t window_id);
 // The SDL window the open screen shows in, or null.
 SDL_Window* screen_sdl_window();

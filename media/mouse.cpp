@@ -2,7 +2,11 @@
 // with three buttons. While the game holds the mouse in a window the system pointer is
 // confined to the window and kept on the virtual pointer; in full screen SDL's relative mode
 // gives raw motion with the pointer hidden. What it knows of the screen (its window, size and
-// origin, and whether it has the focus) it reads from what the event pump published.
+// origin, and whether it has the focus) it reads from what the event pump published. In a
+// window the picture may be shown larger or smaller than the screen's pixels: there the
+// window's motion is converted into screen pixels, keeping the pointer's place inside its
+// pixel so that no fraction of a slow movement is lost. Where the system cannot move its
+// pointer (Wayland) the virtual pointer is simply where SDL reports the system pointer.
 #include "media/mouse.h"
 
 #include <SDL.h>
@@ -33,6 +37,13 @@ struct MouseState {
   int32_t relative = 0;        // SDL's relative mode is on
   int32_t refocused = 0;       // the focus was lost since the last capture
   int32_t follow_system = 0;   // the next capture starts where the system pointer is
+  // Windowed: where inside its screen pixel the pointer is, counted in 1/rest_view_width
+  // (1/rest_view_height) of a pixel, rest_view_* being the picture's size in window pixels
+  // when it was measured. A size of 0 means not measured: the middle of the pixel.
+  int64_t rest_x = 0;
+  int64_t rest_y = 0;
+  int32_t rest_view_width = 0;
+  int32_t rest_view_height = 0;
 };
 
 MouseState MOUSE;
@@ -72,6 +83,71 @@ int32_t clamp_axis(int64_t value, int32_t size) {
   return static_cast<int32_t>(value);
 }
 
+// Whether SDL can move the system pointer. Wayland lets no program move the pointer: there
+// a warp only makes SDL forget where its pointer was, and the next movement is lost.
+bool warps_work() {
+  const char* driver = SDL_GetCurrentVideoDriver();
+  return !(driver && SDL_strcmp(driver, "wayland") == 0);
+}
+
+int64_t floor_div(int64_t value, int64_t divisor) {
+  const int64_t quotient = value / divisor;
+  return quotient * divisor > value ? quotient - 1 : quotient;
+}
+
+// Re-counts rest in 1/view of a pixel when the picture changed size (the window was resized)
+// since it was counted in 1/counted_in; an unmeasured rest becomes the middle of the pixel.
+void rescale_rest(int64_t& rest, int32_t& counted_in, int32_t view) {
+  if (counted_in == view) return;
+  rest = counted_in > 0 ? rest * view / counted_in : view / 2;
+  counted_in = view;
+}
+
+// Moves one axis of the virtual pointer by delta window pixels on a picture of size screen
+// pixels shown view window pixels wide, clamped to the screen. rest keeps the place inside
+// the pixel, so that at scale 3 three one-pixel movements make one screen pixel.
+void move_axis(int32_t& position, int64_t& rest, int64_t delta, int32_t size, int32_t view) {
+  if (size <= 0 || view <= 0) return;
+  const int64_t total = int64_t{position} * view + rest + delta * size;
+  const int64_t moved = floor_div(total, view);
+  if (moved < 0) {
+    position = 0;
+    rest = 0;
+  } else if (moved >= size) {
+    position = size - 1;
+    rest = view - 1;
+  } else {
+    position = static_cast<int32_t>(moved);
+    rest = total - moved * view;
+  }
+}
+
+// The window pixel the virtual pointer is on along one axis.
+int32_t window_axis(int32_t position, int64_t rest, int32_t size, int32_t view, int32_t origin) {
+  if (size <= 0 || view <= 0) return origin + position;
+  return origin + static_cast<int32_t>(floor_div(int64_t{position} * view + rest, size));
+}
+
+// Puts the virtual pointer on window pixel (x, y) of the screen's window, clamped to the
+// picture.
+void place_at_window(int x, int y, const EventsScreen& screen) {
+  MOUSE.x = MOUSE.y = 0;
+  MOUSE.rest_x = MOUSE.rest_y = 0;
+  MOUSE.rest_view_width = screen.view_width;
+  MOUSE.rest_view_height = screen.view_height;
+  move_axis(MOUSE.x, MOUSE.rest_x, int64_t{x} - screen.origin_x, screen.width, screen.view_width);
+  move_axis(MOUSE.y, MOUSE.rest_y, int64_t{y} - screen.origin_y, screen.height, screen.view_height);
+}
+
+// Puts the virtual pointer where SDL last saw the system pointer over the window. While the
+// pointer is elsewhere the virtual one stays where it was.
+void follow_system_pointer(SDL_Window* window, const EventsScreen& screen) {
+  if (SDL_GetMouseFocus() != window) return;
+  int at_x = 0, at_y = 0;
+  SDL_GetMouseState(&at_x, &at_y);
+  place_at_window(at_x, at_y, screen);
+}
+
 // Puts the virtual pointer where the system pointer is over the screen, clamped to it; the
 // motion collected so far is in that position already.
 void take_system_position(SDL_Window* window, const EventsScreen& screen) {
@@ -88,8 +164,7 @@ void take_system_position(SDL_Window* window, const EventsScreen& screen) {
   } else {
     SDL_GetMouseState(&x, &y);
   }
-  MOUSE.x = clamp_axis(int64_t{x} - screen.origin_x, screen.width);
-  MOUSE.y = clamp_axis(int64_t{y} - screen.origin_y, screen.height);
+  place_at_window(x, y, screen);
   MOUSE.pending_dx = MOUSE.pending_dy = 0;
 }
 
@@ -129,8 +204,10 @@ void capture(SDL_Window* window, const EventsScreen& screen) {
 // taken out of SDL's queue. A real movement lost that way shows as a difference between the
 // two pointers, which the next examine puts right.
 void keep_pointer_on_virtual(SDL_Window* window, const EventsScreen& screen) {
-  const int target_x = screen.origin_x + MOUSE.x;
-  const int target_y = screen.origin_y + MOUSE.y;
+  const int target_x =
+      window_axis(MOUSE.x, MOUSE.rest_x, screen.width, screen.view_width, screen.origin_x);
+  const int target_y =
+      window_axis(MOUSE.y, MOUSE.rest_y, screen.height, screen.view_height, screen.origin_y);
   int at_x = 0, at_y = 0;
   SDL_GetMouseState(&at_x, &at_y);
   if (SDL_GetMouseFocus() == window && at_x == target_x && at_y == target_y) return;
@@ -178,10 +255,24 @@ int32_t mouse_examine() {
   for (int b = 0; b < MOUSE_BUTTONS; ++b) {
     if (MOUSE.pending_buttons[b] != MOUSE_NO_EVENT) MOUSE.buttons[b] = MOUSE.pending_buttons[b];
   }
-  MOUSE.x = clamp_axis(int64_t{MOUSE.x} + MOUSE.pending_dx, screen.width);
-  MOUSE.y = clamp_axis(int64_t{MOUSE.y} + MOUSE.pending_dy, screen.height);
+  if (!screen.windowed) {
+    // Full screen, relative mode's raw motion counts in screen pixels.
+    MOUSE.x = clamp_axis(int64_t{MOUSE.x} + MOUSE.pending_dx, screen.width);
+    MOUSE.y = clamp_axis(int64_t{MOUSE.y} + MOUSE.pending_dy, screen.height);
+    forget_pending();
+    return 1;
+  }
+  rescale_rest(MOUSE.rest_x, MOUSE.rest_view_width, screen.view_width);
+  rescale_rest(MOUSE.rest_y, MOUSE.rest_view_height, screen.view_height);
+  if (!warps_work()) {
+    follow_system_pointer(window, screen);
+    forget_pending();
+    return 1;
+  }
+  move_axis(MOUSE.x, MOUSE.rest_x, MOUSE.pending_dx, screen.width, screen.view_width);
+  move_axis(MOUSE.y, MOUSE.rest_y, MOUSE.pending_dy, screen.height, screen.view_height);
   forget_pending();
-  if (screen.windowed) keep_pointer_on_virtual(window, screen);
+  keep_pointer_on_virtual(window, screen);
   return 1;
 }
 
@@ -208,6 +299,9 @@ void mouse_locate(int32_t x, int32_t y) {
   MOUSE.y = y;
   // The game's own placing wins over where the system pointer was left.
   MOUSE.follow_system = 0;
+  // The middle of the pixel, wherever the last movement had left the pointer inside it.
+  MOUSE.rest_x = MOUSE.rest_y = 0;
+  MOUSE.rest_view_width = MOUSE.rest_view_height = 0;
 }
 
 int32_t mouse_show_pointer(int32_t show) {

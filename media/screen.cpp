@@ -51,6 +51,7 @@ struct ScreenState {
   int32_t vsync = 0;                  // the renderer waits for the vertical blank
   SDL_Rect area = {0, 0, 0, 0};       // windowed: the screen's place in the window
   int32_t auto_stretch = 0;           // windowed: area follows the window's size less margins
+  int32_t fit_window = 0;             // windowed: the picture fills the window at a whole scale
   int32_t right_margin = 0;
   int32_t bottom_margin = 0;
   int32_t frame_rate = 0;             // frames per second requested; 0 = unpaced
@@ -166,6 +167,9 @@ SDL_Renderer* make_renderer(SDL_Window* window, int32_t* vsync) {
     renderer = nullptr;
   }
   if (!renderer) renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
+  // Some drivers (Wayland) have no surface of their own for the software renderer to blit
+  // into; there emulated OpenGL is slow but the only picture there is.
+  if (!renderer) renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_ACCELERATED);
   if (!renderer) return nullptr;
   SDL_RendererInfo info;
   *vsync = SDL_GetRendererInfo(renderer, &info) == 0 && (info.flags & SDL_RENDERER_PRESENTVSYNC);
@@ -243,19 +247,29 @@ int32_t recover_texture() {
   return 1;
 }
 
+// The largest picture with the back buffer's shape that fits out_w x out_h, centred. With
+// whole_scale the picture is a whole multiple of the back buffer when one fits, so that every
+// pixel is an N x N block; only an output smaller than the back buffer gets a fraction.
+SDL_Rect fitted(int out_w, int out_h, bool whole_scale) {
+  const int whole = std::min(out_w / SCREEN.width, out_h / SCREEN.height);
+  if (whole_scale && whole >= 1) {
+    const int w = SCREEN.width * whole, h = SCREEN.height * whole;
+    return SDL_Rect{(out_w - w) / 2, (out_h - h) / 2, w, h};
+  }
+  const double scale = std::min(static_cast<double>(out_w) / SCREEN.width,
+                                static_cast<double>(out_h) / SCREEN.height);
+  const int w = static_cast<int>(SCREEN.width * scale + 0.5);
+  const int h = static_cast<int>(SCREEN.height * scale + 0.5);
+  return SDL_Rect{(out_w - w) / 2, (out_h - h) / 2, w, h};
+}
+
 // Where the picture goes in the renderer's output, in output pixels.
 SDL_Rect destination() {
   int out_w = 0, out_h = 0;
   SDL_GetRendererOutputSize(SCREEN.renderer, &out_w, &out_h);
-  if (!SCREEN.windowed) {
-    // Whole pixels are not needed: the largest picture with the back buffer's aspect fits,
-    // centred between black bars.
-    const double scale = std::min(static_cast<double>(out_w) / SCREEN.width,
-                                  static_cast<double>(out_h) / SCREEN.height);
-    const int w = static_cast<int>(SCREEN.width * scale + 0.5);
-    const int h = static_cast<int>(SCREEN.height * scale + 0.5);
-    return SDL_Rect{(out_w - w) / 2, (out_h - h) / 2, w, h};
-  }
+  // Full screen, whole pixels are not needed: the desktop's size is not the player's choice.
+  if (!SCREEN.windowed) return fitted(out_w, out_h, false);
+  if (SCREEN.fit_window) return fitted(out_w, out_h, true);
   int win_w = 0, win_h = 0;
   SDL_GetWindowSize(SCREEN.window, &win_w, &win_h);
   SDL_Rect area = SCREEN.area;
@@ -271,6 +285,20 @@ SDL_Rect destination() {
     area.h = area.h * out_h / win_h;
   }
   return area;
+}
+
+// Where the picture is inside the window, in window pixels: the output may have more pixels
+// than the window has points (a high-density display).
+SDL_Rect view_in_window() {
+  SDL_Rect view = destination();
+  int out_w = 0, out_h = 0, win_w = 0, win_h = 0;
+  SDL_GetRendererOutputSize(SCREEN.renderer, &out_w, &out_h);
+  SDL_GetWindowSize(SCREEN.window, &win_w, &win_h);
+  if (out_w > 0 && out_h > 0 && win_w > 0 && win_h > 0 && (out_w != win_w || out_h != win_h)) {
+    view = SDL_Rect{view.x * win_w / out_w, view.y * win_h / out_h, view.w * win_w / out_w,
+                    view.h * win_h / out_h};
+  }
+  return view;
 }
 
 // Shows the back buffer; 0 when the device cannot take it (the texture will be re-made).
@@ -312,8 +340,8 @@ int32_t open_on(SDL_Window* window, int32_t width, int32_t height) {
   SCREEN.texture_lost = 0;
   SCREEN.usable = 1;
   SCREEN.open = 1;
-  events_publish_screen({window, SCREEN.windowed, width, height,
-                         SCREEN.windowed ? SCREEN.area.x : 0, SCREEN.windowed ? SCREEN.area.y : 0});
+  const SDL_Rect view = view_in_window();
+  events_publish_screen({window, SCREEN.windowed, width, height, view.x, view.y, view.w, view.h});
   // An accelerated renderer may have had SDL re-create the window underneath; the new one
   // must be in front with the focus like the old.
   if (SDL_GetWindowFlags(window) & SDL_WINDOW_SHOWN) {
@@ -326,6 +354,31 @@ int32_t open_on(SDL_Window* window, int32_t width, int32_t height) {
 
 bool size_ok(int32_t width, int32_t height) {
   return width > 0 && height > 0 && width <= SCREEN_MAX_SIDE && height <= SCREEN_MAX_SIDE;
+}
+
+// Opens the screen in window parent's client area: in area, or fitted to the whole window.
+int32_t open_windowed(WindowHandle parent, SDL_Rect area, int32_t auto_stretch,
+                      int32_t right_margin, int32_t bottom_margin, int32_t fit_window) {
+  screen_close();
+  SDL_Window* window = window_sdl(parent);
+  if (!SCREEN.initialised || !window || !size_ok(area.w, area.h)) return 0;
+  SCREEN.area = area;
+  SCREEN.auto_stretch = auto_stretch;
+  SCREEN.right_margin = right_margin;
+  SCREEN.bottom_margin = bottom_margin;
+  SCREEN.fit_window = fit_window;
+  SCREEN.windowed = 1;
+  if (!open_on(window, area.w, area.h)) {
+    SCREEN.windowed = 0;
+    SCREEN.fit_window = 0;
+    return 0;
+  }
+  SDL_DisplayMode mode;
+  SCREEN.display_refresh_rate = 0;
+  if (SDL_GetCurrentDisplayMode(std::max(0, SDL_GetWindowDisplayIndex(window)), &mode) == 0) {
+    SCREEN.display_refresh_rate = mode.refresh_rate;
+  }
+  return 1;
 }
 
 }  // namespace
@@ -350,23 +403,28 @@ void screen_system_shutdown() {
 int32_t screen_open_windowed(WindowHandle parent, int32_t x, int32_t y, int32_t width,
                              int32_t height, int32_t auto_stretch, int32_t right_margin,
                              int32_t bottom_margin) {
-  screen_close();
-  SDL_Window* window = window_sdl(parent);
-  if (!SCREEN.initialised || !window || !size_ok(width, height)) return 0;
-  SCREEN.area = SDL_Rect{x, y, width, height};
-  SCREEN.auto_stretch = auto_stretch;
-  SCREEN.right_margin = right_margin;
-  SCREEN.bottom_margin = bottom_margin;
-  SCREEN.windowed = 1;
-  if (!open_on(window, width, height)) {
-    SCREEN.windowed = 0;
-    return 0;
+  return open_windowed(parent, SDL_Rect{x, y, width, height}, auto_stretch, right_margin,
+                       bottom_margin, 0);
+}
+
+int32_t screen_open_scaled(WindowHandle parent, int32_t width, int32_t height) {
+  return open_windowed(parent, SDL_Rect{0, 0, width, height}, 0, 0, 0, 1);
+}
+
+
+int32_t screen_desktop(int32_t* width, int32_t* height, int32_t* usable_width,
+                       int32_t* usable_height) {
+  *width = *height = *usable_width = *usable_height = 0;
+  SDL_Rect bounds, usable;
+  if (!SCREEN.initialised || SDL_GetDisplayBounds(0, &bounds) != 0) return 0;
+  // A system that cannot tell the usable part leaves all of the display usable.
+  if (SDL_GetDisplayUsableBounds(0, &usable) != 0 || usable.w <= 0 || usable.h <= 0) {
+    usable = bounds;
   }
-  SDL_DisplayMode mode;
-  SCREEN.display_refresh_rate = 0;
-  if (SDL_GetCurrentDisplayMode(std::max(0, SDL_GetWindowDisplayIndex(window)), &mode) == 0) {
-    SCREEN.display_refresh_rate = mode.refresh_rate;
-  }
+  *width = bounds.w;
+  *height = bounds.h;
+  *usable_width = usable.w;
+  *usable_height = usable.h;
   return 1;
 }
 
@@ -418,6 +476,7 @@ void screen_close() {
   SCREEN.back_buffer.shrink_to_fit();
   SCREEN.width = SCREEN.height = 0;
   SCREEN.windowed = 0;
+  SCREEN.fit_window = 0;
   SCREEN.usable = 0;
   SCREEN.open = 0;
 }
@@ -488,3 +547,9 @@ void screen_on_render_reset() {
 }
 
 SDL_Window* screen_sdl_window() { return SCREEN.open ? SCREEN.window : nullptr; }
+
+void screen_on_resize(uint32_t window_id) {
+  if (!SCREEN.open || SDL_GetWindowID(SCREEN.window) != window_id) return;
+  const SDL_Rect view = view_in_window();
+  events_publish_view(view.x, view.y, view.w, view.h);
+}

@@ -15,8 +15,17 @@ void screen_system_shutdown();
 int32_t screen_open_windowed(WindowHandle parent, int32_t x, int32_t y, int32_t width,
                              int32_t height, int32_t auto_stretch, int32_t right_margin,
                              int32_t bottom_margin);
+// Opens the screen over the whole client area of the window parent, which the player may
+// resize: the width x height picture shows at the largest whole scale that fits the window,
+// every pixel an N x N block, centred between black bars; in a window smaller than the
+// picture, at the largest size with its shape that fits. 1 = open.
+int32_t screen_open_scaled(WindowHandle parent, int32_t width, int32_t height);
 // Opens a full-screen display showing width x height; 1 = open.
 int32_t screen_open_full(int32_t width, int32_t height, int32_t depth, const char* title);
+// The first display's size and the part of it windows may use (less panels and docks), in
+// pixels; 1 on success, 0 (all four 0) without a display.
+int32_t screen_desktop(int32_t* width, int32_t* height, int32_t* usable_width,
+                       int32_t* usable_height);
 // Closes the open screen; nothing happens when none is open.
 void screen_close();
 // Paces screen_flip to fps frames per second (0 = unpaced); 1 on success.
