@@ -12,7 +12,6 @@
 #include "media/keyboard.h"
 #include "media/mouse.h"
 #include "media/screen.h"
-#include "media/sound.h"
 #include "media/timing.h"
 #include "media/window.h"
 
@@ -91,7 +90,7 @@ void game_startup() {
   contained = score = edge_reached = 0;
   game_state = STATE_MESSAGE;
   display_open();
-  sound_ok = sound_init() ? 1 : 0;
+  sound_ok = sound_cues_open_device();
   sound_cues_load();
   screen_set_frame_rate(GAME_FRAME_RATE);
   screen_clear(0);
@@ -116,6 +115,9 @@ int32_t game_frame() {
     plain_view = 1 - plain_view;
     sound_cues_play(SOUND_TAKE);
   }
+  // M silences everything in any state and plays no cue; the music runs on unheard, so it comes
+  // back in time.
+  if (key_released(KEY_M)) sound_cues_toggle_mute();
   simulate_and_draw();
   screen_flip();
   handle_keys_after_flip();

@@ -1,5 +1,10 @@
 #include "game/sound_cues.h"
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "game/data_path.h"
 #include "game/game_globals.h"
 #include "media/music.h"
 #include "media/sound.h"
@@ -9,7 +14,7 @@ namespace {
 // One entry of the start-up load list.
 struct SoundCueFile {
   int32_t slot;        // slot the file goes into
-  const char* file;    // name in the working directory
+  const char* file;    // name looked for along the data path
   int32_t flags;       // sound_load flags (the music is streamed)
   int32_t volume;      // percent set right after loading; -1 leaves it at full volume
 };
@@ -23,15 +28,64 @@ constexpr SoundCueFile SOUND_CUES_FILES[] = {
     {SOUND_CANT, "cant.wav", 0, -1},   {MUSIC_SLOT, "q47.ogg", SOUND_LOAD_STREAM, -1},
 };
 
+struct SoundCuesState {
+  int32_t no_device = 0;  // run as without a sound device (asked for before start-up)
+};
+
+SoundCuesState CUES;
+
+// Says on standard error why a file that was found could not be used, when the reason is worth
+// a player's attention (a file that is simply not a sound is named in the summary line).
+void report_failure(const std::string& path) {
+  const SoundLoadFailure failure = sound_load_failure();
+  if (failure.reason == SOUND_LOAD_TOO_LARGE) {
+    std::fprintf(stderr, "q47: %s: sound data too large (%lld bytes, limit %lld)\n", path.c_str(),
+                 static_cast<long long>(failure.bytes), static_cast<long long>(SOUND_DATA_LIMIT));
+  } else if (failure.reason == SOUND_LOAD_NO_MEMORY) {
+    std::fprintf(stderr, "q47: %s: not enough memory for the sound\n", path.c_str());
+  }
+}
+
+// Loads cue from the first folder along dirs whose file loads; false when none does.
+bool load_cue(const SoundCueFile& cue, const std::vector<std::string>& dirs) {
+  for (const std::string& dir : dirs) {
+    const std::string path = data_path_join(dir, cue.file);
+    if (!data_path_usable(path)) continue;
+    if (sound_load(cue.slot, path.c_str(), cue.flags)) return true;
+    report_failure(path);
+  }
+  return false;
+}
+
+// "a, b, c"
+std::string joined(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+  return text;
+}
+
 }  // namespace
+
+void sound_cues_set_no_device(int32_t no_device) { CUES.no_device = no_device != 0 ? 1 : 0; }
+
+int32_t sound_cues_open_device() {
+  if (CUES.no_device) return 0;
+  return sound_init() ? 1 : 0;
+}
 
 void sound_cues_load() {
   ogg_decoder_enable();
   if (!sound_ok) return;
-  // A missing or unreadable file just leaves its slot silent; the game never checks.
+  // A file that cannot be used leaves its slot silent; the game plays on without it.
+  const std::vector<std::string> dirs = data_path_dirs();
+  std::vector<std::string> unusable;
   for (const SoundCueFile& cue : SOUND_CUES_FILES) {
-    sound_load(cue.slot, cue.file, cue.flags);
+    if (!load_cue(cue, dirs)) unusable.push_back(cue.file);
     if (cue.volume >= 0) sound_set_volume(cue.slot, cue.volume);
+  }
+  if (!unusable.empty()) {
+    std::fprintf(stderr, "q47: no usable sound file for %s (looked in: %s)\n",
+                 joined(unusable).c_str(), joined(dirs).c_str());
   }
 }
 
@@ -44,3 +98,5 @@ void sound_cues_start_music() { sound_play(MUSIC_SLOT, SOUND_PLAY_LOOP); }
 void sound_cues_stop_music() {
   if (sound_ok) sound_stop(MUSIC_SLOT);
 }
+
+void sound_cues_toggle_mute() { sound_set_muted(sound_muted() ? 0 : 1); }

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "game/game_globals.h"
-#include "media/sound.h"
+#include "game/sound_cues.h"
 
 namespace {
 
@@ -43,17 +43,17 @@ void infect(Cell& cell, int32_t x, int32_t y) {
   if (cell.flags & CELL_NITRO) {
     spread_rate = spread_doubled(spread_rate);
     cell.flags &= ~CELL_NITRO;
-    if (sound_ok) sound_play(SOUND_NITR);
+    sound_cues_play(SOUND_NITR);
   }
   if (cell.flags & CELL_TETRA) {
     spread_threshold = spread_doubled(spread_threshold);
     cell.flags &= ~CELL_TETRA;
-    if (sound_ok) sound_play(SOUND_TAKE);
+    sound_cues_play(SOUND_TAKE);
   }
   if (on_edge(x, y)) {
     // The shake goes with the cue: a silent game does not shake either.
     if (!edge_reached && sound_ok) {
-      sound_play(SOUND_LOSE);
+      sound_cues_play(SOUND_LOSE);
       shake_frames = SPREAD_SHAKE_FRAMES;
     }
     edge_reached = 1;
@@ -146,5 +146,5 @@ void check_containment() {
   contained = edge_marked ? 0 : 1;
   // Unsigned, so the stamp wraps instead of overflowing after 2^31 checks.
   fill_generation = static_cast<int32_t>(static_cast<uint32_t>(generation) + 1);
-  if (contained == 1 && previous == 0 && sound_ok) sound_play(SOUND_WIN);
+  if (contained == 1 && previous == 0) sound_cues_play(SOUND_WIN);
 }

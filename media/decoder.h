@@ -34,8 +34,16 @@ struct Decoder {
 
 // Appends decoder to the registry (a decoder already there is not added twice).
 void decoder_register(const Decoder* decoder);
-// Opens path with the first decoder that accepts it; null when none does or it cannot be opened.
+// Opens path for reading only when it is a regular file, without ever blocking (a FIFO or a
+// device under a sound file's name must not hang the caller); its size goes to *size. Null
+// otherwise, with errno set (ENODEV for a file that is not regular).
+std::FILE* decoder_open_regular(const char* path, int64_t* size);
+// Opens path (a regular file only, as decoder_open_regular) with the first decoder that accepts
+// it; null when none does or it cannot be opened.
 DecoderHandle* decoder_open_file(const char* path);
+// As decoder_open_file for a file already open for reading at its start; the file is owned from
+// here on and closed when no decoder accepts it.
+DecoderHandle* decoder_open_stream(std::FILE* file);
 // Opens a memory block with the first decoder that accepts it; null when none does. The block
 // must stay valid until the handle is closed.
 DecoderHandle* decoder_open_memory(const void* data, int64_t size);

@@ -10,6 +10,7 @@ constexpr int32_t KEY_R = 0x13;
 constexpr int32_t KEY_RETURN = 0x1C;
 constexpr int32_t KEY_LCONTROL = 0x1D;
 constexpr int32_t KEY_F = 0x21;
+constexpr int32_t KEY_M = 0x32;
 constexpr int32_t KEY_SPACE = 0x39;
 constexpr int32_t KEY_RCONTROL = 0x9D;
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <vector>
 
 namespace {
@@ -35,6 +36,7 @@ struct MixerState {
   std::vector<std::unique_ptr<MixBuffer>> buffers;  // index + 1 is the handle; null = free
   std::vector<float> sum;                           // scratch for one render's stereo sum
   int32_t device_rate = 44100;                      // output frames per second
+  bool muted = false;                               // render silence, advance positions
 };
 
 MixerState mixer;
@@ -132,6 +134,7 @@ void mix_buffer(MixBuffer* buffer, float* sum, int32_t frames) {
 void mixer_init(int32_t device_rate) {
   std::lock_guard guard(mixer.lock);
   mixer.buffers.clear();
+  mixer.muted = false;
   mixer.device_rate = std::clamp(device_rate, MIXER_RATE_MIN, MIXER_RATE_MAX);
 }
 
@@ -153,6 +156,28 @@ int32_t mixer_create(int32_t channels, int32_t bits, int32_t rate, uint32_t byte
   buffer->rate = rate;
   buffer->block_align = block_align;
   buffer->frame_count = bytes / block_align;
+  buffer->frequency = rate;
+  update_gains(buffer.get());
+  std::lock_guard guard(mixer.lock);
+  return store(std::move(buffer));
+}
+
+int32_t mixer_create_holding(int32_t channels, int32_t bits, int32_t rate,
+                             std::vector<uint8_t>* samples) {
+  if (!samples || (channels != 1 && channels != 2) || (bits != 8 && bits != 16)) return 0;
+  if (rate < MIXER_RATE_MIN || rate > MIXER_RATE_MAX) return 0;
+  const uint32_t block_align = static_cast<uint32_t>(channels * bits / 8);
+  const size_t whole = samples->size() - samples->size() % block_align;
+  if (whole < block_align || whole > UINT32_MAX) return 0;
+  auto buffer = std::make_unique<MixBuffer>();
+  samples->resize(whole);
+  buffer->samples = std::make_shared<std::vector<uint8_t>>(std::move(*samples));
+  samples->clear();
+  buffer->channels = channels;
+  buffer->bits = bits;
+  buffer->rate = rate;
+  buffer->block_align = block_align;
+  buffer->frame_count = static_cast<uint32_t>(whole / block_align);
   buffer->frequency = rate;
   update_gains(buffer.get());
   std::lock_guard guard(mixer.lock);
@@ -198,6 +223,8 @@ int32_t mixer_unlock(int32_t handle) {
   if (!buffer || !buffer->is_locked) return 0;
   std::memcpy(buffer->samples->data() + buffer->locked_offset, buffer->locked.data(),
               buffer->locked.size());
+  // Kept, the copy of a sound loaded through a lock would hold its samples a second time.
+  std::vector<uint8_t>().swap(buffer->locked);
   buffer->is_locked = false;
   return 1;
 }
@@ -287,6 +314,10 @@ void mixer_render(int16_t* out, int32_t frames) {
   for (auto& buffer : mixer.buffers) {
     if (buffer && buffer->playing) mix_buffer(buffer.get(), mixer.sum.data(), frames);
   }
+  if (mixer.muted) {
+    std::memset(out, 0, mixer.sum.size() * sizeof(int16_t));
+    return;
+  }
   for (size_t i = 0; i < mixer.sum.size(); ++i) {
     const float value = std::clamp(mixer.sum[i], -32768.0f, 32767.0f);
     out[i] = static_cast<int16_t>(std::lrint(value));
@@ -297,4 +328,28 @@ int32_t mixer_buffer_count() {
   std::lock_guard guard(mixer.lock);
   return static_cast<int32_t>(
       std::count_if(mixer.buffers.begin(), mixer.buffers.end(), [](auto& b) { return b != nullptr; }));
+}
+
+int64_t mixer_bytes_held() {
+  std::lock_guard guard(mixer.lock);
+  std::set<const std::vector<uint8_t>*> counted;
+  int64_t bytes = 0;
+  for (const auto& buffer : mixer.buffers) {
+    if (!buffer) continue;
+    if (counted.insert(buffer->samples.get()).second) {
+      bytes += static_cast<int64_t>(buffer->samples->capacity());
+    }
+    bytes += static_cast<int64_t>(buffer->locked.capacity());
+  }
+  return bytes;
+}
+
+void mixer_set_muted(int32_t muted) {
+  std::lock_guard guard(mixer.lock);
+  mixer.muted = muted != 0;
+}
+
+int32_t mixer_muted() {
+  std::lock_guard guard(mixer.lock);
+  return mixer.muted ? 1 : 0;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 constexpr int32_t MIXER_VOLUME_SILENT = -10000;  // hundredths of a dB; at or below this, no sound
 constexpr int32_t MIXER_PAN_LIMIT = 10000;       // pan runs -10000 (left only) .. 10000 (right only)
@@ -18,6 +19,11 @@ void mixer_shutdown();
 // A new stopped, silent buffer of bytes bytes of linear PCM (8 or 16 bits, 1 or 2 channels,
 // MIXER_RATE_MIN..MAX); its handle, or 0 when the format or size is not accepted.
 int32_t mixer_create(int32_t channels, int32_t bits, int32_t rate, uint32_t bytes);
+// A new stopped buffer that takes over samples (linear PCM in the format above, whole frames;
+// a partial last frame is dropped), so a loaded sound is held once; samples is left empty.
+// 0 when the format or size is not accepted, and then samples is left as it was.
+int32_t mixer_create_holding(int32_t channels, int32_t bits, int32_t rate,
+                             std::vector<uint8_t>* samples);
 // A new buffer sharing buffer's samples, with its format and default settings; 0 on failure.
 int32_t mixer_duplicate(int32_t buffer);
 // Frees a buffer; its handle becomes invalid.
@@ -27,7 +33,7 @@ void mixer_release(int32_t buffer);
 // is not inside the buffer or the buffer is already locked. The mixer keeps playing the old
 // samples until mixer_unlock puts the copy in.
 uint8_t* mixer_lock(int32_t buffer, uint32_t offset, uint32_t bytes);
-// Puts a locked region's samples in place; 0 when the buffer was not locked.
+// Puts a locked region's samples in place and frees the copy; 0 when the buffer was not locked.
 int32_t mixer_unlock(int32_t buffer);
 
 // Starts playing from the current position, once or looping; 0 for an unknown buffer.
@@ -59,3 +65,12 @@ int32_t mixer_frequency(int32_t buffer);
 void mixer_render(int16_t* out, int32_t frames);
 // How many buffers exist now.
 int32_t mixer_buffer_count();
+// Bytes of sample memory the mixer holds now: each buffer's samples once, however many
+// duplicates share them, plus any locked copies.
+int64_t mixer_bytes_held();
+
+// Non-zero: mixer_render puts out silence, though every playing buffer moves on as if heard,
+// so a sound carries on in time; 0 makes it audible again.
+void mixer_set_muted(int32_t muted);
+// 1 while the output is muted.
+int32_t mixer_muted();

@@ -3,13 +3,31 @@
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "media/decoder.h"
+#include "media/mixer.h"
+#include "media/timing.h"
+
+// A stream's buffer, its decoder and the flags its refill thread shares with the game's thread.
+struct MusicStream {
+  DecoderHandle* decoder = nullptr;      // the open decoder, owned by the stream
+  int32_t output = 0;                    // the looping mixer buffer
+  std::atomic<uint8_t> run_flag{0};      // the refill thread runs while this is 1
+  std::atomic<uint8_t> thread_alive{0};  // a refill thread exists for the stream
+  int32_t loop_flag = 0;                 // flags of the last play, read by the thread
+  std::atomic<uint32_t> refills{0};      // halves decoded since the last play
+};
 
 namespace {
 
+constexpr uint32_t STREAM_BUFFER_BYTES = 65536;                  // a stream's looping buffer
+constexpr uint32_t STREAM_HALF_BYTES = STREAM_BUFFER_BYTES / 2;  // refilled one at a time
+constexpr int32_t STREAM_POLL_MS = 10;  // refill thread's look at the play cursor
 constexpr int64_t OGG_READ_CHUNK = 4096;  // most bytes asked of ov_read at once
 // Damaged data makes ov_read fail; this many failures in a row with nothing decoded in between
 // means the stream is broken beyond the next page, and the read gives up instead of spinning.
@@ -129,7 +147,126 @@ void ogg_close(DecoderHandle* handle) {
 const Decoder OGG_DECODER = {ogg_open,     ogg_read,   ogg_rewind, ogg_channels,
                              ogg_length,   ogg_rate,   ogg_close};
 
+// Decodes the next half buffer of a stream into the half at offset, silence after the data.
+// 1 when the decoder gave at least one byte.
+int32_t refill_half(MusicStream* stream, uint32_t offset) {
+  uint8_t* region = mixer_lock(stream->output, offset, STREAM_HALF_BYTES);
+  if (!region) return 0;
+  const Decoder* decoder = stream->decoder->decoder;
+  const int64_t got = std::clamp<int64_t>(
+      decoder->read(stream->decoder, region, STREAM_HALF_BYTES, stream->loop_flag), 0,
+      STREAM_HALF_BYTES);
+  std::memset(region + got, 0, STREAM_HALF_BYTES - static_cast<size_t>(got));
+  mixer_unlock(stream->output);
+  ++stream->refills;
+  return got > 0 ? 1 : 0;
+}
+
+// Keeps a playing stream's buffer ahead of the play cursor: whenever the cursor leaves a half,
+// that half gets the next data. Past the end of data that does not loop, it lets the last data
+// play out, then stops the buffer.
+void refill_thread(MusicStream* stream) {
+  uint32_t next = 1;
+  bool pending = false;
+  int32_t ended = 0;
+  while (stream->run_flag == 1) {
+    delay_ms(STREAM_POLL_MS);
+    const uint32_t cursor = mixer_position(stream->output);
+    uint32_t target = 0;
+    bool refill = false;
+    if (next == 0) {
+      refill = cursor > STREAM_HALF_BYTES;
+    } else {
+      if (cursor < STREAM_HALF_BYTES) {
+        pending = true;
+        target = STREAM_HALF_BYTES;
+      }
+      refill = pending;
+    }
+    if (refill) {
+      if (ended != 0) {
+        ++ended;
+      } else if (!refill_half(stream, target)) {
+        ended = 1;
+      }
+      next = 1 - next;
+      pending = false;
+    }
+    if (ended == 2) {
+      mixer_stop(stream->output);
+      stream->run_flag = 0;
+      break;
+    }
+  }
+  stream->thread_alive = 0;
+}
+
 }  // namespace
+
+MusicStream* music_stream_open(DecoderHandle* handle) {
+  if (!handle) return nullptr;
+  MusicStream* stream = new (std::nothrow) MusicStream;
+  int32_t buffer = 0;
+  try {
+    if (stream) {
+      buffer = mixer_create(handle->decoder->channels(handle), 16, handle->decoder->rate(handle),
+                            STREAM_BUFFER_BYTES);
+    }
+  } catch (const std::bad_alloc&) {
+    buffer = 0;
+  }
+  if (!buffer) {
+    decoder_close(handle);
+    delete stream;
+    return nullptr;
+  }
+  stream->decoder = handle;
+  stream->output = buffer;
+  return stream;
+}
+
+void music_stream_close(MusicStream* stream) {
+  if (!stream) return;
+  stream->run_flag = 0;
+  while (stream->thread_alive) std::this_thread::yield();
+  decoder_close(stream->decoder);
+  mixer_release(stream->output);
+  delete stream;
+}
+
+int32_t music_stream_buffer(const MusicStream* stream) { return stream->output; }
+
+int32_t music_stream_prepare(MusicStream* stream, int32_t flags) {
+  while (stream->thread_alive) delay_ms(STREAM_POLL_MS);
+  stream->decoder->decoder->rewind(stream->decoder);
+  stream->loop_flag = flags;
+  stream->run_flag = 1;
+  stream->refills = 0;
+  refill_half(stream, 0);
+  // Marked alive before the thread exists, so a stop, play or close that follows at once waits
+  // for it rather than racing a thread that has not started yet.
+  stream->thread_alive = 1;
+  try {
+    std::thread(refill_thread, stream).detach();
+  } catch (const std::system_error&) {
+    // Without a refill the buffer would repeat its first half forever; stay silent instead.
+    stream->thread_alive = 0;
+    stream->run_flag = 0;
+    return 0;
+  }
+  return 1;
+}
+
+void music_stream_play(MusicStream* stream) {
+  mixer_set_position(stream->output, 0);
+  mixer_play(stream->output, 1);
+}
+
+void music_stream_halt(MusicStream* stream) { stream->run_flag = 0; }
+
+int32_t music_stream_refills(const MusicStream* stream) {
+  return static_cast<int32_t>(stream->refills.load());
+}
 
 void ogg_decoder_enable() {
   if (ogg.enabled) return;

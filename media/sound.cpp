@@ -3,20 +3,18 @@
 #include <SDL.h>
 
 #include <algorithm>
-#include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "media/decoder.h"
 #include "media/mixer.h"
-#include "media/timing.h"
+#include "media/music.h"
 #include "media/wav.h"
 
 namespace {
@@ -29,10 +27,9 @@ constexpr int32_t SOUND_TABLE_GROWTH = 64;       // slots past a new id when the
 constexpr int32_t SOUND_ID_LIMIT = 65536;
 // Handles of slots made for id -1 start here, far above any numbered id.
 constexpr int32_t SOUND_UNNUMBERED_BASE = 0x40000000;
-constexpr int64_t DECODE_LIMIT_BYTES = 64000000;  // largest sound decoded whole
-constexpr uint32_t STREAM_BUFFER_BYTES = 65536;   // a stream's looping output buffer
-constexpr uint32_t STREAM_HALF_BYTES = STREAM_BUFFER_BYTES / 2;  // refilled one at a time
-constexpr int32_t STREAM_POLL_MS = 10;            // refill thread's look at the play cursor
+// Chunks ahead of a WAV file's samples are read whole to find them; more than this is not a
+// sound file we take.
+constexpr int64_t WAV_HEAD_LIMIT = 1 << 20;
 
 struct SoundSlot {
   int32_t output = 0;                // mixer buffer of the main playback; 0 = empty slot
@@ -40,24 +37,19 @@ struct SoundSlot {
   int32_t default_pan = 0;           // read back at load; given to each new instance
   int32_t default_frequency = 0;     // read back at load (Hz)
   int32_t default_volume = 0;        // read back at load (hundredths of a dB)
-  DecoderHandle* decoder = nullptr;  // streams only: the open decoder, owned by the slot
-  uint32_t buffer_bytes = 0;         // streams only: size of the looping buffer
-  std::atomic<uint8_t> run_flag{0};  // streams only: the refill thread runs while this is 1
-  std::atomic<uint8_t> thread_alive{0};  // streams only: a refill thread exists for the slot
-  int32_t loop_flag = 0;             // streams only: flags of the last play, read by the thread
-  std::atomic<uint32_t> refills{0};  // streams only: halves decoded since the last play
+  MusicStream* stream = nullptr;     // streams only: decoder, buffer and refill thread, owned
 };
 
 struct SoundState {
   bool table_ready = false;                             // sound_init has made the slots
   std::vector<std::unique_ptr<SoundSlot>> slots;        // numbered slots; addresses stay put
-                                                        // for the refill threads
   std::map<int32_t, std::unique_ptr<SoundSlot>> unnumbered;  // id -1 slots by handle, oldest
                                                              // first
   int32_t next_unnumbered = SOUND_UNNUMBERED_BASE;      // handle for the next id -1 slot
   int32_t volume_table[101] = {};                       // percent -> attenuation + 10000
   SDL_AudioDeviceID device = 0;                         // the open output, 0 = none
   void (*play_observer)(int32_t, int32_t) = nullptr;    // who hears every sound_play call
+  SoundLoadFailure last_failure{};                      // why the last load failed
 };
 
 SoundState sound;
@@ -100,21 +92,25 @@ bool valid_load_id(int32_t id) {
   return id >= 0 && id < SOUND_ID_LIMIT;
 }
 
-// Empties a slot: ends its refill thread, closes its decoder, releases its buffers.
+// Notes why a load failed and returns 0 for the load to return.
+int32_t refuse(int32_t reason, int64_t bytes = 0) {
+  sound.last_failure = {reason, bytes};
+  return 0;
+}
+
+// Empties a slot: a stream's thread ends and its decoder closes while its buffer still exists,
+// then the buffers go.
 void free_slot(SoundSlot* slot) {
-  if (slot->decoder) {
-    slot->run_flag = 0;
-    while (slot->thread_alive) std::this_thread::yield();
-    decoder_close(slot->decoder);
-    slot->decoder = nullptr;
-  }
   for (int32_t instance : slot->instances) mixer_release(instance);
   slot->instances.clear();
-  mixer_release(slot->output);
+  if (slot->stream) {
+    music_stream_close(slot->stream);
+    slot->stream = nullptr;
+  } else {
+    mixer_release(slot->output);
+  }
   slot->output = 0;
   slot->default_pan = slot->default_frequency = slot->default_volume = 0;
-  slot->buffer_bytes = 0;
-  slot->loop_flag = 0;
 }
 
 // The slot a load goes into, emptied: id's slot (the table grows for it) or a new id -1 slot.
@@ -142,60 +138,73 @@ void drop_if_unnumbered_empty(int32_t id) {
 
 int32_t load_result(int32_t id, int32_t taken_id) { return id == -1 ? taken_id : 1; }
 
-// Makes a static buffer of samples in the given format and puts it in the slot. The old sound
-// is replaced only once the new buffer exists and holds the samples.
-int32_t load_pcm(int32_t id, int32_t channels, int32_t bits, int32_t rate, const uint8_t* samples,
-                 uint32_t bytes) {
-  const int32_t buffer = mixer_create(channels, bits, rate, bytes);
-  if (!buffer) return 0;
-  uint8_t* region = mixer_lock(buffer, 0, bytes);
-  if (!region) {
-    mixer_release(buffer);
-    return 0;
-  }
-  std::memcpy(region, samples, bytes);
+void take_defaults(SoundSlot* slot) {
+  slot->default_pan = mixer_pan(slot->output);
+  slot->default_frequency = mixer_frequency(slot->output);
+  slot->default_volume = mixer_volume(slot->output);
+}
+
+// Hands samples in the given format to a new static buffer, which keeps them as they are (the
+// one copy of the sound), and puts it in the slot. The old sound is replaced only once the new
+// buffer exists.
+int32_t load_pcm(int32_t id, int32_t channels, int32_t bits, int32_t rate,
+                 std::vector<uint8_t>* samples) {
+  const int32_t buffer = mixer_create_holding(channels, bits, rate, samples);
+  if (!buffer) return refuse(SOUND_LOAD_BAD_FORMAT);
   int32_t taken_id = 0;
   SoundSlot* slot = take_slot(id, &taken_id);
   slot->output = buffer;
-  slot->default_pan = mixer_pan(buffer);
-  slot->default_frequency = mixer_frequency(buffer);
-  slot->default_volume = mixer_volume(buffer);
-  mixer_unlock(buffer);
+  take_defaults(slot);
   return load_result(id, taken_id);
 }
 
-int32_t load_wav(int32_t id, const uint8_t* block, int64_t size) {
+// Loads a WAV file held in block (size bytes). When owned holds the block, its bytes become the
+// sound's samples in place; otherwise the samples are copied out of the block.
+int32_t load_wav(int32_t id, const uint8_t* block, int64_t size, std::vector<uint8_t>* owned) {
   WavSound wav{};
-  if (!wav_parse(block, static_cast<uint64_t>(size), &wav)) return 0;
+  if (!wav_parse(block, static_cast<uint64_t>(size), &wav)) return refuse(SOUND_LOAD_BAD_FORMAT);
   // Only linear PCM at 8 or 16 bits, mono or stereo, whose frame size matches, is accepted.
-  if (wav.format_tag != 1 || (wav.channels != 1 && wav.channels != 2)) return 0;
-  if ((wav.bits != 8 && wav.bits != 16) || wav.block_align != wav.channels * wav.bits / 8) return 0;
-  if (wav.rate > static_cast<uint32_t>(MIXER_RATE_MAX)) return 0;
+  if (wav.format_tag != 1 || (wav.channels != 1 && wav.channels != 2) ||
+      (wav.bits != 8 && wav.bits != 16) || wav.block_align != wav.channels * wav.bits / 8 ||
+      wav.rate > static_cast<uint32_t>(MIXER_RATE_MAX)) {
+    return refuse(SOUND_LOAD_BAD_FORMAT);
+  }
+  if (wav.sample_bytes > SOUND_DATA_LIMIT) return refuse(SOUND_LOAD_TOO_LARGE, wav.sample_bytes);
   const uint32_t bytes = wav.sample_bytes - wav.sample_bytes % std::max<uint32_t>(wav.block_align, 1);
-  return load_pcm(id, wav.channels, wav.bits, static_cast<int32_t>(wav.rate), wav.samples, bytes);
+  std::vector<uint8_t> samples;
+  if (owned) {
+    const size_t at = static_cast<size_t>(wav.samples - owned->data());
+    owned->erase(owned->begin(), owned->begin() + static_cast<std::ptrdiff_t>(at));
+    owned->resize(bytes);
+    samples.swap(*owned);
+  } else {
+    samples.assign(wav.samples, wav.samples + bytes);
+  }
+  return load_pcm(id, wav.channels, wav.bits, static_cast<int32_t>(wav.rate), &samples);
 }
 
-// Decodes a whole sound with a decoder that accepted it, then loads the PCM.
-int32_t load_decoded(int32_t id, DecoderHandle* handle) {
+// Closes a decoder handle when it goes out of scope.
+struct DecoderCloser {
+  void operator()(DecoderHandle* handle) const { decoder_close(handle); }
+};
+using OwnedDecoder = std::unique_ptr<DecoderHandle, DecoderCloser>;
+
+// Decodes a whole sound with a decoder that accepted it, then loads the PCM. The length the
+// decoder states is judged before anything is decoded.
+int32_t load_decoded(int32_t id, OwnedDecoder handle) {
   const Decoder* decoder = handle->decoder;
-  const int32_t channels = decoder->channels(handle);
-  const int32_t rate = decoder->rate(handle);
-  const int64_t frame_bytes = static_cast<int64_t>(std::max(channels, 1)) * 2;
-  int64_t bytes = std::max<int64_t>(decoder->length(handle), 0);
-  bytes = std::min(bytes, DECODE_LIMIT_BYTES / frame_bytes) * frame_bytes;
-  if (channels < 1 || channels > 2 || bytes == 0) {
-    decoder_close(handle);
-    return 0;
-  }
-  std::unique_ptr<uint8_t[]> samples(new (std::nothrow) uint8_t[static_cast<size_t>(bytes)]);
-  if (!samples) {
-    decoder_close(handle);
-    return 0;
-  }
-  const int64_t got = std::clamp<int64_t>(decoder->read(handle, samples.get(), bytes, 0), 0, bytes);
-  std::memset(samples.get() + got, 0, static_cast<size_t>(bytes - got));
-  decoder_close(handle);
-  return load_pcm(id, channels, 16, rate, samples.get(), static_cast<uint32_t>(bytes));
+  const int32_t channels = decoder->channels(handle.get());
+  const int32_t rate = decoder->rate(handle.get());
+  const int64_t frames = std::max<int64_t>(decoder->length(handle.get()), 0);
+  if (channels < 1 || channels > 2 || frames == 0) return refuse(SOUND_LOAD_BAD_FORMAT);
+  const int64_t bytes = frames * channels * 2;
+  if (bytes > SOUND_DATA_LIMIT) return refuse(SOUND_LOAD_TOO_LARGE, bytes);
+  std::vector<uint8_t> samples(static_cast<size_t>(bytes));
+  const int64_t got =
+      std::clamp<int64_t>(decoder->read(handle.get(), samples.data(), bytes, 0), 0, bytes);
+  std::memset(samples.data() + got, 0, static_cast<size_t>(bytes - got));
+  handle.reset();
+  return load_pcm(id, channels, 16, rate, &samples);
 }
 
 // Gives the slot a looping buffer fed by the decoder. The old sound is freed before the new
@@ -203,73 +212,15 @@ int32_t load_decoded(int32_t id, DecoderHandle* handle) {
 int32_t load_stream(int32_t id, DecoderHandle* handle) {
   int32_t taken_id = 0;
   SoundSlot* slot = take_slot(id, &taken_id);
-  const int32_t buffer = mixer_create(handle->decoder->channels(handle), 16,
-                                      handle->decoder->rate(handle), STREAM_BUFFER_BYTES);
-  if (!buffer) {
-    decoder_close(handle);
+  MusicStream* stream = music_stream_open(handle);
+  if (!stream) {
     drop_if_unnumbered_empty(taken_id);
-    return 0;
+    return refuse(SOUND_LOAD_BAD_FORMAT);
   }
-  slot->output = buffer;
-  slot->decoder = handle;
-  slot->buffer_bytes = STREAM_BUFFER_BYTES;
-  slot->default_pan = mixer_pan(buffer);
-  slot->default_frequency = mixer_frequency(buffer);
-  slot->default_volume = mixer_volume(buffer);
+  slot->stream = stream;
+  slot->output = music_stream_buffer(stream);
+  take_defaults(slot);
   return load_result(id, taken_id);
-}
-
-// Decodes the next half buffer of a stream into the half at offset, silence after the data.
-// 1 when the decoder gave at least one byte.
-int32_t refill_half(SoundSlot* slot, uint32_t offset) {
-  uint8_t* region = mixer_lock(slot->output, offset, STREAM_HALF_BYTES);
-  if (!region) return 0;
-  const Decoder* decoder = slot->decoder->decoder;
-  const int64_t got = std::clamp<int64_t>(
-      decoder->read(slot->decoder, region, STREAM_HALF_BYTES, slot->loop_flag), 0, STREAM_HALF_BYTES);
-  std::memset(region + got, 0, STREAM_HALF_BYTES - static_cast<size_t>(got));
-  mixer_unlock(slot->output);
-  ++slot->refills;
-  return got > 0 ? 1 : 0;
-}
-
-// Keeps a playing stream's buffer ahead of the play cursor: whenever the cursor leaves a half,
-// that half gets the next data. Past the end of data that does not loop, it lets the last data
-// play out, then stops the buffer.
-void refill_thread(SoundSlot* slot) {
-  uint32_t next = 1;
-  bool pending = false;
-  int32_t ended = 0;
-  while (slot->run_flag == 1) {
-    delay_ms(STREAM_POLL_MS);
-    const uint32_t cursor = mixer_position(slot->output);
-    uint32_t target = 0;
-    bool refill = false;
-    if (next == 0) {
-      refill = cursor > STREAM_HALF_BYTES;
-    } else {
-      if (cursor < STREAM_HALF_BYTES) {
-        pending = true;
-        target = STREAM_HALF_BYTES;
-      }
-      refill = pending;
-    }
-    if (refill) {
-      if (ended != 0) {
-        ++ended;
-      } else if (!refill_half(slot, target)) {
-        ended = 1;
-      }
-      next = 1 - next;
-      pending = false;
-    }
-    if (ended == 2) {
-      mixer_stop(slot->output);
-      slot->run_flag = 0;
-      break;
-    }
-  }
-  slot->thread_alive = 0;
 }
 
 void stop_buffer(int32_t buffer) {
@@ -279,26 +230,9 @@ void stop_buffer(int32_t buffer) {
 
 int32_t play_stream(int32_t id, SoundSlot* slot, int32_t flags, int32_t volume) {
   sound_stop(id);
-  while (slot->thread_alive) delay_ms(STREAM_POLL_MS);
-  slot->decoder->decoder->rewind(slot->decoder);
-  slot->loop_flag = flags;
-  slot->run_flag = 1;
-  slot->refills = 0;
-  refill_half(slot, 0);
-  // Marked alive before the thread exists, so a stop, play or free that follows at once waits
-  // for it rather than racing a thread that has not started yet.
-  slot->thread_alive = 1;
-  try {
-    std::thread(refill_thread, slot).detach();
-  } catch (const std::system_error&) {
-    // Without a refill the buffer would repeat its first half forever; stay silent instead.
-    slot->thread_alive = 0;
-    slot->run_flag = 0;
-    return 0;
-  }
+  if (!music_stream_prepare(slot->stream, flags)) return 0;
   if (volume != -1) sound_set_volume(id, volume);
-  mixer_set_position(slot->output, 0);
-  mixer_play(slot->output, 1);
+  music_stream_play(slot->stream);
   return 0;
 }
 
@@ -314,14 +248,68 @@ void stop_slot(SoundSlot* slot, intptr_t instance) {
   } else if (instance != 0 && owns_instance(slot, instance)) {
     stop_buffer(static_cast<int32_t>(instance));
   }
-  slot->run_flag = 0;
+  if (slot->stream) music_stream_halt(slot->stream);
 }
 
 int32_t load_block(int32_t id, const uint8_t* block, int64_t size) {
-  if (!block || size <= 0) return 0;
-  if (size >= 4 && std::memcmp(block, "RIFF", 4) == 0) return load_wav(id, block, size);
+  if (!block || size <= 0) return refuse(SOUND_LOAD_BAD_FORMAT);
+  if (size >= 4 && std::memcmp(block, "RIFF", 4) == 0) return load_wav(id, block, size, nullptr);
   DecoderHandle* handle = decoder_open_memory(block, size);
-  return handle ? load_decoded(id, handle) : 0;
+  return handle ? load_decoded(id, OwnedDecoder(handle)) : refuse(SOUND_LOAD_BAD_FORMAT);
+}
+
+// Reads bytes bytes at offset into at; false when the file has fewer.
+bool read_at(std::FILE* file, int64_t offset, uint8_t* at, int64_t bytes) {
+  if (bytes == 0) return true;
+  return std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0 &&
+         std::fread(at, 1, static_cast<size_t>(bytes), file) == static_cast<size_t>(bytes);
+}
+
+// Loads a sound file from an open regular file of size bytes, which it closes or hands to a
+// decoder. A WAV file's header tells how much sample data it holds before that is read, and only
+// the bytes up to the data's end are read; any other format goes to the decoders straight from
+// the file, and they state its length before it is decoded.
+int32_t load_file(int32_t id, std::FILE* opened, int64_t size) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(opened, std::fclose);
+  if (size <= 0) return refuse(SOUND_LOAD_BAD_FORMAT);
+  std::vector<uint8_t> block(static_cast<size_t>(std::min(size, WAV_HEAD_LIMIT)));
+  if (!read_at(file.get(), 0, block.data(), static_cast<int64_t>(block.size()))) {
+    return refuse(SOUND_LOAD_UNREADABLE);
+  }
+  if (block.size() < 4 || std::memcmp(block.data(), "RIFF", 4) != 0) {
+    if (std::fseek(file.get(), 0, SEEK_SET) != 0) return refuse(SOUND_LOAD_UNREADABLE);
+    block = {};
+    DecoderHandle* handle = decoder_open_stream(file.release());
+    return handle ? load_decoded(id, OwnedDecoder(handle)) : refuse(SOUND_LOAD_BAD_FORMAT);
+  }
+  uint64_t data_at = 0;
+  uint64_t data_bytes = 0;
+  if (!wav_locate_data(block.data(), block.size(), static_cast<uint64_t>(size), &data_at,
+                       &data_bytes)) {
+    return refuse(SOUND_LOAD_BAD_FORMAT);
+  }
+  if (data_bytes > static_cast<uint64_t>(SOUND_DATA_LIMIT)) {
+    return refuse(SOUND_LOAD_TOO_LARGE, static_cast<int64_t>(data_bytes));
+  }
+  const int64_t wanted = static_cast<int64_t>(data_at + data_bytes);
+  const int64_t have = static_cast<int64_t>(block.size());
+  block.resize(static_cast<size_t>(wanted));
+  if (wanted > have && !read_at(file.get(), have, block.data() + have, wanted - have)) {
+    return refuse(SOUND_LOAD_UNREADABLE);
+  }
+  return load_wav(id, block.data(), wanted, &block);
+}
+
+// Opens path as a regular file without blocking and loads it as flags say.
+int32_t load_path(int32_t id, const char* path, int32_t flags) {
+  int64_t size = 0;
+  std::FILE* file = decoder_open_regular(path, &size);
+  if (!file) return refuse(errno == ENODEV ? SOUND_LOAD_NOT_REGULAR : SOUND_LOAD_UNREADABLE);
+  if (flags & SOUND_LOAD_STREAM) {
+    DecoderHandle* handle = decoder_open_stream(file);
+    return handle ? load_stream(id, handle) : refuse(SOUND_LOAD_BAD_FORMAT);
+  }
+  return load_file(id, file, size);
 }
 
 }  // namespace
@@ -372,41 +360,39 @@ void sound_shutdown() {
 }
 
 int32_t sound_load(int32_t id, const char* path, int32_t flags) {
-  if (!sound.table_ready || !path || !valid_load_id(id)) return 0;
-  std::FILE* file = std::fopen(path, "rb");
-  if (!file) return 0;
-  if (flags & SOUND_LOAD_STREAM) {
-    std::fclose(file);
-    DecoderHandle* handle = decoder_open_file(path);
-    return handle ? load_stream(id, handle) : 0;
+  sound.last_failure = {};
+  if (!sound.table_ready || !path || !valid_load_id(id)) return refuse(SOUND_LOAD_BAD_FORMAT);
+  // Running out of memory for one sound leaves that slot as it was, not the game ended.
+  try {
+    return load_path(id, path, flags);
+  } catch (const std::bad_alloc&) {
+    return refuse(SOUND_LOAD_NO_MEMORY);
   }
-  int64_t size = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-  std::unique_ptr<uint8_t[]> block;
-  if (size > 0 && std::fseek(file, 0, SEEK_SET) == 0) {
-    block.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
-  }
-  // A file that cannot be read whole in one piece is not loaded at all.
-  const bool read_whole =
-      block && std::fread(block.get(), 1, static_cast<size_t>(size), file) == static_cast<size_t>(size);
-  std::fclose(file);
-  return read_whole ? load_block(id, block.get(), size) : 0;
 }
 
 int32_t sound_load_memory(int32_t id, const void* data, int64_t size, int32_t flags) {
-  if (!sound.table_ready || !data || size <= 0 || !valid_load_id(id)) return 0;
-  if (flags & SOUND_LOAD_STREAM) {
-    DecoderHandle* handle = decoder_open_memory(data, size);
-    return handle ? load_stream(id, handle) : 0;
+  sound.last_failure = {};
+  if (!sound.table_ready || !data || size <= 0 || !valid_load_id(id)) {
+    return refuse(SOUND_LOAD_BAD_FORMAT);
   }
-  return load_block(id, static_cast<const uint8_t*>(data), size);
+  try {
+    if (flags & SOUND_LOAD_STREAM) {
+      DecoderHandle* handle = decoder_open_memory(data, size);
+      return handle ? load_stream(id, handle) : refuse(SOUND_LOAD_BAD_FORMAT);
+    }
+    return load_block(id, static_cast<const uint8_t*>(data), size);
+  } catch (const std::bad_alloc&) {
+    return refuse(SOUND_LOAD_NO_MEMORY);
+  }
 }
+
+SoundLoadFailure sound_load_failure() { return sound.last_failure; }
 
 intptr_t sound_play(int32_t id, int32_t flags, int32_t volume) {
   if (sound.play_observer) sound.play_observer(id, flags);
   SoundSlot* slot = loaded_slot(id);
   if (!slot) return 0;
-  if (slot->decoder) return play_stream(id, slot, flags, volume);
+  if (slot->stream) return play_stream(id, slot, flags, volume);
   if (!(flags & SOUND_PLAY_INSTANCE)) {
     stop_buffer(slot->output);
     if (volume != -1) sound_set_volume(id, volume);
@@ -465,7 +451,7 @@ int32_t sound_playing(int32_t id) {
 
 int32_t sound_stream_refills(int32_t id) {
   SoundSlot* slot = loaded_slot(id);
-  return slot && slot->decoder ? static_cast<int32_t>(slot->refills.load()) : 0;
+  return slot && slot->stream ? music_stream_refills(slot->stream) : 0;
 }
 
 int32_t sound_volume(int32_t id) {
@@ -474,3 +460,7 @@ int32_t sound_volume(int32_t id) {
 }
 
 void sound_set_play_observer(void (*observer)(int32_t, int32_t)) { sound.play_observer = observer; }
+
+void sound_set_muted(int32_t muted) { mixer_set_muted(muted); }
+
+int32_t sound_muted() { return mixer_muted(); }

@@ -5,6 +5,24 @@
 
 // sound_load flags.
 constexpr int32_t SOUND_LOAD_STREAM = 1;  // stream the file (music) instead of loading it whole
+// The most sample data one sound loaded whole may hold: about three minutes of CD-quality
+// stereo. A larger one is refused before it is read or decoded, so no sound file can stall the
+// start or exhaust memory.
+constexpr int64_t SOUND_DATA_LIMIT = 32 << 20;
+
+// Why a load failed, in SoundLoadFailure::reason.
+constexpr int32_t SOUND_LOAD_OK = 0;          // the last load succeeded
+constexpr int32_t SOUND_LOAD_UNREADABLE = 1;  // missing, not permitted or a read error (errno)
+constexpr int32_t SOUND_LOAD_NOT_REGULAR = 2; // a FIFO, device or folder, never opened for reading
+constexpr int32_t SOUND_LOAD_BAD_FORMAT = 3;  // not a sound we can play (or a bad id)
+constexpr int32_t SOUND_LOAD_TOO_LARGE = 4;   // more than SOUND_DATA_LIMIT bytes of sample data
+constexpr int32_t SOUND_LOAD_NO_MEMORY = 5;   // memory ran out while loading
+
+struct SoundLoadFailure {
+  int32_t reason;  // SOUND_LOAD_*
+  int64_t bytes;   // SOUND_LOAD_TOO_LARGE: the sample data the file holds or decodes to
+};
+
 // sound_play flags.
 constexpr int32_t SOUND_PLAY_LOOP = 1;      // loop until stopped
 constexpr int32_t SOUND_PLAY_INSTANCE = 2;  // play an overlapping instance
@@ -18,10 +36,13 @@ int32_t sound_init_without_device(int32_t device_rate);
 // Stops everything and closes the device (program end).
 void sound_shutdown();
 // Loads a file into slot id (-1 picks a free slot); non-zero on success (the id for -1).
-// A failed load leaves the slot's old sound in place.
+// Only a regular file is read, and opening it never blocks. A failed load leaves the slot's old
+// sound in place (except a stream whose buffer cannot be made); sound_load_failure says why.
 int32_t sound_load(int32_t id, const char* path, int32_t flags = 0);
 // Loads from a memory block; as sound_load. A streamed block must outlive the slot's sound.
 int32_t sound_load_memory(int32_t id, const void* data, int64_t size, int32_t flags = 0);
+// Why the last sound_load or sound_load_memory failed (reason SOUND_LOAD_OK after a success).
+SoundLoadFailure sound_load_failure();
 // Plays slot id; 1 if playback started (an instance handle with SOUND_PLAY_INSTANCE);
 // volume -1 leaves the slot's volume as it is. Harmless on any slot, with or without a device.
 intptr_t sound_play(int32_t id, int32_t flags = 0, int32_t volume = -1);
@@ -38,6 +59,12 @@ int32_t sound_playing(int32_t id);
 int32_t sound_stream_refills(int32_t id);
 // Slot id's main buffer volume in hundredths of a dB (0 = full, -10000 = silent); 0 when empty.
 int32_t sound_volume(int32_t id);
+
+// Non-zero mutes every sound at the output; sounds and the music carry on silently, so unmuting
+// picks them up where they would be had they been heard. 0 unmutes.
+void sound_set_muted(int32_t muted);
+// 1 while muted.
+int32_t sound_muted();
 
 // Calls observer(id, flags) on the calling thread at the start of every sound_play, with or
 // without a device; null removes it. Lets a test hear which cue the game asked for, in order.

@@ -19,3 +19,9 @@ struct WavSound {
 // chunks are then walked without pad bytes up to the first "data" chunk. 1 on success; 0 when
 // the block is not laid out so, and then nothing outside the block has been read.
 int32_t wav_parse(const uint8_t* block, uint64_t size, WavSound* sound);
+// The same walk over only the head of a file of file_size bytes, to learn how much sample data
+// it holds before reading it: head holds the first head_size bytes. 1 when the "fmt " record and
+// the "data" chunk's header lie inside the head; then *data_at is the data's offset and
+// *data_bytes its size as wav_parse would take it from the whole file. 0 otherwise.
+int32_t wav_locate_data(const uint8_t* head, uint64_t head_size, uint64_t file_size,
+                        uint64_t* data_at, uint64_t* data_bytes);
