@@ -24,15 +24,15 @@ constexpr int32_t ICON_SVG_SIZE = 256;  // the vector icon's view box: the large
 constexpr int32_t ICON_GRID = 5;        // cells across the board: a ring of walls and the pool
 
 // Colours as the game packs them (rgb: red + green * 256 + blue * 65536).
-constexpr uint32_t ICON_FRAME = 0x404040;                // the board frame's dark grey
-constexpr uint32_t ICON_BOARD = 0x000000;                // the board's black
-constexpr uint32_t ICON_WALL = rgb(96, 96, 96);          // a wall at its pulse's centre
-constexpr uint32_t ICON_BEVEL = 0xA0A0A0 - ICON_WALL;    // its inner face, as the board draws it
-constexpr uint32_t ICON_SOURCE = rgb(139, 255, 139);     // the thick chemical at the source
-constexpr uint32_t ICON_FRESH = rgb(0, 255, 0);          // a full cell next to it
+constexpr uint32_t ICON_FRAME = 0x404040;              // the board frame's dark grey
+constexpr uint32_t ICON_BOARD = 0x000000;              // the board's black
+constexpr uint32_t ICON_WALL = rgb(96, 96, 96);        // a wall at its pulse's centre
+constexpr uint32_t ICON_BEVEL = 0xA0A0A0 - ICON_WALL;  // its inner face, as the board draws it
+constexpr uint32_t ICON_SOURCE = rgb(139, 255, 139);   // the thick chemical at the source
+constexpr uint32_t ICON_FRESH = rgb(0, 255, 0);        // a full cell next to it
 // Cells further from the source, still filling up: the chemical's ramp towards dark green.
 constexpr uint32_t ICON_FILLING[] = {rgb(0, 204, 0), rgb(0, 153, 0), rgb(0, 102, 0)};
-constexpr uint32_t ICON_SPECK = rgb(0, 64, 0);           // the darker dots on chemical
+constexpr uint32_t ICON_SPECK = rgb(0, 64, 0);  // the darker dots on chemical
 // Pixels the drawing never reaches keep this colour and come out transparent; the design never
 // paints it.
 constexpr uint32_t ICON_CLEAR = rgb(255, 0, 255);
@@ -40,8 +40,11 @@ constexpr uint32_t ICON_CLEAR = rgb(255, 0, 255);
 // One shape of the design, in pixels of an icon of a given size.
 struct IconShape {
   bool circle;      // a circle centred on pixel (x, y) of radius w; otherwise a w x h box
-  int32_t x, y, w, h;
-  uint32_t colour;
+  int32_t x;        // box's left column, or the circle's centre column
+  int32_t y;        // box's top row, or the circle's centre row
+  int32_t w;        // box's width, or the circle's radius
+  int32_t h;        // box's height (unused for a circle)
+  uint32_t colour;  // packed as the game packs colours
 };
 
 // A square with corners rounded to radius, as two boxes and four circles.
@@ -80,8 +83,8 @@ std::vector<IconShape> icon_shapes(int32_t size) {
         // The bevel needs room to read; on the smallest icons a wall is one flat grey.
         const int32_t bevel = w / 16 > 0 ? w / 16 : 1;
         if (w >= 8) {
-          shapes.push_back({false, left + bevel, top + bevel, w - 2 * bevel, h - 2 * bevel,
-                            ICON_BEVEL});
+          shapes.push_back(
+              {false, left + bevel, top + bevel, w - 2 * bevel, h - 2 * bevel, ICON_BEVEL});
         }
         continue;
       }
@@ -92,10 +95,10 @@ std::vector<IconShape> icon_shapes(int32_t size) {
       // Two dots on the thinner cells, placed by the cell's position so the design repeats.
       if (w >= 16 && from_source >= 2) {
         const int32_t dot = w / 8;
-        shapes.push_back({false, left + w * (1 + x) / 6, top + h * (1 + y) / 7, dot, dot,
-                          ICON_SPECK});
-        shapes.push_back({false, left + w * (5 - y) / 7, top + h * (4 - x % 3) / 6, dot, dot,
-                          ICON_SPECK});
+        shapes.push_back(
+            {false, left + w * (1 + x) / 6, top + h * (1 + y) / 7, dot, dot, ICON_SPECK});
+        shapes.push_back(
+            {false, left + w * (5 - y) / 7, top + h * (4 - x % 3) / 6, dot, dot, ICON_SPECK});
       }
     }
   }
@@ -176,22 +179,22 @@ std::string svg_colour(uint32_t colour) {
 // The same shapes as an SVG document. The rasteriser's circle of radius r covers the pixels
 // within r + 1/2 of the centre pixel's middle, so that is the vector circle too.
 std::string svg_document() {
-  std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                    "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
-                    std::to_string(ICON_SVG_SIZE) + "\" height=\"" +
-                    std::to_string(ICON_SVG_SIZE) + "\" viewBox=\"0 0 " +
-                    std::to_string(ICON_SVG_SIZE) + " " + std::to_string(ICON_SVG_SIZE) +
-                    "\" shape-rendering=\"crispEdges\">\n"
-                    "  <title>Q-47</title>\n";
+  std::string svg =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+      std::to_string(ICON_SVG_SIZE) + "\" height=\"" + std::to_string(ICON_SVG_SIZE) +
+      "\" viewBox=\"0 0 " + std::to_string(ICON_SVG_SIZE) + " " + std::to_string(ICON_SVG_SIZE) +
+      "\" shape-rendering=\"crispEdges\">\n"
+      "  <title>Q-47</title>\n";
   for (const IconShape& shape : icon_shapes(ICON_SVG_SIZE)) {
     if (shape.circle) {
-      svg += "  <circle cx=\"" + std::to_string(shape.x) + ".5\" cy=\"" +
-             std::to_string(shape.y) + ".5\" r=\"" + std::to_string(shape.w) + ".5\" fill=\"" +
-             svg_colour(shape.colour) + "\"/>\n";
+      svg += "  <circle cx=\"" + std::to_string(shape.x) + ".5\" cy=\"" + std::to_string(shape.y) +
+             ".5\" r=\"" + std::to_string(shape.w) + ".5\" fill=\"" + svg_colour(shape.colour) +
+             "\"/>\n";
     } else {
       svg += "  <rect x=\"" + std::to_string(shape.x) + "\" y=\"" + std::to_string(shape.y) +
-             "\" width=\"" + std::to_string(shape.w) + "\" height=\"" +
-             std::to_string(shape.h) + "\" fill=\"" + svg_colour(shape.colour) + "\"/>\n";
+             "\" width=\"" + std::to_string(shape.w) + "\" height=\"" + std::to_string(shape.h) +
+             "\" fill=\"" + svg_colour(shape.colour) + "\"/>\n";
     }
   }
   svg += "</svg>\n";
@@ -227,9 +230,10 @@ bool write_file(const std::filesystem::path& path, const std::string& bytes) {
 
 int main(int argc, char** argv) {
   if (argc != 3 || !*argv[1] || !*argv[2]) {
-    std::fputs("Usage: make_icons DIR NAME\n"
-               "Draw the game's icon into DIR/hicolor/<size>/apps/NAME.png and .svg.\n",
-               stderr);
+    std::fputs(
+        "Usage: make_icons DIR NAME\n"
+        "Draw the game's icon into DIR/hicolor/<size>/apps/NAME.png and .svg.\n",
+        stderr);
     return 2;
   }
   const std::filesystem::path theme = std::filesystem::path(argv[1]) / "hicolor";
