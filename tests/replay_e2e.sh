@@ -25,11 +25,12 @@ hold() {  # a key held across a few frames, then let go
   xdotool keydown "$1"; sleep 0.15; xdotool keyup "$1"; sleep 0.15
 }
 # Starts the game with its arguments (as the user in $as, when set) and waits for its window.
+# Muted: the run needs no sounds, and without them at hand the game would say so on stderr.
 start() {
   if [ -n "${as:-}" ]; then
-    setpriv --reuid="$as" --regid="$as" --clear-groups "$game" "$@" 2>"$work/stderr" &
+    setpriv --reuid="$as" --regid="$as" --clear-groups "$game" --mute "$@" 2>"$work/stderr" &
   else
-    "$game" "$@" 2>"$work/stderr" &
+    "$game" --mute "$@" 2>"$work/stderr" &
   fi
   pid=$!
   wid=
