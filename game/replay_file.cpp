@@ -52,6 +52,7 @@ class Reader {
   size_t left() const { return size_ - pos_; }
   bool take(void* out, size_t n) {
     if (left() < n) return false;
+    if (n == 0) return true;  // out may be the null data of an empty vector
     std::memcpy(out, bytes_ + pos_, n);
     pos_ += n;
     return true;
