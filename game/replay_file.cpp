@@ -19,7 +19,10 @@ constexpr uint8_t REPLAY_CHANGED = 0x80;    // a frame byte at or above this is 
 constexpr uint8_t REPLAY_HAS_POINTER = 1;   // the pointer's move follows (two zigzag varints)
 constexpr uint8_t REPLAY_HAS_HELD = 2;      // the held byte follows
 constexpr uint8_t REPLAY_HAS_EVENTS = 4;    // the events byte follows
-constexpr uint8_t REPLAY_HAS_ALL = 7;
+constexpr uint8_t REPLAY_HAS_NUDGE = 8;     // a move of -8..7 each way follows in one byte
+constexpr uint8_t REPLAY_HAS_ALL = 15;
+constexpr int32_t REPLAY_NUDGE_MIN = -8;  // the smallest step a nudge holds (4-bit signed)
+constexpr int32_t REPLAY_NUDGE_MAX = 7;
 constexpr int REPLAY_VARINT_MAX_BYTES = 10;  // a 64-bit value in 7-bit groups
 // Far above any real run (a day of play encodes to a few hundred kilobytes): a bigger file is
 // refused before it is read into memory.
@@ -52,6 +55,7 @@ class Reader {
   size_t left() const { return size_ - pos_; }
   bool take(void* out, size_t n) {
     if (left() < n) return false;
+    if (n == 0) return true;  // out may be the null data of an empty vector
     std::memcpy(out, bytes_ + pos_, n);
     pos_ += n;
     return true;
@@ -107,16 +111,20 @@ void ReplayEncoder::add(const InputFrame& frame) {
   }
   flush_repeats();
   uint8_t has = 0;
-  if (frame.pointer_x != last_.pointer_x || frame.pointer_y != last_.pointer_y) {
-    has |= REPLAY_HAS_POINTER;
-  }
+  const int64_t dx = static_cast<int64_t>(frame.pointer_x) - last_.pointer_x;
+  const int64_t dy = static_cast<int64_t>(frame.pointer_y) - last_.pointer_y;
+  const auto small = [](int64_t d) { return d >= REPLAY_NUDGE_MIN && d <= REPLAY_NUDGE_MAX; };
+  // A pointer dragged along moves a few pixels a frame: such a frame costs two bytes, so even a
+  // run that moves the pointer in every frame stays small.
+  if (dx != 0 || dy != 0) has |= small(dx) && small(dy) ? REPLAY_HAS_NUDGE : REPLAY_HAS_POINTER;
   if (frame.held != last_.held) has |= REPLAY_HAS_HELD;
   if (frame.events != 0) has |= REPLAY_HAS_EVENTS;
   bytes_.push_back(REPLAY_CHANGED | has);
   if (has & REPLAY_HAS_POINTER) {
-    put_varint(bytes_, static_cast<int64_t>(frame.pointer_x) - last_.pointer_x);
-    put_varint(bytes_, static_cast<int64_t>(frame.pointer_y) - last_.pointer_y);
+    put_varint(bytes_, dx);
+    put_varint(bytes_, dy);
   }
+  if (has & REPLAY_HAS_NUDGE) bytes_.push_back(static_cast<uint8_t>((dx & 15) << 4 | (dy & 15)));
   if (has & REPLAY_HAS_HELD) bytes_.push_back(frame.held & INPUT_HELD_ALL);
   if (has & REPLAY_HAS_EVENTS) bytes_.push_back(frame.events & INPUT_EVENTS_ALL);
   last_ = without_events(frame);
@@ -179,6 +187,24 @@ bool ReplayDecoder::next(InputFrame& frame) {
   if ((has & REPLAY_HAS_POINTER) && (!moved(next.pointer_x) || !moved(next.pointer_y))) {
     bad_ = true;
     return false;
+  }
+  if (has & REPLAY_HAS_NUDGE) {
+    // Two ways of giving one move in one frame would make the frame mean two things.
+    if ((has & REPLAY_HAS_POINTER) || pos_ >= data_.size()) {
+      bad_ = true;
+      return false;
+    }
+    const uint8_t nudge = data_[pos_++];
+    const auto step = [](int32_t nibble) { return nibble >= 8 ? nibble - 16 : nibble; };
+    const int64_t to_x = static_cast<int64_t>(next.pointer_x) + step(nudge >> 4);
+    const int64_t to_y = static_cast<int64_t>(next.pointer_y) + step(nudge & 15);
+    if (to_x < std::numeric_limits<int32_t>::min() || to_x > std::numeric_limits<int32_t>::max() ||
+        to_y < std::numeric_limits<int32_t>::min() || to_y > std::numeric_limits<int32_t>::max()) {
+      bad_ = true;
+      return false;
+    }
+    next.pointer_x = static_cast<int32_t>(to_x);
+    next.pointer_y = static_cast<int32_t>(to_y);
   }
   auto flag_byte = [&](uint8_t& out, uint8_t allowed) {
     if (pos_ >= data_.size() || (data_[pos_] & ~allowed)) return false;

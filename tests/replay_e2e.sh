@@ -4,6 +4,7 @@
 # write that must fail cleanly and the files --verify must refuse. Run it under with-xvfb.
 set -euo pipefail
 game=$1
+golden=$(cd "$(dirname "$0")" && pwd)/replays
 work=$(mktemp -d)
 chmod 755 "$work"
 pid=
@@ -13,6 +14,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+keep=${REPLAY_E2E_KEEP:-}
 cd "$work"
 export HOME=$work/home
 unset XDG_STATE_HOME
@@ -20,7 +22,11 @@ export SDL_AUDIODRIVER=dummy
 mkdir -p "$HOME"
 chmod 777 "$HOME"
 
-fail() { echo "replay_e2e: $*" >&2; exit 1; }
+fail() {
+  echo "replay_e2e: $*" >&2
+  [ -n "$keep" ] && cp "$work"/*.q47r "$keep"/ 2>/dev/null
+  exit 1
+}
 hold() {  # a key held across a few frames, then let go
   xdotool keydown "$1"; sleep 0.15; xdotool keyup "$1"; sleep 0.15
 }
@@ -68,11 +74,11 @@ for cell in "10 12" "18 16" "10 17" "11 18"; do
   xdotool mousemove_relative -- $((tx - x)) $((ty - y))
   x=$tx
   y=$ty
-  sleep 0.2
-  xdotool mousedown 1; sleep 0.1; xdotool mouseup 1; sleep 0.1
+  sleep 0.3
+  xdotool mousedown 1; sleep 0.15; xdotool mouseup 1; sleep 0.3
 done
 hold Return
-sleep 1.5
+sleep 3  # the tally of 46 barriers takes 46 frames, longer on a busy machine
 finish
 [ -s "$work/stderr" ] && fail "the game said: $(cat "$work/stderr")"
 last=$HOME/.local/state/q47/last.q47r
@@ -87,6 +93,25 @@ echo "recorded: $out"
 [[ "$out" == "levels 1, score 46, "* ]] || fail "the recording did not replay to level 1 won with 46"
 drawn=$("$game" --verify "$work/run.q47r" --draw) || fail "--verify --draw failed: $drawn"
 [ "${out##*checksum }" = "${drawn##*checksum }" ] || fail "drawn checksum differs: $drawn"
+
+# --- Watching: Space held runs four frames to one shown; Escape stops; the end ends the game ---
+began=$(date +%s%N)
+start --play "$golden/level1-win.q47r"
+xdotool keydown space
+rc=0
+wait "$pid" || rc=$?
+pid=
+xdotool keyup space
+watched_ms=$((($(date +%s%N) - began) / 1000000))
+[ "$rc" = 0 ] || fail "--play ended with $rc: $(cat "$work/stderr")"
+# At normal speed the pacing alone makes 351 frames last 7020 ms, start-up not counted; at four
+# frames to one shown they take a quarter of that.
+echo "351 frames watched with Space held in $watched_ms ms"
+[ "$watched_ms" -lt 7000 ] || fail "Space held did not speed the replay up"
+start --play "$golden/level1-lose.q47r"
+finish
+[ -e "$HOME/.local/state/q47/last.q47r" ] && cmp -s "$work/run.q47r" "$HOME/.local/state/q47/last.q47r" ||
+  fail "watching a replay replaced the last run"
 
 # --- A recording that cannot be written: the old file stays, the game still ends with 0 ---
 mkdir "$work/locked"

@@ -105,6 +105,32 @@ TEST(ReplayFile, FramesSurviveTheEncodingAndIdleTimeCostsAlmostNothing) {
   EXPECT_EQ(replay_frames(back), frames);
 }
 
+TEST(ReplayFile, TwentyThousandFramesOfDraggingFitIn64KB) {
+  std::vector<InputFrame> frames;
+  InputFrame frame;
+  frame.pointer_x = 320;
+  frame.pointer_y = 240;
+  for (int i = 0; i < 20480; ++i) {
+    // Steps of every small size both ways, the largest ones included, and a button now and then.
+    frame.pointer_x += i % 16 - 8;
+    frame.pointer_y += 7 - i % 15;
+    frame.held = static_cast<uint8_t>(INPUT_ACTIVE | ((i / 10) % 2 ? INPUT_HELD_LEFT : 0));
+    frames.push_back(frame);
+  }
+  ReplayEncoder encoder;
+  for (const InputFrame& f : frames) encoder.add(f);
+  Replay replay;
+  replay.frame_count = encoder.count();
+  encoder.finish(replay.frame_data);
+  replay.checkpoints.assign(static_cast<size_t>(replay.frame_count / 256), 0);
+  const std::vector<uint8_t> bytes = replay_encode(replay);
+  EXPECT_LE(bytes.size(), 64u * 1024);
+  Replay back;
+  std::string error;
+  ASSERT_TRUE(replay_decode(bytes.data(), bytes.size(), back, error)) << error;
+  EXPECT_EQ(replay_frames(back), frames);
+}
+
 TEST(ReplayFile, EveryDamagedFileIsRefusedWithAReason) {
   const std::vector<uint8_t> good = replay_encode(small_replay());
   std::string error;
@@ -144,12 +170,14 @@ TEST(ReplayFile, EveryDamagedFileIsRefusedWithAReason) {
   put_u32(bad, count_at + 4, 0x7F000000u);
   EXPECT_FALSE(decodes(bad, error));
   EXPECT_EQ(error, "truncated frames");
-  // A frame's lead byte with a bit no field has.
+  // A frame's lead byte with a bit no field has, or with both kinds of move.
   const size_t data_at = count_at + 8;
-  bad = good;
-  bad[data_at] = 0x80 | 0x08;
-  EXPECT_FALSE(decodes(bad, error));
-  EXPECT_EQ(error, "malformed frame data");
+  for (uint8_t lead : {0x80, 0x80 | 0x10, 0x80 | 0x08 | 0x01}) {
+    bad = good;
+    bad[data_at] = lead;
+    EXPECT_FALSE(decodes(bad, error)) << int{lead};
+    EXPECT_EQ(error, "malformed frame data");
+  }
 }
 
 TEST(ReplayFile, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
