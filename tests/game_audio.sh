@@ -21,9 +21,7 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "game_audio: $*" >&2; exit 1; }
-hold() {  # a key held across a few frames, then let go
-  xdotool keydown "$1"; sleep 0.15; xdotool keyup "$1"; sleep 0.2
-}
+. "$(dirname "$0")/support/e2e.sh"
 
 # Starts the game under strace (only its file opens are traced) with the given audio driver and
 # waits for its window; sets tracer and wid.
@@ -32,17 +30,8 @@ launch() {
   (cd "$assets" && SDL_AUDIODRIVER=$driver SDL_DISKAUDIOFILE=$work/recording.raw \
     exec strace -f -qq --seccomp-bpf -e trace=open,openat -o "$trace" "$game" 2>"$work/stderr") &
   tracer=$!
-  wid=
-  for _ in $(seq 100); do
-    wid=$(xdotool search --name '^ZORARUVO Q-47 : Ctrl\+F for fullscreen$' 2>/dev/null |
-      head -1) || true
-    [ -n "$wid" ] && break
-    kill -0 "$tracer" 2>/dev/null || fail "the game ended at start: $(cat "$work/stderr")"
-    sleep 0.1
-  done
-  [ -n "$wid" ] || fail "no window"
-  # Without a window manager nobody gives the window the keyboard: do it as a click would.
-  xdotool windowfocus --sync "$wid"
+  find_window "$tracer"
+  focus_window 0
 }
 
 # Holds Escape until the game has ended; its exit code must be 0.

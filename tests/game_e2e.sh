@@ -14,21 +14,11 @@ trap cleanup EXIT
 cd "$work"
 
 fail() { echo "game_e2e: $*" >&2; exit 1; }
-hold() {  # a key held across a few frames, then let go
-  xdotool keydown "$1"; sleep 0.15; xdotool keyup "$1"; sleep 0.15
-}
-shot() { import -window "$wid" -depth 8 "$work/$1.ppm"; }
+. "$(dirname "$0")/support/e2e.sh"
 
 "$game" 2>"$work/stderr" &
 pid=$!
-wid=
-for _ in $(seq 100); do
-  wid=$(xdotool search --name '^ZORARUVO Q-47 : Ctrl\+F for fullscreen$' 2>/dev/null | head -1) || true
-  [ -n "$wid" ] && break
-  kill -0 "$pid" 2>/dev/null || fail "the game ended at start: $(cat "$work/stderr")"
-  sleep 0.1
-done
-[ -n "$wid" ] || fail "no window"
+find_window "$pid"
 
 # The window's title and client size.
 title=$(xdotool getwindowname "$wid")
@@ -39,9 +29,7 @@ height=$(awk '/Height:/ {print $2}' <<<"$geometry")
 [ "$width" = 640 ] && [ "$height" = 480 ] || fail "window is ${width}x$height"
 echo "window '$title' ${width}x$height"
 
-# Without a window manager nobody gives the window the keyboard: do it as a click would.
-xdotool windowfocus --sync "$wid"
-sleep 0.5
+focus_window
 shot intro
 "$tool" intro "$work/intro.ppm" || fail "the intro's first line is not a red WARNING above the middle"
 

@@ -17,6 +17,7 @@ failures=0
 passed=0
 fail() { echo "game_options: $*" >&2; failures=$((failures + 1)); }
 windows() { xdotool search --name '^ZORARUVO' 2>/dev/null | wc -l; }
+. "$(dirname "$0")/support/e2e.sh"
 
 for args in "--help" "-h" "--version"; do
   rc=0
@@ -53,15 +54,8 @@ CASES
 # --level 9: the first frame already shows the board, not a story screen.
 "$game" --level 9 --mute 2>"$work/stderr" &
 pid=$!
-wid=
-for _ in $(seq 100); do
-  wid=$(xdotool search --name '^ZORARUVO Q-47 : Ctrl\+F for fullscreen$' 2>/dev/null | head -1) || true
-  [ -n "$wid" ] && break
-  sleep 0.1
-done
-if [ -z "$wid" ]; then
-  fail "--level 9: no window ($(cat "$work/stderr"))"
-else
+find_window "$pid"
+if [ -n "$wid" ]; then
   sleep 0.5
   import -window "$wid" -depth 8 "$work/level9.ppm"
   # Share of lit pixels in the board's square: level 9's ring of discs and its walls light some

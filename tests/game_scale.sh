@@ -21,24 +21,18 @@ failures=0
 passed=0
 fail() { echo "game_scale: $*" >&2; failures=$((failures + 1)); }
 ok() { echo "ok: $*"; passed=$((passed + 1)); }
-shot() { import -window "$wid" -depth 8 "$work/$1.ppm"; }
+. "$(dirname "$0")/support/e2e.sh"
 info() { xwininfo -id "$wid" | awk -v key="$1" 'index($0, key) {print $NF}'; }
 
 # Starts the game with the given options and waits for its window.
 start() {
   "$game" "$@" 2>"$work/stderr" &
   pid=$!
-  wid=
-  for _ in $(seq 150); do
-    wid=$(xdotool search --name '^ZORARUVO Q-47 : Ctrl\+F for fullscreen$' 2>/dev/null | head -1) || true
-    [ -n "$wid" ] && break
-    kill -0 "$pid" 2>/dev/null || { echo "game_scale: the game ended: $(cat "$work/stderr")" >&2; exit 1; }
-    sleep 0.1
-  done
-  [ -n "$wid" ] || { echo "game_scale: no window" >&2; exit 1; }
-  # Without a window manager nobody gives the window the keyboard: do it as a click would.
-  xdotool windowfocus --sync "$wid"
-  sleep 1
+  # A missing window ends the whole script: nothing after it could be checked.
+  fail() { echo "game_scale: $*" >&2; exit 1; }
+  find_window "$pid" 150
+  fail() { echo "game_scale: $*" >&2; failures=$((failures + 1)); }
+  focus_window 1
 }
 
 stop() {

@@ -13,6 +13,7 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "game_sound_files: $*" >&2; exit 1; }
+. "$(dirname "$0")/support/e2e.sh"
 
 mkdir "$work/run" "$work/data"
 cd "$work/run"
@@ -26,20 +27,12 @@ truncate -s $((44 + 2147483648)) warn.wav
 started=$(date +%s%N)
 SDL_AUDIODRIVER=dummy XDG_DATA_DIRS="$work/data" "$game" 2>"$work/stderr" &
 pid=$!
-wid=
-for _ in $(seq 100); do
-  wid=$(xdotool search --name '^ZORARUVO Q-47 : Ctrl\+F for fullscreen$' 2>/dev/null | head -1) || true
-  [ -n "$wid" ] && break
-  kill -0 "$pid" 2>/dev/null || fail "the game ended at start: $(cat "$work/stderr")"
-  sleep 0.05
-done
-[ -n "$wid" ] || fail "no window"
+find_window "$pid"
 shown_ms=$((($(date +%s%N) - started) / 1000000))
 echo "window shown after $shown_ms ms"
 [ "$shown_ms" -lt 1000 ] || fail "the window took $shown_ms ms"
 
-xdotool windowfocus --sync "$wid"
-sleep 0.3
+focus_window 0.3
 xdotool keydown Escape
 rc=0
 wait "$pid" || rc=$?

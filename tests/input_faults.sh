@@ -21,10 +21,7 @@ trap cleanup EXIT
 cd "$work"
 
 fail() { echo "input_faults $case_name: $*" >&2; exit 1; }
-hold() {  # a key (or chord) held across a few frames, then let go
-  xdotool keydown "$1"; sleep 0.15; xdotool keyup "$1"; sleep 0.15
-}
-shot() { import -window "$wid" -depth 8 "$work/$1.ppm"; }
+. "$(dirname "$0")/support/e2e.sh"
 # start_game: the game in the background with its window found and given the focus.
 start_game() {
   # A background job of a script starts with SIGINT ignored; with job control it keeps the
@@ -34,17 +31,8 @@ start_game() {
   pid=$!
   set +m
   pids+=("$pid")
-  wid=
-  for _ in $(seq 100); do
-    wid=$(xdotool search --name '^ZORARUVO Q-47 : Ctrl\+F for fullscreen$' 2>/dev/null | head -1) || true
-    [ -n "$wid" ] && break
-    kill -0 "$pid" 2>/dev/null || fail "the game ended at start: $(cat "$work/stderr")"
-    sleep 0.1
-  done
-  [ -n "$wid" ] || fail "no window"
-  # Without a window manager nobody gives the window the keyboard: do it as a click would.
-  xdotool windowfocus --sync "$wid"
-  sleep 0.5
+  find_window "$pid"
+  focus_window
 }
 # ends_with_zero SECONDS: the game ends within that long with exit code 0.
 ends_with_zero() {

@@ -27,9 +27,7 @@ fail() {
   [ -n "$keep" ] && cp "$work"/*.q47r "$keep"/ 2>/dev/null
   exit 1
 }
-hold() {  # a key held across a few frames, then let go
-  xdotool keydown "$1"; sleep 0.15; xdotool keyup "$1"; sleep 0.15
-}
+. "$(dirname "$0")/support/e2e.sh"
 # Starts the game with its arguments (as the user in $as, when set) and waits for its window.
 # Muted: the run needs no sounds, and without them at hand the game would say so on stderr.
 start() {
@@ -39,16 +37,8 @@ start() {
     "$game" --mute "$@" 2>"$work/stderr" &
   fi
   pid=$!
-  wid=
-  for _ in $(seq 100); do
-    wid=$(xdotool search --name 'Q-47' 2>/dev/null | head -1) || true
-    [ -n "$wid" ] && break
-    kill -0 "$pid" 2>/dev/null || fail "the game ended at start: $(cat "$work/stderr")"
-    sleep 0.1
-  done
-  [ -n "$wid" ] || fail "no window"
-  xdotool windowfocus --sync "$wid"
-  sleep 0.5
+  find_window "$pid" 100 'Q-47'
+  focus_window
 }
 finish() {  # Escape, and the exit code must be 0
   xdotool keydown Escape

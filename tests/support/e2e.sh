@@ -1,0 +1,38 @@
+# Sourced by the end-to-end scripts: the gestures and waits every one of them needs. A script
+# defines fail (its own message prefix) and keeps the game's output in $work/stderr.
+
+# The game's window title as a pattern for xdotool search.
+GAME_WINDOW='^ZORARUVO Q-47 : Ctrl\+F for fullscreen$'
+
+# hold KEY: a key (or chord) held across a few frames, then let go.
+hold() {
+  xdotool keydown "$1"; sleep 0.15; xdotool keyup "$1"; sleep 0.15
+}
+
+# shot NAME: the game's window as $work/NAME.ppm.
+shot() { import -window "$wid" -depth 8 "$work/$1.ppm"; }
+
+# find_window PID [TRIES] [PATTERN]: waits for the game's window, a tenth of a second a try, and
+# sets wid; fails when the process PID ends first or no window shows.
+find_window() {
+  local process=$1 tries=${2:-100} pattern=${3:-$GAME_WINDOW}
+  wid=
+  for _ in $(seq "$tries"); do
+    wid=$(xdotool search --name "$pattern" 2>/dev/null | head -1) || true
+    [ -n "$wid" ] && return 0
+    if ! kill -0 "$process" 2>/dev/null; then
+      fail "the game ended at start: $(cat "$work/stderr" 2>/dev/null)"
+      return 1
+    fi
+    sleep 0.1
+  done
+  fail "no window"
+  return 1
+}
+
+# focus_window [SECONDS]: without a window manager nobody gives the window the keyboard; do it as
+# a click would, and let the game see it.
+focus_window() {
+  xdotool windowfocus --sync "$wid"
+  sleep "${1:-0.5}"
+}
