@@ -41,8 +41,7 @@ bool write(const std::string& dir, const char* name, const rs::Script& script, i
               outcome.levels_completed, outcome.score, last_level, edge,
               replay_encode(replay).size());
   if (!outcome.matches) {
-    std::fprintf(stderr, "q47_make_golden_replays: %s does not replay to its own checksum\n",
-                 name);
+    std::fprintf(stderr, "q47_make_golden_replays: %s does not replay to its own checksum\n", name);
     return false;
   }
   return true;
@@ -85,8 +84,8 @@ bool plans_start_where_levels_load(const rs::Script& run, const std::vector<size
   for (size_t i = 0; i < loads.size(); ++i) {
     const int32_t level = static_cast<int32_t>(i) + 1;
     if (!playing_after(run, loads[i] + 1, level) || playing_after(run, loads[i], level)) {
-      std::fprintf(stderr, "q47_make_golden_replays: level %d does not load in frame %zu\n",
-                   level, loads[i]);
+      std::fprintf(stderr, "q47_make_golden_replays: level %d does not load in frame %zu\n", level,
+                   loads[i]);
       return false;
     }
   }
