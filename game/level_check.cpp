@@ -487,8 +487,7 @@ LevelReport level_check(int32_t level_number) {
   return report;
 }
 
-bool level_check_write_replay(const LevelReport& report, const std::string& path,
-                              std::string& error) {
+std::vector<InputFrame> level_check_plan_frames(const LevelReport& report) {
   const Level level = snapshot(report.level);
   // The centre of a cell on the 480-pixel board that starts at pixel 80.
   auto point_at = [&](InputFrame& frame, int32_t x, int32_t y) {
@@ -508,6 +507,13 @@ bool level_check_write_replay(const LevelReport& report, const std::string& path
   frame.held = INPUT_ACTIVE;
   frame.events = INPUT_RELEASED_RETURN;
   script.push_back(frame);
+  return script;
+}
+
+bool level_check_write_replay(const LevelReport& report, const std::string& path,
+                              std::string& error) {
+  std::vector<InputFrame> script = level_check_plan_frames(report);
+  InputFrame frame = script.back();
   frame.events = 0;
   // The tally drains a barrier a frame and lasts at least BARRIERS_TALLY_MIN_FRAMES.
   const int32_t tally = std::max(report.plan_score, BARRIERS_TALLY_MIN_FRAMES) + 2;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "game/input.h"
+
 constexpr int32_t CHECK_FRAMES_PER_ACTION = 3;       // a player's steady pace
 constexpr int32_t CHECK_FRAMES_PER_ACTION_FAST = 2;  // a fast drag, tried when 3 finds nothing
 constexpr int32_t CHECK_FRAME_LIMIT = 100000;        // frames a run is followed (33 minutes)
@@ -37,6 +39,10 @@ LevelReport level_check(int32_t level);
 // Runs plan on level n through the real rules from a fresh load. Returns the barriers in hand
 // at the end when every action took effect and the chemical is walled in, else -1.
 int32_t level_check_run_plan(int32_t level, const std::vector<CheckAction>& plan);
+// The input that plays report's plan from the first frame after its level loads: the pointer
+// over each action's cell with its button held for that frame, then Enter in the frame after the
+// last action. The tally's frames are left to the caller.
+std::vector<InputFrame> level_check_plan_frames(const LevelReport& report);
 // Writes report's plan as a replay at path: the level started directly, the pointer over each
 // action's cell with its button held for that frame, Enter once the chemical is walled in, and
 // the tally to its end. Runs through the real loop; false with the reason in error.

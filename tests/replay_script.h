@@ -2,10 +2,13 @@
 // keys tapped, idle time. Used by the golden-run maker and the replay tests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "game/input.h"
+#include "game/level_stream.h"
 
 namespace replay_script {
 
@@ -50,6 +53,16 @@ class Script {
     return idle(1);
   }
 
+  // The frames given, as they are; the next quiet frame holds what the last of them held.
+  Script& append(const std::vector<InputFrame>& given) {
+    frames.insert(frames.end(), given.begin(), given.end());
+    if (!given.empty()) {
+      held_ = given.back();
+      held_.events = 0;
+    }
+    return *this;
+  }
+
   std::vector<InputFrame> frames;  // the script so far
 
  private:
@@ -64,10 +77,37 @@ inline Script& contain_level_1(Script& script) {
   return script;
 }
 
-// Through the intro's twelve lines with Space.
-inline Script& through_intro(Script& script) {
-  for (int line = 0; line < 12; ++line) script.tap(INPUT_RELEASED_SPACE);
+// Space taps that take the story block at offset of the stream being read from its first line
+// to its end: one a line shown. An "&" entry is never shown, and a "~" line ends the run by
+// itself, so neither takes a tap.
+inline int story_lines(size_t offset) {
+  const size_t saved = level_data_cursor;
+  level_data_cursor = offset;
+  int lines = 0;
+  for (;;) {
+    const std::string line = level_read_string();
+    if (line.empty() || line == "*") break;
+    level_read_int();
+    if (line[0] == '~') break;
+    if (line[0] != '&') ++lines;
+  }
+  level_data_cursor = saved;
+  return lines;
+}
+
+// Through the story block at offset with Space. The last tap is the script's last frame: the
+// one in which the next level loads, or the final line is shown.
+inline Script& through_story(Script& script, size_t offset) {
+  const int lines = story_lines(offset);
+  for (int line = 0; line < lines; ++line) {
+    script.tap(INPUT_RELEASED_SPACE, line + 1 < lines ? 4 : 0);
+  }
   return script;
+}
+
+// Through the intro's lines with Space, and four quiet frames on level 1.
+inline Script& through_intro(Script& script) {
+  return through_story(script, LEVEL_ENTRY_INTRO).idle(4);
 }
 
 }  // namespace replay_script

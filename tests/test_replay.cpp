@@ -30,8 +30,18 @@ namespace {
 
 // Where each golden run must end: levels won and score. A new file in tests/replays needs a row.
 const std::map<std::string, std::pair<int32_t, int32_t>> GOLDEN_RUNS = {
-    {"level1-win.q47r", {1, 46}},
-    {"level1-lose.q47r", {0, 0}},
+    {"complete.q47r", {10, 1491}},  // the whole game from the intro
+    {"level01-win.q47r", {1, 93}},      {"level01-lose.q47r", {0, 0}},  // from --level 1
+    {"level02-win.q47r", {1, 240}},     {"level02-lose.q47r", {0, 0}},  // from --level 2
+    {"level03-win.q47r", {1, 165}},     {"level03-lose.q47r", {0, 0}},  // from --level 3
+    {"level04-win.q47r", {1, 149}},     {"level04-lose.q47r", {0, 0}},  // from --level 4
+    {"level05-win.q47r", {1, 122}},     {"level05-lose.q47r", {0, 0}},  // from --level 5
+    {"level06-win.q47r", {1, 126}},     {"level06-lose.q47r", {0, 0}},  // from --level 6
+    {"level07-win.q47r", {1, 175}},     {"level07-lose.q47r", {0, 0}},  // from --level 7
+    {"level08-win.q47r", {1, 73}},      {"level08-lose.q47r", {0, 0}},  // from --level 8
+    {"level09-win.q47r", {1, 206}},     {"level09-lose.q47r", {0, 0}},  // from --level 9
+    {"level10-win.q47r", {1, 142}},     {"level10-lose.q47r", {0, 0}},  // from --level 10
+    {"intro-level1-win.q47r", {1, 46}},  // four barriers, from the intro
     {"keys-tab-ctrlf-r.q47r", {1, 46}},
 };
 
@@ -320,13 +330,18 @@ TEST(ReplayGolden, EveryGoldenRunVerifiesDrawnAndNotDrawn) {
   EXPECT_EQ(files, static_cast<int>(GOLDEN_RUNS.size()));
 }
 
-TEST(ReplayGolden, TheLosingRunReachesTheEdgeAndTheKeysRunUsesEveryKey) {
+TEST(ReplayGolden, EachLosingRunReachesTheEdgeOfItsLevelAndTheKeysRunUsesEveryKey) {
   Replay replay;
   std::string error;
-  ASSERT_TRUE(replay_read(GOLDEN_DIR / "level1-lose.q47r", replay, error)) << error;
-  replay_run_headless(replay, 0);
-  EXPECT_EQ(edge_reached, 1);
-  EXPECT_EQ(level_number, 1);
+  for (int32_t level = 1; level <= 10; ++level) {
+    char name[32];
+    std::snprintf(name, sizeof name, "level%02d-lose.q47r", level);
+    ASSERT_TRUE(replay_read(GOLDEN_DIR / name, replay, error)) << error;
+    EXPECT_EQ(replay.start_level, level) << name;
+    replay_run_headless(replay, 0);
+    EXPECT_EQ(edge_reached, 1) << name;
+    EXPECT_EQ(level_number, level) << name;
+  }
 
   ASSERT_TRUE(replay_read(GOLDEN_DIR / "keys-tab-ctrlf-r.q47r", replay, error)) << error;
   uint8_t events = 0;
@@ -340,10 +355,34 @@ TEST(ReplayGolden, TheLosingRunReachesTheEdgeAndTheKeysRunUsesEveryKey) {
   EXPECT_TRUE(events & INPUT_RELEASED_R);
 }
 
+// The whole game from the intro, which only the final screen's last line may end: no Escape, no
+// close. Every level in it earns what its own winning run from --level earns.
+TEST(ReplayGolden, TheCompleteRunEndsOnTheFinalScreenWithEveryLevelsScore) {
+  Replay replay;
+  std::string error;
+  ASSERT_TRUE(replay_read(GOLDEN_DIR / "complete.q47r", replay, error)) << error;
+  EXPECT_EQ(replay.start_level, 0);
+  for (const InputFrame& frame : replay_frames(replay)) {
+    ASSERT_EQ(frame.held & INPUT_HELD_ESCAPE, 0);
+    ASSERT_EQ(frame.events & INPUT_CLOSED, 0);
+  }
+  const ReplayOutcome outcome = replay_run_headless(replay, 0);
+  EXPECT_EQ(quit_requested, 1);
+  EXPECT_EQ(game_state, STATE_MESSAGE);
+  EXPECT_EQ(message_line, "~");
+  int32_t sum = 0;
+  for (int32_t level = 1; level <= 10; ++level) {
+    char name[32];
+    std::snprintf(name, sizeof name, "level%02d-win.q47r", level);
+    sum += GOLDEN_RUNS.at(name).second;
+  }
+  EXPECT_EQ(outcome.score, sum);
+}
+
 TEST(ReplayVerify, AChangedClickIsFoundAtTheCheckpointAfterIt) {
   Replay replay;
   std::string error;
-  ASSERT_TRUE(replay_read(GOLDEN_DIR / "level1-win.q47r", replay, error)) << error;
+  ASSERT_TRUE(replay_read(GOLDEN_DIR / "intro-level1-win.q47r", replay, error)) << error;
   std::vector<InputFrame> frames = replay_frames(replay);
   // The third barrier's click taken back: its frame's left button let go.
   size_t clicks = 0;
