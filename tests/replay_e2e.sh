@@ -86,7 +86,7 @@ drawn=$("$game" --verify "$work/run.q47r" --draw) || fail "--verify --draw faile
 
 # --- Watching: Space held runs four frames to one shown; Escape stops; the end ends the game ---
 began=$(date +%s%N)
-start --play "$golden/level1-win.q47r"
+start --play "$golden/intro-level1-win.q47r"
 xdotool keydown space
 rc=0
 wait "$pid" || rc=$?
@@ -98,7 +98,7 @@ watched_ms=$((($(date +%s%N) - began) / 1000000))
 # frames to one shown they take a quarter of that.
 echo "351 frames watched with Space held in $watched_ms ms"
 [ "$watched_ms" -lt 7000 ] || fail "Space held did not speed the replay up"
-start --play "$golden/level1-lose.q47r"
+start --play "$golden/level01-lose.q47r"
 finish
 [ -e "$HOME/.local/state/q47/last.q47r" ] && cmp -s "$work/run.q47r" "$HOME/.local/state/q47/last.q47r" ||
   fail "watching a replay replaced the last run"
