@@ -4,17 +4,9 @@
 set -euo pipefail
 game=$1
 tool=$2
-work=$(mktemp -d)
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
+. "$(dirname "$0")/support/e2e.sh"
 
 fail() { echo "game_e2e: $*" >&2; exit 1; }
-. "$(dirname "$0")/support/e2e.sh"
 
 "$game" 2>"$work/stderr" &
 pid=$!

@@ -5,19 +5,11 @@
 # Run it under with-xvfb.
 set -euo pipefail
 game=$1
-work=$(mktemp -d)
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
+. "$(dirname "$0")/support/e2e.sh"
 failures=0
 passed=0
 fail() { echo "game_options: $*" >&2; failures=$((failures + 1)); }
 windows() { xdotool search --name '^ZORARUVO' 2>/dev/null | wc -l; }
-. "$(dirname "$0")/support/e2e.sh"
 
 for args in "--help" "-h" "--version"; do
   rc=0

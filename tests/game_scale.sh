@@ -9,19 +9,11 @@ set -euo pipefail
 game=$1
 tool=$2
 scale=$3
-work=$(mktemp -d)
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work"
+. "$(dirname "$0")/support/e2e.sh"
 failures=0
 passed=0
 fail() { echo "game_scale: $*" >&2; failures=$((failures + 1)); }
 ok() { echo "ok: $*"; passed=$((passed + 1)); }
-. "$(dirname "$0")/support/e2e.sh"
 info() { xwininfo -id "$wid" | awk -v key="$1" 'index($0, key) {print $NF}'; }
 
 # Starts the game with the given options and waits for its window.

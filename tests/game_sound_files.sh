@@ -5,15 +5,8 @@
 # with-xvfb.
 set -euo pipefail
 game=$1
-work=$(mktemp -d)
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "game_sound_files: $*" >&2; exit 1; }
 . "$(dirname "$0")/support/e2e.sh"
+fail() { echo "game_sound_files: $*" >&2; exit 1; }
 
 mkdir "$work/run" "$work/data"
 cd "$work/run"

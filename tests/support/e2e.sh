@@ -1,5 +1,18 @@
-# Sourced by the end-to-end scripts: the gestures and waits every one of them needs. A script
-# defines fail (its own message prefix) and keeps the game's output in $work/stderr.
+# Sourced by the end-to-end scripts: a private working folder, and the gestures and waits every
+# one of them needs. A script defines fail (its own message prefix), keeps the game's output in
+# $work/stderr and the game's process id in pid, which the cleanup ends if it still runs. A
+# script that needs a cleanup of its own sets work and its trap before sourcing this.
+
+if [ -z "${work:-}" ]; then
+  work=$(mktemp -d)
+  pid=
+  e2e_cleanup() {
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null
+    rm -rf "$work"
+  }
+  trap e2e_cleanup EXIT
+  cd "$work"
+fi
 
 # The game's window title as a pattern for xdotool search.
 GAME_WINDOW='^ZORARUVO Q-47 : Ctrl\+F for fullscreen$'
