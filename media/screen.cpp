@@ -47,6 +47,7 @@ struct ScreenState {
   SDL_Renderer* renderer = nullptr;   // presents into window
   SDL_Texture* texture = nullptr;     // the back buffer's copy on the render device
   int32_t swap_red_blue = 0;          // the texture is 0x00RRGGBB: bytes swapped on upload
+  int32_t software = 0;               // the renderer draws into the window's surface
   int32_t texture_lost = 0;           // the device dropped its textures; re-create first
   int32_t vsync = 0;                  // the renderer waits for the vertical blank
   SDL_Rect area = {0, 0, 0, 0};       // windowed: the screen's place in the window
@@ -184,6 +185,7 @@ SDL_Texture* make_texture() {
   SDL_RendererInfo info;
   const bool software = SDL_GetRendererInfo(SCREEN.renderer, &info) == 0 &&
                         (info.flags & SDL_RENDERER_SOFTWARE);
+  SCREEN.software = software;
   const Uint32 window_format = SDL_GetWindowPixelFormat(SCREEN.window);
   SCREEN.swap_red_blue = software && (window_format == SDL_PIXELFORMAT_XRGB8888 ||
                                       window_format == SDL_PIXELFORMAT_ARGB8888);
@@ -301,6 +303,33 @@ SDL_Rect view_in_window() {
   return view;
 }
 
+// The software renderer shows a frame by copying the texture into the window's surface. When
+// the picture is shown unscaled (the usual window) the red/blue swap can write into that
+// surface itself, and the frame costs one full-screen copy fewer: about a tenth of the
+// game's processor time. 1 = shown, 0 = the device failed, -1 = the picture needs the renderer.
+int32_t present_direct(const SDL_Rect& dst, bool covers) {
+  if (!SCREEN.software || dst.w != SCREEN.width || dst.h != SCREEN.height) return -1;
+  SDL_Surface* surface = SDL_GetWindowSurface(SCREEN.window);
+  if (!surface || surface->format->format != SDL_PIXELFORMAT_XRGB8888) return -1;
+  if (!covers && SDL_FillRect(surface, nullptr, 0) != 0) return 0;
+  // The window may be smaller than the picture or place it partly outside; only the part
+  // inside the surface is written.
+  const SDL_Rect whole{0, 0, surface->w, surface->h};
+  SDL_Rect shown;
+  if (SDL_IntersectRect(&dst, &whole, &shown)) {
+    if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) return 0;
+    for (int y = shown.y; y < shown.y + shown.h; ++y) {
+      const uint32_t* from = SCREEN.back_buffer.data() +
+                             static_cast<size_t>(y - dst.y) * SCREEN.width + (shown.x - dst.x);
+      uint32_t* to = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(surface->pixels) +
+                                                 static_cast<size_t>(y) * surface->pitch) + shown.x;
+      swap_red_blue(from, to, shown.w);
+    }
+    if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+  }
+  return SDL_UpdateWindowSurface(SCREEN.window) == 0;
+}
+
 // Shows the back buffer; 0 when the device cannot take it (the texture will be re-made).
 int32_t present() {
   if (SCREEN.texture_lost || !SCREEN.texture) {
@@ -311,6 +340,11 @@ int32_t present() {
   SDL_GetRendererOutputSize(SCREEN.renderer, &out_w, &out_h);
   // Black bars only where the picture leaves some of the output uncovered.
   const bool covers = dst.x <= 0 && dst.y <= 0 && dst.x + dst.w >= out_w && dst.y + dst.h >= out_h;
+  const int32_t direct = present_direct(dst, covers);
+  if (direct >= 0) {
+    if (!direct) SCREEN.texture_lost = 1;
+    return direct;
+  }
   if (!upload() ||
       (!covers && (SDL_SetRenderDrawColor(SCREEN.renderer, 0, 0, 0, 255) != 0 ||
                    SDL_RenderClear(SCREEN.renderer) != 0)) ||

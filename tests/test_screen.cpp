@@ -327,3 +327,27 @@ TEST_F(Screen, EveryPixelOfARowReachesTheWindowWhateverTheWidth) {
   for (int x = 0; x < 637; ++x) ASSERT_EQ(shown[7 * 640 + x] & 0xFFFFFF, drawn[x]) << "x " << x;
   EXPECT_EQ(shown[7 * 640 + 638] & 0xFFFFFF, 0u);  // the black bar beside the picture
 }
+
+TEST_F(Screen, APictureRunningPastTheWindowShowsItsVisiblePartInPlace) {
+  // Placed 30 right and 20 down in a window of its own size: the last columns and rows fall
+  // outside the window, and the strips left and above stay black.
+  ASSERT_EQ(screen_open_windowed(window_handle(0), 30, 20, 640, 480, 0, 0, 0), 1);
+  DrawTarget* t = screen_output();
+  ASSERT_EQ(draw_begin(t), 1);
+  for (int y = 0; y < 480; ++y) {
+    for (int x = 0; x < 640; x += 8) draw_box(x, y, 8, 1, rgb(x / 3, y / 2, (x + y) % 256));
+  }
+  draw_end();
+  ASSERT_EQ(screen_flip(), 1);
+  std::vector<uint32_t> shown(640 * 480);
+  ASSERT_EQ(SDL_RenderReadPixels(SDL_GetRenderer(screen_sdl_window()), nullptr,
+                                 SDL_PIXELFORMAT_XBGR8888, shown.data(), 640 * 4),
+            0);
+  const uint32_t* drawn = screen_pixels();
+  for (int y = 0; y < 480; ++y) {
+    for (int x = 0; x < 640; ++x) {
+      const uint32_t expected = x < 30 || y < 20 ? 0u : drawn[(y - 20) * 640 + (x - 30)];
+      ASSERT_EQ(shown[y * 640 + x] & 0xFFFFFF, expected) << "x " << x << " y " << y;
+    }
+  }
+}
