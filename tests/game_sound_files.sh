@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # game_sound_files.sh GAME: the real executable started in a folder where every sound file is a
-# FIFO except the warning, a 2 GiB sparse WAV file. The window must show within a second, the
-# game must say which files it could not use, and Escape must end it with code 0. Run it under
-# with-xvfb.
+# FIFO except the warning, a 2 GiB sparse WAV file. The window must show at once, the game must
+# say which files it could not use, and Escape must end it with code 0. Run it under with-xvfb.
 set -euo pipefail
 game=$1
 . "$(dirname "$0")/support/e2e.sh"
@@ -23,7 +22,10 @@ pid=$!
 find_window "$pid"
 shown_ms=$((($(date +%s%N) - started) / 1000000))
 echo "window shown after $shown_ms ms"
-[ "$shown_ms" -lt 1000 ] || fail "the window took $shown_ms ms"
+# On an idle machine the window shows well within a second. A start that reads the whole file
+# or waits on a FIFO takes some 20 s or for ever, so five seconds tell the two apart even when
+# the machine runs many tests at once.
+[ "$shown_ms" -lt 5000 ] || fail "the window took $shown_ms ms"
 
 focus_window 0.3
 xdotool keydown Escape
