@@ -19,7 +19,14 @@ cleanup() {
     for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     kill -KILL "$pid" 2>/dev/null
   fi
-  [ -n "$weston_pid" ] && kill "$weston_pid" 2>/dev/null && wait "$weston_pid" 2>/dev/null
+  # A weston that outlives its X server spins for ever, and many did outlive a plain kill and
+  # wait: it goes with its clients as a process group, by force if it has to.
+  if [ -n "$weston_pid" ]; then
+    kill -- -"$weston_pid" 2>/dev/null
+    for _ in $(seq 30); do kill -0 "$weston_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL -- -"$weston_pid" 2>/dev/null
+    wait "$weston_pid" 2>/dev/null
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -32,7 +39,7 @@ hold() {  # a key held across a few frames, then let go
 
 # Weston's socket lives in the runtime folder, here a private one.
 export XDG_RUNTIME_DIR=$work
-weston --backend=x11-backend.so --width=1024 --height=768 --socket=q47-test --idle-time=0 \
+setsid weston --backend=x11-backend.so --width=1024 --height=768 --socket=q47-test --idle-time=0 \
   >"$work/weston.log" 2>&1 &
 weston_pid=$!
 for _ in $(seq 100); do
