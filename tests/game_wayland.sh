@@ -22,10 +22,10 @@ cleanup() {
   # A weston that outlives its X server spins for ever, and many did outlive a plain kill and
   # wait: it goes with its clients as a process group, by force if it has to.
   if [ -n "$weston_pid" ]; then
-    kill -- -"$weston_pid" 2>/dev/null
+    kill -- -"$weston_pid" 2>/dev/null || true
     for _ in $(seq 30); do kill -0 "$weston_pid" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL -- -"$weston_pid" 2>/dev/null
-    wait "$weston_pid" 2>/dev/null
+    kill -KILL -- -"$weston_pid" 2>/dev/null || true
+    wait "$weston_pid" 2>/dev/null || true
   fi
   rm -rf "$work"
 }
