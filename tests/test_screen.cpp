@@ -234,6 +234,17 @@ TEST_F(Window, MessageBoxAlsoWritesToStandardError) {
 
 using Screen = DummyScreen;
 
+// What the 640 x 480 window shows, as 0x00BBGGRR pixels; empty when it cannot be read back.
+std::vector<uint32_t> window_pixels() {
+  std::vector<uint32_t> shown(640 * 480);
+  if (SDL_RenderReadPixels(SDL_GetRenderer(screen_sdl_window()), nullptr, SDL_PIXELFORMAT_XBGR8888,
+                           shown.data(), 640 * 4) != 0) {
+    return {};
+  }
+  for (uint32_t& pixel : shown) pixel &= 0xFFFFFF;
+  return shown;
+}
+
 TEST_F(Screen, OpensBlackAndPresentsTheBackBuffer) {
   const uint32_t* pixels = screen_pixels();
   ASSERT_NE(pixels, nullptr);
@@ -247,13 +258,11 @@ TEST_F(Screen, OpensBlackAndPresentsTheBackBuffer) {
   EXPECT_EQ(pixels[50 * 640 + 100], rgb(200, 0, 0));
   ASSERT_EQ(screen_flip(), 1);
   // What reached the window is the back buffer, pixel for pixel.
-  SDL_Renderer* renderer = SDL_GetRenderer(screen_sdl_window());
-  std::vector<uint32_t> shown(640 * 480);
-  ASSERT_EQ(SDL_RenderReadPixels(renderer, nullptr, SDL_PIXELFORMAT_XBGR8888, shown.data(), 640 * 4),
-            0);
-  EXPECT_EQ(shown[0] & 0xFFFFFF, rgb(10, 20, 30));
-  EXPECT_EQ(shown[50 * 640 + 100] & 0xFFFFFF, rgb(200, 0, 0));
-  EXPECT_EQ(shown[60 * 640 + 110] & 0xFFFFFF, rgb(10, 20, 30));
+  const std::vector<uint32_t> shown = window_pixels();
+  ASSERT_EQ(shown.size(), 640u * 480);
+  EXPECT_EQ(shown[0], rgb(10, 20, 30));
+  EXPECT_EQ(shown[50 * 640 + 100], rgb(200, 0, 0));
+  EXPECT_EQ(shown[60 * 640 + 110], rgb(10, 20, 30));
 }
 
 TEST_F(Screen, DeviceResetIsRecoveredBeforePresenting) {
@@ -265,10 +274,9 @@ TEST_F(Screen, DeviceResetIsRecoveredBeforePresenting) {
   EXPECT_EQ(screen_recoveries(), before + 1);
   screen_clear(rgb(0, 90, 0));
   EXPECT_EQ(screen_flip(), 1);
-  std::vector<uint32_t> shown(640 * 480);
-  SDL_RenderReadPixels(SDL_GetRenderer(screen_sdl_window()), nullptr, SDL_PIXELFORMAT_XBGR8888,
-                       shown.data(), 640 * 4);
-  EXPECT_EQ(shown[1234] & 0xFFFFFF, rgb(0, 90, 0));
+  const std::vector<uint32_t> shown = window_pixels();
+  ASSERT_EQ(shown.size(), 640u * 480);
+  EXPECT_EQ(shown[1234], rgb(0, 90, 0));
 }
 
 TEST_F(Screen, FullScreenNeedsSixteenOrThirtyTwoBitsAndHidesThePointer) {
@@ -320,12 +328,10 @@ TEST_F(Screen, EveryPixelOfARowReachesTheWindowWhateverTheWidth) {
   }
   draw_end();
   ASSERT_EQ(screen_flip(), 1);
-  std::vector<uint32_t> shown(640 * 480);
-  ASSERT_EQ(SDL_RenderReadPixels(SDL_GetRenderer(screen_sdl_window()), nullptr,
-                                 SDL_PIXELFORMAT_XBGR8888, shown.data(), 640 * 4),
-            0);
-  for (int x = 0; x < 637; ++x) ASSERT_EQ(shown[7 * 640 + x] & 0xFFFFFF, drawn[x]) << "x " << x;
-  EXPECT_EQ(shown[7 * 640 + 638] & 0xFFFFFF, 0u);  // the black bar beside the picture
+  const std::vector<uint32_t> shown = window_pixels();
+  ASSERT_EQ(shown.size(), 640u * 480);
+  for (int x = 0; x < 637; ++x) ASSERT_EQ(shown[7 * 640 + x], drawn[x]) << "x " << x;
+  EXPECT_EQ(shown[7 * 640 + 638], 0u);  // the black bar beside the picture
 }
 
 TEST_F(Screen, APictureRunningPastTheWindowShowsItsVisiblePartInPlace) {
@@ -339,15 +345,13 @@ TEST_F(Screen, APictureRunningPastTheWindowShowsItsVisiblePartInPlace) {
   }
   draw_end();
   ASSERT_EQ(screen_flip(), 1);
-  std::vector<uint32_t> shown(640 * 480);
-  ASSERT_EQ(SDL_RenderReadPixels(SDL_GetRenderer(screen_sdl_window()), nullptr,
-                                 SDL_PIXELFORMAT_XBGR8888, shown.data(), 640 * 4),
-            0);
+  const std::vector<uint32_t> shown = window_pixels();
+  ASSERT_EQ(shown.size(), 640u * 480);
   const uint32_t* drawn = screen_pixels();
   for (int y = 0; y < 480; ++y) {
     for (int x = 0; x < 640; ++x) {
       const uint32_t expected = x < 30 || y < 20 ? 0u : drawn[(y - 20) * 640 + (x - 30)];
-      ASSERT_EQ(shown[y * 640 + x] & 0xFFFFFF, expected) << "x " << x << " y " << y;
+      ASSERT_EQ(shown[y * 640 + x], expected) << "x " << x << " y " << y;
     }
   }
 }
