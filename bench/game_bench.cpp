@@ -4,12 +4,12 @@
 
 #include <cstdlib>
 
-#include "game/barriers.h"
-#include "game/board_view.h"
-#include "game/game_globals.h"
-#include "game/game_loop.h"
-#include "game/level_stream.h"
-#include "game/spread.h"
+#include "core/barriers.h"
+#include "play/board_view.h"
+#include "play/session.h"
+#include "desktop/shell.h"
+#include "core/level_stream.h"
+#include "core/spread.h"
 #include "media/draw.h"
 #include "media/screen.h"
 
@@ -24,28 +24,28 @@ void prepare(int spread_frames) {
     game_startup();
     started = true;
   }
-  load_level(9);
-  for (int i = 0; i < spread_frames; ++i) spread_step();
-  contained = 1;
-  edge_reached = 1;
+  load_level(GAME, 9);
+  for (int i = 0; i < spread_frames; ++i) spread_step(GAME);
+  GAME.contained = 1;
+  GAME.edge_reached = 1;
 }
 
 void frame_work() {
   screen_clear(0);
   draw_begin(screen_output());
-  spread_step();
+  spread_step(GAME);
   draw_board_view();
   draw_end();
 }
 
 // Points at the last plain floor cell of the grid; false if there is none.
 bool point_at_floor() {
-  for (int32_t x = grid_width - 1; x >= 0; --x) {
-    for (int32_t y = grid_height - 1; y >= 0; --y) {
-      if (grid_at(x, y).flags != 0) continue;
-      cursor_x = x;
-      cursor_y = y;
-      cursor_on_board = 1;
+  for (int32_t x = GAME.grid_width - 1; x >= 0; --x) {
+    for (int32_t y = GAME.grid_height - 1; y >= 0; --y) {
+      if (GAME.at(x, y).flags != 0) continue;
+      GAME.cursor_x = x;
+      GAME.cursor_y = y;
+      GAME.cursor_on_board = 1;
       return true;
     }
   }
@@ -65,7 +65,7 @@ void BM_FrameWithPlacement(benchmark::State& state) {
   bool place = true;
   for (auto _ : state) {
     frame_work();
-    barriers_apply_buttons(place ? 1 : 0, place ? 0 : 1);
+    barriers_apply_buttons(GAME, place ? 1 : 0, place ? 0 : 1);
     place = !place;
   }
 }

@@ -17,10 +17,10 @@
 #include <cstring>
 #include <filesystem>
 
-#include "game/game_globals.h"
-#include "game/game_loop.h"
-#include "game/level_stream.h"
-#include "game/sound_cues.h"
+#include "play/session.h"
+#include "desktop/shell.h"
+#include "core/level_stream.h"
+#include "play/sound_cues.h"
 #include "media/screen.h"
 
 namespace {
@@ -72,7 +72,7 @@ void start_game() {
   if (chdir(Q47_ASSETS_DIR) != 0) std::fprintf(stderr, "no %s: the loop runs without sound\n", Q47_ASSETS_DIR);
   game_startup();
   // Where the intro's end leaves the game: level 1 in play and the music running.
-  load_level(1);
+  load_level(GAME, 1);
   sound_cues_start_music();
 }
 
@@ -114,7 +114,7 @@ void BM_GameLoop(benchmark::State& state) {
   start_game();
   screen_set_frame_rate(GAME_FRAME_RATE);
   const LoopFigures game = run_loop(state, [] {
-    if (!game_frame()) quit_requested = 0;  // only a close request would end it; play on
+    if (!game_frame()) GAME.quit_requested = 0;  // only a close request would end it; play on
   });
   if (FLIP_ONLY.cpu_share > 0) state.counters["game_over_flip"] = game.cpu_share / FLIP_ONLY.cpu_share;
   state.counters["targets_met"] = game.cpu_share <= GAME_CPU_SHARE_LIMIT &&

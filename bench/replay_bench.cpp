@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "game/replay.h"
+#include "play/replay.h"
 #include "tests/replay_script.h"
 
 namespace {
@@ -28,10 +28,7 @@ const std::vector<Replay>& long_run() {
       script.idle(300).tap(INPUT_RELEASED_R);
     }
     script.idle(BENCH_FRAMES_PER_LEVEL - static_cast<int>(script.frames.size()));
-    Replay replay;
-    std::string error;
-    if (!replay_run_script(script.frames, level, "", replay, error)) std::abort();
-    replays.push_back(replay);
+    replays.push_back(replay_run_script(script.frames, level));
   }
   return replays;
 }

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "game/board_view.h"
-#include "game/game_globals.h"
-#include "game/game_loop.h"
-#include "game/level_stream.h"
+#include "play/board_view.h"
+#include "play/session.h"
+#include "desktop/shell.h"
+#include "core/level_stream.h"
 #include "media/draw.h"
 #include "media/screen.h"
 
@@ -50,8 +50,8 @@ int count_reference(int barriers, const char* out_path) {
   setenv("SDL_VIDEODRIVER", "dummy", 1);
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   game_startup();
-  load_level(1);
-  barriers_left = barriers;
+  load_level(GAME, 1);
+  GAME.barriers_left = barriers;
   screen_clear(0);
   if (!draw_begin(screen_output())) return fail("no drawing pass");
   draw_board_view();

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "game/game_globals.h"
-#include "game/game_loop.h"
+#include "play/session.h"
+#include "desktop/shell.h"
 #include "media/draw.h"
 #include "media/mouse.h"
 #include "media/screen.h"
@@ -109,8 +109,8 @@ inline int32_t tap(SDL_Scancode code) {
 
 // Puts the pointer over the centre of grid cell (x, y) of the level on screen.
 inline void push_move_to_cell(int32_t x, int32_t y) {
-  push_move_to(board_left + board_size * x / grid_width + cell_width / 2,
-               board_top + board_size * y / grid_height + cell_height / 2);
+  push_move_to(GAME.board_left + GAME.board_size * x / GAME.grid_width + GAME.cell_width / 2,
+               GAME.board_top + GAME.board_size * y / GAME.grid_height + GAME.cell_height / 2);
 }
 
 // Starts the real game on the dummy drivers with unpaced frames and the window in front.
@@ -135,7 +135,7 @@ inline void start() {
 
 // Steps through the intro with Space until level 1 is on.
 inline void skip_intro() {
-  while (game_state == STATE_MESSAGE) tap(SDL_SCANCODE_SPACE);
+  while (GAME.game_state == STATE_MESSAGE) tap(SDL_SCANCODE_SPACE);
 }
 
 // Whether the system pointer is shown, read by lowering and raising its display counter.
@@ -151,7 +151,7 @@ inline uint32_t pixel(int x, int y) { return screen_pixels()[y * SCREEN_WIDTH + 
 // Width and height of text in the game's font (measured in a pass of its own).
 inline std::pair<int32_t, int32_t> text_size(const std::string& text) {
   draw_begin(screen_output());
-  draw_set_font(hud_font);
+  draw_set_font(VIEW.hud_font);
   std::pair<int32_t, int32_t> size{text_width(text.c_str()), text_height(text.c_str())};
   draw_end();
   return size;
@@ -159,7 +159,7 @@ inline std::pair<int32_t, int32_t> text_size(const std::string& text) {
 
 // Every cell of the grid made plain floor with nothing on it.
 inline void clear_grid() {
-  for (Cell& cell : grid) cell = Cell{};
+  for (Cell& cell : GAME.grid) cell = Cell{};
 }
 
 }  // namespace game_harness

@@ -37,7 +37,7 @@ done <<'CASES'
 --scale|option '--scale' requires an argument
 --scale 0|invalid scale '0' (a whole number from 1 to 8, or auto)
 --scale big|invalid scale 'big' (a whole number from 1 to 8, or auto)
---level 11|invalid level '11' (a whole number from 1 to 10)
+--level 100|invalid level '100' (a whole number from 1 to 99)
 --level|option '--level' requires an argument
 --mute=1|option '--mute' doesn't allow an argument
 extra|unexpected argument 'extra'

@@ -20,9 +20,9 @@
 #include <utility>
 #include <vector>
 
-#include "game/game_globals.h"
-#include "game/game_loop.h"
-#include "game/level_stream.h"
+#include "play/session.h"
+#include "desktop/shell.h"
+#include "core/level_stream.h"
 #include "media/screen.h"
 
 namespace {
@@ -166,15 +166,15 @@ int sample(const Image& shot, int n, int x0, int y0, const char* out_path) {
 // Level 1's cells as loaded: which are plain floor.
 std::vector<std::vector<bool>> level1_floor() {
   start_offscreen();
-  load_level(1);
+  load_level(GAME, 1);
   std::vector<std::vector<bool>> floor(GRID, std::vector<bool>(GRID));
   for (int x = 0; x < GRID; ++x) {
-    for (int y = 0; y < GRID; ++y) floor[x][y] = grid_at(x, y).flags == 0;
+    for (int y = 0; y < GRID; ++y) floor[x][y] = GAME.at(x, y).flags == 0;
   }
   std::vector<std::pair<int, int>> chemical;
   for (int x = 0; x < GRID; ++x) {
     for (int y = 0; y < GRID; ++y) {
-      if (grid_at(x, y).flags & CELL_CHEMICAL) chemical.emplace_back(x, y);
+      if (GAME.at(x, y).flags & CELL_CHEMICAL) chemical.emplace_back(x, y);
     }
   }
   game_end();

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <random>
 
-#include "game/game_globals.h"
-#include "game/game_loop.h"
-#include "game/level_stream.h"
+#include "play/session.h"
+#include "desktop/shell.h"
+#include "core/level_stream.h"
 #include "media/mouse.h"
 #include "media/screen.h"
 
@@ -102,14 +102,14 @@ int main(int argc, char** argv) {
     }
     // Every level gets its turn: switch every 200 frames, and now and then let Enter win.
     if (frames % 200 == 0) {
-      load_level(next_level);
+      load_level(GAME, next_level);
       next_level = next_level % 10 + 1;
       ++levels_visited;
     }
-    if (game_state == STATE_PLAYING && chance(500)) contained = 1;
+    if (GAME.game_state == STATE_PLAYING && chance(500)) GAME.contained = 1;
     if (!game_frame()) {
       ++quits;
-      quit_requested = 0;
+      GAME.quit_requested = 0;
     }
     ++frames;
     if (frames == 500) baseline_kb = resident_kb();
@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
   const double elapsed =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("soak: %ld frames in %.1f s, %ld level loads, %ld quits, score %d\n", frames,
-              elapsed, levels_visited, quits, score);
+              elapsed, levels_visited, quits, GAME.score);
   std::printf("soak: resident memory after 500 frames %ld kB, highest later %ld kB\n",
               baseline_kb, peak_kb);
   // A leak of even a few bytes a frame shows here over minutes; the allowance covers allocator

@@ -43,6 +43,26 @@ grep -q "missing 'final' block" "$dir/err" || fail "$(cat "$dir/err")"
 [ $? -eq 2 ] || fail "a missing pack is not exit 2"
 grep -qx "q47: $dir/missing.q47l: No such file or directory" "$dir/err" || fail "$(cat "$dir/err")"
 
+# --level takes any level of the pack in use: a twelve-level pack plays from level 12 (the run,
+# ended by a signal as a player's Ctrl+C would, is kept and starts there), and 13 is refused.
+python3 - "$dir/builtin.q47l" "$dir/twelve.q47l" <<'PY'
+import re, sys
+text = open(sys.argv[1]).read()
+levels = re.findall(r'^level\n.*?^end\n', text, re.S | re.M)
+head, tail = text.split(levels[0], 1)[0], text.rsplit(levels[-1], 1)[1]
+open(sys.argv[2], 'w').write(head + ''.join(levels + levels[:2]) + tail)
+PY
+"$game" --levels "$dir/twelve.q47l" --level 13 2>"$dir/err"
+[ $? -eq 2 ] || fail "--level 13 of a twelve-level pack is not exit 2"
+grep -qx "q47: --level 13: the pack has only 12 levels" "$dir/err" || fail "$(cat "$dir/err")"
+XDG_STATE_HOME="$dir/state" SDL_VIDEODRIVER=offscreen timeout -s TERM 2 \
+  "$game" --levels "$dir/twelve.q47l" --level 12 --mute 2>"$dir/err"
+[ -f "$dir/state/q47/last.q47r" ] || fail "--level 12 kept no run: $(cat "$dir/err")"
+# The starting level is the header's byte 28 (after a five-byte version text).
+[ "$(od -An -tu1 -j28 -N1 "$dir/state/q47/last.q47r" | tr -d ' ')" = 12 ] || fail "the run did not start on level 12"
+"$game" --levels "$dir/twelve.q47l" --verify "$dir/state/q47/last.q47r" >"$dir/out" \
+  || fail "the level 12 run does not verify: $(cat "$dir/out")"
+
 # A level that cannot be won makes --check exit 1.
 printf 'q47-level-pack 1\nintro\n  red "HI"\nend\nlevel\n  size 4\n  barriers 9\n  map\n    I...\n    ....\n    ....\n    ....\nend\nfinal\n  black "~"\nend\n' \
   >"$dir/lost.q47l"

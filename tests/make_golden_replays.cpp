@@ -9,11 +9,12 @@
 #include <utility>
 #include <vector>
 
-#include "game/barriers.h"
-#include "game/game_globals.h"
-#include "game/level_check.h"
-#include "game/level_stream.h"
-#include "game/replay.h"
+#include "core/barriers.h"
+#include "play/session.h"
+#include "core/level_check.h"
+#include "core/level_stream.h"
+#include "desktop/files.h"
+#include "play/replay.h"
 #include "replay_script.h"
 
 namespace rs = replay_script;
@@ -27,14 +28,14 @@ constexpr int FINAL_FRAMES = 10;            // more than the final line needs to
 // Runs script from level (0 = the intro), writes it as dir/name and plays the file's replay
 // back headless; false, with the reason on standard error, when either fails.
 bool write(const std::string& dir, const char* name, const rs::Script& script, int32_t level) {
-  Replay replay;
+  const Replay replay = replay_run_script(script.frames, level);
   std::string error;
-  if (!replay_run_script(script.frames, level, dir + "/" + name, replay, error)) {
+  if (!files_write_replay(dir + "/" + name, replay, error)) {
     std::fprintf(stderr, "q47_make_golden_replays: %s\n", error.c_str());
     return false;
   }
-  const int32_t edge = edge_reached;
-  const int32_t last_level = level_number;
+  const int32_t edge = GAME.edge_reached;
+  const int32_t last_level = GAME.level_number;
   const ReplayOutcome outcome = replay_run_headless(replay, 0);
   std::printf("%s: %lld of %zu frames, levels %d, score %d, level %d, edge %d, %zu bytes\n", name,
               static_cast<long long>(replay.frame_count), script.frames.size(),
@@ -61,8 +62,8 @@ rs::Script complete_run(const std::vector<LevelReport>& reports, std::vector<siz
   rs::through_story(run, LEVEL_ENTRY_INTRO);
   for (const LevelReport& report : reports) {
     loads.push_back(run.frames.size() - 1);
-    run.append(level_check_plan_frames(report)).idle(tally_frames_for(report));
-    const long block = level_block_offset(report.level);
+    run.append(level_check_plan_frames(session_stream(), report)).idle(tally_frames_for(report));
+    const long block = level_block_offset(session_stream(), report.level);
     if (block >= 0) rs::through_story(run.idle(1), static_cast<size_t>(block));
   }
   return run.idle(FINAL_FRAMES);
@@ -72,10 +73,8 @@ rs::Script complete_run(const std::vector<LevelReport>& reports, std::vector<siz
 bool playing_after(const rs::Script& script, size_t count, int32_t level) {
   const std::vector<InputFrame> head(script.frames.begin(),
                                      script.frames.begin() + static_cast<long>(count));
-  Replay replay;
-  std::string error;
-  replay_run_script(head, 0, "", replay, error);
-  return level_number == level && game_state == STATE_PLAYING;
+  replay_run_script(head, 0);
+  return GAME.level_number == level && GAME.game_state == STATE_PLAYING;
 }
 
 // A plan a frame late or early may still win, so the shift of each plan is checked on its own:
@@ -102,10 +101,10 @@ int main(int argc, char** argv) {
   const std::string dir = argv[1];
   bool ok = true;
 
-  level_stream_use_builtin();
+  session_use_builtin_levels();
   std::vector<LevelReport> reports;
-  for (int32_t level = 1; level <= level_count(); ++level) {
-    reports.push_back(level_check(level));
+  for (int32_t level = 1; level <= level_count(session_stream()); ++level) {
+    reports.push_back(level_check(session_stream(), level));
     if (!reports.back().winnable) {
       std::fprintf(stderr, "q47_make_golden_replays: the checker finds no win on level %d\n",
                    level);
@@ -122,7 +121,7 @@ int main(int argc, char** argv) {
   for (const LevelReport& report : reports) {
     char name[32];
     rs::Script win;
-    win.append(level_check_plan_frames(report)).idle(tally_frames_for(report));
+    win.append(level_check_plan_frames(session_stream(), report)).idle(tally_frames_for(report));
     win.idle(WIN_FRAMES_AFTER_TALLY).escape();
     std::snprintf(name, sizeof name, "level%02d-win.q47r", report.level);
     ok = write(dir, name, win, report.level) && ok;

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "game/input.h"
-#include "game/level_stream.h"
+#include "play/input.h"
+#include "core/level_stream.h"
+#include "play/session.h"
 
 namespace replay_script {
 
@@ -81,17 +82,17 @@ inline Script& contain_level_1(Script& script) {
 // to its end: one a line shown. An "&" entry is never shown, and a "~" line ends the run by
 // itself, so neither takes a tap.
 inline int story_lines(size_t offset) {
-  const size_t saved = level_data_cursor;
-  level_data_cursor = offset;
+  Rules reader;
+  reader.stream = &session_stream();
+  reader.level_data_cursor = offset;
   int lines = 0;
   for (;;) {
-    const std::string line = level_read_string();
+    const std::string line = level_read_string(reader);
     if (line.empty() || line == "*") break;
-    level_read_int();
+    level_read_int(reader);
     if (line[0] == '~') break;
     if (line[0] != '&') ++lines;
   }
-  level_data_cursor = saved;
   return lines;
 }
 

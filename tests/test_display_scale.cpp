@@ -1,7 +1,7 @@
 // The window's scale from the desktop, and the pointer over a picture shown larger (or smaller)
 // than the screen's pixels: a window of ours on SDL's dummy driver, driven by pushed events.
-#include "game/display.h"
-#include "game/options.h"
+#include "desktop/display.h"
+#include "desktop/options.h"
 #include "tests/support/dummy_screen.h"
 
 TEST(DisplayScale, AutoTakesTheLargestWindowWithinTwoThirdsOfTheHeight) {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "game/game_globals.h"
-#include "game/level_stream.h"
+#include "play/session.h"
+#include "core/level_stream.h"
 #include "game_harness.h"
 #include "media/sound.h"
 
@@ -35,7 +35,7 @@ struct Heard {
 std::vector<Heard> heard;
 
 void hear(int32_t slot, int32_t flags) {
-  heard.push_back({slot, flags, barriers_left, fill_generation});
+  heard.push_back({slot, flags, GAME.barriers_left, GAME.fill_generation});
 }
 
 // The slots of the calls heard after the first mark ones.
@@ -97,7 +97,7 @@ class GameCues : public ::testing::Test {
 
   // Frames until the tally is over.
   static void run_tally() {
-    for (int frame = 0; frame < 1000 && game_state == STATE_TALLY; ++frame) gh::frames(1);
+    for (int frame = 0; frame < 1000 && GAME.game_state == STATE_TALLY; ++frame) gh::frames(1);
   }
 
   fs::path home;         // working directory to go back to
@@ -114,11 +114,11 @@ TEST_F(GameCues, OneFrameSoundsTabThenTheSpreadThenTheButtonsThenR) {
   // A leak already past the threshold in column 1: the next spread pass, column by column,
   // enters the edge cell left of it, then the "T" above it, then the "N" below it.
   gh::clear_grid();
-  grid_at(1, 5) = Cell{5000, CELL_CHEMICAL, 0, 0};
-  grid_at(1, 4).flags = CELL_TETRA;
-  grid_at(1, 6).flags = CELL_NITRO;
-  barriers_left = 1;
-  const int32_t generation = fill_generation;
+  GAME.at(1, 5) = Cell{5000, CELL_CHEMICAL, 0, 0};
+  GAME.at(1, 4).flags = CELL_TETRA;
+  GAME.at(1, 6).flags = CELL_NITRO;
+  GAME.barriers_left = 1;
+  const int32_t generation = GAME.fill_generation;
   gh::push_move_to_cell(20, 20);
   gh::push_button(1, true);
   gh::push_key(SDL_SCANCODE_TAB, false);
@@ -133,9 +133,9 @@ TEST_F(GameCues, OneFrameSoundsTabThenTheSpreadThenTheButtonsThenR) {
   EXPECT_EQ(heard[5].fill_generation, generation + 1);
   // R's bump is heard on the lost level, before the reload gives the barriers back.
   EXPECT_EQ(heard[6].barriers_left, 0);
-  EXPECT_EQ(barriers_left, 50);
-  EXPECT_EQ(edge_reached, 0);
-  EXPECT_EQ(plain_view, 1);
+  EXPECT_EQ(GAME.barriers_left, 50);
+  EXPECT_EQ(GAME.edge_reached, 0);
+  EXPECT_EQ(GAME.plain_view, 1);
 }
 
 TEST_F(GameCues, TheLossSoundsOncePerLevel) {
@@ -143,16 +143,16 @@ TEST_F(GameCues, TheLossSoundsOncePerLevel) {
   gh::skip_intro();
   auto leak_beside_both_side_edges = [] {
     gh::clear_grid();
-    grid_at(1, 5) = Cell{5000, CELL_CHEMICAL, 0, 0};
-    grid_at(28, 5) = Cell{5000, CELL_CHEMICAL, 0, 0};
+    GAME.at(1, 5) = Cell{5000, CELL_CHEMICAL, 0, 0};
+    GAME.at(28, 5) = Cell{5000, CELL_CHEMICAL, 0, 0};
   };
   leak_beside_both_side_edges();
   heard.clear();
   gh::frames(1);
   EXPECT_EQ(slots_since(), std::vector<int32_t>{SOUND_LOSE}) << "two edge cells, one cue";
-  EXPECT_GT(shake_frames, 0);
+  EXPECT_GT(GAME.shake_frames, 0);
   gh::frames(140);  // the chemical runs along both edges
-  EXPECT_EQ(grid_at(0, 3).flags, CELL_CHEMICAL);
+  EXPECT_EQ(GAME.at(0, 3).flags, CELL_CHEMICAL);
   EXPECT_EQ(slots_since(), std::vector<int32_t>{SOUND_LOSE});
   gh::tap(SDL_SCANCODE_R);
   leak_beside_both_side_edges();
@@ -166,17 +166,17 @@ TEST_F(GameCues, ContainmentIsJudgedBeforeTheFramesEnterAndItsWinBeforeThePickUp
   gh::skip_intro();
   // A leak shut in a box from the start; no check has run yet, so the level is not contained.
   gh::clear_grid();
-  level_set_row(4, "....WWW");
-  level_set_row(5, "....WIW");
-  level_set_row(6, "....WWW");
-  grid_at(20, 20).flags = CELL_WALL;
-  ASSERT_EQ(contained, 0);
+  level_set_row(GAME, 4, "....WWW");
+  level_set_row(GAME, 5, "....WIW");
+  level_set_row(GAME, 6, "....WWW");
+  GAME.at(20, 20).flags = CELL_WALL;
+  ASSERT_EQ(GAME.contained, 0);
 
   // Taking up a wall far away runs the first check: the win comes before the pick-up's own cue.
   heard.clear();
   gh::click_cell(2, 20, 20);
   EXPECT_EQ(slots_since(), (std::vector<int32_t>{SOUND_WIN, SOUND_TAKE}));
-  EXPECT_EQ(contained, 1);
+  EXPECT_EQ(GAME.contained, 1);
 
   // Enter released in the frame that opens the box is judged after the pick-up: no clean-up.
   gh::push_key(SDL_SCANCODE_RETURN, true);
@@ -189,11 +189,11 @@ TEST_F(GameCues, ContainmentIsJudgedBeforeTheFramesEnterAndItsWinBeforeThePickUp
   gh::push_button(2, false);
   gh::frames(1);
   EXPECT_EQ(slots_since(mark), std::vector<int32_t>{SOUND_TAKE});
-  EXPECT_EQ(game_state, STATE_PLAYING);
+  EXPECT_EQ(GAME.game_state, STATE_PLAYING);
 
   // Closing it again with the last barrier, Enter released in the same frame: the empty hand,
   // the win, the bump, and then the clean-up that starts the tally.
-  barriers_left = 1;
+  GAME.barriers_left = 1;
   gh::push_key(SDL_SCANCODE_RETURN, true);
   gh::frames(1);
   mark = heard.size();
@@ -203,8 +203,8 @@ TEST_F(GameCues, ContainmentIsJudgedBeforeTheFramesEnterAndItsWinBeforeThePickUp
   EXPECT_EQ(slots_since(mark),
             (std::vector<int32_t>{SOUND_CANT, SOUND_WIN, SOUND_BUMP, SOUND_CLEAN}));
   EXPECT_EQ(heard[mark].fill_generation + 1, heard[mark + 1].fill_generation);
-  EXPECT_EQ(game_state, STATE_TALLY);
-  EXPECT_EQ(tally_frames, 30);
+  EXPECT_EQ(GAME.game_state, STATE_TALLY);
+  EXPECT_EQ(GAME.tally_frames, 30);
   // Holding the button through the tally places nothing and sounds nothing.
   gh::frames(5);
   EXPECT_EQ(heard.size(), mark + 4);
@@ -215,20 +215,20 @@ TEST_F(GameCues, ContainmentIsJudgedBeforeTheFramesEnterAndItsWinBeforeThePickUp
 // plays through every level, a restart and two display switches, until the final "&".
 TEST_F(GameCues, AWholeRunSoundsEachLineOnceAndTheMusicFromTheStarToTheAmpersand) {
   start("dummy", assets());
-  ASSERT_EQ(sound_ok, 1);
+  ASSERT_EQ(GAME.sound_ok, 1);
   bool music_stopped = false;
   for (int block = 1; block <= 9; ++block) {
     SCOPED_TRACE("block " + std::to_string(block));
-    ASSERT_EQ(game_state, STATE_MESSAGE);
-    for (int line = 0; game_state == STATE_MESSAGE; ++line) {
+    ASSERT_EQ(GAME.game_state, STATE_MESSAGE);
+    for (int line = 0; GAME.game_state == STATE_MESSAGE; ++line) {
       ASSERT_LT(line, 30);
       // The line read by the last release is shown, and its cue taken, from this frame on.
-      std::string raw = message_line;
+      std::string raw = GAME.message_line;
       if (raw == "&") {
         // Never shown: the music stops and the entry after it is handled in the same frame.
-        const size_t at = level_data_cursor;
-        raw = level_read_string();
-        level_data_cursor = at;
+        const size_t at = GAME.level_data_cursor;
+        raw = level_read_string(GAME);
+        GAME.level_data_cursor = at;
         music_stopped = true;
       }
       const size_t mark = heard.size();
@@ -244,7 +244,7 @@ TEST_F(GameCues, AWholeRunSoundsEachLineOnceAndTheMusicFromTheStarToTheAmpersand
       EXPECT_EQ(slots_since(mark), line_cue(raw)) << raw << ": once, not every frame";
       const size_t before_release = heard.size();
       gh::tap(line % 2 ? SDL_SCANCODE_SPACE : SDL_SCANCODE_RETURN);
-      const bool intro_ends = block == 1 && game_state == STATE_PLAYING;
+      const bool intro_ends = block == 1 && GAME.game_state == STATE_PLAYING;
       EXPECT_EQ(slots_since(before_release),
                 intro_ends ? std::vector<int32_t>{MUSIC_SLOT} : std::vector<int32_t>{});
       if (intro_ends) {
@@ -252,40 +252,40 @@ TEST_F(GameCues, AWholeRunSoundsEachLineOnceAndTheMusicFromTheStarToTheAmpersand
         EXPECT_EQ(sound_playing(MUSIC_SLOT), 1);
       }
     }
-    if (quit_requested) break;
+    if (GAME.quit_requested) break;
     // The levels up to the next story screen (two in a row after levels 7 and 8).
-    while (game_state == STATE_PLAYING) {
-      SCOPED_TRACE("level " + std::to_string(level_number));
-      if (level_number == 1) {
+    while (GAME.game_state == STATE_PLAYING) {
+      SCOPED_TRACE("level " + std::to_string(GAME.level_number));
+      if (GAME.level_number == 1) {
         gh::click_cell(1, 2, 2);
         size_t mark = heard.size();
         gh::tap(SDL_SCANCODE_R);
         ASSERT_EQ(slots_since(mark), std::vector<int32_t>{SOUND_BUMP});
         EXPECT_EQ(heard[mark].barriers_left, 49) << "heard before the reload";
-        EXPECT_EQ(barriers_left, 50);
+        EXPECT_EQ(GAME.barriers_left, 50);
       }
-      if (level_number == 2) {
+      if (GAME.level_number == 2) {
         gh::push_key(SDL_SCANCODE_LCTRL, true);
         gh::tap(SDL_SCANCODE_F);
-        ASSERT_EQ(windowed, 0);
+        ASSERT_EQ(VIEW.windowed, 0);
         gh::push_focus(true);
         gh::tap(SDL_SCANCODE_F);
         gh::push_key(SDL_SCANCODE_LCTRL, false);
         gh::push_focus(true);
         gh::frames(1);
-        ASSERT_EQ(windowed, 1);
+        ASSERT_EQ(VIEW.windowed, 1);
       }
       EXPECT_EQ(sound_playing(MUSIC_SLOT), 1);
-      contained = 1;
+      GAME.contained = 1;
       const size_t mark = heard.size();
       gh::tap(SDL_SCANCODE_RETURN);
-      ASSERT_EQ(game_state, STATE_TALLY);
+      ASSERT_EQ(GAME.game_state, STATE_TALLY);
       gh::tap(SDL_SCANCODE_TAB);  // not live in the tally
       run_tally();
       EXPECT_EQ(slots_since(mark), std::vector<int32_t>{SOUND_CLEAN});
     }
   }
-  EXPECT_EQ(level_number, 11);
+  EXPECT_EQ(GAME.level_number, 11);
   EXPECT_TRUE(music_stopped);
   int music_starts = 0;
   for (const Heard& cue : heard) music_starts += cue.slot == MUSIC_SLOT;
@@ -296,7 +296,7 @@ TEST_F(GameCues, AWholeRunSoundsEachLineOnceAndTheMusicFromTheStarToTheAmpersand
 // music start is still asked for. The rules carry on as with sound, less the shake.
 TEST_F(GameCues, WithoutADeviceOnlyTheMusicStartIsAskedFor) {
   start("no-such-driver", assets());
-  ASSERT_EQ(sound_ok, 0);
+  ASSERT_EQ(GAME.sound_ok, 0);
   gh::skip_intro();
   gh::click_cell(1, 2, 2);
   gh::click_cell(2, 2, 2);
@@ -304,39 +304,39 @@ TEST_F(GameCues, WithoutADeviceOnlyTheMusicStartIsAskedFor) {
   gh::tap(SDL_SCANCODE_TAB);
   // Into an "N", a "T" and an edge cell at once, with the last barrier placed in that frame.
   gh::clear_grid();
-  grid_at(1, 5) = Cell{5000, CELL_CHEMICAL, 0, 0};
-  grid_at(1, 4).flags = CELL_TETRA;
-  grid_at(1, 6).flags = CELL_NITRO;
-  barriers_left = 1;
+  GAME.at(1, 5) = Cell{5000, CELL_CHEMICAL, 0, 0};
+  GAME.at(1, 4).flags = CELL_TETRA;
+  GAME.at(1, 6).flags = CELL_NITRO;
+  GAME.barriers_left = 1;
   gh::click_cell(1, 20, 20);
-  EXPECT_EQ(edge_reached, 1);
-  EXPECT_EQ(shake_frames, 0);
-  EXPECT_EQ(spread_rate, 32);
-  EXPECT_EQ(barriers_left, 0);
+  EXPECT_EQ(GAME.edge_reached, 1);
+  EXPECT_EQ(GAME.shake_frames, 0);
+  EXPECT_EQ(GAME.spread_rate, 32);
+  EXPECT_EQ(GAME.barriers_left, 0);
   gh::click_cell(1, 21, 20);  // an empty hand
   gh::tap(SDL_SCANCODE_R);
   // Shut a box with a barrier and win with Enter.
   gh::clear_grid();
-  level_set_row(4, "....WWW");
-  level_set_row(5, "....WI.");
-  level_set_row(6, "....WWW");
+  level_set_row(GAME, 4, "....WWW");
+  level_set_row(GAME, 5, "....WI.");
+  level_set_row(GAME, 6, "....WWW");
   gh::click_cell(1, 6, 5);
-  ASSERT_EQ(contained, 1);
+  ASSERT_EQ(GAME.contained, 1);
   gh::tap(SDL_SCANCODE_RETURN);
-  ASSERT_EQ(game_state, STATE_TALLY);
+  ASSERT_EQ(GAME.game_state, STATE_TALLY);
   // The final block, with its "$", "&" and "%" lines, to the end of the run.
-  load_level(10);
-  contained = 1;
+  load_level(GAME, 10);
+  GAME.contained = 1;
   gh::tap(SDL_SCANCODE_RETURN);
   run_tally();
-  ASSERT_EQ(level_number, 11);
+  ASSERT_EQ(GAME.level_number, 11);
   // Space down and up in turn until the frame that shows the "~" line ends the run.
   int32_t going = 1;
   for (int frame = 0; going && frame < 100; ++frame) {
     gh::push_key(SDL_SCANCODE_SPACE, frame % 2 == 0);
     going = gh::frames(1);
   }
-  EXPECT_EQ(message_line, "~");
+  EXPECT_EQ(GAME.message_line, "~");
 
   ASSERT_EQ(heard.size(), 1u);
   EXPECT_EQ(heard[0].slot, MUSIC_SLOT);
@@ -361,7 +361,7 @@ TEST_F(GameCues, StartUpLoadsEachFileIntoItsSlotAtItsVolume) {
       fs::copy_file(assets() / SOUND_FILES[slot], directory / SOUND_FILES[slot]);
     }
     start("dummy", directory);
-    ASSERT_EQ(sound_ok, 1);
+    ASSERT_EQ(GAME.sound_ok, 1);
     EXPECT_TRUE(heard.empty()) << "start-up plays nothing";
     if (missing < 0) {
       // Hundredths of a decibel: 75 per cent is 20 log10(0.75) = -2.5 dB.

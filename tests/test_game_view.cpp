@@ -3,9 +3,9 @@
 
 #include <algorithm>
 
-#include "game/board_view.h"
-#include "game/level_stream.h"
-#include "game/message_screen.h"
+#include "play/board_view.h"
+#include "core/level_stream.h"
+#include "play/message_screen.h"
 #include "game_harness.h"
 #include "media/random.h"
 
@@ -44,10 +44,10 @@ class GameView : public ::testing::Test {
  protected:
   void SetUp() override {
     gh::start();
-    load_level(1);
+    load_level(GAME, 1);
     gh::clear_grid();
-    frame_tick = 0;  // sin(0) = 0: walls pulse at 96, discs at 192
-    plain_view = 1;  // no specks unless a test wants them
+    VIEW.frame_tick = 0;  // sin(0) = 0: walls pulse at 96, discs at 192
+    GAME.plain_view = 1;  // no specks unless a test wants them
   }
   void TearDown() override { game_end(); }
 
@@ -56,13 +56,13 @@ class GameView : public ::testing::Test {
     screen_clear(0);
     ASSERT_NE(draw_begin(screen_output()), 0);
     draw_board_view();
-    if (game_state == STATE_MESSAGE) message_screen_frame();
+    if (GAME.game_state == STATE_MESSAGE) message_screen_frame();
     draw_end();
   }
 
   // Left, top, width and height of cell (x, y) without shake.
-  static int cell_left(int x) { return board_left + board_size * x / grid_width; }
-  static int cell_top(int y) { return board_top + board_size * y / grid_height; }
+  static int cell_left(int x) { return GAME.board_left + GAME.board_size * x / GAME.grid_width; }
+  static int cell_top(int y) { return GAME.board_top + GAME.board_size * y / GAME.grid_height; }
 };
 
 TEST(GameViewPalette, TellingEntriesOfTheChemicalRamp) {
@@ -73,39 +73,39 @@ TEST(GameViewPalette, TellingEntriesOfTheChemicalRamp) {
       {150, rgb(232, 255, 232)}, {155, rgb(255, 255, 255)}, {156, rgb(253, 254, 253)},
       {205, rgb(130, 180, 130)}, {255, rgb(6, 105, 6)}};
   for (const auto& [index, colour] : expected) {
-    EXPECT_EQ(chemical_palette[index], colour) << "entry " << index;
+    EXPECT_EQ(VIEW.chemical_palette[index], colour) << "entry " << index;
   }
   // Ties round to even: 255 - 1.5 x 1 = 253.5 gives 254, 255 - 1.5 x 3 = 250.5 gives 250.
-  EXPECT_EQ((chemical_palette[156] >> 8) & 0xFF, 254u);
-  EXPECT_EQ((chemical_palette[158] >> 8) & 0xFF, 250u);
+  EXPECT_EQ((VIEW.chemical_palette[156] >> 8) & 0xFF, 254u);
+  EXPECT_EQ((VIEW.chemical_palette[158] >> 8) & 0xFF, 250u);
 }
 
 TEST_F(GameView, GaugesRiseFromTheBottomInProportionToTheHand) {
-  barriers_at_start = 50;
-  barriers_left = 25;  // G = 25 x 480 / 50 = 240
+  GAME.barriers_at_start = 50;
+  GAME.barriers_left = 25;  // G = 25 x 480 / 50 = 240
   render();
   for (int x : {0, 70, 78, 561, 600, 639}) {
     EXPECT_EQ(gh::pixel(x, 239), 0u) << x;
     EXPECT_EQ(gh::pixel(x, 240), BOARD_VIEW_GAUGE) << x;
     EXPECT_EQ(gh::pixel(x, 479), BOARD_VIEW_GAUGE) << x;
   }
-  barriers_left = 7;  // G = 7 x 480 / 50 = 67 (truncated)
+  GAME.barriers_left = 7;  // G = 7 x 480 / 50 = 67 (truncated)
   render();
   EXPECT_EQ(gh::pixel(600, 480 - 67 - 1), 0u);
   EXPECT_EQ(gh::pixel(600, 480 - 67), BOARD_VIEW_GAUGE);
-  barriers_left = 50;  // a full hand fills both panels to the top
+  GAME.barriers_left = 50;  // a full hand fills both panels to the top
   render();
   EXPECT_EQ(gh::pixel(75, 0), BOARD_VIEW_GAUGE);
   EXPECT_EQ(gh::pixel(600, 0), BOARD_VIEW_GAUGE);
-  barriers_left = 0;  // an empty hand shows no gauge at all
+  GAME.barriers_left = 0;  // an empty hand shows no gauge at all
   render();
   EXPECT_EQ(gh::pixel(600, 479), 0u);
   EXPECT_EQ(gh::pixel(75, 479), 0u);
 }
 
 TEST_F(GameView, ScoreInCyanAtTheTopLeft) {
-  score = 407;
-  barriers_left = 0;  // no gauge in the panel behind the score
+  GAME.score = 407;
+  GAME.barriers_left = 0;  // no gauge in the panel behind the score
   render();
   const auto [width, height] = gh::text_size("407");
   const Ink ink = ink_in(0, 0, 79, 120);
@@ -118,7 +118,7 @@ TEST_F(GameView, ScoreInCyanAtTheTopLeft) {
 }
 
 TEST_F(GameView, EmptyHandCountIsRedOnADarkRedPlateOnlyWhileTheLeftButtonIsHeldInPlay) {
-  barriers_left = 0;
+  GAME.barriers_left = 0;
   const auto [width, height] = gh::text_size("0");
   const int top = 470 - height;
   auto plate_shown = [&] {
@@ -140,19 +140,19 @@ TEST_F(GameView, EmptyHandCountIsRedOnADarkRedPlateOnlyWhileTheLeftButtonIsHeldI
   EXPECT_EQ(gh::pixel(9, top), 0u);
   EXPECT_TRUE(any_pixel_is(10, top, 10 + width, 470, BOARD_VIEW_COUNT_EMPTY));
 
-  game_state = STATE_TALLY;  // the plate belongs to play only
+  GAME.game_state = STATE_TALLY;  // the plate belongs to play only
   render();
   EXPECT_FALSE(plate_shown());
 
-  game_state = STATE_PLAYING;
-  barriers_left = 3;  // a count above 0 is light grey, never on a plate
+  GAME.game_state = STATE_PLAYING;
+  GAME.barriers_left = 3;  // a count above 0 is light grey, never on a plate
   render();
   EXPECT_TRUE(any_pixel_is(10, top, 10 + width + 10, 470, BOARD_VIEW_COUNT));
   EXPECT_FALSE(any_pixel_is(10, top, 80, 470, BOARD_VIEW_COUNT_PLATE));
 }
 
 TEST_F(GameView, FrameLinesBesideTheBoardTurnRedOnceTheEdgeIsReached) {
-  barriers_left = 0;  // no gauges in the panels
+  GAME.barriers_left = 0;  // no gauges in the panels
   render();
   for (int y : {0, 240, 479}) {
     EXPECT_EQ(gh::pixel(79, y), BOARD_VIEW_FRAME) << y;
@@ -161,16 +161,16 @@ TEST_F(GameView, FrameLinesBesideTheBoardTurnRedOnceTheEdgeIsReached) {
     EXPECT_EQ(gh::pixel(80, y), 0u);
     EXPECT_EQ(gh::pixel(559, y), 0u);
   }
-  edge_reached = 1;
+  GAME.edge_reached = 1;
   render();
   EXPECT_EQ(gh::pixel(79, 100), BOARD_VIEW_FRAME_LOST);
   EXPECT_EQ(gh::pixel(560, 100), BOARD_VIEW_FRAME_LOST);
 }
 
 TEST_F(GameView, WallBevelAndBlockInset) {
-  plain_view = 0;
-  grid_at(3, 4).flags = CELL_WALL;
-  grid_at(5, 4).flags = CELL_WALL | CELL_BLOCK;
+  GAME.plain_view = 0;
+  GAME.at(3, 4).flags = CELL_WALL;
+  GAME.at(5, 4).flags = CELL_WALL | CELL_BLOCK;
   render();
   const uint32_t grey = rgb(96, 96, 96);
   const uint32_t bevel = 0xA0A0A0 - grey;  // (64, 64, 64)
@@ -192,8 +192,8 @@ TEST_F(GameView, WallBevelAndBlockInset) {
 
   // At the crest of the pulse (sin = 1, pulse 128) the block blinks dark red; the plain view
   // drops the wall's bevel.
-  frame_tick = 1571;
-  plain_view = 1;
+  VIEW.frame_tick = 1571;
+  GAME.plain_view = 1;
   render();
   EXPECT_EQ(gh::pixel(left + 8, top + 8), rgb(128, 0, 0));
   left = cell_left(3);
@@ -201,13 +201,13 @@ TEST_F(GameView, WallBevelAndBlockInset) {
 }
 
 TEST_F(GameView, ChemicalCellsTakeTheirRampColourAndTheFirstStepFlashes) {
-  grid_at(0, 0).flags = CELL_CHEMICAL;   // concentration 0: black
-  grid_at(1, 0).flags = CELL_CHEMICAL;
-  grid_at(1, 0).concentration = 256;
-  grid_at(2, 0).flags = CELL_CHEMICAL;
-  grid_at(2, 0).concentration = 511;
-  grid_at(3, 0).flags = CELL_CHEMICAL;
-  grid_at(3, 0).concentration = 65535;
+  GAME.at(0, 0).flags = CELL_CHEMICAL;   // concentration 0: black
+  GAME.at(1, 0).flags = CELL_CHEMICAL;
+  GAME.at(1, 0).concentration = 256;
+  GAME.at(2, 0).flags = CELL_CHEMICAL;
+  GAME.at(2, 0).concentration = 511;
+  GAME.at(3, 0).flags = CELL_CHEMICAL;
+  GAME.at(3, 0).concentration = 65535;
   render();
   for (int dx : {0, 7, 15}) {
     for (int dy : {0, 15}) {
@@ -220,25 +220,25 @@ TEST_F(GameView, ChemicalCellsTakeTheirRampColourAndTheFirstStepFlashes) {
 }
 
 TEST_F(GameView, DiscsPulseInTheirCellsAndVanishInTheTally) {
-  load_level(9);  // 40 x 40: 12-pixel cells
+  load_level(GAME, 9);  // 40 x 40: 12-pixel cells
   gh::clear_grid();
-  grid_at(2, 2).flags = CELL_NITRO;
-  grid_at(4, 2).flags = CELL_TETRA;
+  GAME.at(2, 2).flags = CELL_NITRO;
+  GAME.at(4, 2).flags = CELL_TETRA;
   render();
-  const int centre_y = cell_top(2) + cell_height / 2;
-  EXPECT_EQ(gh::pixel(cell_left(2) + cell_width / 2, centre_y), rgb(0, 128, 192));
-  EXPECT_EQ(gh::pixel(cell_left(4) + cell_width / 2, centre_y), rgb(192, 192, 0));
+  const int centre_y = cell_top(2) + GAME.cell_height / 2;
+  EXPECT_EQ(gh::pixel(cell_left(2) + GAME.cell_width / 2, centre_y), rgb(0, 128, 192));
+  EXPECT_EQ(gh::pixel(cell_left(4) + GAME.cell_width / 2, centre_y), rgb(192, 192, 0));
   EXPECT_EQ(gh::pixel(cell_left(2), cell_top(2)), 0u);  // the rest of the cell stays black
-  game_state = STATE_TALLY;
+  GAME.game_state = STATE_TALLY;
   render();
-  EXPECT_EQ(gh::pixel(cell_left(2) + cell_width / 2, centre_y), 0u);
-  EXPECT_EQ(gh::pixel(cell_left(4) + cell_width / 2, centre_y), 0u);
+  EXPECT_EQ(gh::pixel(cell_left(2) + GAME.cell_width / 2, centre_y), 0u);
+  EXPECT_EQ(gh::pixel(cell_left(4) + GAME.cell_width / 2, centre_y), 0u);
 }
 
 TEST_F(GameView, HighlightIsAnOutlineInRedOfItsStrengthOnlyInPlay) {
-  grid_at(6, 6).highlight = 200;
-  grid_at(7, 6).flags = CELL_WALL;
-  grid_at(7, 6).highlight = 255;
+  GAME.at(6, 6).highlight = 200;
+  GAME.at(7, 6).flags = CELL_WALL;
+  GAME.at(7, 6).highlight = 255;
   render();
   const int left = cell_left(6), top = cell_top(6);
   EXPECT_EQ(gh::pixel(left, top), 200u);
@@ -248,15 +248,15 @@ TEST_F(GameView, HighlightIsAnOutlineInRedOfItsStrengthOnlyInPlay) {
   // Over a wall the outline replaces the wall's own edge pixels only.
   EXPECT_EQ(gh::pixel(cell_left(7), top + 8), 255u);
   EXPECT_EQ(gh::pixel(cell_left(7) + 8, top + 8), rgb(96, 96, 96));
-  game_state = STATE_TALLY;
+  GAME.game_state = STATE_TALLY;
   random_seed(1);
   render();
   EXPECT_EQ(gh::pixel(left, top), 0u);
 }
 
 TEST_F(GameView, SpecksFollowTheirRandomDrawsInOrder) {
-  plain_view = 0;
-  Cell& cell = grid_at(10, 10);
+  GAME.plain_view = 0;
+  Cell& cell = GAME.at(10, 10);
   cell.flags = CELL_CHEMICAL;
   cell.concentration = 200 << 8;
   // A seed whose first draw of random_int(3) is 0, so that this cell gets its specks.
@@ -267,14 +267,14 @@ TEST_F(GameView, SpecksFollowTheirRandomDrawsInOrder) {
   }
   // Expected picture of the cell: its own colour, then four 2 x 2 specks, each drawn from a
   // colour index, a vertical offset and a horizontal offset, in that order.
-  const int w = cell_width, h = cell_height;
+  const int w = GAME.cell_width, h = GAME.cell_height;
   std::vector<uint32_t> expected((w + 1) * (h + 1), 0);
   for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) expected[y * (w + 1) + x] = chemical_palette[200];
+    for (int x = 0; x < w; ++x) expected[y * (w + 1) + x] = VIEW.chemical_palette[200];
   random_seed(seed);
   random_int(3);
   for (int speck = 0; speck < 4; ++speck) {
-    const uint32_t colour = chemical_palette[random_int(200)];
+    const uint32_t colour = VIEW.chemical_palette[random_int(200)];
     const int dy = static_cast<int>(random_int(h - 1));
     const int dx = static_cast<int>(random_int(w - 1));
     for (int y = dy; y < dy + 2; ++y)
@@ -289,27 +289,27 @@ TEST_F(GameView, SpecksFollowTheirRandomDrawsInOrder) {
 }
 
 TEST_F(GameView, ShakeMovesTheCellsButNotTheFrame) {
-  grid_at(10, 10).flags = CELL_WALL;
-  shake_frames = 10;
+  GAME.at(10, 10).flags = CELL_WALL;
+  GAME.shake_frames = 10;
   random_seed(77);
   const int expected_dx = static_cast<int>(random_int(36)) - 18;  // 9 frames left after this one
   random_seed(77);
   render();
-  EXPECT_EQ(shake_frames, 9);
-  EXPECT_EQ(shake_dx, expected_dx);
-  EXPECT_EQ(shake_dy, 0);
+  EXPECT_EQ(GAME.shake_frames, 9);
+  EXPECT_EQ(VIEW.shake_dx, expected_dx);
+  EXPECT_EQ(VIEW.shake_dy, 0);
   const int left = cell_left(10) + expected_dx;
   EXPECT_EQ(gh::pixel(left, cell_top(10) + 8), rgb(96, 96, 96));
   EXPECT_EQ(gh::pixel(left - 1, cell_top(10) + 8), 0u);
   EXPECT_EQ(gh::pixel(79, 100), BOARD_VIEW_FRAME);
-  shake_frames = 0;
+  GAME.shake_frames = 0;
   render();
-  EXPECT_EQ(shake_dx, 0);
+  EXPECT_EQ(VIEW.shake_dx, 0);
 }
 
 TEST_F(GameView, PromptsAreCentredWithTheirBottomOnRow430OverAnOpaquePlate) {
   // Walls everywhere, so the black plate behind a prompt shows against them.
-  for (Cell& cell : grid) cell.flags = CELL_WALL;
+  for (Cell& cell : GAME.grid) cell.flags = CELL_WALL;
   const uint32_t wall = rgb(96, 96, 96);
   struct Case {
     const char* text;
@@ -318,8 +318,8 @@ TEST_F(GameView, PromptsAreCentredWithTheirBottomOnRow430OverAnOpaquePlate) {
   };
   for (const Case& c : {Case{"PRESS ENTER TO CONTINUE.", 1, 0, BOARD_VIEW_PROMPT_WIN},
                         Case{"PRESS R TO RESTART.", 0, 1, BOARD_VIEW_PROMPT_LOST}}) {
-    contained = c.contained;
-    edge_reached = c.edge;
+    GAME.contained = c.contained;
+    GAME.edge_reached = c.edge;
     render();
     const auto [width, height] = gh::text_size(c.text);
     const int left = (640 - width) / 2, top = 430 - height;
@@ -331,19 +331,19 @@ TEST_F(GameView, PromptsAreCentredWithTheirBottomOnRow430OverAnOpaquePlate) {
     EXPECT_EQ(gh::pixel(320, 430), wall) << c.text;
   }
   // The green prompt belongs to play; the red one shows in any state.
-  contained = 1;
-  edge_reached = 0;
-  game_state = STATE_TALLY;
+  GAME.contained = 1;
+  GAME.edge_reached = 0;
+  GAME.game_state = STATE_TALLY;
   render();
   EXPECT_FALSE(any_pixel_is(80, 380, 560, 430, BOARD_VIEW_PROMPT_WIN));
 }
 
 TEST_F(GameView, MessageLineIsCentredWithItsBottomOnTheMiddleRow) {
-  game_state = STATE_MESSAGE;
-  message_line = "DO NOT ALLOW Q-47 TO REACH THE EDGES!";
-  message_colour = 0x00FF00;
+  GAME.game_state = STATE_MESSAGE;
+  GAME.message_line = "DO NOT ALLOW Q-47 TO REACH THE EDGES!";
+  GAME.message_colour = 0x00FF00;
   render();
-  const auto [width, height] = gh::text_size(message_line);
+  const auto [width, height] = gh::text_size(GAME.message_line);
   const int left = (640 - width) / 2;
   const Ink ink = ink_in(0, 0, 640, 480);
   ASSERT_FALSE(ink.empty());
@@ -359,15 +359,15 @@ TEST_F(GameView, MessageLineIsCentredWithItsBottomOnTheMiddleRow) {
 }
 
 TEST_F(GameView, ScorePlaceholderAndCueCharactersOnAMessageLine) {
-  game_state = STATE_MESSAGE;
-  score = 0;
-  message_line = "SCORE-FICIENCY: %S";
+  GAME.game_state = STATE_MESSAGE;
+  GAME.score = 0;
+  GAME.message_line = "SCORE-FICIENCY: %S";
   render();
-  EXPECT_EQ(message_line, "SCORE-FICIENCY: 0");
-  score = 1234;
-  message_line = "$#%S%S";  // only the cues at the front, in their order, are taken
+  EXPECT_EQ(GAME.message_line, "SCORE-FICIENCY: 0");
+  GAME.score = 1234;
+  GAME.message_line = "$#%S%S";  // only the cues at the front, in their order, are taken
   render();
-  EXPECT_EQ(message_line, "#12341234");
+  EXPECT_EQ(GAME.message_line, "#12341234");
 }
 
 }  // namespace

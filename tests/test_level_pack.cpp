@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "game/game_globals.h"
-#include "game/level_pack.h"
-#include "game/level_stream.h"
+#include "media/file.h"
+#include "desktop/files.h"
+#include "play/session.h"
+#include "core/level_pack.h"
+#include "core/level_stream.h"
 
 namespace {
 
@@ -94,38 +96,38 @@ TEST(LevelPack, AnInstalledPackIsWhatTheReadersAndLoadLevelSee) {
   ASSERT_EQ(pack.levels.size(), 2u);
   EXPECT_EQ(pack.levels[0].story_after[0].text, "SAY \"HI\"");
   EXPECT_EQ(pack.levels[0].story_after[0].colour, 0x00A0F0u);  // written RRGGBB, stored BBGGRR
-  level_stream_install(level_pack_compile(pack));
-  EXPECT_EQ(level_count(), 2);
-  EXPECT_GE(level_block_offset(1), 0);
-  EXPECT_EQ(level_block_offset(3), -1);
+  session_use_stream(level_pack_compile(pack));
+  EXPECT_EQ(level_count(session_stream()), 2);
+  EXPECT_GE(level_block_offset(session_stream(), 1), 0);
+  EXPECT_EQ(level_block_offset(session_stream(), 3), -1);
 
-  game_reset_globals();
-  load_level(1);
-  EXPECT_EQ(grid_width, 5);
-  EXPECT_EQ(grid_height, 4);
-  EXPECT_EQ(barriers_left, 3);
-  EXPECT_EQ(spread_rate, PACK_DEFAULT_RATE);
-  EXPECT_EQ(grid_at(2, 1).flags, CELL_CHEMICAL);
-  EXPECT_EQ(grid_at(1, 2).flags, CELL_WALL);
-  EXPECT_EQ(grid_at(3, 3).flags, CELL_TETRA);
-  load_level(2);
-  EXPECT_EQ(spread_rate, 20);
-  EXPECT_EQ(spread_threshold, 99);
-  EXPECT_EQ(grid_at(2, 1).flags, CELL_WALL | CELL_BLOCK);
+  session_clear();
+  load_level(GAME, 1);
+  EXPECT_EQ(GAME.grid_width, 5);
+  EXPECT_EQ(GAME.grid_height, 4);
+  EXPECT_EQ(GAME.barriers_left, 3);
+  EXPECT_EQ(GAME.spread_rate, PACK_DEFAULT_RATE);
+  EXPECT_EQ(GAME.at(2, 1).flags, CELL_CHEMICAL);
+  EXPECT_EQ(GAME.at(1, 2).flags, CELL_WALL);
+  EXPECT_EQ(GAME.at(3, 3).flags, CELL_TETRA);
+  load_level(GAME, 2);
+  EXPECT_EQ(GAME.spread_rate, 20);
+  EXPECT_EQ(GAME.spread_threshold, 99);
+  EXPECT_EQ(GAME.at(2, 1).flags, CELL_WALL | CELL_BLOCK);
 
   // The blocks in play order: intro ending on "*", the story after level 1, the final block.
-  level_data_cursor = LEVEL_ENTRY_INTRO;
-  EXPECT_EQ(level_read_string(), "#HELLO");
-  EXPECT_EQ(level_read_int(), 0x0000FF);
-  EXPECT_EQ(level_read_string(), "*");
-  EXPECT_EQ(level_data_cursor, level_record_offset(1));
-  level_data_cursor = static_cast<size_t>(level_block_offset(2));
-  EXPECT_EQ(level_read_string(), "SCORE %S");
+  GAME.level_data_cursor = LEVEL_ENTRY_INTRO;
+  EXPECT_EQ(level_read_string(GAME), "#HELLO");
+  EXPECT_EQ(level_read_int(GAME), 0x0000FF);
+  EXPECT_EQ(level_read_string(GAME), "*");
+  EXPECT_EQ(GAME.level_data_cursor, level_record_offset(session_stream(), 1));
+  GAME.level_data_cursor = static_cast<size_t>(level_block_offset(session_stream(), 2));
+  EXPECT_EQ(level_read_string(GAME), "SCORE %S");
 
-  level_stream_use_builtin();
-  EXPECT_EQ(level_count(), LEVEL_BUILTIN_COUNT);
-  load_level(1);
-  EXPECT_EQ(grid_width, 30);
+  session_use_builtin_levels();
+  EXPECT_EQ(level_count(session_stream()), LEVEL_BUILTIN_COUNT);
+  load_level(GAME, 1);
+  EXPECT_EQ(GAME.grid_width, 30);
 }
 
 TEST(LevelPack, EachProblemIsReportedAtItsLineAndColumn) {
@@ -235,18 +237,18 @@ TEST(LevelPackFile, UnreadableFilesAndWritesThroughATemporaryName) {
   const std::string dir = temp_dir();
   LevelPack pack;
   std::string error;
-  EXPECT_FALSE(level_pack_load(dir + "/missing.q47l", pack, error));
+  EXPECT_FALSE(files_read_pack(dir + "/missing.q47l", pack, error));
   EXPECT_EQ(error, "q47: " + dir + "/missing.q47l: No such file or directory\n");
-  EXPECT_FALSE(level_pack_load(dir, pack, error));
+  EXPECT_FALSE(files_read_pack(dir, pack, error));
   EXPECT_NE(error.find("not a regular file"), std::string::npos);
 
   const std::string path = dir + "/pack.q47l";
-  ASSERT_TRUE(level_pack_write_file(path, GOOD_PACK, error)) << error;
-  ASSERT_TRUE(level_pack_load(path, pack, error)) << error;
+  ASSERT_TRUE(file_write_atomic(path, GOOD_PACK, error)) << error;
+  ASSERT_TRUE(files_read_pack(path, pack, error)) << error;
   EXPECT_EQ(pack.levels.size(), 2u);
   // Replaced whole, and no temporary file left beside it.
-  ASSERT_TRUE(level_pack_write_file(path, with_line(7, "  barriers 12345"), error));
-  EXPECT_FALSE(level_pack_load(path, pack, error));
+  ASSERT_TRUE(file_write_atomic(path, with_line(7, "  barriers 12345"), error));
+  EXPECT_FALSE(files_read_pack(path, pack, error));
   EXPECT_EQ(error.rfind(path + ":7:12: barriers 12345 is out of range", 0), 0u) << error;
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir),
                           std::filesystem::directory_iterator()),
@@ -255,7 +257,7 @@ TEST(LevelPackFile, UnreadableFilesAndWritesThroughATemporaryName) {
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_NE(info.st_mode & S_IRUSR, 0u);
 
-  EXPECT_FALSE(level_pack_write_file(dir + "/no/such/dir/pack.q47l", GOOD_PACK, error));
+  EXPECT_FALSE(file_write_atomic(dir + "/no/such/dir/pack.q47l", GOOD_PACK, error));
   EXPECT_NE(error.find("No such file or directory"), std::string::npos);
   std::filesystem::remove_all(dir);
 }

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "game/game_globals.h"
-#include "game/level_stream.h"
+#include "play/session.h"
+#include "core/level_stream.h"
 
 namespace {
 
@@ -100,24 +100,24 @@ const Level LEVELS[10] = {
 
 // Reads a block at the cursor, checking it line by line.
 void expect_block(const Block& block) {
-  ASSERT_EQ(level_data_cursor, block.offset);
+  ASSERT_EQ(GAME.level_data_cursor, block.offset);
   for (const Line& line : block.lines) {
-    EXPECT_EQ(level_read_string(), line.text) << "block at " << block.offset;
-    EXPECT_EQ(static_cast<uint32_t>(level_read_int()), line.colour) << line.text;
+    EXPECT_EQ(level_read_string(GAME), line.text) << "block at " << block.offset;
+    EXPECT_EQ(static_cast<uint32_t>(level_read_int(GAME)), line.colour) << line.text;
   }
-  EXPECT_EQ(level_read_string(), block.terminator) << "block at " << block.offset;
+  EXPECT_EQ(level_read_string(GAME), block.terminator) << "block at " << block.offset;
 }
 
 // Reads a level record at the cursor; every row must be exactly as long as the width.
 void expect_record(int number, const Level& level) {
-  ASSERT_EQ(level_data_cursor, level.offset) << "level " << number;
-  EXPECT_EQ(level_read_int(), level.size);
-  EXPECT_EQ(level_read_int(), level.size);
-  EXPECT_EQ(level_read_int(), level.barriers);
-  EXPECT_EQ(level_read_int(), 16);
-  EXPECT_EQ(level_read_int(), 1024);
+  ASSERT_EQ(GAME.level_data_cursor, level.offset) << "level " << number;
+  EXPECT_EQ(level_read_int(GAME), level.size);
+  EXPECT_EQ(level_read_int(GAME), level.size);
+  EXPECT_EQ(level_read_int(GAME), level.barriers);
+  EXPECT_EQ(level_read_int(GAME), 16);
+  EXPECT_EQ(level_read_int(GAME), 1024);
   for (int y = 0; y < level.size; ++y) {
-    EXPECT_EQ(level_read_string().size(), static_cast<size_t>(level.size))
+    EXPECT_EQ(level_read_string(GAME).size(), static_cast<size_t>(level.size))
         << "level " << number << " row " << y;
   }
 }
@@ -126,13 +126,13 @@ void expect_record(int number, const Level& level) {
 
 TEST(LevelStream, EveryEntryAtItsOffsetAndTheWholeLength) {
   // Walk the stream in play order: each entry must end exactly where the next one starts.
-  level_data_cursor = LEVEL_ENTRY_INTRO;
+  GAME.level_data_cursor = LEVEL_ENTRY_INTRO;
   expect_block(BLOCKS[0]);
   size_t next_block = 1;
   for (int number = 1; number <= 10; ++number) {
-    EXPECT_EQ(level_record_offset(number), LEVELS[number - 1].offset);
+    EXPECT_EQ(level_record_offset(session_stream(), number), LEVELS[number - 1].offset);
     expect_record(number, LEVELS[number - 1]);
-    const long block = level_block_offset(number);
+    const long block = level_block_offset(session_stream(), number);
     if (number == 7 || number == 8) {
       EXPECT_EQ(block, -1);
       continue;
@@ -141,43 +141,43 @@ TEST(LevelStream, EveryEntryAtItsOffsetAndTheWholeLength) {
     expect_block(BLOCKS[next_block++]);
   }
   EXPECT_EQ(next_block, BLOCKS.size());
-  EXPECT_EQ(level_data_cursor, LEVEL_STREAM_SIZE);
+  EXPECT_EQ(GAME.level_data_cursor, LEVEL_STREAM_SIZE);
   EXPECT_EQ(LEVEL_ENTRY_FINAL, BLOCKS.back().offset);
 
   for (int32_t other : {0, 11, -3}) {
-    EXPECT_EQ(level_record_offset(other), LEVELS[0].offset);
-    EXPECT_EQ(level_block_offset(other), -1);
+    EXPECT_EQ(level_record_offset(session_stream(), other), LEVELS[0].offset);
+    EXPECT_EQ(level_block_offset(session_stream(), other), -1);
   }
 }
 
 TEST(LevelStream, ReadersStopAtTheEndOfTheStream) {
-  level_data_cursor = LEVEL_STREAM_SIZE - 2;
-  EXPECT_EQ(level_read_int(), 0);
-  EXPECT_EQ(level_data_cursor, LEVEL_STREAM_SIZE);
-  EXPECT_EQ(level_read_string(), "");
-  EXPECT_EQ(level_data_cursor, LEVEL_STREAM_SIZE);
+  GAME.level_data_cursor = LEVEL_STREAM_SIZE - 2;
+  EXPECT_EQ(level_read_int(GAME), 0);
+  EXPECT_EQ(GAME.level_data_cursor, LEVEL_STREAM_SIZE);
+  EXPECT_EQ(level_read_string(GAME), "");
+  EXPECT_EQ(GAME.level_data_cursor, LEVEL_STREAM_SIZE);
 }
 
 TEST(LoadLevel, EachLevelsSizeParametersAndLetters) {
-  game_reset_globals();
+  session_clear();
   for (int number = 1; number <= 10; ++number) {
     const Level& level = LEVELS[number - 1];
-    load_level(number);
-    ASSERT_EQ(grid_width, level.size);
-    ASSERT_EQ(grid_height, level.size);
-    ASSERT_EQ(grid.size(), static_cast<size_t>(level.size * level.size));
-    EXPECT_EQ(cell_width, 480 / level.size);
-    EXPECT_EQ(cell_height, 480 / level.size);
-    EXPECT_EQ(board_size, 480);
-    EXPECT_EQ(board_left, 80);
-    EXPECT_EQ(board_top, 0);
-    EXPECT_EQ(barriers_left, level.barriers);
-    EXPECT_EQ(barriers_at_start, level.barriers > 0 ? level.barriers : 1);
-    EXPECT_EQ(spread_rate, 16);
-    EXPECT_EQ(spread_threshold, 1024);
+    load_level(GAME, number);
+    ASSERT_EQ(GAME.grid_width, level.size);
+    ASSERT_EQ(GAME.grid_height, level.size);
+    ASSERT_EQ(GAME.grid.size(), static_cast<size_t>(level.size * level.size));
+    EXPECT_EQ(GAME.cell_width, 480 / level.size);
+    EXPECT_EQ(GAME.cell_height, 480 / level.size);
+    EXPECT_EQ(GAME.board_size, 480);
+    EXPECT_EQ(GAME.board_left, 80);
+    EXPECT_EQ(GAME.board_top, 0);
+    EXPECT_EQ(GAME.barriers_left, level.barriers);
+    EXPECT_EQ(GAME.barriers_at_start, level.barriers > 0 ? level.barriers : 1);
+    EXPECT_EQ(GAME.spread_rate, 16);
+    EXPECT_EQ(GAME.spread_threshold, 1024);
 
     int counts[5] = {};
-    for (const Cell& cell : grid) {
+    for (const Cell& cell : GAME.grid) {
       EXPECT_EQ(cell.concentration, 0);
       switch (cell.flags) {
         case 0:
@@ -208,32 +208,32 @@ TEST(LoadLevel, EachLevelsSizeParametersAndLetters) {
   }
   // x-major, top row first: level 1's only leak is in column 14 of row 14, and the wall run of
   // row 10 starts at column 10.
-  load_level(1);
-  EXPECT_EQ(grid_at(14, 14).flags, CELL_CHEMICAL);
-  EXPECT_EQ(grid[14 * 30 + 14].flags, CELL_CHEMICAL);
-  EXPECT_EQ(grid_at(10, 10).flags, CELL_WALL);
-  EXPECT_EQ(grid_at(9, 10).flags, 0);
-  EXPECT_EQ(grid_at(23, 7).flags, CELL_WALL);
+  load_level(GAME, 1);
+  EXPECT_EQ(GAME.at(14, 14).flags, CELL_CHEMICAL);
+  EXPECT_EQ(GAME.grid[14 * 30 + 14].flags, CELL_CHEMICAL);
+  EXPECT_EQ(GAME.at(10, 10).flags, CELL_WALL);
+  EXPECT_EQ(GAME.at(9, 10).flags, 0);
+  EXPECT_EQ(GAME.at(23, 7).flags, CELL_WALL);
 }
 
 TEST(LoadLevel, NumbersWithoutARecordLoadLevelOneAndKeepTheirNumber) {
-  game_reset_globals();
-  load_level(1);
-  const std::vector<Cell> first = grid;
+  session_clear();
+  load_level(GAME, 1);
+  const std::vector<Cell> first = GAME.grid;
   for (int32_t number : {0, 11, -1}) {
-    load_level(number);
-    EXPECT_EQ(level_number, number);
-    EXPECT_EQ(grid_width, 30);
-    EXPECT_EQ(barriers_left, 50);
-    ASSERT_EQ(grid.size(), first.size());
-    for (size_t i = 0; i < grid.size(); ++i) ASSERT_EQ(grid[i].flags, first[i].flags) << i;
+    load_level(GAME, number);
+    EXPECT_EQ(GAME.level_number, number);
+    EXPECT_EQ(GAME.grid_width, 30);
+    EXPECT_EQ(GAME.barriers_left, 50);
+    ASSERT_EQ(GAME.grid.size(), first.size());
+    for (size_t i = 0; i < GAME.grid.size(); ++i) ASSERT_EQ(GAME.grid[i].flags, first[i].flags) << i;
   }
 }
 
 TEST(LoadLevel, MapLettersIgnoreCaseAndUnknownLettersAreFloor) {
-  game_reset_globals();
-  load_level(8);  // 20 wide
-  level_set_row(5, "iwdntx.?WDxyz123456TAIL-BEYOND-THE-WIDTH");
+  session_clear();
+  load_level(GAME, 8);  // 20 wide
+  level_set_row(GAME, 5, "iwdntx.?WDxyz123456TAIL-BEYOND-THE-WIDTH");
   const int32_t expected[] = {CELL_CHEMICAL,
                               CELL_WALL,
                               CELL_WALL | CELL_BLOCK,
@@ -244,55 +244,55 @@ TEST(LoadLevel, MapLettersIgnoreCaseAndUnknownLettersAreFloor) {
                               0,
                               CELL_WALL,
                               CELL_WALL | CELL_BLOCK};
-  for (int x = 0; x < 10; ++x) EXPECT_EQ(grid_at(x, 5).flags, expected[x]) << x;
-  for (int x = 10; x < 19; ++x) EXPECT_EQ(grid_at(x, 5).flags, 0) << x;
-  EXPECT_EQ(grid_at(19, 5).flags, CELL_TETRA);  // the 20th letter; the rest is beyond the grid
-  EXPECT_EQ(grid_at(0, 6).flags, 0);
+  for (int x = 0; x < 10; ++x) EXPECT_EQ(GAME.at(x, 5).flags, expected[x]) << x;
+  for (int x = 10; x < 19; ++x) EXPECT_EQ(GAME.at(x, 5).flags, 0) << x;
+  EXPECT_EQ(GAME.at(19, 5).flags, CELL_TETRA);  // the 20th letter; the rest is beyond the grid
+  EXPECT_EQ(GAME.at(0, 6).flags, 0);
 
-  level_set_row(6, "WW");  // a short row leaves the rest open
-  EXPECT_EQ(grid_at(1, 6).flags, CELL_WALL);
-  EXPECT_EQ(grid_at(2, 6).flags, 0);
+  level_set_row(GAME, 6, "WW");  // a short row leaves the rest open
+  EXPECT_EQ(GAME.at(1, 6).flags, CELL_WALL);
+  EXPECT_EQ(GAME.at(2, 6).flags, 0);
 }
 
 TEST(LoadLevel, ResetsThePerLevelStateAndKeepsTheRest) {
-  game_reset_globals();
-  load_level(2);
-  for (Cell& cell : grid) cell = {700, CELL_CHEMICAL, 200, 9};
-  contained = edge_reached = 1;
-  shake_frames = 4;
-  spread_rate = 64;
-  spread_threshold = 4096;
-  game_state = STATE_TALLY;
-  score = 17;
-  plain_view = 1;
-  windowed = 1;
-  fill_generation = 42;
-  tally_frames = 30;
-  empty_click_latch = 1;
-  cursor_x = 3;
-  cursor_on_board = 1;
-  message_line = "BEGIN!";
+  session_clear();
+  load_level(GAME, 2);
+  for (Cell& cell : GAME.grid) cell = {700, CELL_CHEMICAL, 200, 9};
+  GAME.contained = GAME.edge_reached = 1;
+  GAME.shake_frames = 4;
+  GAME.spread_rate = 64;
+  GAME.spread_threshold = 4096;
+  GAME.game_state = STATE_TALLY;
+  GAME.score = 17;
+  GAME.plain_view = 1;
+  VIEW.windowed = 1;
+  GAME.fill_generation = 42;
+  GAME.tally_frames = 30;
+  GAME.empty_click_latch = 1;
+  GAME.cursor_x = 3;
+  GAME.cursor_on_board = 1;
+  GAME.message_line = "BEGIN!";
 
-  load_level(2);
-  EXPECT_EQ(level_number, 2);
-  for (const Cell& cell : grid) {
+  load_level(GAME, 2);
+  EXPECT_EQ(GAME.level_number, 2);
+  for (const Cell& cell : GAME.grid) {
     ASSERT_EQ(cell.concentration, 0);
     ASSERT_EQ(cell.highlight, 0);
     ASSERT_EQ(cell.fill_mark, 0);
   }
-  EXPECT_EQ(contained, 0);
-  EXPECT_EQ(edge_reached, 0);
-  EXPECT_EQ(shake_frames, 0);
-  EXPECT_EQ(spread_rate, 16);
-  EXPECT_EQ(spread_threshold, 1024);
-  EXPECT_EQ(game_state, STATE_PLAYING);
-  EXPECT_EQ(score, 17);
-  EXPECT_EQ(plain_view, 1);
-  EXPECT_EQ(windowed, 1);
-  EXPECT_EQ(fill_generation, 42);
-  EXPECT_EQ(tally_frames, 30);
-  EXPECT_EQ(empty_click_latch, 1);
-  EXPECT_EQ(cursor_x, 3);
-  EXPECT_EQ(cursor_on_board, 1);
-  EXPECT_EQ(message_line, "BEGIN!");
+  EXPECT_EQ(GAME.contained, 0);
+  EXPECT_EQ(GAME.edge_reached, 0);
+  EXPECT_EQ(GAME.shake_frames, 0);
+  EXPECT_EQ(GAME.spread_rate, 16);
+  EXPECT_EQ(GAME.spread_threshold, 1024);
+  EXPECT_EQ(GAME.game_state, STATE_PLAYING);
+  EXPECT_EQ(GAME.score, 17);
+  EXPECT_EQ(GAME.plain_view, 1);
+  EXPECT_EQ(VIEW.windowed, 1);
+  EXPECT_EQ(GAME.fill_generation, 42);
+  EXPECT_EQ(GAME.tally_frames, 30);
+  EXPECT_EQ(GAME.empty_click_latch, 1);
+  EXPECT_EQ(GAME.cursor_x, 3);
+  EXPECT_EQ(GAME.cursor_on_board, 1);
+  EXPECT_EQ(GAME.message_line, "BEGIN!");
 }

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "game/game_globals.h"
-#include "game/options.h"
+#include "play/session.h"
+#include "desktop/options.h"
 #include "game_harness.h"
 
 namespace {
@@ -94,11 +94,11 @@ TEST(Options, MisuseNamesTheProblemAndPointsToHelp) {
       {{"--scale", "0"}, "q47: invalid scale '0' (a whole number from 1 to 8, or auto)\n"},
       {{"--scale", "9"}, "q47: invalid scale '9' (a whole number from 1 to 8, or auto)\n"},
       {{"--scale", "2x"}, "q47: invalid scale '2x' (a whole number from 1 to 8, or auto)\n"},
-      {{"--level", "11"}, "q47: invalid level '11' (a whole number from 1 to 10)\n"},
-      {{"--level", "0"}, "q47: invalid level '0' (a whole number from 1 to 10)\n"},
-      {{"--level", "-3"}, "q47: invalid level '-3' (a whole number from 1 to 10)\n"},
+      {{"--level", "100"}, "q47: invalid level '100' (a whole number from 1 to 99)\n"},
+      {{"--level", "0"}, "q47: invalid level '0' (a whole number from 1 to 99)\n"},
+      {{"--level", "-3"}, "q47: invalid level '-3' (a whole number from 1 to 99)\n"},
       {{"--level", "99999999999999999999"},
-       "q47: invalid level '99999999999999999999' (a whole number from 1 to 10)\n"},
+       "q47: invalid level '99999999999999999999' (a whole number from 1 to 99)\n"},
       {{"--mute=yes"}, "q47: option '--mute' doesn't allow an argument\n"},
       {{"stray"}, "q47: unexpected argument 'stray'\n"},
       {{"--check", "a", "b"}, "q47: unexpected argument 'b'\n"},
@@ -130,11 +130,11 @@ class PracticeStart : public ::testing::Test {
 TEST_F(PracticeStart, LevelNineIsOnFromTheFirstFrame) {
   game_harness::start();
   game_start_at_level(9);
-  EXPECT_EQ(game_state, STATE_PLAYING);
-  EXPECT_EQ(level_number, 9);
-  EXPECT_EQ(score, 0);
-  EXPECT_EQ(grid_width, 40);
-  EXPECT_EQ(grid_height, 40);
+  EXPECT_EQ(GAME.game_state, STATE_PLAYING);
+  EXPECT_EQ(GAME.level_number, 9);
+  EXPECT_EQ(GAME.score, 0);
+  EXPECT_EQ(GAME.grid_width, 40);
+  EXPECT_EQ(GAME.grid_height, 40);
   EXPECT_EQ(game_harness::count_heard(MUSIC_SLOT), 1);
   game_harness::frames(1);
   // A story screen is black but for one line of text; the board's walls, gauges and chemical
@@ -151,7 +151,7 @@ TEST_F(PracticeStart, MuteOpensNoDevice) {
   game_options.mute = 1;
   game_harness::start();
   game_start_at_level(1);
-  EXPECT_EQ(sound_ok, 0);
+  EXPECT_EQ(GAME.sound_ok, 0);
   game_harness::click_cell(1, 5, 5);
   game_harness::tap(SDL_SCANCODE_R);
   EXPECT_EQ(game_harness::heard.size(), 1u);

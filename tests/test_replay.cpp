@@ -15,9 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "game/game_globals.h"
-#include "game/input.h"
-#include "game/replay.h"
+#include "desktop/commands.h"
+#include "desktop/files.h"
+#include "play/session.h"
+#include "play/input.h"
+#include "play/replay.h"
 #include "game_harness.h"
 #include "media/keyboard.h"
 #include "replay_script.h"
@@ -65,10 +67,7 @@ std::vector<uint8_t> file_bytes(const fs::path& path) {
 Replay small_replay() {
   rs::Script script;
   script.idle(300).click(INPUT_HELD_LEFT, 3, 4, 30).tap(INPUT_RELEASED_SPACE).idle(10);
-  Replay replay;
-  std::string error;
-  EXPECT_TRUE(replay_run_script(script.frames, 1, "", replay, error)) << error;
-  return replay;
+  return replay_run_script(script.frames, 1);
 }
 
 bool decodes(const std::vector<uint8_t>& bytes, std::string& error) {
@@ -195,7 +194,7 @@ TEST(ReplayFile, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
   const fs::path path = dir.path / "run.q47r";
   const Replay replay = small_replay();
   std::string error;
-  ASSERT_TRUE(replay_write(path, replay, error)) << error;
+  ASSERT_TRUE(files_write_replay(path, replay, error)) << error;
   const std::vector<uint8_t> old = file_bytes(path);
   EXPECT_EQ(old, replay_encode(replay));
 
@@ -208,7 +207,7 @@ TEST(ReplayFile, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     Replay other = replay;
     other.seed += 1;
     std::string child_error;
-    const bool written = replay_write(path, other, child_error);
+    const bool written = files_write_replay(path, other, child_error);
     _exit(written ? 1 : child_error.find("Permission denied") != std::string::npos ? 0 : 2);
   }
   int status = 0;
@@ -267,7 +266,7 @@ TEST(ReplayRecord, TheWindowsRunReplaysHeadlessToTheSameState) {
     gh::push_key(key, false);
     frames(1);
   };
-  while (game_state == STATE_MESSAGE) tap(SDL_SCANCODE_SPACE);
+  while (GAME.game_state == STATE_MESSAGE) tap(SDL_SCANCODE_SPACE);
   frames(5);
   tap(SDL_SCANCODE_TAB);
   for (auto [x, y] : {std::pair{10, 12}, {18, 16}, {10, 17}, {11, 18}, {5, 5}}) {
@@ -285,17 +284,18 @@ TEST(ReplayRecord, TheWindowsRunReplaysHeadlessToTheSameState) {
   frames(100);
   gh::push_key(SDL_SCANCODE_ESCAPE, true);
   frames(1);
-  ASSERT_EQ(quit_requested, 1);
-  const int32_t live_score = score;
-  const uint32_t live_checksum = replay_state_checksum();
+  ASSERT_EQ(GAME.quit_requested, 1);
+  const int32_t live_score = GAME.score;
+  const uint32_t live_checksum = replay_state_checksum(GAME);
   const fs::path path = dir.path / "window.q47r";
-  replay_record_finish({path.string()});
+  std::string record_error;
+  ASSERT_TRUE(files_write_replay(path, replay_record_finish(), record_error)) << record_error;
   game_end();
   EXPECT_EQ(live_score, 45);
 
   Replay replay;
   std::string error;
-  ASSERT_TRUE(replay_read(path, replay, error)) << error;
+  ASSERT_TRUE(files_read_replay(path, replay, error)) << error;
   EXPECT_EQ(replay.final_checksum, live_checksum);
   EXPECT_EQ(replay.checkpoints.size(), static_cast<size_t>(replay.frame_count / 256));
   for (int32_t draw : {0, 1}) {
@@ -318,7 +318,7 @@ TEST(ReplayGolden, EveryGoldenRunVerifiesDrawnAndNotDrawn) {
     ASSERT_NE(expected, GOLDEN_RUNS.end()) << name << " has no row in GOLDEN_RUNS";
     Replay replay;
     std::string error;
-    ASSERT_TRUE(replay_read(entry.path(), replay, error)) << error;
+    ASSERT_TRUE(files_read_replay(entry.path(), replay, error)) << error;
     EXPECT_LE(replay_encode(replay).size(), 64u * 1024) << name;
     for (int32_t draw : {0, 1}) {
       const ReplayOutcome outcome = replay_run_headless(replay, draw);
@@ -336,14 +336,14 @@ TEST(ReplayGolden, EachLosingRunReachesTheEdgeOfItsLevelAndTheKeysRunUsesEveryKe
   for (int32_t level = 1; level <= 10; ++level) {
     char name[32];
     std::snprintf(name, sizeof name, "level%02d-lose.q47r", level);
-    ASSERT_TRUE(replay_read(GOLDEN_DIR / name, replay, error)) << error;
+    ASSERT_TRUE(files_read_replay(GOLDEN_DIR / name, replay, error)) << error;
     EXPECT_EQ(replay.start_level, level) << name;
     replay_run_headless(replay, 0);
-    EXPECT_EQ(edge_reached, 1) << name;
-    EXPECT_EQ(level_number, level) << name;
+    EXPECT_EQ(GAME.edge_reached, 1) << name;
+    EXPECT_EQ(GAME.level_number, level) << name;
   }
 
-  ASSERT_TRUE(replay_read(GOLDEN_DIR / "keys-tab-ctrlf-r.q47r", replay, error)) << error;
+  ASSERT_TRUE(files_read_replay(GOLDEN_DIR / "keys-tab-ctrlf-r.q47r", replay, error)) << error;
   uint8_t events = 0;
   bool ctrl_f = false;
   for (const InputFrame& frame : replay_frames(replay)) {
@@ -360,16 +360,16 @@ TEST(ReplayGolden, EachLosingRunReachesTheEdgeOfItsLevelAndTheKeysRunUsesEveryKe
 TEST(ReplayGolden, TheCompleteRunEndsOnTheFinalScreenWithEveryLevelsScore) {
   Replay replay;
   std::string error;
-  ASSERT_TRUE(replay_read(GOLDEN_DIR / "complete.q47r", replay, error)) << error;
+  ASSERT_TRUE(files_read_replay(GOLDEN_DIR / "complete.q47r", replay, error)) << error;
   EXPECT_EQ(replay.start_level, 0);
   for (const InputFrame& frame : replay_frames(replay)) {
     ASSERT_EQ(frame.held & INPUT_HELD_ESCAPE, 0);
     ASSERT_EQ(frame.events & INPUT_CLOSED, 0);
   }
   const ReplayOutcome outcome = replay_run_headless(replay, 0);
-  EXPECT_EQ(quit_requested, 1);
-  EXPECT_EQ(game_state, STATE_MESSAGE);
-  EXPECT_EQ(message_line, "~");
+  EXPECT_EQ(GAME.quit_requested, 1);
+  EXPECT_EQ(GAME.game_state, STATE_MESSAGE);
+  EXPECT_EQ(GAME.message_line, "~");
   int32_t sum = 0;
   for (int32_t level = 1; level <= 10; ++level) {
     char name[32];
@@ -382,7 +382,7 @@ TEST(ReplayGolden, TheCompleteRunEndsOnTheFinalScreenWithEveryLevelsScore) {
 TEST(ReplayVerify, AChangedClickIsFoundAtTheCheckpointAfterIt) {
   Replay replay;
   std::string error;
-  ASSERT_TRUE(replay_read(GOLDEN_DIR / "intro-level1-win.q47r", replay, error)) << error;
+  ASSERT_TRUE(files_read_replay(GOLDEN_DIR / "intro-level1-win.q47r", replay, error)) << error;
   std::vector<InputFrame> frames = replay_frames(replay);
   // The third barrier's click taken back: its frame's left button let go.
   size_t clicks = 0;
@@ -407,7 +407,7 @@ TEST(ReplayVerify, AChangedClickIsFoundAtTheCheckpointAfterIt) {
 
   TempDir dir;
   const fs::path path = dir.path / "changed.q47r";
-  ASSERT_TRUE(replay_write(path, replay, error)) << error;
+  ASSERT_TRUE(files_write_replay(path, replay, error)) << error;
   testing::internal::CaptureStderr();
   testing::internal::CaptureStdout();
   EXPECT_EQ(replay_verify_main(path, 0), 1);
@@ -421,17 +421,17 @@ TEST(ReplayVerify, AChangedClickIsFoundAtTheCheckpointAfterIt) {
 
 TEST(ReplayVerify, OtherLevelDataOrAMissingLevelIsRefused) {
   Replay replay = small_replay();
-  EXPECT_EQ(replay_unusable(replay), "");
+  EXPECT_EQ(replay_unusable(replay, session_stream()), "");
   replay.level_data_hash ^= 1;
-  EXPECT_NE(replay_unusable(replay).find("recorded on other level data"), std::string::npos);
+  EXPECT_NE(replay_unusable(replay, session_stream()).find("recorded on other level data"), std::string::npos);
   replay.level_data_hash ^= 1;
   replay.start_level = 11;
-  EXPECT_EQ(replay_unusable(replay), "starts on level 11, which does not exist");
+  EXPECT_EQ(replay_unusable(replay, session_stream()), "starts on level 11, which does not exist");
 
   TempDir dir;
   const fs::path path = dir.path / "level11.q47r";
   std::string error;
-  ASSERT_TRUE(replay_write(path, replay, error)) << error;
+  ASSERT_TRUE(files_write_replay(path, replay, error)) << error;
   testing::internal::CaptureStderr();
   EXPECT_EQ(replay_verify_main(path, 0), 2);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),

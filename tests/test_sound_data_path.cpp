@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "game/data_path.h"
-#include "game/game_globals.h"
-#include "game/sound_cues.h"
+#include "desktop/data_path.h"
+#include "play/session.h"
+#include "play/sound_cues.h"
 #include "game_harness.h"
 #include "media/sound.h"
 
@@ -134,7 +134,7 @@ TEST_F(SoundDataPath, StartUpLoadsAlongThePathAndNamesTheFilesItCouldNotUseOnce)
     ASSERT_EQ(truncate((root / "work/lose.wav").c_str(), 44 + off_t{huge}), 0);
   }
   const std::string said = start();
-  ASSERT_EQ(sound_ok, 1);
+  ASSERT_EQ(GAME.sound_ok, 1);
   const std::string dirs = "., " + data_path_dirs()[1] + ", " + (root / "one/q47").string() +
                            ", " + (root / "two/q47").string();
   EXPECT_EQ(said,
@@ -154,22 +154,22 @@ TEST_F(SoundDataPath, MTogglesMuteInAnyStateWithoutACueOrAChangeOfRules) {
   for (const char* name : {"warn.wav", "take.wav", "q47.ogg"}) put_asset("work", name);
   start();
   ASSERT_EQ(sound_muted(), 0);
-  ASSERT_EQ(game_state, STATE_MESSAGE);
+  ASSERT_EQ(GAME.game_state, STATE_MESSAGE);
   const size_t cues = gh::heard.size();
   gh::tap(SDL_SCANCODE_M);
   EXPECT_EQ(sound_muted(), 1) << "on a story screen";
-  EXPECT_EQ(game_state, STATE_MESSAGE);
-  EXPECT_EQ(message_line.empty(), false);
+  EXPECT_EQ(GAME.game_state, STATE_MESSAGE);
+  EXPECT_EQ(GAME.message_line.empty(), false);
   gh::skip_intro();
-  const int32_t barriers = barriers_left;
-  const int32_t view = plain_view;
+  const int32_t barriers = GAME.barriers_left;
+  const int32_t view = GAME.plain_view;
   const size_t after_intro = gh::heard.size();
   gh::tap(SDL_SCANCODE_M);
   EXPECT_EQ(sound_muted(), 0) << "while playing";
   EXPECT_EQ(gh::heard.size(), after_intro) << "M plays no cue";
-  EXPECT_EQ(barriers_left, barriers);
-  EXPECT_EQ(plain_view, view);
-  EXPECT_EQ(game_state, STATE_PLAYING);
+  EXPECT_EQ(GAME.barriers_left, barriers);
+  EXPECT_EQ(GAME.plain_view, view);
+  EXPECT_EQ(GAME.game_state, STATE_PLAYING);
   // Muted, the cues are still asked for as before.
   gh::tap(SDL_SCANCODE_M);
   gh::tap(SDL_SCANCODE_TAB);
@@ -182,10 +182,10 @@ TEST_F(SoundDataPath, WithoutADeviceAskedForNoDeviceIsOpenedAndNoFileIsRead) {
   put_asset("work", "warn.wav");
   sound_cues_set_no_device(1);
   start();
-  EXPECT_EQ(sound_ok, 0);
+  EXPECT_EQ(GAME.sound_ok, 0);
   EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u) << "the audio subsystem was never started";
   sound_set_play_observer(nullptr);
   EXPECT_EQ(sound_play(SOUND_WARN), 0);
   gh::skip_intro();
-  EXPECT_EQ(game_state, STATE_PLAYING);
+  EXPECT_EQ(GAME.game_state, STATE_PLAYING);
 }

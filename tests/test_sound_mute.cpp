@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "game/game_globals.h"
+#include "play/session.h"
 #include "game_harness.h"
 #include "media/sound.h"
 #include "tests/sound_test_util.h"
@@ -61,13 +61,13 @@ TEST(SoundMuteRecording, MutedIsSilentAndTheMusicComesBackInTime) {
   game_startup();
   screen_set_frame_rate(0);
   gh::push_focus(true);
-  ASSERT_EQ(sound_ok, 1);
+  ASSERT_EQ(GAME.sound_ok, 1);
   // Through the intro, letting each line's effect play out, so the music starts alone.
   gh::heard.clear();
   sound_set_play_observer(gh::hear);
   play_for(2000);
   int64_t intro_left = 0;
-  while (game_state == STATE_MESSAGE) {
+  while (GAME.game_state == STATE_MESSAGE) {
     const size_t cues = gh::heard.size();
     intro_left = recorded_frames(recording);
     gh::tap(SDL_SCANCODE_SPACE);

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "game/level_pack.h"
+#include "core/level_pack.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

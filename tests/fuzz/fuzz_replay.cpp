@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "game/replay_file.h"
+#include "core/replay_codec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Replay replay;

@@ -1,0 +1,103 @@
+#include "desktop/data_path.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "media/file.h"
+
+#ifndef Q47_RELATIVE_DATA_DIR
+#define Q47_RELATIVE_DATA_DIR "../share/q47"
+#endif
+
+namespace {
+
+constexpr const char* DATA_PATH_XDG_DEFAULT = "/usr/local/share/:/usr/share/";  // as XDG says
+constexpr const char* DATA_PATH_SUBFOLDER = "q47";  // our folder inside each XDG data folder
+
+// The running executable's folder, so an installed tree finds its data wherever it was moved;
+// empty when the kernel does not say.
+std::string executable_dir() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string() : self.parent_path().string();
+}
+
+void add_unique(std::vector<std::string>* dirs, const std::filesystem::path& dir) {
+  const std::string text = dir.lexically_normal().string();
+  for (const std::string& known : *dirs) {
+    if (known == text) return;
+  }
+  dirs->push_back(text);
+}
+
+}  // namespace
+
+std::vector<std::string> data_path_dirs_for(const std::string& executable_dir,
+                                            const char* xdg_data_dirs) {
+  std::vector<std::string> dirs = {"."};
+  if (!executable_dir.empty()) {
+    add_unique(&dirs, std::filesystem::path(executable_dir) / Q47_RELATIVE_DATA_DIR);
+  }
+  // Unset or empty means the default; relative entries are not valid there and are skipped.
+  const std::string list = xdg_data_dirs && *xdg_data_dirs ? xdg_data_dirs : DATA_PATH_XDG_DEFAULT;
+  size_t from = 0;
+  while (from <= list.size()) {
+    size_t to = list.find(':', from);
+    if (to == std::string::npos) to = list.size();
+    const std::string entry = list.substr(from, to - from);
+    if (!entry.empty() && entry[0] == '/') {
+      add_unique(&dirs, std::filesystem::path(entry) / DATA_PATH_SUBFOLDER);
+    }
+    from = to + 1;
+  }
+  return dirs;
+}
+
+std::vector<std::string> data_path_dirs() {
+  return data_path_dirs_for(executable_dir(), std::getenv("XDG_DATA_DIRS"));
+}
+
+std::string data_path_find(const std::string& name) {
+  for (const std::string& dir : data_path_dirs()) {
+    const std::string path = file_join(dir, name);
+    if (file_usable(path)) return path;
+  }
+  return {};
+}
+
+std::string data_path_state_dir(std::string& error) {
+  std::string folder;
+  const char* state = std::getenv("XDG_STATE_HOME");
+  // Only an absolute path counts; a relative one is to be ignored.
+  if (state && state[0] == '/') {
+    folder = state;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (!home || home[0] != '/') {
+      error = "no home folder to keep the last run in (HOME is not set)";
+      return {};
+    }
+    folder = std::string(home) + "/.local/state";
+  }
+  const std::string path = folder + "/" + DATA_PATH_SUBFOLDER;
+  // Each missing folder on the way, private to the user.
+  for (size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    const std::string part = path.substr(0, slash);
+    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+      error = part + ": " + std::strerror(errno);
+      return {};
+    }
+  }
+  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+    error = path + ": " + std::strerror(errno);
+    return {};
+  }
+  return path;
+}

@@ -1,0 +1,45 @@
+// wall in the leaking chemical before it reaches an edge.
+#include <cstdio>
+#include <string>
+
+#include "core/report.h"
+#include "desktop/commands.h"
+#include "desktop/options.h"
+#include "play/session.h"
+
+int main(int argc, char** argv) {
+  std::string out;
+  std::string err;
+  switch (options_parse(argc, argv, out, err)) {
+    case OptionsAction::EXIT:
+      std::fputs(out.c_str(), stdout);
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    case OptionsAction::ERROR:
+      std::fputs(err.c_str(), stderr);
+      return 2;
+    case OptionsAction::RUN:
+      break;
+  }
+  if (!game_options.export_levels_path.empty()) {
+    return export_levels_main(game_options.export_levels_path);
+  }
+  // The pack is read and checked before anything else starts, so a bad one opens no window;
+  // replays of a pack's levels are played and verified on the pack too.
+  const std::string& pack_path = game_options.check && !game_options.check_path.empty()
+                                     ? game_options.check_path
+                                     : game_options.levels_path;
+  if (!pack_path.empty() && !install_pack(pack_path)) return 2;
+  const int32_t levels = level_count(session_stream());
+  if (game_options.start_level > levels) {
+    report("--level " + std::to_string(game_options.start_level) + ": " +
+           (pack_path.empty() ? "the game" : "the pack") + " has only " + std::to_string(levels) +
+           " levels");
+    return 2;
+  }
+  if (game_options.check) return check_main();
+  if (!game_options.verify_path.empty()) {
+    return replay_verify_main(game_options.verify_path, game_options.draw);
+  }
+  if (!game_options.play_path.empty()) return replay_play_main(game_options.play_path);
+  return play_main();
+}

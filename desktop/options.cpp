@@ -1,0 +1,222 @@
+#include "desktop/options.h"
+
+#include <getopt.h>
+
+#include <cstring>
+
+#include "core/level_pack.h"
+#include "core/parse.h"
+
+GameOptions game_options;
+
+#ifndef Q47_VERSION
+#define Q47_VERSION "0.0.0"
+#endif
+
+namespace {
+
+// Long options without a short form get codes above the character range.
+enum : int {
+  OPT_VERSION = 256,
+  OPT_SCALE,
+  OPT_LEVEL,
+  OPT_MUTE,
+  OPT_RECORD,
+  OPT_PLAY,
+  OPT_VERIFY,
+  OPT_DRAW,
+  OPT_LEVELS,
+  OPT_EXPORT_LEVELS,
+  OPT_CHECK,
+  OPT_JSON,
+  OPT_WRITE_REPLAYS,
+};
+
+const struct option LONG_OPTIONS[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, OPT_VERSION},
+    {"fullscreen", no_argument, nullptr, 'f'},
+    {"window", no_argument, nullptr, 'w'},
+    {"scale", required_argument, nullptr, OPT_SCALE},
+    {"level", required_argument, nullptr, OPT_LEVEL},
+    {"mute", no_argument, nullptr, OPT_MUTE},
+    {"record", required_argument, nullptr, OPT_RECORD},
+    {"play", required_argument, nullptr, OPT_PLAY},
+    {"verify", required_argument, nullptr, OPT_VERIFY},
+    {"draw", no_argument, nullptr, OPT_DRAW},
+    {"levels", required_argument, nullptr, OPT_LEVELS},
+    {"export-levels", required_argument, nullptr, OPT_EXPORT_LEVELS},
+    {"check", no_argument, nullptr, OPT_CHECK},
+    {"json", no_argument, nullptr, OPT_JSON},
+    {"write-replays", required_argument, nullptr, OPT_WRITE_REPLAYS},
+    {nullptr, 0, nullptr, 0},
+};
+
+// A whole decimal number from low to high, nothing else; false otherwise.
+bool parse_int_in(const char* text, int32_t low, int32_t high, int32_t& value) {
+  int64_t parsed = 0;
+  if (parse_int(text, low, high, parsed) != ParseInt::OK) return false;
+  value = static_cast<int32_t>(parsed);
+  return true;
+}
+
+std::string misuse(const std::string& problem) {
+  return report_line(problem) + "Try '" + GAME_PROGRAM_NAME + " --help'.\n";
+}
+
+}  // namespace
+
+std::string options_usage() {
+  return "Usage: q47 [OPTION]...\n"
+         "Wall in the leaking chemical before it reaches an edge.\n"
+         "\n"
+         "  -f, --fullscreen       start in full screen (Ctrl+F switches as always)\n"
+         "  -w, --window           start in a window (the default)\n"
+         "      --scale N|auto     window size: N (1 to 8) times 640 x 480, or the largest\n"
+         "                         whole scale that fits the desktop comfortably (default: auto)\n"
+         "      --level N          skip the intro and practise level N, score 0\n"
+         "      --mute             open no audio device\n"
+         "      --levels FILE      play the level pack FILE instead of the built-in levels\n"
+         "      --record FILE      also write the run's input to FILE as a replay\n"
+         "      --play FILE        watch the replay FILE (Space: 4x speed, Escape: quit)\n"
+         "      --verify FILE      run the replay FILE headless and compare its checksum\n"
+         "      --draw             with --verify, draw every frame as in play\n"
+         "      --export-levels FILE  write the built-in levels and story as a pack to FILE\n"
+         "      --check [FILE]     tell for every level of the pack FILE (default: the\n"
+         "                         built-in levels) whether and how it can be won\n"
+         "      --json             with --check, print JSON, with each winning plan\n"
+         "      --write-replays DIR  with --check, write each winning plan as a replay in DIR\n"
+         "  -h, --help             display this help and exit\n"
+         "      --version          output version information and exit\n"
+         "\n"
+         "In play: left button places a barrier, right button picks a wall up, Enter\n"
+         "continues, R restarts the level, Tab plainer picture, M mute, Ctrl+F full screen,\n"
+         "Escape quits.\n"
+         "\n"
+         "Exit status: 0 normally, 1 on a fatal error (or, for --check, a level that\n"
+         "cannot be won), 2 on misuse or an unusable file.\n";
+}
+
+std::string options_version() {
+  return std::string(GAME_PROGRAM_NAME) + " " + Q47_VERSION +
+         "\nCopyright (C) 2026 the Q-47 developers.\n"
+         "License MIT: code, sounds and music alike.\n";
+}
+
+OptionsAction options_parse(int argc, char** argv, std::string& out, std::string& err) {
+  game_options = GameOptions{};
+  // getopt keeps its position between calls; start afresh so tests can parse many times.
+  optind = 0;
+  opterr = 0;
+  for (;;) {
+    int index = 0;
+    const int code = getopt_long(argc, argv, ":hfw", LONG_OPTIONS, &index);
+    if (code == -1) break;
+    switch (code) {
+      case 'h':
+        out = options_usage();
+        return OptionsAction::EXIT;
+      case OPT_VERSION:
+        out = options_version();
+        return OptionsAction::EXIT;
+      case 'f':
+        game_options.fullscreen = 1;
+        break;
+      case 'w':
+        game_options.fullscreen = 0;
+        break;
+      case OPT_SCALE:
+        if (std::strcmp(optarg, "auto") == 0) {
+          game_options.scale = OPTIONS_SCALE_AUTO;
+        } else if (!parse_int_in(optarg, 1, OPTIONS_SCALE_MAX, game_options.scale)) {
+          err = misuse("invalid scale '" + std::string(optarg) +
+                       "' (a whole number from 1 to 8, or auto)");
+          return OptionsAction::ERROR;
+        }
+        break;
+      case OPT_LEVEL:
+        // How many levels there are is known once the pack is read; a pack holds at most 99.
+        if (!parse_int_in(optarg, 1, PACK_LEVELS_MAX, game_options.start_level)) {
+          err = misuse("invalid level '" + std::string(optarg) + "' (a whole number from 1 to " +
+                       std::to_string(PACK_LEVELS_MAX) + ")");
+          return OptionsAction::ERROR;
+        }
+        break;
+      case OPT_MUTE:
+        game_options.mute = 1;
+        break;
+      case OPT_RECORD:
+        game_options.record_path = optarg;
+        break;
+      case OPT_PLAY:
+        game_options.play_path = optarg;
+        break;
+      case OPT_VERIFY:
+        game_options.verify_path = optarg;
+        break;
+      case OPT_DRAW:
+        game_options.draw = 1;
+        break;
+      case OPT_LEVELS:
+        game_options.levels_path = optarg;
+        break;
+      case OPT_EXPORT_LEVELS:
+        game_options.export_levels_path = optarg;
+        break;
+      case OPT_CHECK:
+        game_options.check = 1;
+        break;
+      case OPT_JSON:
+        game_options.json = 1;
+        break;
+      case OPT_WRITE_REPLAYS:
+        game_options.write_replays_dir = optarg;
+        break;
+      case ':':
+        err = misuse("option '" + std::string(argv[optind - 1]) + "' requires an argument");
+        return OptionsAction::ERROR;
+      default: {
+        // getopt names an unknown short option in optopt and an unknown long one only by its
+        // position; a long option given a value it does not take also sets optopt.
+        const std::string word = argv[optind - 1];
+        if (word.rfind("--", 0) == 0 && optopt) {
+          err = misuse("option '" + word.substr(0, word.find('=')) + "' doesn't allow an argument");
+        } else {
+          const std::string what = optopt ? std::string("-") + static_cast<char>(optopt) : word;
+          err = misuse("unrecognized option '" + what + "'");
+        }
+        return OptionsAction::ERROR;
+      }
+    }
+  }
+  // --check takes an optional pack as its one operand; nothing else takes operands.
+  if (game_options.check && optind < argc) game_options.check_path = argv[optind++];
+  if (optind < argc) {
+    err = misuse("unexpected argument '" + std::string(argv[optind]) + "'");
+    return OptionsAction::ERROR;
+  }
+  // Combinations that cannot mean anything.
+  const int32_t modes = (!game_options.play_path.empty()) + (!game_options.verify_path.empty()) +
+                        game_options.check + (!game_options.export_levels_path.empty());
+  if (modes > 1) {
+    err = misuse("--play, --verify, --check and --export-levels exclude each other");
+    return OptionsAction::ERROR;
+  }
+  if (!game_options.record_path.empty() && modes > 0) {
+    err = misuse("--record only goes with a game that is played");
+    return OptionsAction::ERROR;
+  }
+  if (game_options.draw && game_options.verify_path.empty()) {
+    err = misuse("--draw only goes with --verify");
+    return OptionsAction::ERROR;
+  }
+  if ((game_options.json || !game_options.write_replays_dir.empty()) && !game_options.check) {
+    err = misuse("--json and --write-replays only go with --check");
+    return OptionsAction::ERROR;
+  }
+  if (game_options.start_level && (!game_options.play_path.empty() || modes > 0)) {
+    err = misuse("--level only goes with a game that is played");
+    return OptionsAction::ERROR;
+  }
+  return OptionsAction::RUN;
+}

@@ -1,0 +1,46 @@
+// The command line: GNU-style options parsed once at program start, before any window opens.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/report.h"
+
+constexpr int32_t OPTIONS_SCALE_AUTO = 0;  // GameOptions::scale: choose from the desktop's size
+constexpr int32_t OPTIONS_SCALE_MAX = 8;
+
+// What the command line asked for. Defaults are the game exactly as it plays without options.
+struct GameOptions {
+  int32_t fullscreen = 0;              // -f: start in full screen
+  int32_t scale = OPTIONS_SCALE_AUTO;  // --scale: 1..8 times 640 x 480, or auto
+  int32_t start_level = 0;             // --level: 1..99 skips the intro; 0 = the intro
+  int32_t mute = 0;                    // --mute: open no audio device
+  std::string record_path;             // --record: write the run's input here
+  std::string play_path;               // --play: watch a recorded run
+  std::string verify_path;         // --verify: run a recording headless and compare its checksum
+  int32_t draw = 0;                // --draw: with --verify, draw every frame too
+  std::string levels_path;         // --levels: play this level pack instead of the built-in levels
+  std::string export_levels_path;  // --export-levels: write the built-in levels as a pack
+  int32_t check = 0;              // --check: report on every level of a pack (or the built-in ones)
+  std::string check_path;         // the pack --check reads; empty = the built-in levels
+  int32_t json = 0;               // --json: --check prints JSON instead of a table
+  std::string write_replays_dir;  // --write-replays: --check writes each winning plan here
+};
+
+// What main does after parsing.
+enum class OptionsAction {
+  RUN,    // go on with the options
+  EXIT,   // help or version was printed: exit with code 0
+  ERROR,  // misuse was reported on standard error: exit with code 2
+};
+
+// The options of this run (set once by options_parse, read everywhere after).
+extern GameOptions game_options;
+
+// Parses argv into game_options. Help and version go to out; a misuse goes to err as one line
+// naming the problem plus "Try 'q47 --help'.".
+OptionsAction options_parse(int argc, char** argv, std::string& out, std::string& err);
+// The --help text.
+std::string options_usage();
+// The --version text.
+std::string options_version();

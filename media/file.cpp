@@ -1,0 +1,159 @@
+#include "media/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+std::string failed(const std::string& path, const std::string& reason) {
+  return path + ": " + reason;
+}
+
+// Reads exactly bytes.size() bytes; a short file or an error gives the reason.
+bool read_all(int fd, std::string& bytes, std::string& reason) {
+  size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      reason = std::strerror(errno);
+      return false;
+    }
+    if (n == 0) {
+      reason = "file shrank while being read";
+      return false;
+    }
+    got += static_cast<size_t>(n);
+  }
+  // One byte more would mean the file grew after its size was taken: half of a newer file.
+  char extra;
+  ssize_t n;
+  do {
+    n = read(fd, &extra, 1);
+  } while (n < 0 && errno == EINTR);
+  if (n != 0) {
+    reason = n < 0 ? std::strerror(errno) : "file grew while being read";
+    return false;
+  }
+  return true;
+}
+
+// Writes all of bytes; a write that makes no progress is a full disk (it sets no errno).
+bool write_all(int fd, std::string_view bytes, int& error_number) {
+  size_t put = 0;
+  while (put < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + put, bytes.size() - put);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error_number = n < 0 ? errno : ENOSPC;
+      return false;
+    }
+    put += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool file_read(const std::string& path, size_t max_bytes, const char* too_large, std::string& bytes,
+               std::string& error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = failed(path, std::strerror(errno));
+    return false;
+  }
+  struct stat info {};
+  std::string reason;
+  if (fstat(fd, &info) != 0) {
+    reason = std::strerror(errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    reason = "not a regular file";
+  } else if (static_cast<uint64_t>(info.st_size) > max_bytes) {
+    reason = too_large;
+  } else {
+    bytes.assign(static_cast<size_t>(info.st_size), '\0');
+    read_all(fd, bytes, reason);
+  }
+  close(fd);
+  if (reason.empty()) return true;
+  bytes.clear();
+  error = failed(path, reason);
+  return false;
+}
+
+bool file_write_atomic(const std::string& path, std::string_view bytes, std::string& error) {
+  if (path.empty()) {
+    error = "an empty file name";
+    return false;
+  }
+  // Through a link to the file it names, so the link stays a link.
+  std::string target = path;
+  struct stat info {};
+  bool replacing = false;
+  if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    char resolved[PATH_MAX];
+    if (!realpath(path.c_str(), resolved)) {
+      error = failed(path, std::string("a link to nothing: ") + std::strerror(errno));
+      return false;
+    }
+    target = resolved;
+  }
+  if (stat(target.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) {
+      error = failed(path, std::strerror(EISDIR));
+      return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+      // A device or a FIFO would be replaced by a plain file, which is never what was meant.
+      error = failed(path, "not a regular file");
+      return false;
+    }
+    replacing = true;
+  } else if (errno != ENOENT) {
+    error = failed(path, std::strerror(errno));
+    return false;
+  }
+  std::string temporary = target + ".XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) {
+    error = failed(path, std::strerror(errno));
+    return false;
+  }
+  int error_number = 0;
+  bool ok = write_all(fd, bytes, error_number);
+  // mkstemp makes the file private: a replaced file keeps its permissions, a new one is an
+  // ordinary document under the user's umask.
+  mode_t mode = info.st_mode & 07777;
+  if (!replacing) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
+  if (ok && fchmod(fd, mode) != 0) ok = false, error_number = errno;
+  if (ok && replacing && geteuid() == 0 && fchown(fd, info.st_uid, info.st_gid) != 0) {
+    ok = false, error_number = errno;
+  }
+  if (ok && fsync(fd) != 0) ok = false, error_number = errno;
+  if (close(fd) != 0 && ok) ok = false, error_number = errno;
+  if (ok && rename(temporary.c_str(), target.c_str()) != 0) ok = false, error_number = errno;
+  if (ok) return true;
+  unlink(temporary.c_str());
+  error = failed(path, std::strerror(error_number));
+  return false;
+}
+
+bool file_usable(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), R_OK) == 0;
+}
+
+std::string file_join(const std::string& dir, const std::string& name) {
+  if (dir == ".") return name;
+  return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
+}

@@ -1,0 +1,188 @@
+#include "play/board_view.h"
+
+#include <cmath>
+
+#include "media/draw.h"
+#include "media/random.h"
+#include "media/str.h"
+#include "play/input.h"
+#include "play/session.h"
+
+namespace {
+
+constexpr int32_t BOARD_VIEW_DISC_BASE = 192;  // pulse centre of the N and T discs
+constexpr int32_t BOARD_VIEW_WALL_BASE = 96;   // pulse centre of walls
+constexpr uint32_t BOARD_VIEW_BEVEL = 0xA0A0A0;
+constexpr uint32_t BOARD_VIEW_TALLY_GREEN = 255 * 256;
+
+// Rounds to nearest with ties to even (the current rounding mode is never changed).
+int32_t round_even(double value) { return static_cast<int32_t>(std::nearbyint(value)); }
+
+// Draws text centred across the screen with its bottom edge on row bottom.
+void draw_centred(const std::string& text, int32_t bottom, uint32_t colour) {
+  draw_text((SCREEN_WIDTH - text_width(text.c_str())) / 2, bottom - text_height(text.c_str()),
+            text.c_str(), colour);
+}
+
+void draw_gauges() {
+  if (GAME.barriers_left <= 0) return;
+  const int32_t height = GAME.barriers_left * SCREEN_HEIGHT / GAME.barriers_at_start;
+  draw_box(0, SCREEN_HEIGHT - height, GAME.board_left, height, BOARD_VIEW_GAUGE);
+  draw_box(SCREEN_WIDTH - GAME.board_left, SCREEN_HEIGHT - height, GAME.board_left, height,
+           BOARD_VIEW_GAUGE);
+}
+
+void draw_hud_numbers() {
+  draw_set_font(VIEW.hud_font);
+  draw_set_mode(DRAW_TRANSPARENT);
+  draw_text(10, 10, str_from_int(GAME.score).c_str(), BOARD_VIEW_SCORE);
+  VIEW.hud_text = str_from_int(GAME.barriers_left);
+  uint32_t colour = BOARD_VIEW_COUNT;
+  if (GAME.barriers_left <= 0) {
+    colour = BOARD_VIEW_COUNT_EMPTY;
+    // The dark red plate tells a player pressing with an empty hand why nothing happens.
+    if (input_mouse_button(1) && GAME.game_state == STATE_PLAYING) draw_set_mode(0);
+  }
+  draw_text_colors(10, 470 - text_height(VIEW.hud_text.c_str()), VIEW.hud_text.c_str(), colour,
+                   BOARD_VIEW_COUNT_PLATE);
+}
+
+// Speckles a chemical cell with four 2 x 2 dots of darker ramp colours, one cell in four.
+// The random values are drawn in a fixed order so that a seeded run repeats exactly.
+void draw_specks(const Cell& cell, int32_t left, int32_t top) {
+  if (GAME.plain_view) return;
+  if (random_int(3) != 0) return;
+  for (int speck = 0; speck < 4; ++speck) {
+    const uint32_t colour = VIEW.chemical_palette[random_int(cell.concentration >> 8)];
+    const int32_t dy = static_cast<int32_t>(random_int(GAME.cell_height - 1));
+    const int32_t dx = static_cast<int32_t>(random_int(GAME.cell_width - 1));
+    draw_box(left + dx, top + dy, 2, 2, colour);
+  }
+}
+
+void draw_cell_playing(const Cell& cell, int32_t left, int32_t top, int32_t w, int32_t h) {
+  if (cell.flags & CELL_CHEMICAL) {
+    draw_box(left, top, w, h, VIEW.chemical_palette[cell.concentration >> 8]);
+    draw_specks(cell, left, top);
+  } else if (cell.flags & CELL_NITRO) {
+    const int32_t pulse = board_view_pulse(BOARD_VIEW_DISC_BASE);
+    draw_circle(left + GAME.cell_width / 2, top + GAME.cell_height / 2, GAME.cell_height / 3,
+                rgb(0, 2 * pulse / 3, pulse));
+  } else if (cell.flags & CELL_TETRA) {
+    const int32_t pulse = board_view_pulse(BOARD_VIEW_DISC_BASE);
+    draw_circle(left + GAME.cell_width / 2, top + GAME.cell_height / 2, GAME.cell_height / 3,
+                rgb(pulse, pulse, 0));
+  } else if (cell.flags & CELL_WALL) {
+    const int32_t pulse = board_view_pulse(BOARD_VIEW_WALL_BASE);
+    const uint32_t grey = rgb(pulse, pulse, pulse);
+    if (cell.flags & CELL_BLOCK) {
+      // Masking to 15 bits turns the grey olive and, where the pulse reaches 128, dark red.
+      draw_box(left + 3, top + 3, w - 6, h - 6, grey & 0x7FFF);
+    } else {
+      draw_box(left, top, w, h, grey);
+      if (!GAME.plain_view) draw_box(left + 2, top + 2, w - 4, h - 4, BOARD_VIEW_BEVEL - grey);
+    }
+  }
+}
+
+// The won board flickers: every chemical and wall cell picks its own colour each frame.
+void draw_cell_tally(const Cell& cell, int32_t left, int32_t top, int32_t w, int32_t h) {
+  if (cell.flags & CELL_CHEMICAL) {
+    draw_box(left, top, w, h, random_int(1) * BOARD_VIEW_TALLY_GREEN);
+  } else if (cell.flags & (CELL_NITRO | CELL_TETRA)) {
+    return;
+  } else if (cell.flags & CELL_WALL) {
+    const int32_t grey = static_cast<int32_t>(random_int(1)) * 128;
+    draw_box(left, top, w, h, rgb(grey, grey, grey));
+  }
+}
+
+void draw_cells() {
+  if (GAME.shake_frames != 0) {
+    GAME.shake_frames -= 1;
+    VIEW.shake_dx = static_cast<int32_t>(random_int(4 * GAME.shake_frames)) - 2 * GAME.shake_frames;
+  } else {
+    VIEW.shake_dx = 0;
+  }
+  VIEW.shake_dy = 0;
+  const int32_t origin_x = GAME.board_left + VIEW.shake_dx;
+  const int32_t origin_y = GAME.board_top + VIEW.shake_dy;
+  for (int32_t x = 0; x < GAME.grid_width; ++x) {
+    const int32_t left = origin_x + GAME.board_size * x / GAME.grid_width;
+    const int32_t w = origin_x + GAME.board_size * (x + 1) / GAME.grid_width - left;
+    for (int32_t y = 0; y < GAME.grid_height; ++y) {
+      const int32_t top = origin_y + GAME.board_size * y / GAME.grid_height;
+      const int32_t h = origin_y + GAME.board_size * (y + 1) / GAME.grid_height - top;
+      const Cell& cell = GAME.at(x, y);
+      if (GAME.game_state == STATE_PLAYING) {
+        draw_cell_playing(cell, left, top, w, h);
+      } else {
+        draw_cell_tally(cell, left, top, w, h);
+      }
+      if (cell.highlight > 0 && GAME.game_state == STATE_PLAYING) {
+        // The glow value itself is the colour: an outline in red of that intensity.
+        draw_set_mode(DRAW_OUTLINED);
+        draw_box(left, top, w, h, static_cast<uint32_t>(cell.highlight));
+        draw_set_mode(0);
+      }
+    }
+  }
+}
+
+void draw_frame() {
+  draw_set_mode(DRAW_OUTLINED);
+  draw_box(GAME.board_left - 1, GAME.board_top - 1, GAME.board_size + 2, GAME.board_size + 2,
+           GAME.edge_reached ? BOARD_VIEW_FRAME_LOST : BOARD_VIEW_FRAME);
+}
+
+void draw_prompts() {
+  if (GAME.contained && GAME.game_state == STATE_PLAYING) {
+    draw_set_mode(0);
+    VIEW.hud_text = "PRESS ENTER TO CONTINUE.";
+    draw_centred(VIEW.hud_text, BOARD_VIEW_PROMPT_BOTTOM, BOARD_VIEW_PROMPT_WIN);
+  }
+  if (GAME.edge_reached) {
+    draw_set_mode(0);
+    VIEW.hud_text = "PRESS R TO RESTART.";
+    draw_centred(VIEW.hud_text, BOARD_VIEW_PROMPT_BOTTOM, BOARD_VIEW_PROMPT_LOST);
+  }
+}
+
+}  // namespace
+
+void build_chemical_palette() {
+  for (int i = 0; i <= 100; ++i) {
+    VIEW.chemical_palette[i] = rgb(0, round_even(i * 2.549), 0);
+  }
+  for (int i = 0; i <= 55; ++i) {
+    const int32_t level = round_even(i * 4.63);
+    VIEW.chemical_palette[100 + i] = rgb(level, 255, level);
+  }
+  for (int i = 0; i <= 100; ++i) {
+    const int32_t red_blue = round_even(255 - i * 2.49);
+    VIEW.chemical_palette[155 + i] = rgb(red_blue, round_even(255 - i * 1.5), red_blue);
+  }
+  // The first visible step of a fresh cell flashes yellow-green before the ramp takes over.
+  VIEW.chemical_palette[1] = rgb(64, 192, 0);
+}
+
+int32_t board_view_pulse(int32_t base) {
+  return round_even(std::sin(VIEW.frame_tick * 0.001) * 32 + base);
+}
+
+void draw_board_view() {
+  if (GAME.game_state == STATE_MESSAGE) return;
+  draw_gauges();
+  draw_hud_numbers();
+  draw_cells();
+  draw_frame();
+  draw_prompts();
+}
+
+void board_view_load_font() {
+  // The first face the system has wins; with none of them the drawing layer's default font
+  // (handle 0) is used and the game starts all the same.
+  VIEW.hud_font = font_load(0, "Tahoma", BOARD_VIEW_FONT_POINTS);
+  if (!VIEW.hud_font) VIEW.hud_font = font_load(0, "Arial", BOARD_VIEW_FONT_POINTS);
+  if (!VIEW.hud_font) VIEW.hud_font = font_load(0, "Helvetica", BOARD_VIEW_FONT_POINTS);
+}

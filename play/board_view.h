@@ -1,0 +1,29 @@
+// The picture of a level: side gauges, score and barrier count, the board cells with their
+// pulsing, flickering and speckled looks, the pointer glow, the board frame, the shake and the
+// two prompts under the board. Everything is redrawn from the game state every frame.
+#pragma once
+
+#include <cstdint>
+
+// Loads hud_font: the first of "Tahoma", "Arial", "Helvetica" that exists, else 0 (default font).
+void board_view_load_font();
+// Fills chemical_palette, the 256-step colour ramp of a chemical cell (start-up, once).
+void build_chemical_palette();
+// Draws the level's picture into the open drawing pass; nothing on a message screen.
+// Changes only shake_frames, shake_dx, shake_dy and hud_text.
+void draw_board_view();
+// Brightness of a pulsing colour at frame_tick around base (192 for discs, 96 for walls).
+int32_t board_view_pulse(int32_t base);
+
+// Colours the view uses (0x00BBGGRR).
+constexpr uint32_t BOARD_VIEW_GAUGE = 0x202020;        // dark grey gauge bars
+constexpr uint32_t BOARD_VIEW_SCORE = 0xFFFF00;        // cyan score
+constexpr uint32_t BOARD_VIEW_COUNT = 0xC0C0C0;        // light grey barrier count
+constexpr uint32_t BOARD_VIEW_COUNT_EMPTY = 0x0000FF;  // red count at 0
+constexpr uint32_t BOARD_VIEW_COUNT_PLATE = 0x000080;  // dark red plate under an empty count
+constexpr uint32_t BOARD_VIEW_FRAME = 0x404040;        // dark grey board frame
+constexpr uint32_t BOARD_VIEW_FRAME_LOST = 0x0000FF;   // red frame once the edge is reached
+constexpr uint32_t BOARD_VIEW_PROMPT_WIN = 0x00FF00;   // green "continue" prompt
+constexpr uint32_t BOARD_VIEW_PROMPT_LOST = 0x0000FF;  // red "restart" prompt
+constexpr int32_t BOARD_VIEW_PROMPT_BOTTOM = 430;      // bottom edge of both prompts
+constexpr int32_t BOARD_VIEW_FONT_POINTS = 14;         // size of the game's one font
