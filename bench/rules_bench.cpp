@@ -1,8 +1,11 @@
-// Per-frame cost of the rules on the 40 x 40 level. Targets on this machine: spread_step at most
-// 20 us a call, check_containment at most 1 ms a call on the serpentine maze.
+// Per-frame cost of the rules on the 40 x 40 level, and the checker's verdict on one level.
+// Targets on this machine: spread_step at most 20 us a call, check_containment at most 1 ms a
+// call on the serpentine maze; level_check of one 40 x 40 level within 100 ms (a verdict that
+// follows an edit while the player paints).
 #include <benchmark/benchmark.h>
 
 #include "play/session.h"
+#include "core/level_check.h"
 #include "core/level_stream.h"
 #include "core/spread.h"
 #include "tests/support/containment_reference.h"
@@ -52,6 +55,33 @@ void BM_check_containment_level9(benchmark::State& state) {
   for (auto _ : state) check_containment(GAME);
 }
 BENCHMARK(BM_check_containment_level9)->Unit(benchmark::kMicrosecond);
+
+// The whole verdict on one level, on its own rules' record, beside a game in progress.
+void BM_level_check(benchmark::State& state) {
+  const int32_t level = static_cast<int32_t>(state.range(0));
+  const LevelStream& stream = level_stream_builtin();
+  session_clear();
+  load_level(GAME, 1);
+  const size_t game_before = GAME.grid.size();
+  bool winnable = true;
+  for (auto _ : state) winnable = level_check(stream, level).winnable && winnable;
+  if (!winnable) state.SkipWithError("the level should be winnable");
+  if (GAME.grid.size() != game_before || GAME.level_number != 1) {
+    state.SkipWithError("the checker touched the game in progress");
+  }
+}
+BENCHMARK(BM_level_check)->Arg(9)->Arg(10)->Unit(benchmark::kMillisecond);
+
+// All ten built-in levels, as --check does them.
+void BM_level_check_builtin(benchmark::State& state) {
+  const LevelStream& stream = level_stream_builtin();
+  for (auto _ : state) {
+    for (int32_t level = 1; level <= level_count(stream); ++level) {
+      benchmark::DoNotOptimize(level_check(stream, level).plan_score);
+    }
+  }
+}
+BENCHMARK(BM_level_check_builtin)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

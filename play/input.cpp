@@ -51,6 +51,8 @@ void note_held(uint8_t bit, int32_t on) {
 
 }  // namespace
 
+void input_reset() { INPUT = InputState{}; }
+
 void input_frame_start(const InputFrame* given) {
   INPUT.given = given ? 1 : 0;
   if (given) {

@@ -7,6 +7,8 @@
 
 #include "core/input_frame.h"
 
+// Forgets every answer noted or given: the pointer at 0, 0, nothing held (a session's start).
+void input_reset();
 // Opens a frame. With null the answers come from the devices and are noted; otherwise they come
 // from *given (copied), and no device is asked.
 void input_frame_start(const InputFrame* given);

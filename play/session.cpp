@@ -144,6 +144,7 @@ const LevelStream& session_stream() {
 
 void session_reset() {
   rules_start(GAME, &session_stream(), &SESSION_EFFECTS);
+  input_reset();
   VIEW = View{};
   VIEW.windowed = 1;
 }
