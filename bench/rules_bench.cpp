@@ -4,10 +4,10 @@
 // follows an edit while the player paints).
 #include <benchmark/benchmark.h>
 
-#include "play/session.h"
 #include "core/level_check.h"
 #include "core/level_stream.h"
 #include "core/spread.h"
+#include "play/session.h"
 #include "tests/support/containment_reference.h"
 
 namespace {

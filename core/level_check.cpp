@@ -15,11 +15,10 @@
 
 namespace {
 
-constexpr int32_t CHECK_NEVER = INT32_MAX;        // arrival of a cell the chemical never enters
-constexpr int32_t CHECK_INFINITE = 1 << 24;       // capacity of a cell no enclosure can use
-constexpr int32_t CHECK_RADII = 24;               // front positions the planner tries cuts at
-constexpr int32_t CHECK_REFINEMENTS = 6;          // repairs of one cut after a missed cell
-constexpr int32_t CHECK_STABLE_TEST_FRAMES = 64;  // how often an idle run asks if it is over
+constexpr int32_t CHECK_NEVER = INT32_MAX;   // arrival of a cell the chemical never enters
+constexpr int32_t CHECK_INFINITE = 1 << 24;  // capacity of a cell no enclosure can use
+constexpr int32_t CHECK_RADII = 24;          // front positions the planner tries cuts at
+constexpr int32_t CHECK_REFINEMENTS = 6;     // repairs of one cut after a missed cell
 
 // The level as loaded, before any frame: what the planner reasons about.
 struct Level {
@@ -58,35 +57,61 @@ void note_arrivals(const Rules& rules, std::vector<int32_t>& arrival, int32_t fr
   }
 }
 
-// True when no frame can change which cells are chemical any more: no chemical cell borders a
-// cell it could enter, or no concentration can exceed the threshold.
-bool spread_is_over(const Rules& rules) {
-  if (rules.spread_threshold >= 65535) return true;
+// How many frames from now at least pass before any open cell can turn chemical: the fewest a
+// chemical cell on the front needs to hold more than the threshold (a cell grows by the rate
+// each frame, and its neighbour may look before or after it grows). 0 when no cell can turn
+// chemical any more: no chemical cell borders an open one, or none can pass the threshold.
+int64_t frames_to_next_spread(const Rules& rules) {
+  if (rules.spread_rate <= 0 || rules.spread_threshold >= 65535) return 0;
+  int64_t fewest = 0;
   for (int32_t x = 0; x < rules.grid_width; ++x) {
     for (int32_t y = 0; y < rules.grid_height; ++y) {
-      if (!(rules.at(x, y).flags & CELL_CHEMICAL)) continue;
+      const Cell& cell = rules.at(x, y);
+      if (!(cell.flags & CELL_CHEMICAL)) continue;
       const int32_t near[4][2] = {{x - 1, y}, {x + 1, y}, {x, y - 1}, {x, y + 1}};
+      bool front = false;
       for (const auto& n : near) {
         if (n[0] < 0 || n[1] < 0 || n[0] >= rules.grid_width || n[1] >= rules.grid_height) continue;
-        if (!(rules.at(n[0], n[1]).flags & (CELL_CHEMICAL | CELL_WALL))) return false;
+        front = front || !(rules.at(n[0], n[1]).flags & (CELL_CHEMICAL | CELL_WALL));
       }
+      if (!front) continue;
+      const int64_t short_by = int64_t{rules.spread_threshold} - cell.concentration;
+      const int64_t frames = short_by < 0 ? 1 : short_by / rules.spread_rate + 1;
+      if (fewest == 0 || frames < fewest) fewest = frames;
     }
   }
-  return true;
+  return fewest;
 }
 
-// The run with nobody acting: the frame each cell is reached, and the edge frame (or -1).
+// Moves the idle spread on by frames in which nothing turns chemical: every chemical cell grows
+// and nothing else the verdict looks at changes.
+void skip_quiet_frames(Rules& rules, int64_t frames) {
+  for (Cell& cell : rules.grid) {
+    if (!(cell.flags & CELL_CHEMICAL)) continue;
+    const int64_t grown = cell.concentration + frames * rules.spread_rate;
+    cell.concentration = static_cast<int32_t>(std::min<int64_t>(grown, 65535));
+  }
+}
+
+// The run with nobody acting: the frame each cell is reached, and the edge frame (or -1). Quiet
+// stretches are skipped, so a slow leak is followed to its end however late that is.
 int32_t idle_run(const LevelStream& stream, int32_t level, std::vector<int32_t>& arrival) {
   Rules rules = fresh_load(stream, level);
   arrival.assign(rules.grid.size(), CHECK_NEVER);
   note_arrivals(rules, arrival, 0);
   int32_t edge_frame = -1;
-  for (int32_t frame = 1; frame <= CHECK_FRAME_LIMIT; ++frame) {
+  for (int64_t frame = 1; frame < CHECK_NEVER; ++frame) {
+    const int64_t next = frames_to_next_spread(rules);
+    if (next == 0) break;  // nothing more will ever turn chemical
+    if (next > 1) {
+      skip_quiet_frames(rules, next - 1);
+      frame += next - 1;
+      if (frame >= CHECK_NEVER) break;
+    }
     spread_step(rules);
     barriers_apply_buttons(rules, 0, 0);
-    note_arrivals(rules, arrival, frame);
-    if (rules.edge_reached && edge_frame < 0) edge_frame = frame;
-    if (frame % CHECK_STABLE_TEST_FRAMES == 0 && spread_is_over(rules)) break;
+    note_arrivals(rules, arrival, static_cast<int32_t>(frame));
+    if (rules.edge_reached && edge_frame < 0) edge_frame = static_cast<int32_t>(frame);
   }
   return edge_frame;
 }
@@ -472,7 +497,8 @@ LevelReport level_check(const LevelStream& stream, int32_t level_number) {
   // Fewer barriers and walls than the enclosure needs: it cannot be built at all.
   if (report.best_score_bound < 0) report.enclosure_cells = report.best_score_bound = -1;
   if (report.enclosure_cells >= 0) {
-    for (int32_t pace : {CHECK_FRAMES_PER_ACTION, CHECK_FRAMES_PER_ACTION_FAST}) {
+    for (int32_t pace :
+         {CHECK_FRAMES_PER_ACTION, CHECK_FRAMES_PER_ACTION_FAST, CHECK_FRAMES_PER_ACTION_DRAG}) {
       search(stream, level_number, level, arrival, report.edge_frame, pace, report);
       if (!report.plan.empty()) break;
     }
@@ -527,35 +553,38 @@ std::string level_check_table_row(const LevelReport& report) {
     return value < 0 ? std::string(none) : std::to_string(value);
   };
   char row[160];
-  std::snprintf(row, sizeof row, "%5d  %10s  %9s  %10s  %8s  %10s  %4s\n", report.level,
-                number(report.edge_frame, "never").c_str(),
-                number(report.enclosure_cells, "none").c_str(),
-                number(report.best_score_bound, "-").c_str(), report.winnable ? "yes" : "no",
-                number(report.plan_score, "-").c_str(),
-                number(report.frames_per_action, "-").c_str());
+  std::snprintf(
+      row, sizeof row, "%5d  %10s  %9s  %10s  %8s  %10s  %4s\n", report.level,
+      number(report.edge_frame, "never").c_str(), number(report.enclosure_cells, "none").c_str(),
+      number(report.best_score_bound, "-").c_str(), report.winnable ? "yes" : "no plan",
+      number(report.plan_score, "-").c_str(), number(report.frames_per_action, "-").c_str());
   return row;
 }
 
 std::string level_check_json(const std::vector<LevelReport>& reports) {
+  if (reports.empty()) return "[]\n";
   std::string out = "[";
   for (size_t n = 0; n < reports.size(); ++n) {
-    const LevelReport& report = reports[n];
     out += n ? ",\n " : "\n ";
-    out += "{\"level\": " + std::to_string(report.level) +
-           ", \"edge_frame\": " + number_or_null(report.edge_frame) +
-           ", \"winnable\": " + (report.winnable ? "true" : "false") +
-           ", \"enclosure_cells\": " + number_or_null(report.enclosure_cells) +
-           ", \"best_score_bound\": " + number_or_null(report.best_score_bound) +
-           ", \"plan_score\": " + number_or_null(report.plan_score) +
-           ", \"frames_per_action\": " + number_or_null(report.frames_per_action) + ", \"plan\": [";
-    for (size_t i = 0; i < report.plan.size(); ++i) {
-      const CheckAction& action = report.plan[i];
-      out += (i ? ", [" : "[") + std::to_string(action.frame) + ", \"" +
-             (action.take ? "take" : "place") + "\", " + std::to_string(action.x) + ", " +
-             std::to_string(action.y) + "]";
-    }
-    out += "]}";
+    out += level_check_json_object(reports[n]);
   }
-  out += reports.empty() ? "]\n" : "\n]\n";
-  return out;
+  return out + "\n]\n";
+}
+
+std::string level_check_json_object(const LevelReport& report) {
+  std::string out = "{\"level\": " + std::to_string(report.level) +
+                    ", \"edge_frame\": " + number_or_null(report.edge_frame) +
+                    ", \"winnable\": " + (report.winnable ? "true" : "false") +
+                    ", \"enclosure_cells\": " + number_or_null(report.enclosure_cells) +
+                    ", \"best_score_bound\": " + number_or_null(report.best_score_bound) +
+                    ", \"plan_score\": " + number_or_null(report.plan_score) +
+                    ", \"frames_per_action\": " + number_or_null(report.frames_per_action) +
+                    ", \"plan\": [";
+  for (size_t i = 0; i < report.plan.size(); ++i) {
+    const CheckAction& action = report.plan[i];
+    out += (i ? ", [" : "[") + std::to_string(action.frame) + ", \"" +
+           (action.take ? "take" : "place") + "\", " + std::to_string(action.x) + ", " +
+           std::to_string(action.y) + "]";
+  }
+  return out + "]}";
 }

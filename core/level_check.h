@@ -13,7 +13,8 @@
 
 constexpr int32_t CHECK_FRAMES_PER_ACTION = 3;       // a player's steady pace
 constexpr int32_t CHECK_FRAMES_PER_ACTION_FAST = 2;  // a fast drag, tried when 3 finds nothing
-constexpr int32_t CHECK_FRAME_LIMIT = 100000;        // frames a run is followed (33 minutes)
+constexpr int32_t CHECK_FRAMES_PER_ACTION_DRAG = 1;  // a barrier every frame, as a drag places
+                                                     // them: the last try before "no plan"
 
 // One action of a plan: in frame, after that frame's spread, a button at cell (x, y).
 struct CheckAction {
@@ -26,12 +27,14 @@ struct CheckAction {
 // What the checker found for one level. -1 stands for "none" in every number.
 struct LevelReport {
   int32_t level = 0;
-  int32_t edge_frame = -1;         // frame the chemical reaches an edge if nobody acts
+  int32_t edge_frame = -1;         // frame the chemical reaches an edge if nobody acts (however
+                                   // late: quiet stretches of the spread are skipped, not run)
   int32_t enclosure_cells = -1;    // fewest wall cells that wall the chemical in
   int32_t best_score_bound = -1;   // barriers + walls of the map - enclosure_cells
-  bool winnable = false;           // a verified plan exists
+  bool winnable = false;           // a verified plan was found (none found is no proof that
+                                   // none exists)
   int32_t plan_score = -1;         // barriers in hand when the plan has walled it in
-  int32_t frames_per_action = -1;  // the plan's pace: 3, or 2 for a fast drag
+  int32_t frames_per_action = -1;  // the plan's pace: 3, or 2 or 1 for a fast drag
   std::vector<CheckAction> plan;   // the verified plan, in frame order
 };
 
@@ -54,3 +57,5 @@ std::string level_check_table_header();
 std::string level_check_table_row(const LevelReport& report);
 // The reports as one JSON array of objects, for programs.
 std::string level_check_json(const std::vector<LevelReport>& reports);
+// One report as the JSON object the array holds.
+std::string level_check_json_object(const LevelReport& report);

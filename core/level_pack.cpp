@@ -80,7 +80,13 @@ struct Reader {
   bool full() const { return problems.size() > static_cast<size_t>(PACK_PROBLEMS_MAX); }
 };
 
-std::string quote(std::string_view word) { return "'" + std::string(word) + "'"; }
+// A word as a message shows it: quoted, and cut short when it is too long for a line of its own.
+std::string quote(std::string_view word) {
+  constexpr size_t QUOTE_MAX = 40;  // characters of a word a message repeats
+  if (word.size() <= QUOTE_MAX) return "'" + std::string(word) + "'";
+  return "'" + std::string(word.substr(0, QUOTE_MAX)) + "...' (" + std::to_string(word.size()) +
+         " characters)";
+}
 
 // Splits one line into tokens; a "#" outside quotes starts a comment. Characters outside
 // printable ASCII are problems except inside comments, which may hold any UTF-8.
@@ -341,6 +347,12 @@ void read_story_line(Reader& reader, const std::vector<Token>& tokens) {
     reader.problem(reader.line_number, tokens[2].column, "unexpected " + quote(tokens[2].text));
   }
   const Token& text = tokens[1];
+  if (reader.block != Block::FINAL && !text.text.empty() && text.text[0] == '~') {
+    // A "~" ends the game where it is shown: anywhere but the final block it would cut the
+    // game short or leave every later level out of reach.
+    reader.problem(reader.line_number, text.column + 1,
+                   "a line starting with '~' ends the game; only the 'final' block may hold one");
+  }
   if (text.text.empty()) {
     reader.problem(reader.line_number, text.column,
                    "empty line would end the block (write \" \" for a blank line)");
@@ -595,6 +607,22 @@ bool level_pack_parse(std::string_view text, LevelPack& pack, std::vector<PackPr
   pack = LevelPack{};
   problems.clear();
   Reader reader(pack, problems);
+  // A carriage return not followed by a newline is a line end of old Mac files: read as one
+  // line, such a pack would only give a screenful of misleading problems.
+  for (size_t cr = text.find('\r'); cr != std::string_view::npos; cr = text.find('\r', cr + 1)) {
+    if (cr + 1 == text.size() || text[cr + 1] != '\n') {
+      const int32_t line =
+          1 + static_cast<int32_t>(std::count(text.begin(), text.begin() + cr, '\n'));
+      const size_t line_start = text.rfind('\n', cr);
+      const int32_t column =
+          static_cast<int32_t>(cr - (line_start == std::string_view::npos ? 0 : line_start + 1)) +
+          1;
+      reader.problem(line, column,
+                     "lines end in a lone carriage return (old Mac line ends); save the pack with "
+                     "LF or CRLF line ends");
+      return false;
+    }
+  }
   size_t start = 0;
   // A byte-order mark is no content: editors may write one in front of UTF-8.
   if (text.substr(0, 3) == "\xEF\xBB\xBF") start = 3;

@@ -1,11 +1,16 @@
 #include "desktop/commands.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "core/level_check.h"
 #include "core/level_pack.h"
 #include "core/report.h"
+#include "desktop/data_path.h"
 #include "desktop/files.h"
 #include "desktop/options.h"
 #include "desktop/shell.h"
@@ -15,6 +20,16 @@
 #include "play/session.h"
 
 namespace {
+
+// Writes text to standard output now; a failed write (a full disk, a closed pipe) is said on
+// standard error, since output that never arrived is no success.
+bool put_out(const std::string& text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0) {
+    return true;
+  }
+  report(std::string("standard output: ") + std::strerror(errno));
+  return false;
+}
 
 // Reads the replay at path and checks it fits the levels in use; on failure reports
 // "q47: PATH: reason".
@@ -32,26 +47,37 @@ bool load_usable(const std::string& path, Replay& replay) {
   return true;
 }
 
-// Writes the finished recording to each path; a failure is one line and never stops the game.
-void save_run(const std::vector<std::string>& paths) {
-  const Replay replay = replay_record_finish();
-  for (const std::string& path : paths) {
-    std::string error;
-    if (!files_write_replay(path, replay, error)) report("cannot save the replay: " + error);
-  }
-}
-
 }  // namespace
 
-// --export-levels: the built-in levels and story, written as a pack.
 int export_levels_main(const std::string& path) {
-  const std::string text = level_pack_format(level_pack_from_stream(level_stream_builtin()));
+  const std::string text = level_pack_format(level_pack_from_stream(session_stream()));
+  if (path == "-") return put_out(text) ? 0 : 2;
   std::string error;
   if (!file_write_atomic(path, text, error)) {
     report(error);
-    return 1;
+    return 2;
   }
   return 0;
+}
+
+bool outputs_spare_inputs() {
+  const std::pair<const char*, const std::string*> inputs[] = {
+      {"--levels", &game_options.levels_path},
+      {"--check", &game_options.check_path},
+      {"--verify", &game_options.verify_path},
+      {"--play", &game_options.play_path}};
+  const std::pair<const char*, const std::string*> outputs[] = {
+      {"--record", &game_options.record_path},
+      {"--export-levels", &game_options.export_levels_path}};
+  for (const auto& [output_option, output] : outputs) {
+    for (const auto& [input_option, input] : inputs) {
+      if (output->empty() || input->empty() || !file_same(*output, *input)) continue;
+      report(std::string(output_option) + " " + *output + " is the file the run reads (" +
+             input_option + " " + *input + "); it would be overwritten");
+      return false;
+    }
+  }
+  return true;
 }
 
 // Reads the pack at path and makes it the stream the game reads; false (with every problem on
@@ -67,31 +93,42 @@ bool install_pack(const std::string& path) {
   return true;
 }
 
-// --check: a report on every level of the stream; 0 when all can be won, 1 when one cannot.
-// With --write-replays each winning plan is also written as DIR/levelNN.q47r.
 int check_main() {
-  std::vector<LevelReport> reports;
-  bool all_winnable = true;
-  bool written = true;
   const LevelStream& stream = session_stream();
-  for (int32_t level = 1; level <= level_count(stream); ++level) {
-    reports.push_back(level_check(stream, level));
-    all_winnable = all_winnable && reports.back().winnable;
-    if (game_options.write_replays_dir.empty() || !reports.back().winnable) continue;
+  const int32_t count = level_count(stream);
+  const bool progress = isatty(STDERR_FILENO) != 0;
+  std::vector<int32_t> unwinnable;
+  bool written = true;
+  // Each row goes out as soon as its level is done: a long check interrupted keeps what it found.
+  if (!put_out(game_options.json ? "[" : level_check_table_header())) return 2;
+  for (int32_t level = 1; level <= count; ++level) {
+    if (progress) std::fprintf(stderr, "\rchecking level %d of %d...", level, count);
+    const LevelReport found = level_check(stream, level);
+    if (progress) std::fputs("\r\033[K", stderr);
+    if (!found.winnable) unwinnable.push_back(level);
+    const std::string row = game_options.json
+                                ? (level > 1 ? ",\n " : "\n ") + level_check_json_object(found)
+                                : level_check_table_row(found);
+    if (!put_out(row)) return 2;
+    if (game_options.write_replays_dir.empty() || !found.winnable) continue;
     char name[32];
     std::snprintf(name, sizeof name, "/level%02d.q47r", level);
     std::string error;
-    if (!files_write_replay(game_options.write_replays_dir + name, replay_of_plan(reports.back()),
-                            error)) {
+    if (!files_write_replay(game_options.write_replays_dir + name, replay_of_plan(found), error)) {
       report(error);
       written = false;
     }
   }
-  const std::string out =
-      game_options.json ? level_check_json(reports) : level_check_table(reports);
-  std::fputs(out.c_str(), stdout);
-  if (std::fflush(stdout) != 0 || !written) return 2;
-  return all_winnable ? 0 : 1;
+  if (game_options.json && !put_out(count > 0 ? "\n]\n" : "]\n")) return 2;
+  if (!unwinnable.empty()) {
+    std::string levels;
+    for (int32_t level : unwinnable) levels += (levels.empty() ? "" : ", ") + std::to_string(level);
+    report("no winning plan found for level" + std::string(unwinnable.size() > 1 ? "s " : " ") +
+           levels);
+  }
+  // A lost replay is the bigger failure; both were said.
+  if (!written) return 2;
+  return unwinnable.empty() ? 0 : 1;
 }
 
 // --verify PATH: runs the replay and prints what it found. Returns the exit code: 0 = checksum
@@ -101,8 +138,7 @@ int replay_verify_main(const std::string& path, int32_t draw) {
   Replay replay;
   if (!load_usable(path, replay)) return 2;
   const ReplayOutcome outcome = replay_run_headless(replay, draw);
-  std::printf("%s\n", replay_outcome_line(outcome).c_str());
-  std::fflush(stdout);
+  if (!put_out(replay_outcome_line(outcome) + "\n")) return 2;
   if (outcome.matches) return 0;
   report(path + ": " + replay_outcome_problem(replay, outcome));
   return 1;
@@ -125,25 +161,35 @@ int replay_play_main(const std::string& path) {
 }
 
 int play_main() {
+  // What --record names is checked before the window opens: no game is played for nothing.
+  std::string error;
+  if (!game_options.record_path.empty() && !file_can_write(game_options.record_path, error)) {
+    report("cannot record the run: " + error);
+    return 2;
+  }
+  // Every run is kept, so a good one can still be saved after it was played; a place that
+  // cannot hold it is said now, not after the game.
+  std::string state_error;
+  const std::string state_dir = data_path_state_dir(state_error);
+  if (state_dir.empty()) report("cannot keep the last run: " + state_error);
   game_startup();
   game_start_at_level(game_options.start_level);
-  // Every run is kept as the last run, so a good one can still be saved after it was played.
-  std::vector<std::string> replay_paths;
-  if (!game_options.record_path.empty()) replay_paths.push_back(game_options.record_path);
-  std::string error;
-  const std::string last_run = files_last_run_path(error);
-  if (last_run.empty()) {
-    report("cannot keep the last run: " + error);
-  } else {
-    replay_paths.push_back(last_run);
-  }
   replay_record_begin(game_options.start_level);
   for (;;) {
     const int32_t going = game_frame();
     replay_record_frame();
     if (!going) break;
   }
-  save_run(replay_paths);
+  const Replay replay = replay_record_finish();
+  int code = 0;
+  if (!game_options.record_path.empty() &&
+      !files_write_replay(game_options.record_path, replay, error)) {
+    report("cannot save the replay: " + error);
+    code = 2;
+  }
+  if (!state_dir.empty() && !files_keep_run(state_dir, replay, error)) {
+    report("cannot keep the last run: " + error);
+  }
   game_end();
-  return 0;
+  return code;
 }

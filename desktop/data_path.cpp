@@ -36,6 +36,15 @@ void add_unique(std::vector<std::string>* dirs, const std::filesystem::path& dir
   dirs->push_back(text);
 }
 
+// Makes folder unless a folder is there; a file in its place is an error.
+bool make_folder(const std::string& folder, std::string& error) {
+  if (mkdir(folder.c_str(), 0700) == 0) return true;
+  struct stat info {};
+  if (errno == EEXIST && stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
+  error = folder + ": " + (errno == EEXIST ? std::string("not a folder") : std::strerror(errno));
+  return false;
+}
+
 }  // namespace
 
 std::vector<std::string> data_path_dirs_for(const std::string& executable_dir,
@@ -72,32 +81,33 @@ std::string data_path_find(const std::string& name) {
 }
 
 std::string data_path_state_dir(std::string& error) {
-  std::string folder;
+  std::string base;
+  std::string below;
   const char* state = std::getenv("XDG_STATE_HOME");
   // Only an absolute path counts; a relative one is to be ignored.
   if (state && state[0] == '/') {
-    folder = state;
+    base = state;
   } else {
     const char* home = std::getenv("HOME");
     if (!home || home[0] != '/') {
       error = "no home folder to keep the last run in (HOME is not set)";
       return {};
     }
-    folder = std::string(home) + "/.local/state";
-  }
-  const std::string path = folder + "/" + DATA_PATH_SUBFOLDER;
-  // Each missing folder on the way, private to the user.
-  for (size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
-    const std::string part = path.substr(0, slash);
-    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-      error = part + ": " + std::strerror(errno);
+    // A home that is not there is not ours to make.
+    struct stat info {};
+    if (stat(home, &info) != 0 || !S_ISDIR(info.st_mode)) {
+      error = std::string(home) + ": the home folder does not exist";
       return {};
     }
+    base = home;
+    below = "/.local/state";
   }
-  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-    error = path + ": " + std::strerror(errno);
-    return {};
+  const std::string path = base + below + "/" + DATA_PATH_SUBFOLDER;
+  // Each missing folder on the way below the home, private to the user.
+  for (size_t slash = path.find('/', base.size() > 1 ? base.size() : 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    if (!make_folder(path.substr(0, slash), error)) return {};
   }
+  if (!make_folder(path, error)) return {};
   return path;
 }

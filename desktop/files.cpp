@@ -1,7 +1,13 @@
 #include "desktop/files.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <vector>
 
+#include "core/parse.h"
 #include "core/report.h"
 #include "desktop/data_path.h"
 #include "media/file.h"
@@ -37,7 +43,38 @@ bool files_write_replay(const std::string& path, const Replay& replay, std::stri
       path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), error);
 }
 
-std::string files_last_run_path(std::string& error) {
-  const std::string folder = data_path_state_dir(error);
-  return folder.empty() ? folder : folder + "/" + FILES_LAST_RUN_NAME;
+bool files_keep_run(const std::string& folder, const Replay& replay, std::string& error) {
+  std::vector<std::string> runs;  // the dated runs kept so far
+  std::error_code listing;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, listing)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("run-", 0) == 0 && entry.path().extension() == ".q47r") runs.push_back(name);
+  }
+  // The names sort by their time, then by a count that keeps two runs of one second apart.
+  std::sort(runs.begin(), runs.end());
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "run-%Y%m%d-%H%M%S", &local);
+  int count = 0;
+  const size_t stamp_length = std::strlen(stamp);
+  for (const std::string& run : runs) {
+    int64_t earlier = 0;
+    if (run.rfind(stamp, 0) == 0 && parse_int(std::string_view(run).substr(stamp_length + 1, 2), 0,
+                                              99, earlier) == ParseInt::OK) {
+      count = std::max(count, static_cast<int>(earlier) + 1);
+    }
+  }
+  char name[48];
+  std::snprintf(name, sizeof name, "%s-%02d.q47r", stamp, count);
+  if (!files_write_replay(folder + "/" + name, replay, error) ||
+      !files_write_replay(folder + "/" + FILES_LAST_RUN_NAME, replay, error)) {
+    return false;
+  }
+  runs.push_back(name);
+  for (size_t i = 0; i + FILES_RUNS_KEPT < runs.size(); ++i) {
+    std::filesystem::remove(folder + "/" + runs[i], listing);
+  }
+  return true;
 }

@@ -7,7 +7,8 @@
 #include "core/level_pack.h"
 #include "core/replay_codec.h"
 
-constexpr const char* FILES_LAST_RUN_NAME = "last.q47r";  // in the state folder
+constexpr const char* FILES_LAST_RUN_NAME = "last.q47r";  // in the state folder: the newest run
+constexpr int FILES_RUNS_KEPT = 20;  // dated runs kept beside it, the oldest removed first
 
 // Reads and parses the pack file at path. On failure, error holds every problem as
 // "PATH:LINE:COLUMN: message" lines (or one "q47: PATH: reason" line when it cannot be read).
@@ -16,6 +17,7 @@ bool files_read_pack(const std::string& path, LevelPack& pack, std::string& erro
 bool files_read_replay(const std::string& path, Replay& replay, std::string& error);
 // Writes replay to path atomically; false with "PATH: reason" in error.
 bool files_write_replay(const std::string& path, const Replay& replay, std::string& error);
-// Where the last run is kept (the state folder's last.q47r, folders made as needed); empty,
-// with the reason in error, when there is no such place.
-std::string files_last_run_path(std::string& error);
+// Keeps replay in folder as the newest of the runs: a dated copy (run-YYYYMMDD-HHMMSS-NN.q47r, the
+// local time and a count within the second) and last.q47r, then removes the oldest dated runs
+// beyond FILES_RUNS_KEPT. False with the reason in error.
+bool files_keep_run(const std::string& folder, const Replay& replay, std::string& error);

@@ -1,5 +1,7 @@
 // wall in the leaking chemical before it reaches an edge.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "core/report.h"
@@ -12,17 +14,18 @@ int main(int argc, char** argv) {
   std::string err;
   switch (options_parse(argc, argv, out, err)) {
     case OptionsAction::EXIT:
-      std::fputs(out.c_str(), stdout);
-      return std::fflush(stdout) == 0 ? 0 : 1;
+      if (std::fputs(out.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+        report(std::string("standard output: ") + std::strerror(errno));
+        return 2;
+      }
+      return 0;
     case OptionsAction::ERROR:
       std::fputs(err.c_str(), stderr);
       return 2;
     case OptionsAction::RUN:
       break;
   }
-  if (!game_options.export_levels_path.empty()) {
-    return export_levels_main(game_options.export_levels_path);
-  }
+  if (!outputs_spare_inputs()) return 2;
   // The pack is read and checked before anything else starts, so a bad one opens no window;
   // replays of a pack's levels are played and verified on the pack too.
   const std::string& pack_path = game_options.check && !game_options.check_path.empty()
@@ -35,6 +38,9 @@ int main(int argc, char** argv) {
            (pack_path.empty() ? "the game" : "the pack") + " has only " + std::to_string(levels) +
            " levels");
     return 2;
+  }
+  if (!game_options.export_levels_path.empty()) {
+    return export_levels_main(game_options.export_levels_path);
   }
   if (game_options.check) return check_main();
   if (!game_options.verify_path.empty()) {

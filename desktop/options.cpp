@@ -60,6 +60,23 @@ bool parse_int_in(const char* text, int32_t low, int32_t high, int32_t& value) {
   return true;
 }
 
+// Takes optarg as the FILE of option name: misuse when it is empty (a script's unset variable)
+// or the option was given before.
+bool take_path(std::string& into, const char* name, std::string& err) {
+  if (!into.empty()) {
+    err = std::string(GAME_PROGRAM_NAME) + ": option '--" + name + "' given twice\nTry '" +
+          GAME_PROGRAM_NAME + " --help'.\n";
+    return false;
+  }
+  if (*optarg == '\0') {
+    err = std::string(GAME_PROGRAM_NAME) + ": option '--" + name +
+          "' needs a file name, not an empty one\nTry '" + GAME_PROGRAM_NAME + " --help'.\n";
+    return false;
+  }
+  into = optarg;
+  return true;
+}
+
 std::string misuse(const std::string& problem) {
   return report_line(problem) + "Try '" + GAME_PROGRAM_NAME + " --help'.\n";
 }
@@ -81,7 +98,8 @@ std::string options_usage() {
          "      --play FILE        watch the replay FILE (Space: 4x speed, Escape: quit)\n"
          "      --verify FILE      run the replay FILE headless and compare its checksum\n"
          "      --draw             with --verify, draw every frame as in play\n"
-         "      --export-levels FILE  write the built-in levels and story as a pack to FILE\n"
+         "      --export-levels FILE  write the levels in use and their story as a pack to\n"
+         "                         FILE (- for standard output)\n"
          "      --check [FILE]     tell for every level of the pack FILE (default: the\n"
          "                         built-in levels) whether and how it can be won\n"
          "      --json             with --check, print JSON, with each winning plan\n"
@@ -93,8 +111,9 @@ std::string options_usage() {
          "continues, R restarts the level, Tab plainer picture, M mute, Ctrl+F full screen,\n"
          "Escape quits.\n"
          "\n"
-         "Exit status: 0 normally, 1 on a fatal error (or, for --check, a level that\n"
-         "cannot be won), 2 on misuse or an unusable file.\n";
+         "Exit status: 0 when done as asked, 1 for a negative answer (a replay that\n"
+         "differs, a level with no winning plan found) or a failed start, 2 for misuse,\n"
+         "an unusable file or an output that could not be written.\n";
 }
 
 std::string options_version() {
@@ -108,6 +127,7 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
   // getopt keeps its position between calls; start afresh so tests can parse many times.
   optind = 0;
   opterr = 0;
+  int32_t display_asked = 0;  // an option about the window or the sound was given
   for (;;) {
     int index = 0;
     const int code = getopt_long(argc, argv, ":hfw", LONG_OPTIONS, &index);
@@ -121,11 +141,14 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
         return OptionsAction::EXIT;
       case 'f':
         game_options.fullscreen = 1;
+        display_asked = 1;
         break;
       case 'w':
         game_options.fullscreen = 0;
+        display_asked = 1;
         break;
       case OPT_SCALE:
+        display_asked = 1;
         if (std::strcmp(optarg, "auto") == 0) {
           game_options.scale = OPTIONS_SCALE_AUTO;
         } else if (!parse_int_in(optarg, 1, OPTIONS_SCALE_MAX, game_options.scale)) {
@@ -144,24 +167,26 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
         break;
       case OPT_MUTE:
         game_options.mute = 1;
+        display_asked = 1;
         break;
       case OPT_RECORD:
-        game_options.record_path = optarg;
+        if (!take_path(game_options.record_path, "record", err)) return OptionsAction::ERROR;
         break;
       case OPT_PLAY:
-        game_options.play_path = optarg;
+        if (!take_path(game_options.play_path, "play", err)) return OptionsAction::ERROR;
         break;
       case OPT_VERIFY:
-        game_options.verify_path = optarg;
+        if (!take_path(game_options.verify_path, "verify", err)) return OptionsAction::ERROR;
         break;
       case OPT_DRAW:
         game_options.draw = 1;
         break;
       case OPT_LEVELS:
-        game_options.levels_path = optarg;
+        if (!take_path(game_options.levels_path, "levels", err)) return OptionsAction::ERROR;
         break;
       case OPT_EXPORT_LEVELS:
-        game_options.export_levels_path = optarg;
+        if (!take_path(game_options.export_levels_path, "export-levels", err))
+          return OptionsAction::ERROR;
         break;
       case OPT_CHECK:
         game_options.check = 1;
@@ -170,7 +195,8 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
         game_options.json = 1;
         break;
       case OPT_WRITE_REPLAYS:
-        game_options.write_replays_dir = optarg;
+        if (!take_path(game_options.write_replays_dir, "write-replays", err))
+          return OptionsAction::ERROR;
         break;
       case ':':
         err = misuse("option '" + std::string(argv[optind - 1]) + "' requires an argument");
@@ -190,7 +216,13 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
     }
   }
   // --check takes an optional pack as its one operand; nothing else takes operands.
-  if (game_options.check && optind < argc) game_options.check_path = argv[optind++];
+  if (game_options.check && optind < argc) {
+    if (*argv[optind] == '\0') {
+      err = misuse("--check needs a pack's file name, not an empty one");
+      return OptionsAction::ERROR;
+    }
+    game_options.check_path = argv[optind++];
+  }
   if (optind < argc) {
     err = misuse("unexpected argument '" + std::string(argv[optind]) + "'");
     return OptionsAction::ERROR;
@@ -216,6 +248,16 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
   }
   if (game_options.start_level && (!game_options.play_path.empty() || modes > 0)) {
     err = misuse("--level only goes with a game that is played");
+    return OptionsAction::ERROR;
+  }
+  // Headless work has no window to place and no sound to silence.
+  if (display_asked && modes > 0 && game_options.play_path.empty()) {
+    err = misuse(
+        "--fullscreen, --window, --scale and --mute only go with a window (a game or --play)");
+    return OptionsAction::ERROR;
+  }
+  if (game_options.check && !game_options.check_path.empty() && !game_options.levels_path.empty()) {
+    err = misuse("--check takes its pack once: as --check FILE or with --levels FILE");
     return OptionsAction::ERROR;
   }
   return OptionsAction::RUN;

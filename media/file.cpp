@@ -59,6 +59,43 @@ bool write_all(int fd, std::string_view bytes, int& error_number) {
   return true;
 }
 
+// Where a write to path goes: path itself, or the file a link at path names, so the link stays a
+// link. replacing tells whether a regular file is there (its status in info); anything else
+// there (a folder, a device, a FIFO) is refused, since a plain file in its place is never what
+// was meant.
+bool write_target(const std::string& path, std::string& target, struct stat& info, bool& replacing,
+                  std::string& error) {
+  if (path.empty()) {
+    error = "an empty file name";
+    return false;
+  }
+  target = path;
+  replacing = false;
+  if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    char resolved[PATH_MAX];
+    if (!realpath(path.c_str(), resolved)) {
+      error = failed(path, std::string("a link to nothing: ") + std::strerror(errno));
+      return false;
+    }
+    target = resolved;
+  }
+  if (stat(target.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) {
+      error = failed(path, std::strerror(EISDIR));
+      return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+      error = failed(path, "not a regular file");
+      return false;
+    }
+    replacing = true;
+  } else if (errno != ENOENT) {
+    error = failed(path, std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool file_read(const std::string& path, size_t max_bytes, const char* too_large, std::string& bytes,
@@ -88,37 +125,10 @@ bool file_read(const std::string& path, size_t max_bytes, const char* too_large,
 }
 
 bool file_write_atomic(const std::string& path, std::string_view bytes, std::string& error) {
-  if (path.empty()) {
-    error = "an empty file name";
-    return false;
-  }
-  // Through a link to the file it names, so the link stays a link.
-  std::string target = path;
+  std::string target;
   struct stat info {};
   bool replacing = false;
-  if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-    char resolved[PATH_MAX];
-    if (!realpath(path.c_str(), resolved)) {
-      error = failed(path, std::string("a link to nothing: ") + std::strerror(errno));
-      return false;
-    }
-    target = resolved;
-  }
-  if (stat(target.c_str(), &info) == 0) {
-    if (S_ISDIR(info.st_mode)) {
-      error = failed(path, std::strerror(EISDIR));
-      return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
-      // A device or a FIFO would be replaced by a plain file, which is never what was meant.
-      error = failed(path, "not a regular file");
-      return false;
-    }
-    replacing = true;
-  } else if (errno != ENOENT) {
-    error = failed(path, std::strerror(errno));
-    return false;
-  }
+  if (!write_target(path, target, info, replacing, error)) return false;
   std::string temporary = target + ".XXXXXX";
   const int fd = mkstemp(temporary.data());
   if (fd < 0) {
@@ -156,4 +166,28 @@ bool file_usable(const std::string& path) {
 std::string file_join(const std::string& dir, const std::string& name) {
   if (dir == ".") return name;
   return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+bool file_same(const std::string& a, const std::string& b) {
+  struct stat first {
+  }, second{};
+  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool file_can_write(const std::string& path, std::string& error) {
+  std::string target;
+  struct stat info {};
+  bool replacing = false;
+  if (!write_target(path, target, info, replacing, error)) return false;
+  // The folder must take the temporary file the write goes through.
+  std::string temporary = target + ".XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) {
+    error = failed(path, std::strerror(errno));
+    return false;
+  }
+  close(fd);
+  unlink(temporary.c_str());
+  return true;
 }

@@ -23,3 +23,8 @@ bool file_write_atomic(const std::string& path, std::string_view bytes, std::str
 bool file_usable(const std::string& path);
 // name in folder dir; a name in "." stays bare, as the program has always opened it.
 std::string file_join(const std::string& dir, const std::string& name);
+// Whether a and b name the same existing file (through links and other names alike).
+bool file_same(const std::string& a, const std::string& b);
+// Whether file_write_atomic could write path now: what is there may be replaced, and its folder
+// takes a new file. False with "PATH: reason" in error. Leaves nothing behind.
+bool file_can_write(const std::string& path, std::string& error);

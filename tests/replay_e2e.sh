@@ -103,16 +103,30 @@ finish
 [ -e "$HOME/.local/state/q47/last.q47r" ] && cmp -s "$work/run.q47r" "$HOME/.local/state/q47/last.q47r" ||
   fail "watching a replay replaced the last run"
 
-# --- A recording that cannot be written: the old file stays, the game still ends with 0 ---
+# --- A recording that cannot be written: refused before the window opens, and a folder that
+#     turns read-only during the game ends it with 2; the old file stays either way ---
 mkdir "$work/locked"
 echo old >"$work/locked/run.q47r"
 chmod 555 "$work/locked"
 as=
-[ "$(id -u)" = 0 ] && as=65534  # root writes anywhere: the game runs as nobody for this one
+[ "$(id -u)" = 0 ] && as=65534  # root writes anywhere: the game runs as nobody for these
 mkdir -m 777 "$work/other-home"
+rc=0
+HOME=$work/other-home setpriv --reuid="${as:-$(id -u)}" --regid="${as:-$(id -g)}" --clear-groups \
+  "$game" --mute --record "$work/locked/run.q47r" 2>"$work/stderr" || rc=$?
+[ "$rc" = 2 ] || fail "an unwritable --record gave $rc"
+grep -qx "q47: cannot record the run: $work/locked/run.q47r: Permission denied" "$work/stderr" ||
+  fail "no clear message: $(cat "$work/stderr")"
+chmod 777 "$work/locked"
 HOME=$work/other-home start --record "$work/locked/run.q47r"
-finish
+chmod 555 "$work/locked"
+xdotool keydown Escape
+rc=0
+wait "$pid" || rc=$?
+pid=
+xdotool keyup Escape || true
 as=
+[ "$rc" = 2 ] || fail "a recording lost at the end gave $rc"
 [ "$(cat "$work/locked/run.q47r")" = old ] || fail "the old recording was changed"
 [ "$(ls "$work/locked")" = run.q47r ] || fail "files left in the locked folder: $(ls "$work/locked")"
 grep -q "^q47: cannot save the replay: $work/locked/run.q47r: Permission denied$" "$work/stderr" ||

@@ -4,13 +4,15 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "play/session.h"
 #include "core/level_check.h"
-#include "desktop/files.h"
 #include "core/level_pack.h"
 #include "core/level_stream.h"
+#include "core/spread.h"
+#include "desktop/files.h"
+#include "play/session.h"
 
 namespace {
 
@@ -75,8 +77,8 @@ TEST_F(LevelCheck, ASingleLeakInAnOpenRoomIsRingedByItsFourNeighbours) {
 TEST_F(LevelCheck, ALeakAlreadyWalledInNeedsOnlyAButtonToBeSeen) {
   // The rules look at the walls only when a button changes one, so even a walled-in leak needs
   // an action: here picking up the spare wall in the corner.
-  const std::vector<std::string> walled = {"......", "..W...", ".WIW..", "..W...", "......",
-                                           "W....."};
+  const std::vector<std::string> walled = {"......", "..W...", ".WIW..",
+                                           "..W...", "......", "W....."};
   const LevelReport report = check_map(walled, 2);
   EXPECT_EQ(report.edge_frame, -1);
   EXPECT_EQ(report.enclosure_cells, 4);
@@ -95,6 +97,42 @@ TEST_F(LevelCheck, ALeakAlreadyWalledInNeedsOnlyAButtonToBeSeen) {
   ASSERT_EQ(placed.plan.size(), 2u);
   EXPECT_FALSE(placed.plan[0].take);
   EXPECT_TRUE(placed.plan[1].take);
+}
+
+// The checker skips the quiet stretches of a slow leak; the edge frame it gives must be the one
+// the rules reach frame by frame, also past the 100,000 frames it once stopped at, with circles
+// changing the rate and the threshold on the way.
+TEST_F(LevelCheck, TheEdgeFrameIsTheRulesOwnHoweverLateItComes) {
+  const std::vector<std::vector<std::string>> maps = {
+      {"........", "........", "........", "...I....", "........", "........", "........",
+       "........"},
+      {"........", ".....T..", "..N.....", "...I..D.", "..DD.N..", "........", "..T.....",
+       "........"}};
+  for (const auto& map : maps) {
+    for (const auto& [rate, threshold] :
+         {std::pair{1, 34000}, std::pair{3, 900}, std::pair{700, 30000}}) {
+      const LevelReport report = check_map(map, 4, rate, threshold);
+      session_clear();
+      load_level(GAME, 1);
+      int32_t frame = 0;
+      while (!GAME.edge_reached && frame < 400000) {
+        spread_step(GAME);
+        ++frame;
+      }
+      EXPECT_EQ(report.edge_frame, frame) << "rate " << rate << ", threshold " << threshold;
+    }
+  }
+  EXPECT_GT(check_map(maps[0], 4, 1, 34000).edge_frame, 100000);
+}
+
+// A leak that only a barrier every frame can wall in, as a drag places them.
+TEST_F(LevelCheck, APlanAtADragsPaceIsFoundBeforeSayingNoPlan) {
+  const LevelReport report = check_map({"DDD...D.", "........", ".DD.....", "...DD..D", "...ID..D",
+                                        "..D....D", ".....DD.", "...D...."},
+                                       4, 1100, 1024);
+  EXPECT_TRUE(report.winnable);
+  EXPECT_EQ(report.frames_per_action, CHECK_FRAMES_PER_ACTION_DRAG);
+  expect_sound_plan(report);
 }
 
 TEST_F(LevelCheck, ALeakTooFastToCatchCanBeWalledInButNotInTime) {
@@ -144,8 +182,8 @@ TEST_F(LevelCheck, EveryBuiltInLevelHasAWinningPlan) {
 TEST_F(LevelCheck, OurOwnPackIsWinnableThroughout) {
   LevelPack pack;
   std::string error;
-  ASSERT_TRUE(files_read_pack(std::string(Q47_SOURCE_DIR) + "/levels/first-shift.q47l", pack,
-                              error))
+  ASSERT_TRUE(
+      files_read_pack(std::string(Q47_SOURCE_DIR) + "/levels/first-shift.q47l", pack, error))
       << error;
   ASSERT_GE(pack.levels.size(), 5u);
   session_use_stream(level_pack_compile(pack));

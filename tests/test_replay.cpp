@@ -6,22 +6,24 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <numeric>
 #include <string>
 #include <vector>
 
 #include "desktop/commands.h"
 #include "desktop/files.h"
-#include "play/session.h"
-#include "play/input.h"
-#include "play/replay.h"
 #include "game_harness.h"
 #include "media/keyboard.h"
+#include "play/input.h"
+#include "play/replay.h"
+#include "play/session.h"
 #include "replay_script.h"
 
 namespace fs = std::filesystem;
@@ -216,6 +218,32 @@ TEST(ReplayFile, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(file_bytes(path), old);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+}
+
+// Every run is kept: the newest as last.q47r, the last twenty under dated names in the order they
+// were made, even many in one second.
+TEST(ReplayFile, TheLastTwentyRunsAreKeptAndLastIsTheNewest) {
+  TempDir dir;
+  Replay replay = small_replay();
+  std::string error;
+  for (uint32_t run = 1; run <= FILES_RUNS_KEPT + 3; ++run) {
+    replay.seed = run;
+    ASSERT_TRUE(files_keep_run(dir.path.string(), replay, error)) << error;
+  }
+  std::vector<uint32_t> kept;
+  for (const auto& entry : fs::directory_iterator(dir.path)) {
+    if (entry.path().filename() == FILES_LAST_RUN_NAME) continue;
+    Replay read;
+    ASSERT_TRUE(files_read_replay(entry.path(), read, error)) << error;
+    kept.push_back(read.seed);
+  }
+  std::sort(kept.begin(), kept.end());
+  std::vector<uint32_t> newest(FILES_RUNS_KEPT);
+  std::iota(newest.begin(), newest.end(), 4u);
+  EXPECT_EQ(kept, newest);
+  Replay last;
+  ASSERT_TRUE(files_read_replay(dir.path / FILES_LAST_RUN_NAME, last, error)) << error;
+  EXPECT_EQ(last.seed, FILES_RUNS_KEPT + 3u);
 }
 
 TEST(ReplayInput, GivenFramesAnswerLikeTheDevices) {
@@ -423,7 +451,8 @@ TEST(ReplayVerify, OtherLevelDataOrAMissingLevelIsRefused) {
   Replay replay = small_replay();
   EXPECT_EQ(replay_unusable(replay, session_stream()), "");
   replay.level_data_hash ^= 1;
-  EXPECT_NE(replay_unusable(replay, session_stream()).find("recorded on other level data"), std::string::npos);
+  EXPECT_NE(replay_unusable(replay, session_stream()).find("recorded on other level data"),
+            std::string::npos);
   replay.level_data_hash ^= 1;
   replay.start_level = 11;
   EXPECT_EQ(replay_unusable(replay, session_stream()), "starts on level 11, which does not exist");
