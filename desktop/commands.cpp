@@ -15,6 +15,7 @@
 #include "desktop/options.h"
 #include "desktop/shell.h"
 #include "media/file.h"
+#include "media/png.h"
 #include "media/timing.h"
 #include "play/replay.h"
 #include "play/session.h"
@@ -137,8 +138,27 @@ int check_main() {
 int replay_verify_main(const std::string& path, int32_t draw) {
   Replay replay;
   if (!load_usable(path, replay)) return 2;
-  const ReplayOutcome outcome = replay_run_headless(replay, draw);
+  // A picture asked for is drawn as in play; the last frame unless another is named.
+  const bool picture = !game_options.picture_path.empty();
+  const int64_t picture_frame =
+      game_options.picture_frame ? game_options.picture_frame : replay.frame_count;
+  std::vector<uint32_t> pixels;
+  const ReplayOutcome outcome =
+      replay_run_headless(replay, draw || picture, picture ? picture_frame : 0, &pixels);
   if (!put_out(replay_outcome_line(outcome) + "\n")) return 2;
+  if (picture) {
+    std::string error;
+    if (pixels.empty()) {
+      report("--frame " + std::to_string(picture_frame) + ": the run has only " +
+             std::to_string(outcome.frames) + " frames");
+      return 2;
+    }
+    const std::string png = png_encode(pixels, SCREEN_WIDTH, SCREEN_HEIGHT);
+    if (!file_write_atomic(game_options.picture_path, png, error)) {
+      report(error);
+      return 2;
+    }
+  }
   if (outcome.matches) return 0;
   report(path + ": " + replay_outcome_problem(replay, outcome));
   return 1;

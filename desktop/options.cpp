@@ -6,6 +6,7 @@
 
 #include "core/level_pack.h"
 #include "core/parse.h"
+#include "core/replay_codec.h"
 
 GameOptions game_options;
 
@@ -30,6 +31,8 @@ enum : int {
   OPT_CHECK,
   OPT_JSON,
   OPT_WRITE_REPLAYS,
+  OPT_PICTURE,
+  OPT_FRAME,
 };
 
 const struct option LONG_OPTIONS[] = {
@@ -49,6 +52,8 @@ const struct option LONG_OPTIONS[] = {
     {"check", no_argument, nullptr, OPT_CHECK},
     {"json", no_argument, nullptr, OPT_JSON},
     {"write-replays", required_argument, nullptr, OPT_WRITE_REPLAYS},
+    {"picture", required_argument, nullptr, OPT_PICTURE},
+    {"frame", required_argument, nullptr, OPT_FRAME},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -98,6 +103,8 @@ std::string options_usage() {
          "      --play FILE        watch the replay FILE (Space: 4x speed, Escape: quit)\n"
          "      --verify FILE      run the replay FILE headless and compare its checksum\n"
          "      --draw             with --verify, draw every frame as in play\n"
+         "      --picture FILE     with --verify, write the picture of a frame as PNG\n"
+         "      --frame N          with --picture, frame N of the run (default: the last)\n"
          "      --export-levels FILE  write the levels in use and their story as a pack to\n"
          "                         FILE (- for standard output)\n"
          "      --check [FILE]     tell for every level of the pack FILE (default: the\n"
@@ -194,6 +201,18 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
       case OPT_JSON:
         game_options.json = 1;
         break;
+      case OPT_PICTURE:
+        if (!take_path(game_options.picture_path, "picture", err)) return OptionsAction::ERROR;
+        break;
+      case OPT_FRAME: {
+        int64_t frame = 0;
+        if (parse_int(optarg, 1, REPLAY_MAX_FRAMES, frame) != ParseInt::OK) {
+          err = misuse("invalid frame '" + std::string(optarg) + "' (a whole number from 1)");
+          return OptionsAction::ERROR;
+        }
+        game_options.picture_frame = frame;
+        break;
+      }
       case OPT_WRITE_REPLAYS:
         if (!take_path(game_options.write_replays_dir, "write-replays", err))
           return OptionsAction::ERROR;
@@ -238,8 +257,13 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
     err = misuse("--record only goes with a game that is played");
     return OptionsAction::ERROR;
   }
-  if (game_options.draw && game_options.verify_path.empty()) {
-    err = misuse("--draw only goes with --verify");
+  if ((game_options.draw || !game_options.picture_path.empty()) &&
+      game_options.verify_path.empty()) {
+    err = misuse("--draw and --picture only go with --verify");
+    return OptionsAction::ERROR;
+  }
+  if (game_options.picture_frame && game_options.picture_path.empty()) {
+    err = misuse("--frame only goes with --picture");
     return OptionsAction::ERROR;
   }
   if ((game_options.json || !game_options.write_replays_dir.empty()) && !game_options.check) {

@@ -19,6 +19,8 @@ struct GameOptions {
   std::string play_path;               // --play: watch a recorded run
   std::string verify_path;         // --verify: run a recording headless and compare its checksum
   int32_t draw = 0;                // --draw: with --verify, draw every frame too
+  std::string picture_path;        // --picture: with --verify, write a frame's picture as PNG
+  int64_t picture_frame = 0;       // --frame: that frame (1 to the run's frames); 0 = the last
   std::string levels_path;         // --levels: play this level pack instead of the built-in levels
   std::string export_levels_path;  // --export-levels: write the built-in levels as a pack
   int32_t check = 0;              // --check: report on every level of a pack (or the built-in ones)

@@ -134,5 +134,11 @@ env -u XDG_STATE_HOME HOME="$dir/nohome" "$game" --mute >out 2>err
 check "a missing HOME was made" test ! -e "$dir/nohome"
 check "a missing HOME was not said: $(cat err)" grep -q "cannot keep the last run: $dir/nohome: the home folder does not exist" err
 
+# A frame's picture for a bug report: a 640 x 480 PNG, or a clear refusal past the run's end.
+expect 0 "" --verify run.q47r --frame 100 --picture frame.png
+check "--picture wrote no 640x480 PNG" test "$(od -An -tx1 -j16 -N8 frame.png | tr -d ' ')" = 00000280000001e0
+expect 2 "--frame 99999: the run has only [0-9]+ frames" --verify run.q47r --frame 99999 --picture late.png
+check "a picture past the end was written" test ! -e late.png
+
 echo "cli_faults: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -2,7 +2,6 @@
 // on the black board, with the game's own rasteriser, and writes it into the hicolor layout under
 // DIR: DIR/hicolor/NxN/apps/NAME.png for each theme size and DIR/hicolor/scalable/apps/NAME.svg,
 // the same shapes as vectors. Each file is written to a temporary name and renamed.
-#include <zlib.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -16,6 +15,7 @@
 
 #include "media/draw.h"
 #include "media/draw_target.h"
+#include "media/png.h"
 
 namespace {
 
@@ -121,53 +121,6 @@ std::vector<uint32_t> icon_pixels(int32_t size) {
   return pixels;
 }
 
-void put_u32(std::string& out, uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((value >> shift) & 0xFF);
-}
-
-void put_chunk(std::string& out, const char* type, const std::string& data) {
-  put_u32(out, static_cast<uint32_t>(data.size()));
-  const std::string body = type + data;
-  out += body;
-  put_u32(out, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()),
-                                           static_cast<uInt>(body.size()))));
-}
-
-// An 8-bit RGBA PNG of the pixels; ICON_CLEAR becomes fully transparent. Empty on failure.
-std::string png_encode(const std::vector<uint32_t>& pixels, int32_t size) {
-  std::string rows;
-  rows.reserve(static_cast<size_t>(size) * (4 * size + 1));
-  for (int32_t y = 0; y < size; ++y) {
-    rows += '\0';  // filter type: none
-    for (int32_t x = 0; x < size; ++x) {
-      const uint32_t pixel = pixels[static_cast<size_t>(y) * size + x];
-      const bool clear = pixel == ICON_CLEAR;
-      rows += static_cast<char>(clear ? 0 : pixel & 0xFF);
-      rows += static_cast<char>(clear ? 0 : (pixel >> 8) & 0xFF);
-      rows += static_cast<char>(clear ? 0 : (pixel >> 16) & 0xFF);
-      rows += static_cast<char>(clear ? 0 : 0xFF);
-    }
-  }
-  uLongf packed_size = compressBound(static_cast<uLong>(rows.size()));
-  std::string packed(packed_size, '\0');
-  if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packed_size,
-                reinterpret_cast<const Bytef*>(rows.data()), static_cast<uLong>(rows.size()),
-                Z_BEST_COMPRESSION) != Z_OK) {
-    return {};
-  }
-  packed.resize(packed_size);
-
-  std::string header;
-  put_u32(header, static_cast<uint32_t>(size));
-  put_u32(header, static_cast<uint32_t>(size));
-  header += std::string("\x08\x06\x00\x00\x00", 5);  // 8 bits, RGBA, deflate, no filter set, plain
-  std::string png("\x89PNG\r\n\x1a\n", 8);
-  put_chunk(png, "IHDR", header);
-  put_chunk(png, "IDAT", packed);
-  put_chunk(png, "IEND", "");
-  return png;
-}
-
 // "#rrggbb" of a colour packed as the game packs it.
 std::string svg_colour(uint32_t colour) {
   char text[8];
@@ -239,7 +192,7 @@ int main(int argc, char** argv) {
   const std::filesystem::path theme = std::filesystem::path(argv[1]) / "hicolor";
   const std::string name = argv[2];
   for (const int32_t size : ICON_SIZES) {
-    const std::string png = png_encode(icon_pixels(size), size);
+    const std::string png = png_encode(icon_pixels(size), size, size, &ICON_CLEAR);
     if (png.empty()) {
       std::fprintf(stderr, "make_icons: cannot compress the %d px icon\n", size);
       return 1;
