@@ -11,6 +11,7 @@
 #include "game/sound_cues.h"
 #include "game/spread.h"
 #include "media/draw.h"
+#include "media/events.h"
 #include "media/keyboard.h"
 #include "media/mouse.h"
 #include "media/screen.h"
@@ -78,6 +79,7 @@ void handle_keys_after_flip() {
 
 // The window's frame: the player's own devices, paced by the screen.
 int32_t window_start() {
+  events_pump();
   frame_tick = static_cast<int32_t>(tick_ms());
   input_frame_start(nullptr);
   return 1;

@@ -15,6 +15,7 @@
 #include "game/options.h"
 #include "media/draw.h"
 #include "media/draw_target.h"
+#include "media/events.h"
 #include "media/keyboard.h"
 #include "media/mouse.h"
 #include "media/random.h"
@@ -99,6 +100,7 @@ constexpr FrameDevice HEADLESS_DRAWN_DEVICE = {headless_start,      no_close, no
 
 int32_t play_start() {
   frame_tick = static_cast<int32_t>(tick_ms());
+  events_pump();
   keyboard_examine();
   if (key_down(KEY_ESCAPE)) RUN.stop = 1;
   RUN.fast = key_down(KEY_SPACE) ? 1 : 0;
