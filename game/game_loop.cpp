@@ -15,6 +15,7 @@
 #include "media/keyboard.h"
 #include "media/mouse.h"
 #include "media/screen.h"
+#include "media/sound.h"
 #include "media/timing.h"
 #include "media/window.h"
 
@@ -80,6 +81,7 @@ void handle_keys_after_flip() {
 // The window's frame: the player's own devices, paced by the screen.
 int32_t window_start() {
   events_pump();
+  sound_service();
   frame_tick = static_cast<int32_t>(tick_ms());
   input_frame_start(nullptr);
   return 1;

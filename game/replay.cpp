@@ -20,6 +20,7 @@
 #include "media/mouse.h"
 #include "media/random.h"
 #include "media/screen.h"
+#include "media/sound.h"
 #include "media/timing.h"
 #include "media/window.h"
 
@@ -101,6 +102,7 @@ constexpr FrameDevice HEADLESS_DRAWN_DEVICE = {headless_start,      no_close, no
 int32_t play_start() {
   frame_tick = static_cast<int32_t>(tick_ms());
   events_pump();
+  sound_service();
   keyboard_examine();
   if (key_down(KEY_ESCAPE)) RUN.stop = 1;
   RUN.fast = key_down(KEY_SPACE) ? 1 : 0;
