@@ -1,11 +1,13 @@
+// The event pump and the frame's record. This module calls no other module of the layer: it
+// only takes from SDL and keeps what it took for the modules above to read.
 #include "media/events.h"
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdlib>
 
-#include "media/keyboard.h"
-#include "media/mouse.h"
+#include "media/events_internal.h"
 
 namespace {
 
@@ -19,6 +21,8 @@ struct EventsState {
   uint32_t screen_window_id = 0;  // SDL's id of screen.window; 0 = no screen
   int32_t full_screen_focus = 0;  // full screen: its window has not lost the focus since
   int32_t hangup_handled = 0;     // our SIGHUP handler is installed (and must be removed)
+  std::vector<SDL_Window*> windows;  // the window module's open windows
+  EventsFrame frame;                 // what the last pump took
 };
 
 EventsState EVENTS;
@@ -64,6 +68,68 @@ void set_no_display_error() {
   }
 }
 
+// Notes one SDL event in the frame's record. Pointer input counts only while the screen may
+// take input at that moment: what happens over another program's window is none of ours.
+void take(const SDL_Event& event) {
+  EventsFrame& frame = EVENTS.frame;
+  switch (event.type) {
+    case SDL_QUIT:
+      frame.windows.push_back({0, EVENTS_QUIT});
+      break;
+    case SDL_WINDOWEVENT: {
+      const uint32_t id = event.window.windowID;
+      const bool screen = id != 0 && id == EVENTS.screen_window_id;
+      if (event.window.event == SDL_WINDOWEVENT_FOCUS_GAINED) {
+        EVENTS.focus_window = id;
+        if (screen) EVENTS.full_screen_focus = 1;
+      } else if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
+        if (EVENTS.focus_window == id) EVENTS.focus_window = 0;
+        if (screen) {
+          EVENTS.full_screen_focus = 0;
+          frame.screen_focus_lost = 1;
+          frame.motion_x = frame.motion_y = 0;
+          std::fill(frame.buttons, frame.buttons + EVENTS_BUTTONS, EVENTS_NO_BUTTON_EVENT);
+        }
+      } else if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED && screen) {
+        frame.screen_resized = 1;
+      }
+      frame.windows.push_back({id, event.window.event});
+      break;
+    }
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: {
+      const int scancode = event.key.keysym.scancode;
+      if (scancode >= 0 && scancode < SDL_NUM_SCANCODES) {
+        frame.keys_down[scancode] = event.type == SDL_KEYDOWN ? 1 : 0;
+      }
+      break;
+    }
+    case SDL_MOUSEMOTION:
+      if (events_screen_active()) {
+        frame.motion_x += event.motion.xrel;
+        frame.motion_y += event.motion.yrel;
+      }
+      break;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: {
+      int index = -1;
+      if (event.button.button == SDL_BUTTON_LEFT) index = 0;
+      if (event.button.button == SDL_BUTTON_RIGHT) index = 1;
+      if (event.button.button == SDL_BUTTON_MIDDLE) index = 2;
+      if (index >= 0 && events_screen_active()) {
+        frame.buttons[index] = event.type == SDL_MOUSEBUTTONDOWN ? 1 : 0;
+      }
+      break;
+    }
+    case SDL_RENDER_TARGETS_RESET:
+    case SDL_RENDER_DEVICE_RESET:
+      frame.render_reset = 1;
+      break;
+    default:
+      break;
+  }
+}
+
 }  // namespace
 
 int32_t events_video_acquire() {
@@ -106,61 +172,28 @@ void events_video_release() {
     give_back_hangup();
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     EVENTS.focus_window = 0;
+    // A key held when the display went is nobody's any more.
+    std::fill(EVENTS.frame.keys_down, EVENTS.frame.keys_down + SDL_NUM_SCANCODES, 0);
   }
 }
 
 void events_pump() {
+  EventsFrame& frame = EVENTS.frame;
+  ++frame.serial;
+  frame.windows.clear();
+  frame.motion_x = frame.motion_y = 0;
+  std::fill(frame.buttons, frame.buttons + EVENTS_BUTTONS, EVENTS_NO_BUTTON_EVENT);
+  frame.screen_focus_lost = frame.screen_resized = frame.render_reset = 0;
   if (!SDL_WasInit(SDL_INIT_EVENTS)) return;
   if (HANGUP_PENDING) {
     HANGUP_PENDING = 0;
-    window_on_quit();
+    frame.windows.push_back({0, EVENTS_QUIT});
   }
   SDL_Event event;
-  for (int n = 0; n < EVENTS_PUMP_LIMIT && SDL_PollEvent(&event); ++n) events_sort(event);
+  for (int n = 0; n < EVENTS_PUMP_LIMIT && SDL_PollEvent(&event); ++n) take(event);
 }
 
-void events_sort(const SDL_Event& event) {
-  switch (event.type) {
-    case SDL_QUIT:
-      window_on_quit();
-      break;
-    case SDL_WINDOWEVENT:
-      if (event.window.event == SDL_WINDOWEVENT_FOCUS_GAINED) {
-        EVENTS.focus_window = event.window.windowID;
-        if (event.window.windowID == EVENTS.screen_window_id) EVENTS.full_screen_focus = 1;
-        screen_on_focus(event.window.windowID, 1);
-      } else if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
-        if (EVENTS.focus_window == event.window.windowID) EVENTS.focus_window = 0;
-        if (event.window.windowID == EVENTS.screen_window_id) {
-          EVENTS.full_screen_focus = 0;
-          // The pointer goes back to the desktop at once, not at the game's next frame.
-          mouse_on_focus_lost();
-        }
-        screen_on_focus(event.window.windowID, 0);
-      } else if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
-        screen_on_resize(event.window.windowID);
-      }
-      window_on_event(event.window);
-      break;
-    case SDL_KEYDOWN:
-    case SDL_KEYUP:
-      keyboard_on_key(event.key.keysym.scancode, event.type == SDL_KEYDOWN);
-      break;
-    case SDL_MOUSEMOTION:
-      mouse_on_motion(event.motion.xrel, event.motion.yrel);
-      break;
-    case SDL_MOUSEBUTTONDOWN:
-    case SDL_MOUSEBUTTONUP:
-      mouse_on_button(event.button.button, event.type == SDL_MOUSEBUTTONDOWN);
-      break;
-    case SDL_RENDER_TARGETS_RESET:
-    case SDL_RENDER_DEVICE_RESET:
-      screen_on_render_reset();
-      break;
-    default:
-      break;
-  }
-}
+const EventsFrame& events_frame() { return EVENTS.frame; }
 
 uint32_t events_focus_window() { return EVENTS.focus_window; }
 
@@ -174,8 +207,23 @@ void events_forget_window(uint32_t window_id) {
   if (EVENTS.focus_window == window_id) EVENTS.focus_window = 0;
 }
 
+void events_publish_window(SDL_Window* window, int32_t open) {
+  std::erase(EVENTS.windows, window);
+  if (open) {
+    EVENTS.windows.push_back(window);
+  } else {
+    events_forget_window(SDL_GetWindowID(window));
+  }
+}
+
+SDL_Window* events_window(intptr_t handle) {
+  for (SDL_Window* window : EVENTS.windows) {
+    if (reinterpret_cast<intptr_t>(window) == handle) return window;
+  }
+  return nullptr;
+}
+
 void events_publish_screen(const EventsScreen& screen) {
-  if (EVENTS.screen.window && !screen.window) mouse_on_screen_closed();
   EVENTS.screen = screen;
   EVENTS.screen_window_id = screen.window ? SDL_GetWindowID(screen.window) : 0;
   EVENTS.full_screen_focus = screen.window ? 1 : 0;

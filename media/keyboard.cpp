@@ -1,5 +1,5 @@
-// Polled keyboard: the pump keeps a live table of held keys by set-1 scan code; an examine
-// copies it into the snapshot the queries read, but only while the screen has the focus.
+// Polled keyboard: an examine turns the keys the event pump's record holds into the snapshot
+// the queries read, by set-1 scan code, but only while the screen has the focus.
 #include "media/keyboard.h"
 
 #include <SDL.h>
@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "media/events.h"
+#include "media/events_internal.h"
 
 namespace {
 
@@ -22,7 +22,6 @@ constexpr int32_t KEYBOARD_READ = 2;   // the last examine read the keys
 struct KeyboardState {
   int32_t state = KEYBOARD_NONE;   // KEYBOARD_*
   int32_t init_called = 0;         // keyboard_init ran (and holds SDL's event subsystem)
-  uint8_t live[KEY_COUNT] = {};    // keys held now, as the event stream says
   uint8_t snapshot[KEY_COUNT] = {};  // KEY_HELD for keys held at the last good examine
   uint8_t latch[KEY_COUNT] = {};   // 1 = a key_released call saw the key held
 };
@@ -180,7 +179,6 @@ void keyboard_shutdown() {
 }
 
 int32_t keyboard_examine() {
-  events_pump();
   if (KEYBOARD.state == KEYBOARD_NONE) return 0;
   // Without the focus the keys belong to another program; the snapshot and the latches keep
   // what they had, and the queries answer nothing until a read succeeds again.
@@ -188,7 +186,13 @@ int32_t keyboard_examine() {
     KEYBOARD.state = KEYBOARD_BIND;
     return 0;
   }
-  std::memcpy(KEYBOARD.snapshot, KEYBOARD.live, sizeof KEYBOARD.snapshot);
+  const uint8_t* keys_down = events_frame().keys_down;
+  std::memset(KEYBOARD.snapshot, 0, sizeof KEYBOARD.snapshot);
+  for (int32_t scancode = 0; scancode < SDL_NUM_SCANCODES; ++scancode) {
+    if (keys_down[scancode]) KEYBOARD.snapshot[set1_code(scancode)] = KEY_HELD;
+  }
+  // Code 0 gathers the keys without a set-1 code; none of them counts.
+  KEYBOARD.snapshot[0] = 0;
   KEYBOARD.state = KEYBOARD_READ;
   return 1;
 }
@@ -215,9 +219,4 @@ int32_t key_released(int32_t code) {
   }
   if (code < 0 || code >= KEY_COUNT) return 0;
   return release_of(code);
-}
-
-void keyboard_on_key(int32_t sdl_scancode, int32_t down) {
-  const uint8_t code = set1_code(sdl_scancode);
-  if (code != 0) KEYBOARD.live[code] = down ? KEY_HELD : 0;
 }

@@ -18,13 +18,10 @@ constexpr int32_t KEY_RCONTROL = 0x9D;
 int32_t keyboard_init();
 // Releases the keyboard (program end).
 void keyboard_shutdown();
-// Takes a snapshot of the held keys; 1 if read, 0 when it failed (for instance without focus).
+// Takes a snapshot of the keys held as of the frame's events_pump; 1 if read, 0 when it failed
+// (for instance without focus).
 int32_t keyboard_examine();
 // 128 while key code is down in the last snapshot, else 0; code -1: 1 if any key is down.
 int32_t key_down(int32_t code);
 // 1 once after key code went up (to the first caller only), else 0; code -1: any key.
 int32_t key_released(int32_t code);
-
-// What the event pump tells the keyboard (inside the media layer only): an SDL scan code went
-// down (1) or up (0).
-void keyboard_on_key(int32_t sdl_scancode, int32_t down);

@@ -2,7 +2,8 @@
 // with three buttons. While the game holds the mouse in a window the system pointer is
 // confined to the window and kept on the virtual pointer; in full screen SDL's relative mode
 // gives raw motion with the pointer hidden. What it knows of the screen (its window, size and
-// origin, and whether it has the focus) it reads from what the event pump published. In a
+// origin, and whether it has the focus) it reads from what the event pump published, and its
+// motion and buttons from the pump's record of the frame, taken once per frame. In a
 // window the picture may be shown larger or smaller than the screen's pixels: there the
 // window's motion is converted into screen pixels, keeping the pointer's place inside its
 // pixel so that no fraction of a slow movement is lost. Where the system cannot move its
@@ -13,19 +14,20 @@
 
 #include <algorithm>
 
-#include "media/events.h"
+#include "media/events_internal.h"
 
 namespace {
 
-constexpr int MOUSE_BUTTONS = 3;
-constexpr int32_t MOUSE_NO_EVENT = -1;  // pending button state: no event since the last examine
+constexpr int MOUSE_BUTTONS = EVENTS_BUTTONS;
+constexpr int32_t MOUSE_NO_EVENT = EVENTS_NO_BUTTON_EVENT;  // pending button: no event
 
 struct MouseState {
   int32_t initialised = 0;     // mouse_init ran (and holds SDL's event subsystem)
   int32_t x = 0;               // the virtual pointer, screen pixels
   int32_t y = 0;
   int32_t buttons[MOUSE_BUTTONS] = {};  // left, right, middle: 1 while down
-  int64_t pending_dx = 0;      // motion sorted in by the pump since the last examine
+  uint32_t taken = 0;                   // serial of the last frame's record taken
+  int64_t pending_dx = 0;               // motion taken from the records since the last examine
   int64_t pending_dy = 0;
   int32_t pending_buttons[MOUSE_BUTTONS] = {MOUSE_NO_EVENT, MOUSE_NO_EVENT, MOUSE_NO_EVENT};
   // (the last state each button's events left; the last one wins)
@@ -75,6 +77,25 @@ void let_go() {
   }
   MOUSE.captured = 0;
   forget_pending();
+}
+
+// Takes the frame's record once. A focus loss of the screen lets the pointer go, and the next
+// capture starts where the player leaves the system pointer. Motion and buttons count only
+// while the game may hold the mouse.
+void take_frame() {
+  const EventsFrame& frame = events_frame();
+  if (MOUSE.taken == frame.serial) return;
+  MOUSE.taken = frame.serial;
+  if (frame.screen_focus_lost) {
+    if (MOUSE.captured || MOUSE.grabbed || MOUSE.relative) let_go();
+    MOUSE.refocused = MOUSE.follow_system = 1;
+  }
+  if (!MOUSE.initialised || MOUSE.released) return;
+  MOUSE.pending_dx += frame.motion_x;
+  MOUSE.pending_dy += frame.motion_y;
+  for (int b = 0; b < MOUSE_BUTTONS; ++b) {
+    if (frame.buttons[b] != MOUSE_NO_EVENT) MOUSE.pending_buttons[b] = frame.buttons[b];
+  }
 }
 
 int32_t clamp_axis(int64_t value, int32_t size) {
@@ -230,6 +251,8 @@ int32_t mouse_init() {
   MOUSE.pointer_shown = 1;
   MOUSE.captured = 0;
   forget_pending();
+  // Input pumped before the mouse existed is none of its business.
+  MOUSE.taken = events_frame().serial;
   return 1;
 }
 
@@ -241,7 +264,7 @@ void mouse_shutdown() {
 }
 
 int32_t mouse_examine() {
-  events_pump();
+  take_frame();
   if (!MOUSE.initialised) return 0;
   const EventsScreen& screen = events_screen();
   SDL_Window* window = screen.window;
@@ -286,6 +309,8 @@ int32_t mouse_button(int32_t button) {
 }
 
 void mouse_release(int32_t release) {
+  // What came while the pointer was held or free counts as it was then.
+  take_frame();
   if (release == 1) {
     MOUSE.released = 1;
     let_go();
@@ -310,30 +335,8 @@ int32_t mouse_show_pointer(int32_t show) {
   return MOUSE.pointer_counter;
 }
 
-// --- What the event pump tells the mouse ---
+void mouse_take_frame() { take_frame(); }
 
-void mouse_on_motion(int32_t dx, int32_t dy) {
-  // Motion counts only while the game may hold the mouse; what happens over another
-  // program's window is none of ours.
-  if (!MOUSE.initialised || MOUSE.released || !events_screen_active()) return;
-  MOUSE.pending_dx += dx;
-  MOUSE.pending_dy += dy;
-}
-
-void mouse_on_button(int32_t sdl_button, int32_t down) {
-  if (!MOUSE.initialised || MOUSE.released || !events_screen_active()) return;
-  int index = -1;
-  if (sdl_button == SDL_BUTTON_LEFT) index = 0;
-  if (sdl_button == SDL_BUTTON_RIGHT) index = 1;
-  if (sdl_button == SDL_BUTTON_MIDDLE) index = 2;
-  if (index >= 0) MOUSE.pending_buttons[index] = down ? 1 : 0;
-}
-
-void mouse_on_focus_lost() {
-  if (MOUSE.captured || MOUSE.grabbed || MOUSE.relative) let_go();
-  MOUSE.refocused = MOUSE.follow_system = 1;
-}
-
-void mouse_on_screen_closed() {
+void mouse_let_go() {
   if (MOUSE.captured || MOUSE.grabbed || MOUSE.relative) let_go();
 }

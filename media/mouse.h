@@ -7,7 +7,9 @@
 int32_t mouse_init();
 // Releases the mouse (program end).
 void mouse_shutdown();
-// Takes the motion and button events since the last call; 1 if the device delivered data.
+// Applies the motion and buttons of the frame's events_pump; 1 if the device delivered data.
+// The picture's place in its window is as the screen last published it: ask screen_is_active
+// first in the frame, as the frame does to know whether to read input at all.
 int32_t mouse_examine();
 // The virtual pointer, clamped to the screen at each successful examine.
 int32_t mouse_x();
@@ -22,13 +24,10 @@ void mouse_locate(int32_t x, int32_t y);
 // while the counter is 0 or more. Returns the new counter.
 int32_t mouse_show_pointer(int32_t show);
 
-// --- What the event pump tells the mouse (inside the media layer only) ---
+// --- What the screen tells the mouse (inside the media layer only) ---
 
-// Relative motion, and a button going down (1) or up (0) in SDL's numbering.
-void mouse_on_motion(int32_t dx, int32_t dy);
-void mouse_on_button(int32_t sdl_button, int32_t down);
-// The screen's window lost the focus: the pointer is let go at once, and the next capture
-// starts where the player left the system pointer.
-void mouse_on_focus_lost();
+// Takes the frame's record now if it has not been taken: a focus loss of the screen lets the
+// pointer go at once, even in a frame that reads no input.
+void mouse_take_frame();
 // The screen is closing: the pointer is let go before its window goes.
-void mouse_on_screen_closed();
+void mouse_let_go();

@@ -13,14 +13,28 @@
 #include "media/mixer.h"
 #include "media/timing.h"
 
-// A stream's buffer, its decoder and the flags its refill thread shares with the game's thread.
+// Whether streams may be refilled by a thread of their own (CMake's Q47_MUSIC_THREAD). A build
+// without threads (a browser's) refills them from the frame only.
+#ifndef Q47_MUSIC_THREAD
+#ifdef __EMSCRIPTEN__
+#define Q47_MUSIC_THREAD 0
+#else
+#define Q47_MUSIC_THREAD 1
+#endif
+#endif
+
+// A stream's buffer, its decoder, the flags its refill thread shares with the game's thread, and
+// where the refills are (owned by whoever refills: the thread, or the frame's service).
 struct MusicStream {
   DecoderHandle* decoder = nullptr;      // the open decoder, owned by the stream
   int32_t output = 0;                    // the looping mixer buffer
-  std::atomic<uint8_t> run_flag{0};      // the refill thread runs while this is 1
+  std::atomic<uint8_t> run_flag{0};      // refills go on while this is 1
   std::atomic<uint8_t> thread_alive{0};  // a refill thread exists for the stream
-  int32_t loop_flag = 0;                 // flags of the last play, read by the thread
+  int32_t refill = MUSIC_REFILL_THREAD;  // MUSIC_REFILL_*, chosen when the stream was prepared
+  int32_t loop_flag = 0;                 // flags of the last play, read by the refills
   std::atomic<uint32_t> refills{0};      // halves decoded since the last play
+  uint32_t next_half = 1;                // the half refilled next, once the cursor is out of it
+  int32_t ended = 0;                     // 0 while data comes, then the halves played out since
 };
 
 namespace {
@@ -45,11 +59,13 @@ struct OggHandle {
   int64_t position;        // memory source: next byte to read, always within 0..size
 };
 
-struct OggState {
-  bool enabled;  // the decoder is in the registry
+struct MusicState {
+  bool ogg_enabled = false;  // the Ogg decoder is in the registry
+  // How streams prepared from now on are refilled: MUSIC_REFILL_*.
+  int32_t refill = Q47_MUSIC_THREAD ? MUSIC_REFILL_THREAD : MUSIC_REFILL_FRAME;
 };
 
-OggState ogg;
+MusicState MUSIC;
 
 OggHandle* as_ogg(DecoderHandle* handle) { return reinterpret_cast<OggHandle*>(handle); }
 
@@ -162,44 +178,39 @@ int32_t refill_half(MusicStream* stream, uint32_t offset) {
   return got > 0 ? 1 : 0;
 }
 
-// Keeps a playing stream's buffer ahead of the play cursor: whenever the cursor leaves a half,
-// that half gets the next data. Past the end of data that does not loop, it lets the last data
-// play out, then stops the buffer.
+// One look at a playing stream's cursor, which keeps its buffer ahead: whenever the cursor
+// leaves a half, that half gets the next data. Past the end of data that does not loop, it
+// lets the last data play out, then stops the buffer and the refills. 0 once it has stopped.
+int32_t refill_look(MusicStream* stream) {
+  const uint32_t cursor = mixer_position(stream->output);
+  const bool outside =
+      stream->next_half == 0 ? cursor > STREAM_HALF_BYTES : cursor < STREAM_HALF_BYTES;
+  if (outside) {
+    if (stream->ended != 0) {
+      ++stream->ended;
+    } else if (!refill_half(stream, stream->next_half == 0 ? 0 : STREAM_HALF_BYTES)) {
+      stream->ended = 1;
+    }
+    stream->next_half = 1 - stream->next_half;
+  }
+  if (stream->ended == 2) {
+    mixer_stop(stream->output);
+    stream->run_flag = 0;
+    return 0;
+  }
+  return 1;
+}
+
+#if Q47_MUSIC_THREAD
+// Looks at the stream every few milliseconds for as long as it runs.
 void refill_thread(MusicStream* stream) {
-  uint32_t next = 1;
-  bool pending = false;
-  int32_t ended = 0;
   while (stream->run_flag == 1) {
     delay_ms(STREAM_POLL_MS);
-    const uint32_t cursor = mixer_position(stream->output);
-    uint32_t target = 0;
-    bool refill = false;
-    if (next == 0) {
-      refill = cursor > STREAM_HALF_BYTES;
-    } else {
-      if (cursor < STREAM_HALF_BYTES) {
-        pending = true;
-        target = STREAM_HALF_BYTES;
-      }
-      refill = pending;
-    }
-    if (refill) {
-      if (ended != 0) {
-        ++ended;
-      } else if (!refill_half(stream, target)) {
-        ended = 1;
-      }
-      next = 1 - next;
-      pending = false;
-    }
-    if (ended == 2) {
-      mixer_stop(stream->output);
-      stream->run_flag = 0;
-      break;
-    }
+    if (!refill_look(stream)) break;
   }
   stream->thread_alive = 0;
 }
+#endif
 
 }  // namespace
 
@@ -242,19 +253,25 @@ int32_t music_stream_prepare(MusicStream* stream, int32_t flags) {
   stream->loop_flag = flags;
   stream->run_flag = 1;
   stream->refills = 0;
+  stream->refill = MUSIC.refill;
+  stream->next_half = 1;
+  stream->ended = 0;
   refill_half(stream, 0);
+  if (stream->refill == MUSIC_REFILL_FRAME) return 1;
+#if Q47_MUSIC_THREAD
   // Marked alive before the thread exists, so a stop, play or close that follows at once waits
   // for it rather than racing a thread that has not started yet.
   stream->thread_alive = 1;
   try {
     std::thread(refill_thread, stream).detach();
+    return 1;
   } catch (const std::system_error&) {
-    // Without a refill the buffer would repeat its first half forever; stay silent instead.
     stream->thread_alive = 0;
-    stream->run_flag = 0;
-    return 0;
   }
-  return 1;
+#endif
+  // Without a refill the buffer would repeat its first half forever; stay silent instead.
+  stream->run_flag = 0;
+  return 0;
 }
 
 void music_stream_play(MusicStream* stream) {
@@ -264,12 +281,24 @@ void music_stream_play(MusicStream* stream) {
 
 void music_stream_halt(MusicStream* stream) { stream->run_flag = 0; }
 
+void music_stream_service(MusicStream* stream) {
+  if (stream->refill == MUSIC_REFILL_FRAME && stream->run_flag == 1) refill_look(stream);
+}
+
+int32_t music_set_refill(int32_t refill) {
+  if (refill != MUSIC_REFILL_FRAME && !(Q47_MUSIC_THREAD && refill == MUSIC_REFILL_THREAD)) {
+    return 0;
+  }
+  MUSIC.refill = refill;
+  return 1;
+}
+
 int32_t music_stream_refills(const MusicStream* stream) {
   return static_cast<int32_t>(stream->refills.load());
 }
 
 void ogg_decoder_enable() {
-  if (ogg.enabled) return;
+  if (MUSIC.ogg_enabled) return;
   decoder_register(&OGG_DECODER);
-  ogg.enabled = true;
+  MUSIC.ogg_enabled = true;
 }

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "media/draw_target.h"
-#include "media/events.h"
+#include "media/events_internal.h"
 #include "media/mouse.h"
 
 // Last: it brings Xlib's macros (None, Bool, Status), which nothing above may meet.
@@ -38,7 +38,7 @@ struct ScreenState {
   int32_t initialised = 0;        // screen_system_init succeeded (and holds SDL's video)
   int32_t open = 0;               // a screen is open
   int32_t windowed = 0;           // it shows in a window of ours (0: full screen)
-  int32_t usable = 0;             // presenting is allowed (full screen: we have the focus)
+  uint32_t taken = 0;             // serial of the last frame's record taken
   int32_t width = 0;              // back-buffer size in pixels
   int32_t height = 0;
   std::vector<uint32_t> back_buffer;  // the picture being drawn: rows of 0x00BBGGRR
@@ -303,6 +303,22 @@ SDL_Rect view_in_window() {
   return view;
 }
 
+// Takes the frame's record once: a lost render device means a new texture before the next
+// present, a resized window a new place for the picture, and a focus loss goes to the mouse at
+// once, so that the pointer is free even in a frame that reads no input.
+void take_frame() {
+  const EventsFrame& frame = events_frame();
+  if (SCREEN.taken == frame.serial) return;
+  SCREEN.taken = frame.serial;
+  if (!SCREEN.open) return;
+  if (frame.render_reset) SCREEN.texture_lost = 1;
+  if (frame.screen_resized) {
+    const SDL_Rect view = view_in_window();
+    events_publish_view(view.x, view.y, view.w, view.h);
+  }
+  if (frame.screen_focus_lost) mouse_take_frame();
+}
+
 // The software renderer shows a frame by copying the texture into the window's surface. When
 // the picture is shown unscaled (the usual window) the red/blue swap can write into that
 // surface itself, and the frame costs one full-screen copy fewer: about a tenth of the
@@ -372,8 +388,9 @@ int32_t open_on(SDL_Window* window, int32_t width, int32_t height) {
   }
   SCREEN.back_buffer.assign(static_cast<size_t>(width) * height, 0);
   SCREEN.texture_lost = 0;
-  SCREEN.usable = 1;
   SCREEN.open = 1;
+  // The events pumped before the screen was opened are not about it.
+  SCREEN.taken = events_frame().serial;
   const SDL_Rect view = view_in_window();
   events_publish_screen({window, SCREEN.windowed, width, height, view.x, view.y, view.w, view.h});
   // An accelerated renderer may have had SDL re-create the window underneath; the new one
@@ -391,10 +408,10 @@ bool size_ok(int32_t width, int32_t height) {
 }
 
 // Opens the screen in window parent's client area: in area, or fitted to the whole window.
-int32_t open_windowed(WindowHandle parent, SDL_Rect area, int32_t auto_stretch,
-                      int32_t right_margin, int32_t bottom_margin, int32_t fit_window) {
+int32_t open_windowed(intptr_t parent, SDL_Rect area, int32_t auto_stretch, int32_t right_margin,
+                      int32_t bottom_margin, int32_t fit_window) {
   screen_close();
-  SDL_Window* window = window_sdl(parent);
+  SDL_Window* window = events_window(parent);
   if (!SCREEN.initialised || !window || !size_ok(area.w, area.h)) return 0;
   SCREEN.area = area;
   SCREEN.auto_stretch = auto_stretch;
@@ -434,17 +451,15 @@ void screen_system_shutdown() {
   SCREEN.initialised = 0;
 }
 
-int32_t screen_open_windowed(WindowHandle parent, int32_t x, int32_t y, int32_t width,
-                             int32_t height, int32_t auto_stretch, int32_t right_margin,
-                             int32_t bottom_margin) {
+int32_t screen_open_windowed(intptr_t parent, int32_t x, int32_t y, int32_t width, int32_t height,
+                             int32_t auto_stretch, int32_t right_margin, int32_t bottom_margin) {
   return open_windowed(parent, SDL_Rect{x, y, width, height}, auto_stretch, right_margin,
                        bottom_margin, 0);
 }
 
-int32_t screen_open_scaled(WindowHandle parent, int32_t width, int32_t height) {
+int32_t screen_open_scaled(intptr_t parent, int32_t width, int32_t height) {
   return open_windowed(parent, SDL_Rect{0, 0, width, height}, 0, 0, 0, 1);
 }
-
 
 int32_t screen_desktop(int32_t* width, int32_t* height, int32_t* usable_width,
                        int32_t* usable_height) {
@@ -493,6 +508,7 @@ void screen_close() {
   if (!SCREEN.open) return;
   // The pointer is given back before its window goes, and no drawing target may keep
   // pointing into the buffer freed below.
+  mouse_let_go();
   events_publish_screen({});
   draw_forget_pixels(SCREEN.back_buffer.data());
   if (SCREEN.texture) SDL_DestroyTexture(SCREEN.texture);
@@ -511,7 +527,6 @@ void screen_close() {
   SCREEN.width = SCREEN.height = 0;
   SCREEN.windowed = 0;
   SCREEN.fit_window = 0;
-  SCREEN.usable = 0;
   SCREEN.open = 0;
 }
 
@@ -541,10 +556,10 @@ void screen_clear(uint32_t colour) {
 
 int32_t screen_flip() {
   if (!SCREEN.open) return 0;
-  // The game does not poll window events in full screen; the flip keeps the stream moving.
-  if (!SCREEN.windowed) events_pump();
+  take_frame();
   int32_t result = 1;
-  if (SCREEN.usable) result = present();
+  // Full screen presents only while it has the focus; a window is shown whatever is in front.
+  if (SCREEN.windowed || events_screen_active()) result = present();
   // A frame rate equal to the refresh rate is paced by the vertical blank alone, when the
   // renderer really waits for it; otherwise the counter paces.
   const bool vblank_paces = SCREEN.vsync && SCREEN.frame_rate == SCREEN.display_refresh_rate;
@@ -552,10 +567,14 @@ int32_t screen_flip() {
   return result;
 }
 
-int32_t screen_is_active() { return events_screen_active(); }
+int32_t screen_is_active() {
+  take_frame();
+  return events_screen_active();
+}
 
 DrawTarget* screen_output() {
   if (!SCREEN.open) return nullptr;
+  take_frame();
   return draw_target_on_pixels(SCREEN.back_buffer.data(), SCREEN.width, SCREEN.height,
                                SCREEN.width);
 }
@@ -567,23 +586,4 @@ int32_t screen_recoveries() { return SCREEN.recoveries; }
 void screen_set_pacing_clock(int64_t (*now)(), void (*sleep_until)(int64_t)) {
   SCREEN.now = now;
   SCREEN.sleep_until = sleep_until;
-}
-
-// --- What the event pump tells the screen ---
-
-void screen_on_focus(uint32_t window_id, int32_t gained) {
-  if (!SCREEN.open || SDL_GetWindowID(SCREEN.window) != window_id) return;
-  if (!SCREEN.windowed) SCREEN.usable = gained;
-}
-
-void screen_on_render_reset() {
-  if (SCREEN.open) SCREEN.texture_lost = 1;
-}
-
-SDL_Window* screen_sdl_window() { return SCREEN.open ? SCREEN.window : nullptr; }
-
-void screen_on_resize(uint32_t window_id) {
-  if (!SCREEN.open || SDL_GetWindowID(SCREEN.window) != window_id) return;
-  const SDL_Rect view = view_in_window();
-  events_publish_view(view.x, view.y, view.w, view.h);
 }

@@ -3,23 +3,20 @@
 
 #include <cstdint>
 
-#include "media/window.h"
-
 struct DrawTarget;
 
 // 1 = ready; 0 = no display or already initialised.
 int32_t screen_system_init();
 // Closes the screen and the display (program end).
 void screen_system_shutdown();
-// Opens the screen inside the client area of the window parent; 1 = open.
-int32_t screen_open_windowed(WindowHandle parent, int32_t x, int32_t y, int32_t width,
-                             int32_t height, int32_t auto_stretch, int32_t right_margin,
-                             int32_t bottom_margin);
+// Opens the screen inside the client area of the window parent (a window_handle); 1 = open.
+int32_t screen_open_windowed(intptr_t parent, int32_t x, int32_t y, int32_t width, int32_t height,
+                             int32_t auto_stretch, int32_t right_margin, int32_t bottom_margin);
 // Opens the screen over the whole client area of the window parent, which the player may
 // resize: the width x height picture shows at the largest whole scale that fits the window,
 // every pixel an N x N block, centred between black bars; in a window smaller than the
 // picture, at the largest size with its shape that fits. 1 = open.
-int32_t screen_open_scaled(WindowHandle parent, int32_t width, int32_t height);
+int32_t screen_open_scaled(intptr_t parent, int32_t width, int32_t height);
 // Opens a full-screen display showing width x height; 1 = open.
 int32_t screen_open_full(int32_t width, int32_t height, int32_t depth, const char* title);
 // The first display's size and the part of it windows may use (less panels and docks), in

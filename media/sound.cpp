@@ -37,7 +37,7 @@ struct SoundSlot {
   int32_t default_pan = 0;           // read back at load; given to each new instance
   int32_t default_frequency = 0;     // read back at load (Hz)
   int32_t default_volume = 0;        // read back at load (hundredths of a dB)
-  MusicStream* stream = nullptr;     // streams only: decoder, buffer and refill thread, owned
+  MusicStream* stream = nullptr;     // streams only: decoder, buffer and refills, owned
 };
 
 struct SoundState {
@@ -458,6 +458,16 @@ int32_t sound_stream_refills(int32_t id) {
 int32_t sound_volume(int32_t id) {
   SoundSlot* slot = loaded_slot(id);
   return slot ? mixer_volume(slot->output) : 0;
+}
+
+void sound_service() {
+  if (!sound.table_ready) return;
+  for (const auto& slot : sound.slots) {
+    if (slot->stream) music_stream_service(slot->stream);
+  }
+  for (const auto& entry : sound.unnumbered) {
+    if (entry.second->stream) music_stream_service(entry.second->stream);
+  }
 }
 
 void sound_set_play_observer(void (*observer)(int32_t, int32_t)) { sound.play_observer = observer; }

@@ -55,8 +55,11 @@ void sound_stop(int32_t id, intptr_t instance = 0);
 // 1 while slot id's main buffer is playing.
 int32_t sound_playing(int32_t id);
 // How many half buffers stream id has decoded since it was last played (the first comes with
-// the play itself); lets a test pull the mixer's output without outrunning the refill thread.
+// the play itself); lets a test pull the mixer's output without outrunning the refills.
 int32_t sound_stream_refills(int32_t id);
+// Once per frame, by the frame's owner: refills the streams that are refilled from the frame
+// (every stream in a build without threads); the others have a thread of their own.
+void sound_service();
 // Slot id's main buffer volume in hundredths of a dB (0 = full, -10000 = silent); 0 when empty.
 int32_t sound_volume(int32_t id);
 

@@ -1,4 +1,5 @@
-// Top-level windows over SDL, our own event queue in front of SDL's, and the message box.
+// Top-level windows over SDL, our own queue of the window events the event pump recorded, and
+// the message box.
 #include "media/window.h"
 
 #include <algorithm>
@@ -6,7 +7,7 @@
 #include <deque>
 #include <vector>
 
-#include "media/events.h"
+#include "media/events_internal.h"
 #include "media/screen.h"
 
 namespace {
@@ -41,6 +42,7 @@ struct WindowState {
   std::vector<Window> table;        // open windows by id
   std::deque<WindowEvent> queue;    // events not yet returned, oldest first
   int32_t video_held = 0;           // this module holds an events_video_acquire
+  uint32_t taken = 0;               // serial of the last frame's record taken into the queue
   int32_t last_code = 0;            // code the last window_poll_event returned
   int32_t last_window = -1;         // and its window id
 };
@@ -87,10 +89,90 @@ void bring_to_front(SDL_Window* window) {
   events_note_window(window);
 }
 
+// Queues ours of one recorded SDL window event.
+void take_window_event(const EventsWindowEvent& event) {
+  const int32_t id = id_of_sdl(event.window_id);
+  if (id < 0) {
+    // The full-screen display's window is the screen's own, not one of ours; its close
+    // request (the window manager's close, a session ending) is the game's close request.
+    const EventsScreen& screen = events_screen();
+    if (event.what == SDL_WINDOWEVENT_CLOSE && screen.window && !screen.windowed &&
+        SDL_GetWindowID(screen.window) == event.window_id) {
+      post(EVENT_CLOSE_WINDOW, -1);
+    }
+    return;
+  }
+  Window& w = WINDOWS.table[static_cast<size_t>(id)];
+  switch (event.what) {
+    case SDL_WINDOWEVENT_MOVED:
+      post(EVENT_MOVE_WINDOW, id);
+      break;
+    case SDL_WINDOWEVENT_SIZE_CHANGED:
+      if (!(SDL_GetWindowFlags(w.window) & SDL_WINDOW_MINIMIZED)) post(EVENT_SIZE_WINDOW, id);
+      break;
+    case SDL_WINDOWEVENT_MINIMIZED:
+      w.minimised_or_maximised = 1;
+      post(EVENT_MINIMIZE_WINDOW, id);
+      break;
+    case SDL_WINDOWEVENT_MAXIMIZED:
+      w.minimised_or_maximised = 1;
+      post(EVENT_MAXIMIZE_WINDOW, id);
+      post(EVENT_SIZE_WINDOW, id);
+      break;
+    case SDL_WINDOWEVENT_RESTORED:
+      if (w.minimised_or_maximised) {
+        w.minimised_or_maximised = 0;
+        post(EVENT_RESTORE_WINDOW, id);
+        post(EVENT_SIZE_WINDOW, id);
+      }
+      break;
+    case SDL_WINDOWEVENT_FOCUS_GAINED:
+      post(EVENT_ACTIVATE_WINDOW, id);
+      break;
+    case SDL_WINDOWEVENT_EXPOSED:
+      post(EVENT_REPAINT, id);
+      break;
+    case SDL_WINDOWEVENT_CLOSE:
+      post(EVENT_CLOSE_WINDOW, id);
+      break;
+    default:
+      break;
+  }
+}
+
+void take_quit() {
+  // A quit request (a signal, or the session ending) is the close box of our first window,
+  // or, with none open (the full-screen display), a close request of no window.
+  for (size_t id = 0; id < WINDOWS.table.size(); ++id) {
+    if (WINDOWS.table[id].window) {
+      post(EVENT_CLOSE_WINDOW, static_cast<int32_t>(id));
+      return;
+    }
+  }
+  post(EVENT_CLOSE_WINDOW, -1);
+}
+
+// Queues the window events of the frame's record, once per record. Taken all at once, one
+// request that arrives as several SDL events (a close click and its quit) meets the rule
+// against repeats.
+void take_frame() {
+  const EventsFrame& frame = events_frame();
+  if (WINDOWS.taken == frame.serial) return;
+  WINDOWS.taken = frame.serial;
+  for (const EventsWindowEvent& event : frame.windows) {
+    if (event.what == EVENTS_QUIT) {
+      take_quit();
+    } else {
+      take_window_event(event);
+    }
+  }
+}
+
 }  // namespace
 
 void window_system_init() {
   WINDOWS.queue.clear();
+  WINDOWS.taken = events_frame().serial;
   WINDOWS.last_code = 0;
   WINDOWS.last_window = -1;
 }
@@ -168,6 +250,7 @@ intptr_t window_open(int32_t id, int32_t x, int32_t y, int32_t width, int32_t he
   w.window = window;
   w.sdl_id = SDL_GetWindowID(window);
   w.minimised_or_maximised = (flags & (WINDOW_MAXIMIZE | WINDOW_MINIMIZE)) != 0;
+  events_publish_window(window, 1);
   if (!(flags & WINDOW_INVISIBLE)) bring_to_front(window);
   return automatic ? id : reinterpret_cast<intptr_t>(window);
 }
@@ -178,11 +261,7 @@ WindowHandle window_handle(int32_t id) {
 }
 
 int32_t window_poll_event() {
-  // Queued events come first; SDL is looked at only when none is left, and then everything
-  // it has pending is sorted at once, so that one request arriving as several SDL events
-  // (a close click and its quit) meets the rule against repeats. Input events met on the way
-  // go to the keyboard and mouse without being returned.
-  if (WINDOWS.queue.empty()) events_pump();
+  take_frame();
   if (WINDOWS.queue.empty()) {
     WINDOWS.last_code = 0;
     WINDOWS.last_window = -1;
@@ -214,7 +293,7 @@ int32_t window_close(int32_t id) {
   if (!w) return 0;
   // A screen still shown in the window goes first: its renderer must not outlive the window.
   if (events_screen().window == w->window) screen_close();
-  events_forget_window(w->sdl_id);
+  events_publish_window(w->window, 0);
   SDL_DestroyWindow(w->window);
   *w = Window{};
   drop_events_of(id);
@@ -242,76 +321,4 @@ int32_t message_box(const char* title, const char* text, uint32_t flags) {
   if (focused >= 0) owner = WINDOWS.table[static_cast<size_t>(focused)].window;
   SDL_ShowSimpleMessageBox(kind, title, text, owner);
   return MESSAGE_BOX_OK;
-}
-
-// --- Sorting of SDL window events into ours ---
-
-void window_on_event(const SDL_WindowEvent& event) {
-  const int32_t id = id_of_sdl(event.windowID);
-  if (id < 0) {
-    // The full-screen display's window is the screen's own, not one of ours; its close
-    // request (the window manager's close, a session ending) is the game's close request.
-    const EventsScreen& screen = events_screen();
-    if (event.event == SDL_WINDOWEVENT_CLOSE && screen.window && !screen.windowed &&
-        SDL_GetWindowID(screen.window) == event.windowID) {
-      post(EVENT_CLOSE_WINDOW, -1);
-    }
-    return;
-  }
-  Window& w = WINDOWS.table[static_cast<size_t>(id)];
-  switch (event.event) {
-    case SDL_WINDOWEVENT_MOVED:
-      post(EVENT_MOVE_WINDOW, id);
-      break;
-    case SDL_WINDOWEVENT_SIZE_CHANGED:
-      if (!(SDL_GetWindowFlags(w.window) & SDL_WINDOW_MINIMIZED)) post(EVENT_SIZE_WINDOW, id);
-      break;
-    case SDL_WINDOWEVENT_MINIMIZED:
-      w.minimised_or_maximised = 1;
-      post(EVENT_MINIMIZE_WINDOW, id);
-      break;
-    case SDL_WINDOWEVENT_MAXIMIZED:
-      w.minimised_or_maximised = 1;
-      post(EVENT_MAXIMIZE_WINDOW, id);
-      post(EVENT_SIZE_WINDOW, id);
-      break;
-    case SDL_WINDOWEVENT_RESTORED:
-      if (w.minimised_or_maximised) {
-        w.minimised_or_maximised = 0;
-        post(EVENT_RESTORE_WINDOW, id);
-        post(EVENT_SIZE_WINDOW, id);
-      }
-      break;
-    case SDL_WINDOWEVENT_FOCUS_GAINED:
-      post(EVENT_ACTIVATE_WINDOW, id);
-      break;
-    case SDL_WINDOWEVENT_EXPOSED:
-      post(EVENT_REPAINT, id);
-      break;
-    case SDL_WINDOWEVENT_CLOSE:
-      post(EVENT_CLOSE_WINDOW, id);
-      break;
-    default:
-      break;
-  }
-}
-
-void window_on_quit() {
-  // A quit request (a signal, or the session ending) is the close box of our first window,
-  // or, with none open (the full-screen display), a close request of no window.
-  for (size_t id = 0; id < WINDOWS.table.size(); ++id) {
-    if (WINDOWS.table[id].window) {
-      post(EVENT_CLOSE_WINDOW, static_cast<int32_t>(id));
-      return;
-    }
-  }
-  post(EVENT_CLOSE_WINDOW, -1);
-}
-
-SDL_Window* window_sdl(intptr_t handle) {
-  if (handle == 0) return nullptr;
-  for (const Window& w : WINDOWS.table) {
-    if (w.window && reinterpret_cast<intptr_t>(w.window) == handle) return w.window;
-  }
-  return nullptr;
 }

@@ -1,4 +1,4 @@
-// Top-level windows addressed by small ids, the non-blocking event pump and the message box.
+// Top-level windows addressed by small ids, their events and the message box.
 #pragma once
 
 #include <cstdint>
@@ -38,7 +38,8 @@ intptr_t window_open(int32_t id, int32_t x, int32_t y, int32_t width, int32_t he
                      const char* title, uint32_t flags);
 // The native handle of window id, 0 when it has none.
 WindowHandle window_handle(int32_t id);
-// Takes one event without blocking: an EVENT_* code, or 0 when none is pending.
+// Takes one window event of those the frame's events_pump found: an EVENT_* code, or 0 when
+// none is left.
 int32_t window_poll_event();
 // Hides (1) or shows (0) window id; 0 for an id without a window.
 int32_t window_hide(int32_t id, int32_t hide);

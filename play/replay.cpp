@@ -10,10 +10,12 @@
 #include "core/barriers.h"
 #include "media/draw.h"
 #include "media/draw_target.h"
+#include "media/events.h"
 #include "media/keyboard.h"
 #include "media/mouse.h"
 #include "media/random.h"
 #include "media/screen.h"
+#include "media/sound.h"
 #include "media/timing.h"
 #include "media/window.h"
 
@@ -101,6 +103,8 @@ constexpr FrameDevice HEADLESS_DRAWN_DEVICE = {headless_start,      no_close, no
 
 int32_t watch_start() {
   VIEW.frame_tick = static_cast<int32_t>(tick_ms());
+  events_pump();
+  sound_service();
   keyboard_examine();
   if (key_down(KEY_ESCAPE)) RUN.stop = 1;
   RUN.fast = key_down(KEY_SPACE) ? 1 : 0;

@@ -6,9 +6,11 @@
 #include "core/spread.h"
 #include "core/story.h"
 #include "media/draw.h"
+#include "media/events.h"
 #include "media/keyboard.h"
 #include "media/mouse.h"
 #include "media/screen.h"
+#include "media/sound.h"
 #include "media/timing.h"
 #include "media/window.h"
 #include "play/board_view.h"
@@ -106,6 +108,8 @@ void handle_keys_after_flip() {
 // --- The window's frame: the player's own devices ---
 
 int32_t window_start() {
+  events_pump();
+  sound_service();
   VIEW.frame_tick = static_cast<int32_t>(tick_ms());
   input_frame_start(nullptr);
   return 1;

@@ -129,11 +129,12 @@ inline std::vector<int16_t> decode_all(const std::vector<uint8_t>& block) {
   return out;
 }
 
-// Pulls a playing stream's output in device-sized pieces, never ahead of its refill thread.
-// The thread refills the half the cursor has just left, and fills the second half at the start
-// only while the cursor is still in the first; so before the piece that takes the cursor up to
-// the start of the stream's half h, h + 1 halves must have been decoded since the play. Once
-// the stream has stopped itself, the rest is silence. Make one right after sound_play.
+// Pulls a playing stream's output in device-sized pieces, never ahead of its refills. They
+// refill the half the cursor has just left, and fill the second half at the start only while
+// the cursor is still in the first; so before the piece that takes the cursor up to the start
+// of the stream's half h, h + 1 halves must have been decoded since the play. Meanwhile it
+// serves the sounds as a frame does, for a stream refilled from the frame. Once the stream has
+// stopped itself, the rest is silence. Make one right after sound_play.
 struct StreamPull {
   int32_t slot;         // the playing stream's slot
   int32_t half_frames;  // frames in one refill
@@ -148,9 +149,10 @@ struct StreamPull {
       const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
       while (sound_stream_refills(slot) < needed && sound_playing(slot)) {
         if (std::chrono::steady_clock::now() > give_up) {
-          ADD_FAILURE() << "refill thread did not keep up at frame " << done;
+          ADD_FAILURE() << "the refills did not keep up at frame " << done;
           return out;
         }
+        sound_service();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
       const std::vector<int16_t> samples = render(static_cast<int32_t>(piece));

@@ -67,7 +67,7 @@ class ScaledMouse : public DummyScreen {
   }
 
   static void resize(int width, int height) {
-    SDL_SetWindowSize(screen_sdl_window(), width, height);
+    SDL_SetWindowSize(events_screen().window, width, height);
     frame();
   }
   static SDL_Point system_pointer() {

@@ -169,6 +169,7 @@ TEST_F(Mouse, ButtonsFollowTheirLastEventInTheFrame) {
   push_button(SDL_BUTTON_RIGHT, false);
   push_button(SDL_BUTTON_RIGHT, true);
   push_button(SDL_BUTTON_MIDDLE, true);
+  events_pump();
   EXPECT_EQ(mouse_examine(), 1);
   EXPECT_EQ(mouse_button(1), 0);
   EXPECT_EQ(mouse_button(2), 1);
@@ -177,6 +178,7 @@ TEST_F(Mouse, ButtonsFollowTheirLastEventInTheFrame) {
   EXPECT_EQ(mouse_button(2), 1);
   push_button(SDL_BUTTON_RIGHT, false);
   push_button(SDL_BUTTON_MIDDLE, false);
+  events_pump();
   mouse_examine();
   EXPECT_EQ(mouse_button(2), 0);
   EXPECT_EQ(mouse_button(3), 0);
@@ -221,6 +223,7 @@ TEST_F(Mouse, NothingMovesWhileTheWindowIsInTheBackground) {
   frame();
   EXPECT_EQ(screen_is_active(), 0);
   push_motion(100, 100);  // over another program's window
+  events_pump();
   EXPECT_EQ(mouse_examine(), 0);
   EXPECT_EQ(mouse_x(), 50);
   EXPECT_EQ(mouse_y(), 60);
@@ -252,10 +255,12 @@ TEST_F(Mouse, PointerVisibilityIsOneCounterSharedWithTheGame) {
 TEST_F(Mouse, ReleasedPointerIsNotMovedByTheGame) {
   mouse_release(1);
   push_motion(30, 30);
+  events_pump();
   EXPECT_EQ(mouse_examine(), 0);
   EXPECT_EQ(mouse_x(), 0);
   mouse_release(0);
   push_motion(30, 30);
+  events_pump();
   EXPECT_EQ(mouse_examine(), 1);
   EXPECT_EQ(mouse_x(), 30);
 }

@@ -32,7 +32,7 @@ TEST_F(Capture, PointerStartsWhereThePlayerLeftTheSystemPointer) {
   focus(false);
   frame();
   // Moved over the window while another program had the focus.
-  SDL_WarpMouseInWindow(screen_sdl_window(), 300, 200);
+  SDL_WarpMouseInWindow(events_screen().window, 300, 200);
   focus(true);
   frame();
   EXPECT_EQ(mouse_x(), 300);
@@ -46,7 +46,7 @@ TEST_F(Capture, PointerStartsWhereThePlayerLeftTheSystemPointer) {
 TEST_F(Capture, LocateByTheGameWinsOverTheSystemPointer) {
   focus(false);
   frame();
-  SDL_WarpMouseInWindow(screen_sdl_window(), 300, 200);
+  SDL_WarpMouseInWindow(events_screen().window, 300, 200);
   mouse_locate(320, 240);  // a story screen opened in the background
   focus(true);
   frame();
@@ -61,17 +61,21 @@ TEST_F(Capture, QuitAndCloseRequestsReachTheGameInFullScreen) {
   SDL_Event quit{};
   quit.type = SDL_QUIT;
   SDL_PushEvent(&quit);
+  events_pump();
   EXPECT_EQ(window_poll_event(), EVENT_CLOSE_WINDOW);
   EXPECT_EQ(window_poll_event(), 0);
   push_window(SDL_WINDOWEVENT_CLOSE);  // the window manager's close on the full-screen window
+  events_pump();
   EXPECT_EQ(window_poll_event(), EVENT_CLOSE_WINDOW);
   push_window(SDL_WINDOWEVENT_CLOSE, screen_window_id() + 100);  // a window not ours
+  events_pump();
   EXPECT_EQ(window_poll_event(), 0);
   // A hangup is one more quit request, unless it was ignored before the game started (nohup).
   struct sigaction hangup {};
   sigaction(SIGHUP, nullptr, &hangup);
   if (hangup.sa_handler != SIG_IGN) {
     raise(SIGHUP);
+    events_pump();
     EXPECT_EQ(window_poll_event(), EVENT_CLOSE_WINDOW);
   }
 }

@@ -27,7 +27,9 @@ void fake_sleep_until(int64_t when) {
 
 constexpr int64_t PERIOD_50 = 1000000000 / 51;  // 1/51 s in nanosecond ticks
 
+// A frame's window events: the pump, then every event the window hands out.
 std::vector<int> drain_events() {
+  events_pump();
   std::vector<int> codes;
   for (int code; (code = window_poll_event()) != 0;) codes.push_back(code);
   return codes;
@@ -145,13 +147,16 @@ TEST_F(Pacing, InactiveFullScreenSkipsPresentingButKeepsPacing) {
   ASSERT_EQ(screen_open_full(640, 480, 32, "Q-47 full"), 1);
   focus(true);
   screen_set_frame_rate(50);
+  events_pump();
   screen_flip();
   EXPECT_EQ(screen_is_active(), 1);
   focus(false);
-  EXPECT_EQ(screen_flip(), 1);  // the flip drains the events itself in full screen
+  events_pump();
+  EXPECT_EQ(screen_flip(), 1);
   EXPECT_EQ(screen_is_active(), 0);
   EXPECT_EQ(CLOCK.sleeps.size(), 1u);
   focus(true);
+  events_pump();
   screen_flip();
   EXPECT_EQ(screen_is_active(), 1);
 }
@@ -193,6 +198,7 @@ TEST_F(Window, ClosingDropsQueuedEventsAndBadIdsDoNothing) {
   const uint32_t third = SDL_GetWindowID(reinterpret_cast<SDL_Window*>(window_handle(3)));
   push_window(SDL_WINDOWEVENT_CLOSE, third);
   push_window(SDL_WINDOWEVENT_MOVED, third);
+  events_pump();
   EXPECT_EQ(window_poll_event(), EVENT_CLOSE_WINDOW);
   EXPECT_EQ(window_close(3), 1);
   EXPECT_EQ(window_poll_event(), 0);  // its queued move went with it
@@ -237,8 +243,8 @@ using Screen = DummyScreen;
 // What the 640 x 480 window shows, as 0x00BBGGRR pixels; empty when it cannot be read back.
 std::vector<uint32_t> window_pixels() {
   std::vector<uint32_t> shown(640 * 480);
-  if (SDL_RenderReadPixels(SDL_GetRenderer(screen_sdl_window()), nullptr, SDL_PIXELFORMAT_XBGR8888,
-                           shown.data(), 640 * 4) != 0) {
+  if (SDL_RenderReadPixels(SDL_GetRenderer(events_screen().window), nullptr,
+                           SDL_PIXELFORMAT_XBGR8888, shown.data(), 640 * 4) != 0) {
     return {};
   }
   for (uint32_t& pixel : shown) pixel &= 0xFFFFFF;
@@ -270,7 +276,7 @@ TEST_F(Screen, DeviceResetIsRecoveredBeforePresenting) {
   SDL_Event reset{};
   reset.type = SDL_RENDER_DEVICE_RESET;
   SDL_PushEvent(&reset);
-  frame();  // the window poll sorts the reset to the screen
+  frame();  // the frame's pump records the reset, and the screen takes it before presenting
   EXPECT_EQ(screen_recoveries(), before + 1);
   screen_clear(rgb(0, 90, 0));
   EXPECT_EQ(screen_flip(), 1);

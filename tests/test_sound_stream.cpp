@@ -1,5 +1,5 @@
-// Streamed music: the refill thread, looping without a seam, ending, restarting, replacing a
-// playing stream, and the Ogg memory source.
+// Streamed music, refilled by its thread and from the frame: looping without a seam, ending,
+// restarting, replacing a playing stream, and the Ogg memory source.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,16 +19,23 @@ namespace {
 
 constexpr int32_t STEREO_HALF_FRAMES = 32768 / 4;  // frames in one refill of a stereo stream
 
-class SoundStream : public SoundTest {
+// Each test runs once per way of refilling (MUSIC_REFILL_*) this build has.
+class SoundStream : public SoundTest, public ::testing::WithParamInterface<int32_t> {
  protected:
   void SetUp() override {
     SoundTest::SetUp();
+    if (!music_set_refill(GetParam())) GTEST_SKIP() << "this build has no refill thread";
     track = ogg_encode(track_samples(RATE), 2, RATE, 0.3f);
     decoded = decode_all(track);
     ASSERT_EQ(decoded.size(), static_cast<size_t>(RATE) * 2) << "a second of stereo";
   }
+  void TearDown() override {
+    SoundTest::TearDown();
+    // The build's own way again: the thread where there is one.
+    if (!music_set_refill(MUSIC_REFILL_THREAD)) music_set_refill(MUSIC_REFILL_FRAME);
+  }
 
-  // Plays slot 8 and pulls frames of its output without outrunning the refill thread.
+  // Plays slot 8 and pulls frames of its output without outrunning the refills.
   std::vector<int16_t> play_and_render(int32_t flags, int64_t frames) {
     EXPECT_EQ(sound_play(8, flags), 0) << "playing a stream always reports 0";
     stream = StreamPull{8, STEREO_HALF_FRAMES};
@@ -63,7 +70,7 @@ int64_t first_difference(const std::vector<int16_t>& a, const std::vector<int16_
 
 }  // namespace
 
-TEST_F(SoundStream, LoopingStreamRepeatsTheTrackSampleForSample) {
+TEST_P(SoundStream, LoopingStreamRepeatsTheTrackSampleForSample) {
   ASSERT_TRUE(sound_load_memory(8, track.data(), static_cast<int64_t>(track.size()), 1));
   const int64_t frames = RATE * 5 / 2;
   const std::vector<int16_t> out = play_and_render(SOUND_PLAY_LOOP, frames);
@@ -74,7 +81,7 @@ TEST_F(SoundStream, LoopingStreamRepeatsTheTrackSampleForSample) {
   EXPECT_EQ(sound_volume(8), -603);
 }
 
-TEST_F(SoundStream, OneShotStreamStopsByItselfAndReplaysFromTheStart) {
+TEST_P(SoundStream, OneShotStreamStopsByItselfAndReplaysFromTheStart) {
   ASSERT_TRUE(sound_load_memory(8, track.data(), static_cast<int64_t>(track.size()), 1));
   const int64_t length = RATE;
   // Past the end come at most two halves of silence before the thread stops the buffer.
@@ -87,7 +94,7 @@ TEST_F(SoundStream, OneShotStreamStopsByItselfAndReplaysFromTheStart) {
       << "played again, it starts from the beginning";
 }
 
-TEST_F(SoundStream, StopThenPlayStartsFromTheBeginning) {
+TEST_P(SoundStream, StopThenPlayStartsFromTheBeginning) {
   ASSERT_TRUE(sound_load_memory(8, track.data(), static_cast<int64_t>(track.size()), 1));
   play_and_render(SOUND_PLAY_LOOP, RATE * 3 / 2);
   sound_stop(8);
@@ -98,7 +105,7 @@ TEST_F(SoundStream, StopThenPlayStartsFromTheBeginning) {
   EXPECT_EQ(first_difference(play_and_render(SOUND_PLAY_LOOP, 30000), repeated(0, 30000)), -1);
 }
 
-TEST_F(SoundStream, StreamWithoutAudioPlaysSilenceAndStopsEvenWhenLooping) {
+TEST_P(SoundStream, StreamWithoutAudioPlaysSilenceAndStopsEvenWhenLooping) {
   const std::vector<uint8_t> empty = ogg_encode({}, 2, RATE, 0.3f);
   ASSERT_TRUE(sound_load_memory(8, empty.data(), static_cast<int64_t>(empty.size()), 1));
   for (int32_t flags : {0, SOUND_PLAY_LOOP}) {
@@ -110,7 +117,7 @@ TEST_F(SoundStream, StreamWithoutAudioPlaysSilenceAndStopsEvenWhenLooping) {
   EXPECT_EQ(sound_load_memory(9, empty.data(), static_cast<int64_t>(empty.size())), 0);
 }
 
-TEST_F(SoundStream, ReplacingAPlayingStreamOpensTheNewFileBeforeEndingTheOld) {
+TEST_P(SoundStream, ReplacingAPlayingStreamOpensTheNewFileBeforeEndingTheOld) {
   const auto dir = std::filesystem::temp_directory_path() / ("q47_stream_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   const std::string path = (dir / "q47.ogg").string();
@@ -207,7 +214,7 @@ std::vector<std::string> events() {
 
 }  // namespace order
 
-TEST_F(SoundStream, LoadIntoAPlayingSlotOpensNewThenEndsOldThenMakesTheBuffer) {
+TEST_P(SoundStream, LoadIntoAPlayingSlotOpensNewThenEndsOldThenMakesTheBuffer) {
   decoder_register(&order::DECODER);
   const auto dir = std::filesystem::temp_directory_path() / ("q47_order_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
@@ -242,6 +249,12 @@ TEST_F(SoundStream, LoadIntoAPlayingSlotOpensNewThenEndsOldThenMakesTheBuffer) {
   EXPECT_FALSE(sound_playing(8));
   std::filesystem::remove_all(dir);
 }
+
+INSTANTIATE_TEST_SUITE_P(Refill, SoundStream,
+                         ::testing::Values(MUSIC_REFILL_THREAD, MUSIC_REFILL_FRAME),
+                         [](const ::testing::TestParamInfo<int32_t>& info) {
+                           return info.param == MUSIC_REFILL_THREAD ? "Thread" : "Frame";
+                         });
 
 TEST(SoundOggSource, MemorySeeksAnywhereNeverLeaveTheBlock) {
   ogg_decoder_enable();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "media/draw.h"
+#include "media/events.h"
 #include "media/keyboard.h"
 #include "media/mouse.h"
 #include "media/screen.h"
@@ -69,6 +70,7 @@ void draw_picture() {
 
 // One frame as the game runs it.
 void frame() {
+  events_pump();
   if (!full_screen) {
     for (int code; (code = window_poll_event()) != 0;) close_events += code == EVENT_CLOSE_WINDOW;
   }

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "media/draw.h"
-#include "media/events.h"
+#include "media/events_internal.h"
 #include "media/screen.h"
 #include "media/window.h"
 
@@ -64,15 +64,15 @@ TEST(ScreenOnX11, SoftwareRendererWithoutOpenGLInTheSameWindow) {
   ASSERT_EQ(screen_flip(), 1);
 
   SDL_RendererInfo info;
-  ASSERT_EQ(SDL_GetRendererInfo(SDL_GetRenderer(screen_sdl_window()), &info), 0);
+  ASSERT_EQ(SDL_GetRendererInfo(SDL_GetRenderer(events_screen().window), &info), 0);
   EXPECT_STREQ(info.name, "software");
-  EXPECT_EQ(x11_window(screen_sdl_window()), before) << "the window was made anew";
+  EXPECT_EQ(x11_window(events_screen().window), before) << "the window was made anew";
   EXPECT_FALSE(mapped("libGLX_mesa")) << "an OpenGL context was tried";
   EXPECT_FALSE(mapped("libLLVM"));
   EXPECT_EQ(threads_named("llvmpipe"), 0);
   uint32_t shown = 0;
   const SDL_Rect corner{0, 0, 1, 1};
-  ASSERT_EQ(SDL_RenderReadPixels(SDL_GetRenderer(screen_sdl_window()), &corner,
+  ASSERT_EQ(SDL_RenderReadPixels(SDL_GetRenderer(events_screen().window), &corner,
                                  SDL_PIXELFORMAT_XBGR8888, &shown, 4),
             0);
   EXPECT_EQ(shown & 0xFFFFFF, rgb(0, 0, 200));

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "media/draw.h"
-#include "media/events.h"
+#include "media/events_internal.h"
 #include "media/keyboard.h"
 #include "media/mouse.h"
 #include "media/screen.h"
@@ -36,7 +36,7 @@ class DummyScreen : public ::testing::Test {
     drawing_system_shutdown();
   }
 
-  static uint32_t screen_window_id() { return SDL_GetWindowID(screen_sdl_window()); }
+  static uint32_t screen_window_id() { return SDL_GetWindowID(events_screen().window); }
 
   static void push_window(SDL_WindowEventID what, uint32_t window_id = screen_window_id()) {
     SDL_Event e{};
@@ -70,9 +70,10 @@ class DummyScreen : public ::testing::Test {
     SDL_PushEvent(&e);
   }
 
-  // One frame as the game runs it: drain the window events, take input while active (and
+  // One frame as the game runs it: pump, drain the window events, take input while active (and
   // give the pointer back while not), flip.
   static void frame() {
+    events_pump();
     while (window_poll_event() != 0) {
     }
     if (screen_is_active()) {
