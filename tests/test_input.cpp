@@ -185,6 +185,22 @@ TEST_F(Mouse, ButtonsFollowTheirLastEventInTheFrame) {
   EXPECT_EQ(mouse_button(4), 0);
 }
 
+TEST_F(Mouse, APumpCountsOnceAndAFocusLossFreesThePointerBeforeInputIsRead) {
+  mouse_locate(100, 100);
+  frame();
+  push_motion(10, 0);
+  events_pump();
+  mouse_examine();
+  mouse_examine();  // the frame's record is taken once, however often it is asked
+  EXPECT_EQ(mouse_x(), 110);
+  // The frame's first question already gives the pointer back: nothing of the mouse is asked.
+  ASSERT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
+  focus(false);
+  events_pump();
+  EXPECT_EQ(screen_is_active(), 0);
+  EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
+}
+
 TEST_F(Mouse, LocateIsStoredUnclampedUntilTheNextExamine) {
   mouse_locate(-5, 1000);
   EXPECT_EQ(mouse_x(), -5);

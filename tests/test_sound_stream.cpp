@@ -202,7 +202,7 @@ void close(DecoderHandle* handle) {
 
 const Decoder DECODER = {open, read, rewind, channels, length, rate, close};
 
-// The log without reads after the first few, which depend on the refill thread's timing.
+// The log without reads after the first few, which depend on the refills' timing.
 std::vector<std::string> events() {
   std::lock_guard guard(log_lock);
   std::vector<std::string> out;
