@@ -16,6 +16,7 @@
 #include "desktop/shell.h"
 #include "media/file.h"
 #include "media/png.h"
+#include "media/screen.h"
 #include "media/timing.h"
 #include "play/replay.h"
 #include "play/session.h"
@@ -173,7 +174,10 @@ int replay_play_main(const std::string& path) {
   replay_watch_begin(replay);
   const FrameDevice device = replay_watch_device();
   while (session_frame(device) == SESSION_GOING && !replay_watch_stopped()) {
-    if (replay_watch_shown()) delay_ms(GAME_FRAME_SLEEP_MS);
+    // Only a frame that was shown is paced: four run to each shown while Space is held.
+    if (!replay_watch_shown()) continue;
+    screen_pace();
+    delay_ms(GAME_FRAME_SLEEP_MS);
   }
   replay_watch_end();
   game_end();

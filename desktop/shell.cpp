@@ -33,6 +33,8 @@ int32_t game_frame() {
   device.switch_display = toggle_display_mode;
   const int32_t status = session_frame(device);
   if (status == SESSION_FAILED) fatal_error(session_failure());
+  // The frame was shown without waiting; the window's pace is kept here.
+  screen_pace();
   if (session_switched_display()) delay_ms(GAME_MODE_SWITCH_PAUSE_MS);
   delay_ms(GAME_FRAME_SLEEP_MS);
   return status == SESSION_GOING ? 1 : 0;

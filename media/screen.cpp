@@ -35,11 +35,11 @@ constexpr int64_t SCREEN_SPIN_STEP_DOWN = 1000;
 constexpr int32_t SCREEN_MAX_SIDE = 8192;  // larger back buffers are refused
 
 struct ScreenState {
-  int32_t initialised = 0;        // screen_system_init succeeded (and holds SDL's video)
-  int32_t open = 0;               // a screen is open
-  int32_t windowed = 0;           // it shows in a window of ours (0: full screen)
-  uint32_t taken = 0;             // serial of the last frame's record taken
-  int32_t width = 0;              // back-buffer size in pixels
+  int32_t initialised = 0;  // screen_system_init succeeded (and holds SDL's video)
+  int32_t open = 0;         // a screen is open
+  int32_t windowed = 0;     // it shows in a window of ours (0: full screen)
+  uint32_t taken = 0;       // serial of the last frame's record taken
+  int32_t width = 0;        // back-buffer size in pixels
   int32_t height = 0;
   std::vector<uint32_t> back_buffer;  // the picture being drawn: rows of 0x00BBGGRR
   SDL_Window* window = nullptr;       // the window the screen shows in
@@ -55,13 +55,14 @@ struct ScreenState {
   int32_t fit_window = 0;             // windowed: the picture fills the window at a whole scale
   int32_t right_margin = 0;
   int32_t bottom_margin = 0;
-  int32_t frame_rate = 0;             // frames per second requested; 0 = unpaced
-  int32_t frame_period = 0;           // counter ticks between paced frames
-  int64_t last_flip_count = 0;        // counter at the end of the last pacing wait
-  int64_t spin_ticks = SCREEN_SPIN_START_TICKS;  // the pacing sleep ends this long before the deadline
-  int32_t display_refresh_rate = 0;   // windowed: the desktop's; full screen: 0 (default)
-  int32_t recoveries = 0;             // textures re-created after the device lost them
-  int64_t (*now)() = nullptr;         // pacing clock; null = the monotonic clock
+  int32_t frame_rate = 0;       // frames per second requested; 0 = unpaced
+  int32_t frame_period = 0;     // counter ticks between paced frames
+  int64_t last_flip_count = 0;  // counter at the end of the last pacing wait
+  int64_t spin_ticks =
+      SCREEN_SPIN_START_TICKS;             // the pacing sleep ends this long before the deadline
+  int32_t display_refresh_rate = 0;        // windowed: the desktop's; full screen: 0 (default)
+  int32_t recoveries = 0;                  // textures re-created after the device lost them
+  int64_t (*now)() = nullptr;              // pacing clock; null = the monotonic clock
   void (*sleep_until)(int64_t) = nullptr;  // pacing sleep; null = a real sleep
 };
 
@@ -86,7 +87,8 @@ int64_t counter_now() { return SCREEN.now ? SCREEN.now() : monotonic_now(); }
 // Moves the spin margin after a sleep that ended `late` ticks after its wake time.
 void adapt_spin(int64_t late) {
   const int64_t step = late > SCREEN.spin_ticks ? SCREEN_SPIN_STEP_UP : -SCREEN_SPIN_STEP_DOWN;
-  SCREEN.spin_ticks = std::clamp(SCREEN.spin_ticks + step, SCREEN_SPIN_MIN_TICKS, SCREEN_SPIN_MAX_TICKS);
+  SCREEN.spin_ticks =
+      std::clamp(SCREEN.spin_ticks + step, SCREEN_SPIN_MIN_TICKS, SCREEN_SPIN_MAX_TICKS);
 }
 
 // Waits until more than one period has passed since the end of the previous wait. A frame
@@ -123,7 +125,8 @@ bool on_emulated_gl(SDL_Renderer* renderer) {
   using GetString = const unsigned char* (*)(unsigned int);
   constexpr unsigned int GL_RENDERER_NAME = 0x1F01;
   const auto get_string = reinterpret_cast<GetString>(SDL_GL_GetProcAddress("glGetString"));
-  const auto* name = get_string ? reinterpret_cast<const char*>(get_string(GL_RENDERER_NAME)) : nullptr;
+  const auto* name =
+      get_string ? reinterpret_cast<const char*>(get_string(GL_RENDERER_NAME)) : nullptr;
   return name && (std::strstr(name, "llvmpipe") || std::strstr(name, "softpipe") ||
                   std::strstr(name, "swrast"));
 }
@@ -183,8 +186,8 @@ SDL_Texture* make_texture() {
   // converting blit costs three times a plain one: there the texture takes the window's
   // order and the upload swaps red and blue.
   SDL_RendererInfo info;
-  const bool software = SDL_GetRendererInfo(SCREEN.renderer, &info) == 0 &&
-                        (info.flags & SDL_RENDERER_SOFTWARE);
+  const bool software =
+      SDL_GetRendererInfo(SCREEN.renderer, &info) == 0 && (info.flags & SDL_RENDERER_SOFTWARE);
   SCREEN.software = software;
   const Uint32 window_format = SDL_GetWindowPixelFormat(SCREEN.window);
   SCREEN.swap_red_blue = software && (window_format == SDL_PIXELFORMAT_XRGB8888 ||
@@ -225,8 +228,8 @@ int32_t upload() {
   if (SDL_LockTexture(SCREEN.texture, nullptr, &pixels, &texture_pitch) != 0) return 0;
   for (int y = 0; y < SCREEN.height; ++y) {
     const uint32_t* from = SCREEN.back_buffer.data() + static_cast<size_t>(y) * SCREEN.width;
-    uint32_t* to =
-        reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(pixels) + static_cast<size_t>(y) * texture_pitch);
+    uint32_t* to = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(pixels) +
+                                               static_cast<size_t>(y) * texture_pitch);
     swap_red_blue(from, to, SCREEN.width);
   }
   SDL_UnlockTexture(SCREEN.texture);
@@ -338,7 +341,8 @@ int32_t present_direct(const SDL_Rect& dst, bool covers) {
       const uint32_t* from = SCREEN.back_buffer.data() +
                              static_cast<size_t>(y - dst.y) * SCREEN.width + (shown.x - dst.x);
       uint32_t* to = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(surface->pixels) +
-                                                 static_cast<size_t>(y) * surface->pitch) + shown.x;
+                                                 static_cast<size_t>(y) * surface->pitch) +
+                     shown.x;
       swap_red_blue(from, to, shown.w);
     }
     if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
@@ -554,16 +558,25 @@ void screen_clear(uint32_t colour) {
   }
 }
 
-int32_t screen_flip() {
+int32_t screen_present() {
   if (!SCREEN.open) return 0;
   take_frame();
-  int32_t result = 1;
   // Full screen presents only while it has the focus; a window is shown whatever is in front.
-  if (SCREEN.windowed || events_screen_active()) result = present();
+  if (SCREEN.windowed || events_screen_active()) return present();
+  return 1;
+}
+
+void screen_pace() {
+  if (!SCREEN.open) return;
   // A frame rate equal to the refresh rate is paced by the vertical blank alone, when the
   // renderer really waits for it; otherwise the counter paces.
   const bool vblank_paces = SCREEN.vsync && SCREEN.frame_rate == SCREEN.display_refresh_rate;
   if (SCREEN.frame_rate != 0 && !vblank_paces) pacing_wait();
+}
+
+int32_t screen_flip() {
+  const int32_t result = screen_present();
+  screen_pace();
   return result;
 }
 

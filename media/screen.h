@@ -31,6 +31,10 @@ int32_t screen_set_frame_rate(int32_t fps);
 void screen_clear(uint32_t colour);
 // Presents the back buffer and waits for the frame's deadline; 0 when the device failed.
 int32_t screen_flip();
+// The two halves of screen_flip, for a frame that must not wait (the waiting is its caller's):
+// presents the back buffer (0 when the device failed), and waits for the frame's deadline.
+int32_t screen_present();
+void screen_pace();
 // 1 while the screen may be drawn and input taken (windowed: the window has input focus).
 int32_t screen_is_active();
 // A new drawing target bound to the back buffer, or null when no screen is open.

@@ -137,7 +137,7 @@ void watch_present() {
   RUN.shown = !RUN.fast || RUN.batch >= REPLAY_FAST_FRAMES;
   if (!RUN.shown) return;
   RUN.batch = 0;
-  screen_flip();
+  screen_present();
 }
 
 constexpr FrameDevice WATCH_DEVICE = {

@@ -126,7 +126,7 @@ int32_t window_begin_pass() {
   return draw_begin(screen_output());
 }
 
-void window_present() { screen_flip(); }
+void window_present() { screen_present(); }
 
 }  // namespace
 

@@ -182,3 +182,21 @@ TEST(Layering, MediaCallsFlowDownAndOnlyTheFramesOwnerPumps) {
     }
   }
 }
+
+// The frame is called, it does not wait: nothing under play/ or core/ sleeps, paces or ends the
+// program; those belong to the shell that owns main.
+TEST(Layering, NothingInTheFrameWaitsOrExits) {
+  const std::regex waiting(
+      R"((^|[^\w])(delay_ms|screen_flip|screen_pace|exit|_exit|abort|sleep|usleep|nanosleep|sleep_for|SDL_Delay)\s*\()");
+  int files = 0;
+  for (const char* folder : {"core", "play"}) {
+    for (const auto& entry : fs::recursive_directory_iterator(fs::path(Q47_SOURCE_DIR) / folder)) {
+      if (!entry.is_regular_file() || entry.path().extension() != ".cpp") continue;
+      ++files;
+      for (const std::string& line : code_lines(entry.path())) {
+        EXPECT_FALSE(std::regex_search(line, waiting)) << entry.path() << ": " << line;
+      }
+    }
+  }
+  EXPECT_GT(files, 10);
+}

@@ -105,7 +105,7 @@ TEST(Options, MisuseNamesTheProblemAndPointsToHelp) {
       {{"--play", "a", "--verify", "b"},
        "q47: --play, --verify, --check and --export-levels exclude each other\n"},
       {{"--record", "a", "--check"}, "q47: --record only goes with a game that is played\n"},
-      {{"--draw"}, "q47: --draw only goes with --verify\n"},
+      {{"--draw"}, "q47: --draw and --picture only go with --verify\n"},
       {{"--json"}, "q47: --json and --write-replays only go with --check\n"},
       {{"--level", "3", "--play", "a"}, "q47: --level only goes with a game that is played\n"},
   };
