@@ -1,10 +1,18 @@
 // Per-frame cost of the rules on the 40 x 40 level, and the checker's verdict on one level.
 // Targets on this machine: spread_step at most 20 us a call, check_containment at most 1 ms a
-// call on the serpentine maze; level_check of one 40 x 40 level within 100 ms (a verdict that
-// follows an edit while the player paints).
+// call on the serpentine maze; level_check of one 40 x 40 level within 100 ms, and so the
+// editor's verdict after an edit of it. An 80 x 80 level can take seconds (every pace and cut is
+// tried before "no plan"), so the editor works a verdict out in pieces of at most about 20 ms,
+// one frame at 50 a second, while the player paints.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+
+#include "core/edit.h"
 #include "core/level_check.h"
+#include "core/level_pack.h"
 #include "core/level_stream.h"
 #include "core/spread.h"
 #include "play/session.h"
@@ -82,6 +90,88 @@ void BM_level_check_builtin(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_level_check_builtin)->Unit(benchmark::kMillisecond);
+
+// The editor's levels to time a verdict on: the built-in 40 x 40 level as it is and with 20 rows
+// and columns of floor round it; an open 80 x 80 floor with a leak in the middle; the same with
+// the fastest spread, where no plan exists and the checker tries every pace before saying so.
+enum VerdictLevel { VERDICT_40, VERDICT_40_IN_80, VERDICT_OPEN_80, VERDICT_OPEN_80_FAST };
+
+EditSession verdict_session(int64_t which) {
+  EditSession session;
+  if (which == VERDICT_40 || which == VERDICT_40_IN_80) {
+    edit_start(session, level_pack_from_stream(level_stream_builtin()));
+    edit_select_level(session, BENCH_LEVEL - 1);
+    if (which == VERDICT_40_IN_80) edit_resize(session, 20, 20, 20, 20);
+  } else {
+    edit_start(session, edit_new_pack());
+    edit_resize(session, 34, 34, 34, 34);
+    edit_set_number(session, EditNumber::BARRIERS, 200);
+    if (which == VERDICT_OPEN_80_FAST) {
+      edit_set_number(session, EditNumber::RATE, PACK_RATE_MAX);
+      edit_set_number(session, EditNumber::THRESHOLD, 0);
+    }
+  }
+  return session;
+}
+
+// The verdict that follows an edit: one cell painted, then the check of the level as it is now
+// (the cache is emptied, so every verdict is a real check).
+void BM_edit_verdict_after_edit(benchmark::State& state) {
+  EditSession session = verdict_session(state.range(0));
+  const int32_t corner = edit_level(session).width - 2;
+  bool wall = false;
+  for (auto _ : state) {
+    state.PauseTiming();
+    wall = !wall;
+    edit_paint(session, {{corner, corner}}, wall ? 'W' : '.', EditMirror::NONE);
+    session.verdicts.clear();
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(edit_verdict(session).plan_score);
+  }
+  state.counters["winnable"] = edit_verdict(session).winnable;
+}
+BENCHMARK(BM_edit_verdict_after_edit)
+    ->Arg(VERDICT_40)
+    ->Arg(VERDICT_40_IN_80)
+    ->Arg(VERDICT_OPEN_80)
+    ->Arg(VERDICT_OPEN_80_FAST)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
+// The same verdicts a piece at a time, as an editor spreads them over frames: the longest piece
+// is what one frame can be kept waiting (the target: about 20 ms, one frame at 50 a second). The
+// processor time is the piece's own; the time on the clock also holds whatever else the machine
+// ran meanwhile.
+void BM_edit_verdict_pieces(benchmark::State& state) {
+  EditSession session = verdict_session(state.range(0));
+  double longest_ms = 0;
+  double longest_cpu_ms = 0;
+  int64_t pieces = 0;
+  for (auto _ : state) {
+    session.verdicts.clear();
+    for (bool known = false; !known;) {
+      const auto start = std::chrono::steady_clock::now();
+      const std::clock_t start_cpu = std::clock();
+      known = edit_verdict_step(session);
+      const std::chrono::duration<double, std::milli> took =
+          std::chrono::steady_clock::now() - start;
+      longest_ms = std::max(longest_ms, took.count());
+      longest_cpu_ms = std::max(
+          longest_cpu_ms, 1000.0 * static_cast<double>(std::clock() - start_cpu) / CLOCKS_PER_SEC);
+      ++pieces;
+    }
+  }
+  state.counters["longest_piece_ms"] = longest_ms;
+  state.counters["longest_piece_cpu_ms"] = longest_cpu_ms;
+  state.counters["pieces"] = static_cast<double>(pieces) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_edit_verdict_pieces)
+    ->Arg(VERDICT_40)
+    ->Arg(VERDICT_40_IN_80)
+    ->Arg(VERDICT_OPEN_80)
+    ->Arg(VERDICT_OPEN_80_FAST)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 }  // namespace
 

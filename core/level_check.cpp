@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <iterator>
 #include <queue>
 
 #include "core/barriers.h"
@@ -20,19 +21,6 @@ constexpr int32_t CHECK_INFINITE = 1 << 24;  // capacity of a cell no enclosure 
 constexpr int32_t CHECK_RADII = 24;          // front positions the planner tries cuts at
 constexpr int32_t CHECK_REFINEMENTS = 6;     // repairs of one cut after a missed cell
 
-// The level as loaded, before any frame: what the planner reasons about.
-struct Level {
-  int32_t width = 0;
-  int32_t height = 0;
-  int32_t barriers = 0;
-  std::vector<int32_t> flags;  // CELL_* of each cell, x-major like the grid
-  int32_t index(int32_t x, int32_t y) const { return x * height + y; }
-  bool on_edge(int32_t i) const {
-    const int32_t x = i / height, y = i % height;
-    return x == 0 || y == 0 || x == width - 1 || y == height - 1;
-  }
-};
-
 // The state at program start, without sound, with the level loaded: a record of the checker's
 // own, so a game in progress is left alone.
 Rules fresh_load(const LevelStream& stream, int32_t level) {
@@ -42,9 +30,9 @@ Rules fresh_load(const LevelStream& stream, int32_t level) {
   return rules;
 }
 
-Level snapshot(const LevelStream& stream, int32_t level) {
+CheckPicture snapshot(const LevelStream& stream, int32_t level) {
   const Rules rules = fresh_load(stream, level);
-  Level picture{rules.grid_width, rules.grid_height, rules.barriers_left, {}};
+  CheckPicture picture{rules.grid_width, rules.grid_height, rules.barriers_left, {}};
   picture.flags.reserve(rules.grid.size());
   for (const Cell& cell : rules.grid) picture.flags.push_back(cell.flags);
   return picture;
@@ -93,27 +81,34 @@ void skip_quiet_frames(Rules& rules, int64_t frames) {
   }
 }
 
-// The run with nobody acting: the frame each cell is reached, and the edge frame (or -1). Quiet
-// stretches are skipped, so a slow leak is followed to its end however late that is.
-int32_t idle_run(const LevelStream& stream, int32_t level, std::vector<int32_t>& arrival) {
-  Rules rules = fresh_load(stream, level);
-  arrival.assign(rules.grid.size(), CHECK_NEVER);
-  note_arrivals(rules, arrival, 0);
-  int32_t edge_frame = -1;
-  for (int64_t frame = 1; frame < CHECK_NEVER; ++frame) {
+// Cells times frames of the idle run one piece of a job follows: about 10 ms of the spread.
+constexpr int64_t CHECK_IDLE_PIECE_CELL_FRAMES = 1000000;
+
+// The run with nobody acting, a piece at a time: the frame each cell is reached, and the edge
+// frame. Quiet stretches are skipped, so a slow leak is followed to its end however late that
+// is. True when the run is over.
+bool idle_piece(LevelCheckJob& job) {
+  Rules& rules = job.idle_rules;
+  rules.stream = &job.stream;  // the job may have been copied since the rules were loaded
+  const int64_t frames =
+      std::max<int64_t>(1, CHECK_IDLE_PIECE_CELL_FRAMES / static_cast<int64_t>(rules.grid.size()));
+  for (int64_t n = 0; n < frames; ++n, ++job.idle_frame) {
+    if (job.idle_frame >= CHECK_NEVER) return true;
     const int64_t next = frames_to_next_spread(rules);
-    if (next == 0) break;  // nothing more will ever turn chemical
+    if (next == 0) return true;  // nothing more will ever turn chemical
     if (next > 1) {
       skip_quiet_frames(rules, next - 1);
-      frame += next - 1;
-      if (frame >= CHECK_NEVER) break;
+      job.idle_frame += next - 1;
+      if (job.idle_frame >= CHECK_NEVER) return true;
     }
     spread_step(rules);
     barriers_apply_buttons(rules, 0, 0);
-    note_arrivals(rules, arrival, static_cast<int32_t>(frame));
-    if (rules.edge_reached && edge_frame < 0) edge_frame = static_cast<int32_t>(frame);
+    note_arrivals(rules, job.idle_arrival, static_cast<int32_t>(job.idle_frame));
+    if (rules.edge_reached && job.report.edge_frame < 0) {
+      job.report.edge_frame = static_cast<int32_t>(job.idle_frame);
+    }
   }
-  return edge_frame;
+  return false;
 }
 
 // What a run of a plan through the real rules showed.
@@ -267,7 +262,7 @@ class CutNetwork {
 
 // The fewest cells that separate the sources (and the chemical) from the edge, or -1 when none
 // do. in_cut marks one such set: the one nearest the edge, or nearest the sources.
-int32_t min_cut(const Level& level, const std::vector<char>& source, bool near_edge,
+int32_t min_cut(const CheckPicture& level, const std::vector<char>& source, bool near_edge,
                 std::vector<char>& in_cut) {
   const int32_t cells = level.width * level.height;
   const int32_t s = 2 * cells, t = 2 * cells + 1;
@@ -312,7 +307,7 @@ struct Draft {
 // every pace frames; walls are picked up only when the hand is empty, from outside the
 // enclosure first and from the far side of the front first; after that every wall the
 // enclosure does not use is picked up.
-Draft build_plan(const Level& level, const std::vector<char>& in_cut,
+Draft build_plan(const CheckPicture& level, const std::vector<char>& in_cut,
                  const std::vector<int32_t>& arrival, int32_t pace) {
   Draft draft;
   const int32_t cells = level.width * level.height;
@@ -420,44 +415,81 @@ std::vector<int32_t> radii(const std::vector<int32_t>& arrival, int32_t edge_fra
   return chosen;
 }
 
-// The best verified plan at one pace; report gets it when it beats what it holds.
-void search(const LevelStream& stream, int32_t level_number, const Level& level,
-            const std::vector<int32_t>& idle_arrival, int32_t edge_frame, int32_t pace,
-            LevelReport& report) {
-  const int32_t cells = level.width * level.height;
-  for (int32_t radius : radii(idle_arrival, edge_frame)) {
-    std::vector<int32_t> arrival = idle_arrival;
-    std::vector<char> source(cells, 0);
-    for (int32_t i = 0; i < cells; ++i) source[i] = arrival[i] < radius;
-    for (bool near_edge : {false, true}) {
-      std::vector<char> forced = source;
-      for (int32_t attempt = 0; attempt < CHECK_REFINEMENTS; ++attempt) {
-        std::vector<char> in_cut;
-        if (min_cut(level, forced, near_edge, in_cut) < 0) break;
-        const Draft draft = build_plan(level, in_cut, arrival, pace);
-        if (draft.missed_cell >= 0) {
-          // Too late for that cell: the next cut goes round it.
-          forced[draft.missed_cell] = 1;
-          continue;
-        }
-        if (draft.score < 0 || draft.score <= report.plan_score) break;
-        const RunResult run = run_plan(stream, level_number, draft.plan, draft.enclosing_actions);
-        if (run.score >= 0) {
-          report.plan = draft.plan;
-          report.plan_score = draft.score;
-          report.frames_per_action = pace;
-          break;
-        }
-        if (run.failed_action < 0) break;
-        // The real spread differed from the idle picture (the walls changed which circles the
-        // chemical met): learn its times and go round the cell that was lost.
-        for (int32_t i = 0; i < cells; ++i) arrival[i] = std::min(arrival[i], run.arrival[i]);
-        const CheckAction& lost = draft.plan[static_cast<size_t>(run.failed_action)];
-        if (lost.take) break;
-        forced[level.index(lost.x, lost.y)] = 1;
-      }
-      if (report.plan_score >= report.best_score_bound) return;
-    }
+// What the next piece of a job does.
+constexpr int32_t CHECK_STAGE_LOAD = 0;       // load the level
+constexpr int32_t CHECK_STAGE_IDLE = 1;       // follow it a stretch with nobody acting
+constexpr int32_t CHECK_STAGE_ENCLOSURE = 2;  // the smallest enclosure and the best bound
+constexpr int32_t CHECK_STAGE_SEARCH = 3;     // one cut tried at the job's pace and radius
+constexpr int32_t CHECK_STAGE_VERIFY = 4;     // the whole plan through the rules once more
+constexpr int32_t CHECK_STAGE_DONE = 5;
+
+// The paces tried in turn until one gives a plan.
+constexpr int32_t CHECK_PACES[] = {CHECK_FRAMES_PER_ACTION, CHECK_FRAMES_PER_ACTION_FAST,
+                                   CHECK_FRAMES_PER_ACTION_DRAG};
+
+// Tries the job's cut once; report gets its plan when it beats what it holds. True when the cut
+// should be repaired and tried again.
+bool try_cut(LevelCheckJob& job) {
+  const CheckPicture& level = job.picture;
+  LevelReport& report = job.report;
+  const int32_t pace = CHECK_PACES[job.pace];
+  std::vector<char> in_cut;
+  if (min_cut(level, job.forced, job.near_edge, in_cut) < 0) return false;
+  const Draft draft = build_plan(level, in_cut, job.arrival, pace);
+  if (draft.missed_cell >= 0) {
+    // Too late for that cell: the next cut goes round it.
+    job.forced[draft.missed_cell] = 1;
+    return true;
+  }
+  if (draft.score < 0 || draft.score <= report.plan_score) return false;
+  const RunResult run = run_plan(job.stream, job.level, draft.plan, draft.enclosing_actions);
+  if (run.score >= 0) {
+    report.plan = draft.plan;
+    report.plan_score = draft.score;
+    report.frames_per_action = pace;
+    return false;
+  }
+  if (run.failed_action < 0) return false;
+  // The real spread differed from the idle picture (the walls changed which circles the
+  // chemical met): learn its times and go round the cell that was lost.
+  for (size_t i = 0; i < job.arrival.size(); ++i) {
+    job.arrival[i] = std::min(job.arrival[i], run.arrival[i]);
+  }
+  const CheckAction& lost = draft.plan[static_cast<size_t>(run.failed_action)];
+  if (lost.take) return false;
+  job.forced[level.index(lost.x, lost.y)] = 1;
+  return true;
+}
+
+// The search at one pace is over: the next pace, or the final run once a plan is found.
+void end_pace(LevelCheckJob& job) {
+  job.radius = 0;
+  job.near_edge = false;
+  job.attempt = 0;
+  if (!job.report.plan.empty() || ++job.pace == std::size(CHECK_PACES)) {
+    job.stage = CHECK_STAGE_VERIFY;
+  }
+}
+
+// One try of the search for the best verified plan at a pace. For each front position it cuts
+// nearest the chemical, then nearest the edge, each cut repaired a few times; the times a run
+// taught are kept for the second cut of the same position.
+void search_step(LevelCheckJob& job) {
+  if (job.attempt == 0) {
+    const int32_t radius = job.radii[job.radius];
+    if (!job.near_edge) job.arrival = job.idle_arrival;
+    job.forced.assign(job.idle_arrival.size(), 0);
+    for (size_t i = 0; i < job.forced.size(); ++i) job.forced[i] = job.idle_arrival[i] < radius;
+  }
+  if (try_cut(job) && ++job.attempt < CHECK_REFINEMENTS) return;
+  job.attempt = 0;
+  if (job.report.plan_score >= job.report.best_score_bound) {
+    end_pace(job);
+  } else if (!job.near_edge) {
+    job.near_edge = true;
+  } else {
+    job.near_edge = false;
+    if (++job.radius == job.radii.size()) end_pace(job);
   }
 }
 
@@ -467,7 +499,7 @@ std::string number_or_null(int32_t value) { return value < 0 ? "null" : std::to_
 
 int32_t level_check_run_plan(const LevelStream& stream, int32_t level,
                              const std::vector<CheckAction>& plan) {
-  const Level picture = snapshot(stream, level);
+  const CheckPicture picture = snapshot(stream, level);
   for (size_t i = 0; i < plan.size(); ++i) {
     // One action a frame, in order, on the grid.
     if (plan[i].frame < 1 || (i > 0 && plan[i].frame <= plan[i - 1].frame)) return -1;
@@ -479,43 +511,76 @@ int32_t level_check_run_plan(const LevelStream& stream, int32_t level,
   return run_plan(stream, level, plan, plan.size()).score;
 }
 
-LevelReport level_check(const LevelStream& stream, int32_t level_number) {
-  LevelReport report;
-  report.level = level_number;
-  const Level level = snapshot(stream, level_number);
-  std::vector<int32_t> arrival;
-  report.edge_frame = idle_run(stream, level_number, arrival);
+void level_check_begin(LevelCheckJob& job, LevelStream stream, int32_t level) {
+  job = LevelCheckJob{};
+  job.stream = std::move(stream);
+  job.level = level;
+  job.report.level = level;
+}
 
-  std::vector<char> in_cut;
-  report.enclosure_cells = min_cut(level, std::vector<char>(level.flags.size(), 0), false, in_cut);
-  if (report.enclosure_cells >= 0) {
-    const int32_t walls =
-        static_cast<int32_t>(std::count_if(level.flags.begin(), level.flags.end(),
-                                           [](int32_t flags) { return (flags & CELL_WALL) != 0; }));
-    report.best_score_bound = level.barriers + walls - report.enclosure_cells;
-  }
-  // Fewer barriers and walls than the enclosure needs: it cannot be built at all.
-  if (report.best_score_bound < 0) report.enclosure_cells = report.best_score_bound = -1;
-  if (report.enclosure_cells >= 0) {
-    for (int32_t pace :
-         {CHECK_FRAMES_PER_ACTION, CHECK_FRAMES_PER_ACTION_FAST, CHECK_FRAMES_PER_ACTION_DRAG}) {
-      search(stream, level_number, level, arrival, report.edge_frame, pace, report);
-      if (!report.plan.empty()) break;
+bool level_check_step(LevelCheckJob& job) {
+  LevelReport& report = job.report;
+  switch (job.stage) {
+    case CHECK_STAGE_LOAD:
+      job.picture = snapshot(job.stream, job.level);
+      job.idle_rules = fresh_load(job.stream, job.level);
+      job.idle_arrival.assign(job.idle_rules.grid.size(), CHECK_NEVER);
+      note_arrivals(job.idle_rules, job.idle_arrival, 0);
+      job.idle_frame = 1;
+      job.stage = CHECK_STAGE_IDLE;
+      return false;
+    case CHECK_STAGE_IDLE:
+      if (idle_piece(job)) {
+        job.idle_rules = Rules{};
+        job.stage = CHECK_STAGE_ENCLOSURE;
+      }
+      return false;
+    case CHECK_STAGE_ENCLOSURE: {
+      const CheckPicture& level = job.picture;
+      std::vector<char> in_cut;
+      report.enclosure_cells =
+          min_cut(level, std::vector<char>(level.flags.size(), 0), false, in_cut);
+      if (report.enclosure_cells >= 0) {
+        const int32_t walls = static_cast<int32_t>(
+            std::count_if(level.flags.begin(), level.flags.end(),
+                          [](int32_t flags) { return (flags & CELL_WALL) != 0; }));
+        report.best_score_bound = level.barriers + walls - report.enclosure_cells;
+      }
+      // Fewer barriers and walls than the enclosure needs: it cannot be built at all.
+      if (report.best_score_bound < 0) report.enclosure_cells = report.best_score_bound = -1;
+      job.radii = radii(job.idle_arrival, report.edge_frame);
+      job.stage = report.enclosure_cells >= 0 ? CHECK_STAGE_SEARCH : CHECK_STAGE_VERIFY;
+      return false;
     }
+    case CHECK_STAGE_SEARCH:
+      search_step(job);
+      return false;
+    case CHECK_STAGE_VERIFY:
+      // The whole plan, its clean-up included, through the rules once more.
+      if (!report.plan.empty() &&
+          level_check_run_plan(job.stream, job.level, report.plan) != report.plan_score) {
+        report.plan.clear();
+        report.plan_score = report.frames_per_action = -1;
+      }
+      report.winnable = !report.plan.empty();
+      job.stage = CHECK_STAGE_DONE;
+      return true;
+    default:
+      return true;
   }
-  // The whole plan, its clean-up included, through the rules once more.
-  if (!report.plan.empty() &&
-      level_check_run_plan(stream, level_number, report.plan) != report.plan_score) {
-    report.plan.clear();
-    report.plan_score = report.frames_per_action = -1;
+}
+
+LevelReport level_check(const LevelStream& stream, int32_t level) {
+  LevelCheckJob job;
+  level_check_begin(job, stream, level);
+  while (!level_check_step(job)) {
   }
-  report.winnable = !report.plan.empty();
-  return report;
+  return std::move(job.report);
 }
 
 std::vector<InputFrame> level_check_plan_frames(const LevelStream& stream,
                                                 const LevelReport& report) {
-  const Level level = snapshot(stream, report.level);
+  const CheckPicture level = snapshot(stream, report.level);
   // The centre of a cell on the 480-pixel board that starts at pixel 80.
   auto point_at = [&](InputFrame& frame, int32_t x, int32_t y) {
     frame.pointer_x = 80 + 480 * x / level.width + 480 / level.width / 2;

@@ -10,6 +10,7 @@
 
 #include "core/input_frame.h"
 #include "core/level_stream.h"
+#include "core/rules.h"
 
 constexpr int32_t CHECK_FRAMES_PER_ACTION = 3;       // a player's steady pace
 constexpr int32_t CHECK_FRAMES_PER_ACTION_FAST = 2;  // a fast drag, tried when 3 finds nothing
@@ -38,8 +39,49 @@ struct LevelReport {
   std::vector<CheckAction> plan;   // the verified plan, in frame order
 };
 
+// The level as loaded, before any frame: what the planner reasons about.
+struct CheckPicture {
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t barriers = 0;
+  std::vector<int32_t> flags;  // CELL_* of each cell, x-major like the grid
+  int32_t index(int32_t x, int32_t y) const { return x * height + y; }
+  bool on_edge(int32_t i) const {
+    const int32_t x = i / height, y = i % height;
+    return x == 0 || y == 0 || x == width - 1 || y == height - 1;
+  }
+};
+
+// A check made a piece at a time, so that an editor can spread one over frames: start it with
+// level_check_begin, call level_check_step until it returns true, and report is then what
+// level_check gives. A record of its own: it can be copied, dropped or started afresh at will.
+struct LevelCheckJob {
+  LevelStream stream;                 // the levels, the job's own copy
+  int32_t level = 0;                  // the level checked
+  LevelReport report;                 // the verdict, whole once level_check_step returns true
+  int32_t stage = 0;                  // what the next piece does
+  CheckPicture picture;               // the level as loaded
+  Rules idle_rules;                   // the run with nobody acting, while it is followed
+  int64_t idle_frame = 0;             // the frame it is at
+  std::vector<int32_t> idle_arrival;  // frame each cell turns chemical if nobody acts
+  std::vector<int32_t> radii;         // front positions the search cuts behind
+  size_t pace = 0;                    // index of the pace being tried (3, 2, then 1 frame)
+  size_t radius = 0;                  // index into radii of the cut being tried
+  bool near_edge = false;             // the cut lies nearest the edge, else nearest the chemical
+  int32_t attempt = 0;                // repairs of this cut so far
+  std::vector<int32_t> arrival;       // arrival times of this front position, as runs taught
+  std::vector<char> forced;           // cells the cut must keep inside
+};
+
 // Checks level n of stream. Works on rules of its own: a game in progress is left as it is.
 LevelReport level_check(const LevelStream& stream, int32_t level);
+// Starts job on level n of stream.
+void level_check_begin(LevelCheckJob& job, LevelStream stream, int32_t level);
+// Does the job's next piece: loading the level, a stretch of the run with nobody acting, the
+// smallest enclosure, one cut tried (a flow, a schedule and a run of the rules), or the final
+// run of the plan. True once the
+// report is whole (and on every call after).
+bool level_check_step(LevelCheckJob& job);
 // Runs plan on level n of stream through the real rules from a fresh load. Returns the barriers
 // in hand at the end when every action took effect and the chemical is walled in, else -1.
 int32_t level_check_run_plan(const LevelStream& stream, int32_t level,

@@ -29,6 +29,7 @@ constexpr int32_t PACK_DEFAULT_THRESHOLD = 1024;
 struct PackLine {
   std::string text;  // cue characters first, then what is shown; never empty
   uint32_t colour;   // 0x00BBGGRR, as the stream stores it
+  bool operator==(const PackLine&) const = default;
 };
 
 // One level record and the story block that follows it.
@@ -40,6 +41,7 @@ struct PackLevel {
   int32_t threshold = PACK_DEFAULT_THRESHOLD;  // a neighbour must hold more to pass it on
   std::vector<std::string> rows;               // height rows of width map letters
   std::vector<PackLine> story_after;           // the block after this level; empty = none
+  bool operator==(const PackLevel&) const = default;
 };
 
 // A whole pack: what the game plays from the intro to the final block.
@@ -47,6 +49,7 @@ struct LevelPack {
   std::vector<PackLine> intro;        // ends by starting the music
   std::vector<PackLevel> levels;      // played in order
   std::vector<PackLine> final_block;  // after the last level; ends the game
+  bool operator==(const LevelPack&) const = default;
 };
 
 // One problem of a pack's text, 1-based line and column.

@@ -196,6 +196,24 @@ TEST_F(LevelCheck, OurOwnPackIsWinnableThroughout) {
   }
 }
 
+TEST_F(LevelCheck, ACheckInPiecesIsTheWholeCheckEvenWithItsJobCopiedMidway) {
+  // An open 80 x 80 room: the run with nobody acting alone takes several pieces.
+  std::vector<std::string> rows(80, std::string(80, '.'));
+  rows[40][40] = 'I';
+  const LevelReport whole = check_map(rows, 20);
+  LevelCheckJob job;
+  level_check_begin(job, session_stream(), 1);
+  int32_t pieces = 3;
+  for (int32_t n = 0; n < pieces; ++n) ASSERT_FALSE(level_check_step(job));
+  LevelCheckJob copy = job;
+  ASSERT_GT(copy.idle_rules.grid.size(), 1u);         // in the middle of the idle run
+  level_check_begin(job, level_stream_builtin(), 1);  // the original goes on to other levels
+  while (!level_check_step(copy)) ++pieces;
+  EXPECT_GT(pieces, 6);
+  EXPECT_EQ(level_check_json_object(copy.report), level_check_json_object(whole));
+  EXPECT_TRUE(level_check_step(copy));  // and stays done
+}
+
 TEST_F(LevelCheck, APlanThatMissesItsCellOrLeavesAGapDoesNotWin) {
   const LevelReport report = check_map(OPEN_ROOM, 5);
   ASSERT_TRUE(report.winnable);
