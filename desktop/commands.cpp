@@ -1,16 +1,21 @@
 #include "desktop/commands.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "core/level_check.h"
 #include "core/level_pack.h"
 #include "core/report.h"
+#include "core/story.h"
 #include "desktop/data_path.h"
+#include "desktop/display.h"
 #include "desktop/files.h"
 #include "desktop/options.h"
 #include "desktop/shell.h"
@@ -18,8 +23,10 @@
 #include "media/png.h"
 #include "media/screen.h"
 #include "media/timing.h"
+#include "play/editor.h"
 #include "play/replay.h"
 #include "play/session.h"
+#include "play/sound_cues.h"
 
 namespace {
 
@@ -216,4 +223,159 @@ int play_main() {
   }
   game_end();
   return code;
+}
+
+namespace {
+
+constexpr uint32_t EDIT_RECOVERY_MS = 60000;  // a recovery copy at least this often when changed
+
+// Where unsaved work on path is kept: the state folder's recovery/ and a name made of the
+// file's whole path, so two packs of the same name do not share one.
+std::string recovery_path(const std::string& path) {
+  std::string error;
+  const std::string state = data_path_state_dir(error);
+  if (state.empty()) return {};
+  const std::string folder = state + "/recovery";
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+  char resolved[PATH_MAX];
+  const std::string whole = realpath(path.c_str(), resolved) ? resolved : path;
+  return folder + "/" + replay_hex(replay_hash(whole.data(), whole.size())) + ".q47l";
+}
+
+void keep_recovery(const std::string& recovery) {
+  std::string error;
+  if (!recovery.empty() && editor_session().changed) {
+    file_write_atomic(recovery, edit_text(editor_session()), error);
+  }
+}
+
+// Plays the pack being edited in the window until Escape (or the game's end): straight into
+// the level being edited, or from the story before it. Returns the run when it won the level.
+bool test_play(bool from_story, int32_t sound_ok, Replay& won) {
+  EditSession& edit = editor_session();
+  session_use_stream(level_pack_compile(edit.pack));
+  const int32_t level = editor_level_number();
+  const int32_t windowed = VIEW.windowed;
+  const intptr_t font = VIEW.hud_font;
+  uint32_t palette[256];
+  std::copy(std::begin(VIEW.chemical_palette), std::end(VIEW.chemical_palette), palette);
+  session_reset();
+  VIEW.windowed = windowed;
+  VIEW.hud_font = font;
+  std::copy(std::begin(palette), std::end(palette), VIEW.chemical_palette);
+  GAME.sound_ok = sound_ok;
+  const long block = level > 1 ? level_block_offset(session_stream(), level - 1) : 0;
+  if (from_story && block >= 0) {
+    GAME.level_number = level;
+    load_level(GAME, level);
+    story_open(GAME, static_cast<size_t>(block));
+  } else {
+    game_start_at_level(level);
+  }
+  replay_record_begin(from_story ? 0 : level);
+  bool won_level = false;
+  for (;;) {
+    const int32_t going = game_frame();
+    replay_record_frame();
+    won_level = won_level || (GAME.game_state == STATE_TALLY && GAME.level_number == level);
+    if (!going || GAME.level_number > level) break;
+  }
+  won = replay_record_finish();
+  sound_cues_stop_music();
+  // Test-play ends on a key the editor must not take as its own.
+  return won_level && !from_story;
+}
+
+// Shows the checker's plan for the level being edited, played on the board, until its end or
+// Escape.
+void show_plan() {
+  session_use_stream(level_pack_compile(editor_session().pack));
+  LevelReport report = editor_verdict();
+  report.level = editor_level_number();
+  const Replay replay = replay_of_plan(report);
+  game_start_at_level(0);
+  replay_watch_begin(replay);
+  const FrameDevice device = replay_watch_device();
+  while (session_frame(device) == SESSION_GOING && !replay_watch_stopped()) {
+    screen_pace();
+    delay_ms(GAME_FRAME_SLEEP_MS);
+  }
+  replay_watch_end();
+  sound_cues_stop_music();
+}
+
+}  // namespace
+
+int edit_main(const std::string& path) {
+  EditSession edit;
+  std::string text, error;
+  if (file_usable(path) || errno != ENOENT) {
+    if (!file_read(path, PACK_FILE_MAX, "too large for a level pack (over 4 MiB)", text, error)) {
+      report(error);
+      return 2;
+    }
+    if (!edit_open(edit, text, path, error)) {
+      std::fputs(error.c_str(), stderr);
+      return 2;
+    }
+  } else {
+    edit_start(edit, edit_new_pack());
+  }
+  if (!file_can_write(path, error)) {
+    report("cannot save the pack: " + error);
+    return 2;
+  }
+  const std::string recovery = recovery_path(path);
+  std::string recovered;
+  std::string recovery_error;
+  const bool offer = !recovery.empty() && file_usable(recovery) &&
+                     file_read(recovery, PACK_FILE_MAX, "too large", recovered, recovery_error) &&
+                     recovered != edit_text(edit);
+  game_startup();
+  const int32_t sound_ok = GAME.sound_ok;
+  editor_begin(std::move(edit));
+  if (offer) editor_offer_recovery(recovered);
+  FrameDevice device = session_window_device();
+  device.switch_display = toggle_display_mode;
+  uint32_t kept_at = tick_ms();
+  for (;;) {
+    const EditorAsk ask = editor_frame(device);
+    screen_pace();
+    delay_ms(GAME_FRAME_SLEEP_MS);
+    if (tick_ms() - kept_at >= EDIT_RECOVERY_MS) {
+      keep_recovery(recovery);
+      kept_at = tick_ms();
+    }
+    if (ask == EditorAsk::QUIT) break;
+    if (ask == EditorAsk::SAVE) {
+      if (file_write_atomic(path, edit_text(editor_session()), error)) {
+        editor_saved();
+        if (!recovery.empty()) unlink(recovery.c_str());
+      } else {
+        editor_say("CANNOT SAVE: " + error);
+      }
+    }
+    if (ask == EditorAsk::TEST_PLAY || ask == EditorAsk::TEST_FROM_STORY) {
+      keep_recovery(recovery);
+      Replay won;
+      const bool won_level = test_play(ask == EditorAsk::TEST_FROM_STORY, sound_ok, won);
+      editor_resume(won_level ? &won : nullptr);
+    }
+    if (ask == EditorAsk::SHOW_PLAN) {
+      show_plan();
+      editor_resume(nullptr);
+    }
+    if (ask == EditorAsk::KEEP_PROOF) {
+      char name[32];
+      std::snprintf(name, sizeof name, ".level%02d.q47r", editor_level_number());
+      const std::string proof = path.substr(0, path.rfind(".q47l")) + name;
+      if (files_write_replay(proof, editor_proof(), error)) {
+        editor_say("KEPT AS " + proof.substr(proof.rfind('/') + 1) + " (SAVE THE PACK TOO)");
+      } else {
+        editor_say("CANNOT KEEP IT: " + error);
+      }
+    }
+  }
+  game_end();
+  return 0;
 }

@@ -26,3 +26,6 @@ int replay_verify_main(const std::string& path, int32_t draw);
 // --play PATH: shows the run in the window at normal speed. 0 at the end of the recording or
 // when the viewer stops it, 2 for a file that cannot be used.
 int replay_play_main(const std::string& path);
+// --edit PATH: the level editor on the pack at PATH (a new pack when there is no file yet).
+// 0 when the player quit it, 2 for a file that cannot be read as a pack.
+int edit_main(const std::string& path);

@@ -47,5 +47,6 @@ int main(int argc, char** argv) {
     return replay_verify_main(game_options.verify_path, game_options.draw);
   }
   if (!game_options.play_path.empty()) return replay_play_main(game_options.play_path);
+  if (!game_options.edit_path.empty()) return edit_main(game_options.edit_path);
   return play_main();
 }

@@ -32,6 +32,7 @@ enum : int {
   OPT_JSON,
   OPT_WRITE_REPLAYS,
   OPT_PICTURE,
+  OPT_EDIT,
   OPT_FRAME,
 };
 
@@ -53,6 +54,7 @@ const struct option LONG_OPTIONS[] = {
     {"json", no_argument, nullptr, OPT_JSON},
     {"write-replays", required_argument, nullptr, OPT_WRITE_REPLAYS},
     {"picture", required_argument, nullptr, OPT_PICTURE},
+    {"edit", required_argument, nullptr, OPT_EDIT},
     {"frame", required_argument, nullptr, OPT_FRAME},
     {nullptr, 0, nullptr, 0},
 };
@@ -105,6 +107,7 @@ std::string options_usage() {
          "      --draw             with --verify, draw every frame as in play\n"
          "      --picture FILE     with --verify, write the picture of a frame as PNG\n"
          "      --frame N          with --picture, frame N of the run (default: the last)\n"
+         "      --edit FILE        the level editor on the pack FILE (made when it is new)\n"
          "      --export-levels FILE  write the levels in use and their story as a pack to\n"
          "                         FILE (- for standard output)\n"
          "      --check [FILE]     tell for every level of the pack FILE (default: the\n"
@@ -201,6 +204,9 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
       case OPT_JSON:
         game_options.json = 1;
         break;
+      case OPT_EDIT:
+        if (!take_path(game_options.edit_path, "edit", err)) return OptionsAction::ERROR;
+        break;
       case OPT_PICTURE:
         if (!take_path(game_options.picture_path, "picture", err)) return OptionsAction::ERROR;
         break;
@@ -248,9 +254,10 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
   }
   // Combinations that cannot mean anything.
   const int32_t modes = (!game_options.play_path.empty()) + (!game_options.verify_path.empty()) +
-                        game_options.check + (!game_options.export_levels_path.empty());
+                        (!game_options.edit_path.empty()) + game_options.check +
+                        (!game_options.export_levels_path.empty());
   if (modes > 1) {
-    err = misuse("--play, --verify, --check and --export-levels exclude each other");
+    err = misuse("--play, --verify, --check, --edit and --export-levels exclude each other");
     return OptionsAction::ERROR;
   }
   if (!game_options.record_path.empty() && modes > 0) {
@@ -275,7 +282,8 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
     return OptionsAction::ERROR;
   }
   // Headless work has no window to place and no sound to silence.
-  if (display_asked && modes > 0 && game_options.play_path.empty()) {
+  if (display_asked && modes > 0 && game_options.play_path.empty() &&
+      game_options.edit_path.empty()) {
     err = misuse(
         "--fullscreen, --window, --scale and --mute only go with a window (a game or --play)");
     return OptionsAction::ERROR;

@@ -26,6 +26,7 @@ struct GameOptions {
   int32_t check = 0;              // --check: report on every level of a pack (or the built-in ones)
   std::string check_path;         // the pack --check reads; empty = the built-in levels
   int32_t json = 0;               // --json: --check prints JSON instead of a table
+  std::string edit_path;          // --edit: the level editor on this pack
   std::string write_replays_dir;  // --write-replays: --check writes each winning plan here
 };
 

@@ -26,8 +26,8 @@ constexpr size_t WINDOW_QUEUE_LIMIT = 1024;          // queued events kept at mo
 constexpr int32_t MESSAGE_BOX_OK = 1;                // the OK button's result
 
 struct Window {
-  SDL_Window* window = nullptr;  // null = free slot
-  uint32_t sdl_id = 0;           // SDL's id of the window, which its events carry
+  SDL_Window* window = nullptr;        // null = free slot
+  uint32_t sdl_id = 0;                 // SDL's id of the window, which its events carry
   int32_t minimised_or_maximised = 0;  // so that a restore can be told from a plain resize
 };
 
@@ -39,12 +39,12 @@ struct WindowEvent {
 };
 
 struct WindowState {
-  std::vector<Window> table;        // open windows by id
-  std::deque<WindowEvent> queue;    // events not yet returned, oldest first
-  int32_t video_held = 0;           // this module holds an events_video_acquire
-  uint32_t taken = 0;               // serial of the last frame's record taken into the queue
-  int32_t last_code = 0;            // code the last window_poll_event returned
-  int32_t last_window = -1;         // and its window id
+  std::vector<Window> table;      // open windows by id
+  std::deque<WindowEvent> queue;  // events not yet returned, oldest first
+  int32_t video_held = 0;         // this module holds an events_video_acquire
+  uint32_t taken = 0;             // serial of the last frame's record taken into the queue
+  int32_t last_code = 0;          // code the last window_poll_event returned
+  int32_t last_window = -1;       // and its window id
 };
 
 WindowState WINDOWS;
@@ -240,8 +240,7 @@ intptr_t window_open(int32_t id, int32_t x, int32_t y, int32_t width, int32_t he
     pos_x = pos_y = static_cast<int>(SDL_WINDOWPOS_UNDEFINED);
   }
 
-  SDL_Window* window = SDL_CreateWindow(title ? title : "", pos_x, pos_y, width, height,
-                                        sdl_flags);
+  SDL_Window* window = SDL_CreateWindow(title ? title : "", pos_x, pos_y, width, height, sdl_flags);
   if (!window) return 0;
   if (static_cast<size_t>(id) >= WINDOWS.table.size()) {
     WINDOWS.table.resize(static_cast<size_t>(id) + 1);
@@ -321,4 +320,16 @@ int32_t message_box(const char* title, const char* text, uint32_t flags) {
   if (focused >= 0) owner = WINDOWS.table[static_cast<size_t>(focused)].window;
   SDL_ShowSimpleMessageBox(kind, title, text, owner);
   return MESSAGE_BOX_OK;
+}
+
+void clipboard_set_text(const char* text) {
+  if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_SetClipboardText(text);
+}
+
+std::string clipboard_text() {
+  if (!SDL_WasInit(SDL_INIT_VIDEO) || !SDL_HasClipboardText()) return {};
+  char* text = SDL_GetClipboardText();
+  std::string copy = text ? text : "";
+  SDL_free(text);
+  return copy;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Event codes returned by window_poll_event.
 constexpr int EVENT_MOVE_WINDOW = 3;
@@ -48,3 +49,8 @@ int32_t window_close(int32_t id);
 // Shows a modal message box (also written to standard error; an error box's copy there adds the
 // library's reason for the last failure in the media layer); returns the button pressed.
 int32_t message_box(const char* title, const char* text, uint32_t flags);
+
+// Puts text on the system clipboard (nothing without a window system).
+void clipboard_set_text(const char* text);
+// The text on the system clipboard, or "".
+std::string clipboard_text();

@@ -103,7 +103,7 @@ TEST(Options, MisuseNamesTheProblemAndPointsToHelp) {
       {{"stray"}, "q47: unexpected argument 'stray'\n"},
       {{"--check", "a", "b"}, "q47: unexpected argument 'b'\n"},
       {{"--play", "a", "--verify", "b"},
-       "q47: --play, --verify, --check and --export-levels exclude each other\n"},
+       "q47: --play, --verify, --check, --edit and --export-levels exclude each other\n"},
       {{"--record", "a", "--check"}, "q47: --record only goes with a game that is played\n"},
       {{"--draw"}, "q47: --draw and --picture only go with --verify\n"},
       {{"--json"}, "q47: --json and --write-replays only go with --check\n"},

@@ -1,0 +1,745 @@
+#include "play/editor.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "core/level_stream.h"
+#include "core/share_code.h"
+#include "media/draw.h"
+#include "media/keyboard.h"
+#include "media/mouse.h"
+#include "media/screen.h"
+#include "media/timing.h"
+#include "media/window.h"
+#include "play/board_view.h"
+#include "play/input.h"
+
+namespace {
+
+constexpr int32_t EDITOR_BOARD_LEFT = 80;  // the board's square, as the game draws it
+constexpr int32_t EDITOR_BOARD_SIZE = 480;
+constexpr uint32_t EDITOR_TEXT = 0xC0C0C0;       // light grey labels
+constexpr uint32_t EDITOR_VALUE = 0xFFFFFF;      // white values
+constexpr uint32_t EDITOR_GOOD = 0x00FF00;       // a level with a winning plan
+constexpr uint32_t EDITOR_BAD = 0x0000FF;        // a level without one
+constexpr uint32_t EDITOR_CURSOR = 0x00FFFF;     // the cell under the pointer or the keys
+constexpr int32_t EDITOR_VERDICT_BUDGET_MS = 8;  // of a 20 ms frame, for the checker
+constexpr uint32_t EDITOR_SAY_MS = 4000;         // how long a status line stays
+
+enum class Tool { PAINT, LINE, RECTANGLE, OUTLINE, FILL };
+enum class Mode { EDITING, STORY, HELP, QUIT_ASK, RECOVERY_ASK };
+
+// Scan codes the editor reads beyond the game's own keys.
+constexpr int32_t KEY_1 = 0x02;
+constexpr int32_t KEY_BACKSPACE = 0x0E;
+constexpr int32_t KEY_LSHIFT = 0x2A;
+constexpr int32_t KEY_RSHIFT = 0x36;
+constexpr int32_t KEY_LALT = 0x38;
+constexpr int32_t KEY_F1 = 0x3B;
+constexpr int32_t KEY_UP = 0xC8;
+constexpr int32_t KEY_PAGE_UP = 0xC9;
+constexpr int32_t KEY_LEFT = 0xCB;
+constexpr int32_t KEY_RIGHT = 0xCD;
+constexpr int32_t KEY_DOWN = 0xD0;
+constexpr int32_t KEY_PAGE_DOWN = 0xD1;
+constexpr int32_t KEY_INSERT = 0xD2;
+constexpr int32_t KEY_DELETE = 0xD3;
+constexpr int32_t KEY_CODES = 256;
+
+// Letter keys by set-1 code.
+constexpr int32_t KEY_B = 0x30, KEY_C = 0x2E, KEY_D = 0x20, KEY_E = 0x12, KEY_G = 0x22,
+                  KEY_H = 0x23, KEY_I = 0x17, KEY_K = 0x25, KEY_L = 0x26, KEY_N = 0x31,
+                  KEY_O = 0x18, KEY_P = 0x19, KEY_S = 0x1F, KEY_T = 0x14, KEY_V = 0x2F,
+                  KEY_X = 0x2D, KEY_Y = 0x15, KEY_Z = 0x2C;
+
+// What a key types in a story line: plain and with Shift.
+struct TypedKey {
+  int32_t code;
+  char plain;
+  char shifted;
+};
+constexpr TypedKey TYPED_KEYS[] = {
+    {0x02, '1', '!'}, {0x03, '2', '"'}, {0x04, '3', '#'},  {0x05, '4', '$'}, {0x06, '5', '%'},
+    {0x07, '6', '^'}, {0x08, '7', '&'}, {0x09, '8', '*'},  {0x0A, '9', '('}, {0x0B, '0', ')'},
+    {0x0C, '-', '_'}, {0x0D, '=', '+'}, {0x10, 'Q', 'Q'},  {0x11, 'W', 'W'}, {0x12, 'E', 'E'},
+    {0x13, 'R', 'R'}, {0x14, 'T', 'T'}, {0x15, 'Y', 'Y'},  {0x16, 'U', 'U'}, {0x17, 'I', 'I'},
+    {0x18, 'O', 'O'}, {0x19, 'P', 'P'}, {0x1E, 'A', 'A'},  {0x1F, 'S', 'S'}, {0x20, 'D', 'D'},
+    {0x21, 'F', 'F'}, {0x22, 'G', 'G'}, {0x23, 'H', 'H'},  {0x24, 'J', 'J'}, {0x25, 'K', 'K'},
+    {0x26, 'L', 'L'}, {0x27, ';', ':'}, {0x28, '\'', '"'}, {0x29, '`', '~'}, {0x2C, 'Z', 'Z'},
+    {0x2D, 'X', 'X'}, {0x2E, 'C', 'C'}, {0x2F, 'V', 'V'},  {0x30, 'B', 'B'}, {0x31, 'N', 'N'},
+    {0x32, 'M', 'M'}, {0x33, ',', '<'}, {0x34, '.', '>'},  {0x35, '/', '?'}, {0x39, ' ', ' '},
+};
+
+// The story colours Tab goes through, as the stream stores them (0x00BBGGRR).
+constexpr uint32_t STORY_COLOURS[] = {0xFFFFFF, 0x0000FF, 0x00FF00, 0xFFFF00,
+                                      0x00FFFF, 0xFF00FF, 0xC0C0C0, 0xFF8000};
+
+const char* const HELP_LINES[] = {
+    "F1  THIS HELP (ANY KEY CLOSES IT)",
+    "LEFT BUTTON / SPACE  PAINT     RIGHT / DELETE  FLOOR",
+    "1-6  FLOOR, LEAK, WALL, FIXED WALL, FAST, SLOW",
+    "P PAINT  L LINE  R RECTANGLE  O OUTLINE  F FILL",
+    "X  MIRROR: NONE, LEFT-RIGHT, TOP-BOTTOM, BOTH",
+    "ARROWS  MOVE THE CELL CURSOR",
+    "CTRL+ARROW  GROW THAT SIDE   +SHIFT  SHRINK IT",
+    "B / E / H  BARRIERS / RATE / THRESHOLD UP (SHIFT: DOWN)",
+    "PAGE UP / DOWN  LEVEL   ALT+PAGE UP / DOWN  MOVE IT",
+    "CTRL+N NEW  CTRL+D DUPLICATE  CTRL+DELETE REMOVE",
+    "I INTRO  S STORY AFTER THE LEVEL  G FINAL BLOCK",
+    "T TEST-PLAY  SHIFT+T FROM ITS STORY  V SHOW THE PLAN",
+    "K KEEP A WON TEST-PLAY AS PROOF",
+    "CTRL+Z UNDO  CTRL+Y REDO  CTRL+S SAVE",
+    "CTRL+C COPY AS CODE  CTRL+V OPEN A CODE",
+    "ESCAPE  QUIT (TWICE WITH UNSAVED CHANGES)",
+};
+
+struct EditorState {
+  EditSession session;                   // the pack and its history
+  Mode mode = Mode::EDITING;             // what the keys do now
+  Tool tool = Tool::PAINT;               // what the left button and Space do
+  char letter = 'W';                     // what is painted
+  EditMirror mirror = EditMirror::NONE;  // where paints also go
+  EditCell cursor{0, 0};                 // the cell under the pointer or moved to with the keys
+  bool pointer_on_board = false;         // the pointer is over the board
+  int32_t button = 0;                    // button held on the board (1 left, 2 right), 0 = none
+  EditCell anchor{0, 0};                 // where a line or rectangle began
+  bool anchored = false;                 // a line or rectangle is being drawn with the keys
+  EditCell last_painted{0, 0};           // where the drag painted last
+  uint8_t released[KEY_CODES] = {};      // which keys were released this frame
+  LevelStream preview;                   // the level being edited, alone, as the game reads it
+  uint64_t preview_revision = ~0ull;     // the session revision preview was made at
+  int32_t preview_level = -1;            // and its level
+  LevelReport verdict;                   // the verdict as far as it is known
+  bool verdict_known = false;            // verdict is the whole verdict on the level as it is
+  std::string said;                      // the status line
+  uint32_t said_at = 0;                  // when it was said
+  EditBlock block = EditBlock::INTRO;    // the story block being edited
+  size_t story_line = 0;                 // its line being edited (its size: a new line)
+  std::string typed;                     // that line's text as typed so far
+  uint32_t typed_colour = 0xFFFFFF;      // and its colour
+  std::string recovery;                  // the recovery copy offered
+  Replay proof;                          // the last winning test-play
+  bool has_proof = false;                // proof holds one
+};
+
+EditorState EDITOR;
+
+bool down(int32_t code) { return key_down(code) != 0; }
+// Keys act when released, as the game's do, so a tap shorter than a frame still counts.
+bool pressed(int32_t code) { return EDITOR.released[code] != 0; }
+bool ctrl() { return down(KEY_LCONTROL) || down(KEY_RCONTROL); }
+bool shift() { return down(KEY_LSHIFT) || down(KEY_RSHIFT); }
+
+void say(const std::string& message) {
+  EDITOR.said = message;
+  EDITOR.said_at = tick_ms();
+}
+
+// Says why an operation did nothing, when the core gave a reason.
+void said_by(bool done) {
+  if (!done && !EDITOR.session.refusal.empty()) say(EDITOR.session.refusal);
+}
+
+const PackLevel& level() { return edit_level(EDITOR.session); }
+
+// The level being edited becomes GAME's, so the board is drawn exactly as the game draws it.
+void refresh_preview() {
+  const EditSession& session = EDITOR.session;
+  if (EDITOR.preview_revision == session.revision && EDITOR.preview_level == session.level &&
+      GAME.stream == &EDITOR.preview) {
+    return;
+  }
+  LevelPack alone;
+  alone.intro = session.pack.intro;
+  alone.levels = {level()};
+  alone.levels[0].story_after.clear();
+  alone.final_block = session.pack.final_block;
+  EDITOR.preview = level_pack_compile(alone);
+  // GAME only: the picture's palette, font and window stay as the game set them up.
+  GAME = Rules{};
+  GAME.stream = &EDITOR.preview;
+  GAME.fill_generation = 1;
+  load_level(GAME, 1);
+  // A leak shows at full strength, as it looks a moment into the level.
+  for (Cell& cell : GAME.grid) {
+    if (cell.flags & CELL_CHEMICAL) cell.concentration = 0xFFFF;
+  }
+  EDITOR.preview_revision = session.revision;
+  EDITOR.preview_level = session.level;
+  EDITOR.verdict_known = false;
+  EDITOR.cursor.x = std::min(EDITOR.cursor.x, level().width - 1);
+  EDITOR.cursor.y = std::min(EDITOR.cursor.y, level().height - 1);
+}
+
+// The checker's verdict, a piece at a time within this frame's budget.
+void advance_verdict() {
+  if (EDITOR.verdict_known) return;
+  const uint32_t began = tick_ms();
+  while (!edit_verdict_step(EDITOR.session)) {
+    if (tick_ms() - began >= EDITOR_VERDICT_BUDGET_MS) return;
+  }
+  EDITOR.verdict = edit_verdict(EDITOR.session);
+  EDITOR.verdict_known = true;
+}
+
+// --- Painting ---
+
+void paint(const std::vector<EditCell>& cells, char letter) {
+  said_by(edit_paint(EDITOR.session, cells, letter, EDITOR.mirror));
+}
+
+// What the tool does to the cells from the anchor to the cursor.
+std::vector<EditCell> shape_cells() {
+  switch (EDITOR.tool) {
+    case Tool::LINE:
+      return edit_line_cells(EDITOR.anchor, EDITOR.cursor);
+    case Tool::RECTANGLE:
+    case Tool::OUTLINE:
+      return edit_rectangle_cells(EDITOR.anchor, EDITOR.cursor, EDITOR.tool == Tool::RECTANGLE);
+    default:
+      return {EDITOR.cursor};
+  }
+}
+
+// A press of the painting button (or Space) on the cursor's cell.
+void press(char letter) {
+  edit_stroke_begin(EDITOR.session);
+  EDITOR.anchor = EDITOR.last_painted = EDITOR.cursor;
+  if (EDITOR.tool == Tool::PAINT) paint({EDITOR.cursor}, letter);
+  if (EDITOR.tool == Tool::FILL)
+    said_by(edit_fill(EDITOR.session, EDITOR.cursor, letter, EDITOR.mirror));
+}
+
+// The pointer moved with the button held: a painted drag leaves no gaps.
+void drag(char letter) {
+  if (EDITOR.tool != Tool::PAINT) return;
+  if (EDITOR.last_painted == EDITOR.cursor) return;
+  said_by(edit_line(EDITOR.session, EDITOR.last_painted, EDITOR.cursor, letter, EDITOR.mirror));
+  EDITOR.last_painted = EDITOR.cursor;
+}
+
+void release(char letter) {
+  if (EDITOR.tool == Tool::LINE || EDITOR.tool == Tool::RECTANGLE || EDITOR.tool == Tool::OUTLINE) {
+    paint(shape_cells(), letter);
+  }
+  edit_stroke_end(EDITOR.session);
+}
+
+void handle_pointer() {
+  const int32_t x = mouse_x(), y = mouse_y();
+  const PackLevel& edited = level();
+  EDITOR.pointer_on_board = x >= EDITOR_BOARD_LEFT && x < EDITOR_BOARD_LEFT + EDITOR_BOARD_SIZE &&
+                            y >= 0 && y < EDITOR_BOARD_SIZE;
+  if (EDITOR.pointer_on_board) {
+    EDITOR.cursor = {edited.width * (x - EDITOR_BOARD_LEFT) / EDITOR_BOARD_SIZE,
+                     edited.height * y / EDITOR_BOARD_SIZE};
+  }
+  const int32_t held = mouse_button(1) ? 1 : mouse_button(2) ? 2 : 0;
+  const char letter = EDITOR.button == 2 ? '.' : EDITOR.letter;
+  if (EDITOR.button == 0 && held != 0 && EDITOR.pointer_on_board) {
+    EDITOR.button = held;
+    press(held == 2 ? '.' : EDITOR.letter);
+  } else if (EDITOR.button != 0 && held == EDITOR.button) {
+    drag(letter);
+  } else if (EDITOR.button != 0) {
+    release(letter);
+    EDITOR.button = 0;
+  }
+}
+
+// --- Keys ---
+
+void move_cursor(int32_t dx, int32_t dy) {
+  const PackLevel& edited = level();
+  EDITOR.cursor.x = std::clamp(EDITOR.cursor.x + dx, 0, edited.width - 1);
+  EDITOR.cursor.y = std::clamp(EDITOR.cursor.y + dy, 0, edited.height - 1);
+}
+
+void change_number(EditNumber number, int64_t step) {
+  const int64_t value = edit_number(level(), number);
+  said_by(edit_set_number(EDITOR.session, number, value + step));
+}
+
+void open_story(EditBlock block) {
+  if (block == EditBlock::AFTER_LEVEL &&
+      EDITOR.session.level + 1 == static_cast<int32_t>(EDITOR.session.pack.levels.size())) {
+    say("THE LAST LEVEL IS FOLLOWED BY THE FINAL BLOCK (G)");
+    return;
+  }
+  EDITOR.mode = Mode::STORY;
+  EDITOR.block = block;
+  EDITOR.story_line = 0;
+  const std::vector<PackLine>& lines = edit_block(EDITOR.session, block);
+  EDITOR.typed = lines.empty() ? "" : lines[0].text;
+  EDITOR.typed_colour = lines.empty() ? STORY_COLOURS[0] : lines[0].colour;
+}
+
+void select_story_line(size_t index) {
+  const std::vector<PackLine>& lines = edit_block(EDITOR.session, EDITOR.block);
+  EDITOR.story_line = std::min(index, lines.size());
+  const bool fresh = EDITOR.story_line == lines.size();
+  EDITOR.typed = fresh ? "" : lines[EDITOR.story_line].text;
+  EDITOR.typed_colour = fresh ? STORY_COLOURS[0] : lines[EDITOR.story_line].colour;
+}
+
+void story_keys() {
+  const std::vector<PackLine>& lines = edit_block(EDITOR.session, EDITOR.block);
+  if (pressed(KEY_ESCAPE)) {
+    EDITOR.mode = Mode::EDITING;
+    return;
+  }
+  if (pressed(KEY_UP) && EDITOR.story_line > 0) select_story_line(EDITOR.story_line - 1);
+  if (pressed(KEY_DOWN)) select_story_line(EDITOR.story_line + 1);
+  if (pressed(KEY_TAB)) {
+    const auto* at =
+        std::find(std::begin(STORY_COLOURS), std::end(STORY_COLOURS), EDITOR.typed_colour);
+    EDITOR.typed_colour = at == std::end(STORY_COLOURS) || at + 1 == std::end(STORY_COLOURS)
+                              ? STORY_COLOURS[0]
+                              : *(at + 1);
+  }
+  if (ctrl() && pressed(KEY_DELETE) && EDITOR.story_line < lines.size()) {
+    said_by(edit_delete_line(EDITOR.session, EDITOR.block, EDITOR.story_line));
+    select_story_line(EDITOR.story_line);
+    return;
+  }
+  if (pressed(KEY_BACKSPACE) && !EDITOR.typed.empty()) EDITOR.typed.pop_back();
+  if (pressed(KEY_RETURN)) {
+    const std::string problem = edit_line_problem(EDITOR.block, EDITOR.typed);
+    if (!problem.empty()) {
+      say(problem);
+      return;
+    }
+    const PackLine line{EDITOR.typed, EDITOR.typed_colour};
+    const bool fresh = EDITOR.story_line == lines.size();
+    const bool done = fresh
+                          ? edit_insert_line(EDITOR.session, EDITOR.block, EDITOR.story_line, line)
+                          : edit_set_line(EDITOR.session, EDITOR.block, EDITOR.story_line, line);
+    said_by(done);
+    if (done) select_story_line(EDITOR.story_line + 1);
+    return;
+  }
+  if (ctrl()) return;
+  for (const TypedKey& key : TYPED_KEYS) {
+    if (pressed(key.code)) EDITOR.typed += shift() ? key.shifted : key.plain;
+  }
+}
+
+// The keys of the editing mode; what the shell must do, if anything.
+EditorAsk editing_keys() {
+  EditSession& session = EDITOR.session;
+  if (pressed(KEY_F1)) EDITOR.mode = Mode::HELP;
+  if (pressed(KEY_ESCAPE)) {
+    if (!session.changed) return EditorAsk::QUIT;
+    EDITOR.mode = Mode::QUIT_ASK;
+  }
+  if (ctrl()) {
+    if (pressed(KEY_Z)) said_by(shift() ? edit_redo(session) : edit_undo(session));
+    if (pressed(KEY_Y)) said_by(edit_redo(session));
+    if (pressed(KEY_S)) return EditorAsk::SAVE;
+    if (pressed(KEY_N)) said_by(edit_add_level(session));
+    if (pressed(KEY_D)) said_by(edit_duplicate_level(session));
+    if (pressed(KEY_DELETE)) said_by(edit_delete_level(session));
+    if (pressed(KEY_C)) {
+      clipboard_set_text(share_code_encode(edit_text(session)).c_str());
+      say("THE PACK IS ON THE CLIPBOARD AS A CODE");
+    }
+    if (pressed(KEY_V)) {
+      LevelPack pack;
+      std::string problems;
+      if (session.changed) {
+        say("SAVE FIRST: A CODE REPLACES THE WHOLE PACK");
+      } else if (!share_code_read(clipboard_text(), pack, problems)) {
+        say(problems.substr(0, problems.find('\n')));
+      } else {
+        edit_start(session, std::move(pack));
+        say("OPENED THE CODE: CTRL+S SAVES IT AS THIS FILE");
+      }
+    }
+    const int32_t grow = shift() ? -1 : 1;
+    if (pressed(KEY_LEFT)) said_by(edit_resize(session, grow, 0, 0, 0));
+    if (pressed(KEY_UP)) said_by(edit_resize(session, 0, grow, 0, 0));
+    if (pressed(KEY_RIGHT)) said_by(edit_resize(session, 0, 0, grow, 0));
+    if (pressed(KEY_DOWN)) said_by(edit_resize(session, 0, 0, 0, grow));
+  } else {
+    if (pressed(KEY_LEFT)) move_cursor(-1, 0);
+    if (pressed(KEY_RIGHT)) move_cursor(1, 0);
+    if (pressed(KEY_UP)) move_cursor(0, -1);
+    if (pressed(KEY_DOWN)) move_cursor(0, 1);
+    for (int32_t i = 0; i < 6; ++i) {
+      if (pressed(KEY_1 + i)) EDITOR.letter = EDIT_MAP_LETTERS[i];
+    }
+    if (pressed(KEY_P)) EDITOR.tool = Tool::PAINT;
+    if (pressed(KEY_L)) EDITOR.tool = Tool::LINE;
+    if (pressed(KEY_R)) EDITOR.tool = Tool::RECTANGLE;
+    if (pressed(KEY_O)) EDITOR.tool = Tool::OUTLINE;
+    if (pressed(KEY_F)) EDITOR.tool = Tool::FILL;
+    if (pressed(KEY_X)) {
+      EDITOR.mirror = static_cast<EditMirror>((static_cast<int>(EDITOR.mirror) + 1) % 4);
+    }
+    // Space paints as the left button does: a line or rectangle takes two presses.
+    if (pressed(KEY_SPACE)) {
+      const bool shaped = EDITOR.tool == Tool::LINE || EDITOR.tool == Tool::RECTANGLE ||
+                          EDITOR.tool == Tool::OUTLINE;
+      if (shaped && !EDITOR.anchored) {
+        EDITOR.anchor = EDITOR.cursor;
+        EDITOR.anchored = true;
+      } else {
+        if (!shaped) press(EDITOR.letter);
+        release(EDITOR.letter);
+        EDITOR.anchored = false;
+      }
+    }
+    if (pressed(KEY_DELETE)) {
+      edit_stroke_begin(session);
+      paint({EDITOR.cursor}, '.');
+      edit_stroke_end(session);
+    }
+    const int64_t sign = shift() ? -1 : 1;
+    if (pressed(KEY_B)) change_number(EditNumber::BARRIERS, sign);
+    if (pressed(KEY_E)) change_number(EditNumber::RATE, sign);
+    if (pressed(KEY_H)) change_number(EditNumber::THRESHOLD, sign * 64);
+    const int32_t count = static_cast<int32_t>(session.pack.levels.size());
+    if (pressed(KEY_PAGE_DOWN) || pressed(KEY_PAGE_UP)) {
+      const int32_t to = session.level + (pressed(KEY_PAGE_DOWN) ? 1 : -1);
+      if (to >= 0 && to < count) {
+        if (down(KEY_LALT)) {
+          said_by(edit_move_level(session, to));
+        } else {
+          edit_select_level(session, to);
+        }
+      }
+    }
+    if (pressed(KEY_I)) open_story(EditBlock::INTRO);
+    if (pressed(KEY_S)) open_story(EditBlock::AFTER_LEVEL);
+    if (pressed(KEY_G)) open_story(EditBlock::FINAL);
+    if (pressed(KEY_T)) {
+      const std::string problems = edit_problems(session);
+      if (!problems.empty()) {
+        say(problems.substr(0, problems.find('\n')));
+      } else {
+        return shift() ? EditorAsk::TEST_FROM_STORY : EditorAsk::TEST_PLAY;
+      }
+    }
+    if (pressed(KEY_V)) {
+      if (EDITOR.verdict_known && EDITOR.verdict.winnable) return EditorAsk::SHOW_PLAN;
+      say(EDITOR.verdict_known ? "THE CHECKER FOUND NO PLAN TO SHOW" : "STILL CHECKING");
+    }
+    if (pressed(KEY_K)) {
+      if (EDITOR.has_proof) return EditorAsk::KEEP_PROOF;
+      say("WIN A TEST-PLAY (T) FIRST");
+    }
+  }
+  return EditorAsk::NOTHING;
+}
+
+// --- The picture ---
+
+void text(int32_t x, int32_t y, const std::string& line, uint32_t colour) {
+  draw_text(x, y, line.c_str(), colour);
+}
+
+// How a palette letter looks, as a small swatch.
+void swatch(int32_t x, int32_t y, char letter) {
+  const int32_t size = 22;
+  switch (letter) {
+    case 'I':
+      draw_box(x, y, size, size, VIEW.chemical_palette[255]);
+      break;
+    case 'W':
+      draw_box(x, y, size, size, 0x909090);
+      break;
+    case 'D':
+      draw_box(x, y, size, size, 0x606060);
+      draw_set_mode(DRAW_TRANSPARENT | DRAW_OUTLINED);
+      draw_box(x + 3, y + 3, size - 6, size - 6, 0xA0A0A0);
+      draw_set_mode(DRAW_TRANSPARENT);
+      break;
+    case 'N':
+      draw_circle(x + size / 2, y + size / 2, size / 2 - 2, 0xFF4040);
+      break;
+    case 'T':
+      draw_circle(x + size / 2, y + size / 2, size / 2 - 2, 0x00E0E0);
+      break;
+    default:
+      draw_set_mode(DRAW_TRANSPARENT | DRAW_OUTLINED);
+      draw_box(x, y, size, size, 0x404040);
+      draw_set_mode(DRAW_TRANSPARENT);
+      break;
+  }
+}
+
+const char* tool_name() {
+  switch (EDITOR.tool) {
+    case Tool::LINE:
+      return "LINE";
+    case Tool::RECTANGLE:
+      return "RECTANGLE";
+    case Tool::OUTLINE:
+      return "OUTLINE";
+    case Tool::FILL:
+      return "FILL";
+    default:
+      return "PAINT";
+  }
+}
+
+const char* mirror_name() {
+  switch (EDITOR.mirror) {
+    case EditMirror::LEFT_RIGHT:
+      return "MIRROR |";
+    case EditMirror::TOP_BOTTOM:
+      return "MIRROR -";
+    case EditMirror::BOTH:
+      return "MIRROR +";
+    default:
+      return "NO MIRROR";
+  }
+}
+
+void draw_left_column() {
+  draw_box(0, 0, EDITOR_BOARD_LEFT, SCREEN_HEIGHT, 0);
+  for (int32_t i = 0; i < 6; ++i) {
+    const int32_t y = 10 + i * 34;
+    const char letter = EDIT_MAP_LETTERS[i];
+    text(6, y + 3, std::string(1, static_cast<char>('1' + i)), EDITOR_TEXT);
+    swatch(30, y, letter);
+    if (letter == EDITOR.letter) {
+      draw_set_mode(DRAW_TRANSPARENT | DRAW_OUTLINED);
+      draw_box(27, y - 3, 28, 28, EDITOR_VALUE);
+      draw_set_mode(DRAW_TRANSPARENT);
+    }
+  }
+  text(6, 220, tool_name(), EDITOR_VALUE);
+  text(6, 240, mirror_name(), EDITOR_TEXT);
+  text(6, 280, "X " + std::to_string(EDITOR.cursor.x), EDITOR_TEXT);
+  text(6, 298, "Y " + std::to_string(EDITOR.cursor.y), EDITOR_TEXT);
+  text(6, 440, EDITOR.session.changed ? "CHANGED" : "SAVED", EDITOR_TEXT);
+  text(6, 458, "F1 HELP", EDITOR_TEXT);
+}
+
+// One item of the right column: its label, and its value under it.
+int32_t item(int32_t y, const char* label, const std::string& value, uint32_t colour) {
+  const int32_t x = SCREEN_WIDTH - EDITOR_BOARD_LEFT + 6;
+  text(x, y, label, EDITOR_TEXT);
+  text(x, y + 16, value, colour);
+  return y + 38;
+}
+
+void draw_right_column() {
+  draw_box(SCREEN_WIDTH - EDITOR_BOARD_LEFT, 0, EDITOR_BOARD_LEFT, SCREEN_HEIGHT, 0);
+  const PackLevel& edited = level();
+  const EditSession& session = EDITOR.session;
+  int32_t y = 6;
+  y = item(y, "LEVEL",
+           std::to_string(session.level + 1) + "/" + std::to_string(session.pack.levels.size()),
+           EDITOR_VALUE);
+  y = item(y, "SIZE", std::to_string(edited.width) + "x" + std::to_string(edited.height),
+           EDITOR_VALUE);
+  y = item(y, "BAR", std::to_string(edited.barriers), EDITOR_VALUE);
+  y = item(y, "RATE", std::to_string(edited.rate), EDITOR_VALUE);
+  y = item(y, "THR", std::to_string(edited.threshold), EDITOR_VALUE);
+  y += 8;
+  const LevelReport& verdict = EDITOR.verdict;
+  if (!EDITOR.verdict_known) {
+    item(y, "VERDICT", "...", EDITOR_TEXT);
+    return;
+  }
+  auto number = [](int32_t value, const char* none) {
+    return value < 0 ? std::string(none) : std::to_string(value);
+  };
+  y = item(y, "EDGE", number(verdict.edge_frame, "NEVER"), EDITOR_VALUE);
+  y = item(y, "CUT", number(verdict.enclosure_cells, "NONE"), EDITOR_VALUE);
+  y = item(y, "BEST", number(verdict.best_score_bound, "-"), EDITOR_VALUE);
+  if (verdict.winnable) {
+    item(y, "PAR", std::to_string(verdict.plan_score), EDITOR_GOOD);
+  } else {
+    item(y, "PAR", "NO PLAN", EDITOR_BAD);
+  }
+}
+
+// The cursor, and the shape a line or rectangle will take.
+void draw_cursor() {
+  const PackLevel& edited = level();
+  std::vector<EditCell> cells = {EDITOR.cursor};
+  if (EDITOR.button != 0 || EDITOR.anchored) cells = shape_cells();
+  draw_set_mode(DRAW_TRANSPARENT | DRAW_OUTLINED);
+  for (const EditCell& cell :
+       edit_mirror_cells(cells, edited.width, edited.height, EDITOR.mirror)) {
+    const int32_t left = EDITOR_BOARD_LEFT + EDITOR_BOARD_SIZE * cell.x / edited.width;
+    const int32_t top = EDITOR_BOARD_SIZE * cell.y / edited.height;
+    const int32_t right = EDITOR_BOARD_LEFT + EDITOR_BOARD_SIZE * (cell.x + 1) / edited.width;
+    const int32_t bottom = EDITOR_BOARD_SIZE * (cell.y + 1) / edited.height;
+    draw_box(left, top, right - left, bottom - top, EDITOR_CURSOR);
+  }
+  draw_set_mode(DRAW_TRANSPARENT);
+}
+
+// A panel of lines over the board.
+void draw_panel(const std::vector<std::pair<std::string, uint32_t>>& lines, size_t marked) {
+  const int32_t top = 40;
+  draw_box(EDITOR_BOARD_LEFT - 70, top - 10, EDITOR_BOARD_SIZE + 140,
+           22 * static_cast<int32_t>(lines.size()) + 20, 0x202020);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const int32_t y = top + 22 * static_cast<int32_t>(i);
+    if (i == marked) draw_box(EDITOR_BOARD_LEFT - 66, y - 2, EDITOR_BOARD_SIZE + 132, 20, 0x404040);
+    text(EDITOR_BOARD_LEFT - 60, y, lines[i].first, lines[i].second);
+  }
+}
+
+void draw_story() {
+  const std::vector<PackLine>& lines = edit_block(EDITOR.session, EDITOR.block);
+  const char* names[] = {"INTRO", "STORY AFTER THIS LEVEL", "FINAL"};
+  std::vector<std::pair<std::string, uint32_t>> shown = {
+      {std::string(names[static_cast<int>(EDITOR.block)]) +
+           ": UP/DOWN, TYPE, ENTER, TAB COLOUR, ESC",
+       EDITOR_TEXT}};
+  for (size_t i = 0; i <= lines.size(); ++i) {
+    if (i == EDITOR.story_line) {
+      shown.push_back({EDITOR.typed + "_", EDITOR.typed_colour});
+    } else if (i < lines.size()) {
+      shown.push_back({lines[i].text, lines[i].colour});
+    } else {
+      shown.push_back({"(NEW LINE)", 0x606060});
+    }
+  }
+  draw_panel(shown, EDITOR.story_line + 1);
+}
+
+void draw_editor() {
+  draw_board_view();
+  draw_set_font(VIEW.hud_font);
+  draw_set_mode(DRAW_TRANSPARENT);
+  draw_left_column();
+  draw_right_column();
+  if (EDITOR.mode == Mode::EDITING) draw_cursor();
+  if (EDITOR.mode == Mode::STORY) draw_story();
+  if (EDITOR.mode == Mode::HELP) {
+    std::vector<std::pair<std::string, uint32_t>> lines;
+    for (const char* line : HELP_LINES) lines.push_back({line, EDITOR_VALUE});
+    draw_panel(lines, SIZE_MAX);
+  }
+  if (EDITOR.mode == Mode::QUIT_ASK) {
+    draw_panel({{"UNSAVED CHANGES", EDITOR_BAD},
+                {"ESCAPE AGAIN QUITS WITHOUT SAVING", EDITOR_VALUE},
+                {"CTRL+S SAVES, ANY OTHER KEY GOES BACK", EDITOR_VALUE}},
+               SIZE_MAX);
+  }
+  if (EDITOR.mode == Mode::RECOVERY_ASK) {
+    draw_panel({{"A RECOVERY COPY OF UNSAVED WORK EXISTS", EDITOR_VALUE},
+                {"ENTER OPENS IT, ESCAPE KEEPS THE FILE", EDITOR_VALUE}},
+               SIZE_MAX);
+  }
+  if (!EDITOR.said.empty() && tick_ms() - EDITOR.said_at < EDITOR_SAY_MS) {
+    const int32_t width = text_width(EDITOR.said.c_str());
+    draw_box(0, SCREEN_HEIGHT - 22, SCREEN_WIDTH, 22, 0x202020);
+    text(std::max(4, (SCREEN_WIDTH - width) / 2), SCREEN_HEIGHT - 20, EDITOR.said, EDITOR_VALUE);
+  }
+}
+
+// Any key pressed this frame.
+bool any_key_pressed() {
+  for (int32_t code = 1; code < KEY_CODES; ++code) {
+    if (pressed(code)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void editor_begin(EditSession session) {
+  EDITOR = EditorState{};
+  EDITOR.session = std::move(session);
+  refresh_preview();
+}
+
+void editor_offer_recovery(const std::string& text) {
+  EDITOR.recovery = text;
+  EDITOR.mode = Mode::RECOVERY_ASK;
+}
+
+EditorAsk editor_frame(const FrameDevice& device) {
+  if (!device.start()) return EditorAsk::QUIT;
+  const bool closed = device.closed() != 0;
+  const int32_t active = screen_is_active();
+  device.hold_pointer(active);
+  if (active) input_examine();
+  // Each release is asked once, here: the keyboard hands a release out only once.
+  for (int32_t code = 1; code < KEY_CODES; ++code)
+    EDITOR.released[code] = key_released(code) ? 1 : 0;
+  EditorAsk ask = EditorAsk::NOTHING;
+  if (closed && !EDITOR.session.changed) return EditorAsk::QUIT;
+  if (closed) EDITOR.mode = Mode::QUIT_ASK;
+  switch (EDITOR.mode) {
+    case Mode::EDITING:
+      if (active) handle_pointer();
+      ask = editing_keys();
+      break;
+    case Mode::STORY:
+      story_keys();
+      break;
+    case Mode::HELP:
+      if (any_key_pressed()) EDITOR.mode = Mode::EDITING;
+      break;
+    case Mode::QUIT_ASK:
+      if (pressed(KEY_ESCAPE)) return EditorAsk::QUIT;
+      if (ctrl() && pressed(KEY_S)) ask = EditorAsk::SAVE;
+      if (any_key_pressed() && !ctrl()) EDITOR.mode = Mode::EDITING;
+      if (ask == EditorAsk::SAVE) EDITOR.mode = Mode::EDITING;
+      break;
+    case Mode::RECOVERY_ASK:
+      if (pressed(KEY_RETURN)) {
+        std::string problems;
+        EditSession recovered;
+        if (edit_open(recovered, EDITOR.recovery, "recovery", problems)) {
+          // The file on disk is still what was last saved: the recovered work is unsaved.
+          EDITOR.session.pack = std::move(recovered.pack);
+          EDITOR.session.changed = true;
+          EDITOR.session.revision += 1;
+          EDITOR.session.state += 1;
+          say("RECOVERED: CTRL+S SAVES IT");
+        } else {
+          say(problems.substr(0, problems.find('\n')));
+        }
+        EDITOR.mode = Mode::EDITING;
+      } else if (pressed(KEY_ESCAPE)) {
+        EDITOR.mode = Mode::EDITING;
+      }
+      break;
+  }
+  refresh_preview();
+  advance_verdict();
+  if (device.begin_pass()) {
+    draw_editor();
+    draw_end();
+  }
+  device.present();
+  return ask;
+}
+
+void editor_resume(const Replay* won_replay) {
+  EDITOR.preview_revision = ~0ull;
+  if (won_replay) {
+    EDITOR.proof = *won_replay;
+    EDITOR.has_proof = true;
+    say("WON: K KEEPS THIS RUN AS THE LEVEL'S PROOF");
+  }
+  // The releases of the test-play's last keys are its own, not the editor's.
+  for (int32_t code = 1; code < KEY_CODES; ++code) key_released(code);
+  refresh_preview();
+}
+
+void editor_say(const std::string& message) { say(message); }
+
+void editor_saved() {
+  edit_mark_saved(EDITOR.session);
+  say("SAVED");
+}
+
+EditSession& editor_session() { return EDITOR.session; }
+
+const LevelReport& editor_verdict() { return EDITOR.verdict; }
+
+int32_t editor_level_number() { return EDITOR.session.level + 1; }
+
+const Replay& editor_proof() { return EDITOR.proof; }
