@@ -107,6 +107,7 @@ struct EditorState {
   bool anchored = false;                 // a line or rectangle is being drawn with the keys
   EditCell last_painted{0, 0};           // where the drag painted last
   uint8_t released[KEY_CODES] = {};      // which keys were released this frame
+  uint8_t keys_before[KEY_CODES] = {};   // which keys were down last frame
   LevelStream preview;                   // the level being edited, alone, as the game reads it
   uint64_t preview_revision = ~0ull;     // the session revision preview was made at
   int32_t preview_level = -1;            // and its level
@@ -126,8 +127,12 @@ struct EditorState {
 EditorState EDITOR;
 
 bool down(int32_t code) { return key_down(code) != 0; }
-// Keys act when released, as the game's do, so a tap shorter than a frame still counts.
-bool pressed(int32_t code) { return EDITOR.released[code] != 0; }
+// A key acts when it goes down, so a chord's modifier is still held; a tap that came and went
+// between two frames acts on its release.
+bool pressed(int32_t code) {
+  if (EDITOR.keys_before[code]) return false;
+  return down(code) || EDITOR.released[code] != 0;
+}
 bool ctrl() { return down(KEY_LCONTROL) || down(KEY_RCONTROL); }
 bool shift() { return down(KEY_LSHIFT) || down(KEY_RSHIFT); }
 
@@ -707,6 +712,7 @@ EditorAsk editor_frame(const FrameDevice& device) {
       }
       break;
   }
+  for (int32_t code = 0; code < KEY_CODES; ++code) EDITOR.keys_before[code] = down(code) ? 1 : 0;
   refresh_preview();
   advance_verdict();
   if (device.begin_pass()) {
@@ -724,8 +730,11 @@ void editor_resume(const Replay* won_replay) {
     EDITOR.has_proof = true;
     say("WON: K KEEPS THIS RUN AS THE LEVEL'S PROOF");
   }
-  // The releases of the test-play's last keys are its own, not the editor's.
-  for (int32_t code = 1; code < KEY_CODES; ++code) key_released(code);
+  // The test-play's last keys are its own, not the editor's.
+  for (int32_t code = 1; code < KEY_CODES; ++code) {
+    key_released(code);
+    EDITOR.keys_before[code] = 1;
+  }
   refresh_preview();
 }
 
