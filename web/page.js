@@ -10,6 +10,7 @@
   const LONG_PRESS_MS = 500;        // a finger held this long without moving is a right click
   const TOUCH_SLOP_PX = 10;         // movement (CSS pixels) that makes a touch a drag
   const CLICK_HOLD_MS = 60;         // a tap's button stays down for a few of the game's frames
+  const FRAME_MS = 1000 / 51;       // one frame of the game
   const LAST_RUN_KEY = 'q47.lastRun';  // localStorage: the last run's replay, base64
   const REPLAY_MAGIC = 'Q47RPLAY';
 
@@ -298,8 +299,18 @@
       if (touch.button === undefined && moved > TOUCH_SLOP_PX) {
         clearTimeout(touch.timer);
         press(0);
+        // The press lands on the cell where the finger went down; the pointer follows the
+        // finger only from the next frame on, or that first cell would be skipped.
+        const dragged = touch;
+        dragged.settling = true;
+        setTimeout(() => {
+          dragged.settling = false;
+          if (touch === dragged) mouse('mousemove', dragged.x, dragged.y, dragged.button);
+        }, 1.5 * FRAME_MS);
       }
-      if (touch.button !== undefined) mouse('mousemove', touch.x, touch.y, touch.button);
+      if (touch.button !== undefined && !touch.settling) {
+        mouse('mousemove', touch.x, touch.y, touch.button);
+      }
     }
   }, { capture: true, passive: false });
   function touchEnd(event) {

@@ -254,13 +254,14 @@ EMSCRIPTEN_KEEPALIVE int32_t web_set_level(const char* text) {
   int64_t level = 0;
   const int32_t count = level_count(session_stream());
   if (parse_int(text, 1, PACK_LEVELS_MAX, level) != ParseInt::OK) {
-    say(report_line("invalid level '" + std::string(text) + "' (a whole number from 1 to " +
+    say(report_line("level=" + std::string(text) + ": not a level (a whole number from 1 to " +
                     std::to_string(PACK_LEVELS_MAX) + ")"));
     return 0;
   }
   if (level > count) {
-    say(report_line("--level " + std::to_string(level) + ": the game has only " +
-                    std::to_string(count) + " levels"));
+    const bool pack = &session_stream() != &level_stream_builtin();
+    say(report_line("level=" + std::to_string(level) + ": the " + (pack ? "pack" : "game") +
+                    " has only " + std::to_string(count) + " levels"));
     return 0;
   }
   WEB.start_level = static_cast<int32_t>(level);
