@@ -214,8 +214,11 @@
   // --- Keys ---
 
   window.addEventListener('keydown', (event) => {
-    // The browser keeps its own keys for reloading, full screen and its tools.
-    if (/^F(5|11|12)$/.test(event.code)) {
+    // The browser keeps its function keys and its shortcuts (reload, address bar, tools): the
+    // game never sees them. Ctrl+F is the game's, and a modifier alone may be the start of it.
+    const shortcut = (event.ctrlKey || event.metaKey) && event.code !== 'KeyF' &&
+      !/^(Control|Meta|Shift|Alt)/.test(event.code);
+    if (/^F\d+$/.test(event.code) || shortcut) {
       event.stopPropagation();
       return;
     }
