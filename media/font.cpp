@@ -2,7 +2,9 @@
 
 #include <SDL.h>
 #include <SDL_ttf.h>
+#ifndef __EMSCRIPTEN__
 #include <fontconfig/fontconfig.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -15,10 +17,19 @@ constexpr int32_t FONT_DPI = 96;            // the resolution the game's point s
 constexpr int32_t FONT_DEFAULT_POINTS = 14;  // size of the default font
 constexpr int32_t FONT_MAX_POINTS = 1000;    // larger requests are refused, not attempted
 constexpr int32_t FONT_MAX_ID = 65535;       // ids above are refused
-constexpr int32_t FONT_STYLE_BOLD = 0x100;
-constexpr int32_t FONT_STYLE_ITALIC = 0x200;
 constexpr int32_t FONT_STYLE_UNDERLINE = 4;
 constexpr int32_t FONT_STYLE_STRIKEOUT = 8;
+#ifndef __EMSCRIPTEN__
+constexpr int32_t FONT_STYLE_BOLD = 0x100;
+constexpr int32_t FONT_STYLE_ITALIC = 0x200;
+#else
+// A browser has no fontconfig and no system fonts. The page carries the face a Debian desktop
+// draws the game's text with: there "Arial" and "Helvetica" are Liberation Sans (fontconfig's
+// metric-compatible stand-in) and "Tahoma" has none, so the same family wins here. It also
+// stands in for the generic default face. Bold and italic get the regular face.
+constexpr const char* FONT_WEB_FILE = "/fonts/LiberationSans-Regular.ttf";
+constexpr const char* FONT_WEB_FAMILIES[] = {"arial", "helvetica", "liberationsans"};
+#endif
 
 struct Font {
   int32_t id;          // the caller's id
@@ -29,7 +40,9 @@ struct Font {
 
 struct FontState {
   int32_t ttf_ready = 0;           // TTF_Init succeeded
+#ifndef __EMSCRIPTEN__
   FcConfig* config = nullptr;      // configuration faces are looked up in; null = the system's
+#endif
   std::vector<Font> fonts;         // loaded fonts, by id
   FontHandle next_handle = 1;      // handle of the next loaded font
   TTF_Font* default_face = nullptr;  // generic sans-serif, opened on first need
@@ -53,6 +66,15 @@ bool ttf_ready() {
   return FONTS.ttf_ready != 0;
 }
 
+#ifdef __EMSCRIPTEN__
+std::string find_face(const char* family, int32_t, bool exact_family) {
+  const std::string key = family_key(family);
+  for (const char* known : FONT_WEB_FAMILIES) {
+    if (key == known) return FONT_WEB_FILE;
+  }
+  return exact_family ? "" : FONT_WEB_FILE;
+}
+#else
 // The file fontconfig picks for pattern, or "" when it has none.
 std::string match_file(FcPattern* pattern, bool exact_family) {
   FcConfigSubstitute(FONTS.config, pattern, FcMatchPattern);
@@ -101,6 +123,7 @@ std::string find_face(const char* family, int32_t style, bool exact_family) {
   FcPatternDestroy(pattern);
   return file;
 }
+#endif
 
 TTF_Font* open_face(const std::string& file, int32_t points, int32_t style) {
   if (file.empty() || !ttf_ready()) return nullptr;
@@ -166,10 +189,12 @@ void font_system_shutdown() {
   forget_default();
   if (FONTS.ttf_ready) TTF_Quit();
   FONTS.ttf_ready = 0;
+#ifndef __EMSCRIPTEN__
   if (FONTS.config) FcConfigDestroy(FONTS.config);
   FONTS.config = nullptr;
   // Nothing else in the program uses fontconfig: its configuration goes with the fonts.
   FcFini();
+#endif
 }
 
 FontHandle font_load(int32_t id, const char* face, int32_t size, int32_t style) {
@@ -245,6 +270,11 @@ int32_t font_draw_text(const RasterSurface& surface, FontHandle font, int32_t x,
 }
 
 int32_t font_use_config(const char* config_file) {
+#ifdef __EMSCRIPTEN__
+  // The browser's one face is no configuration's.
+  (void)config_file;
+  return 0;
+#else
   FcConfig* config = nullptr;
   if (config_file) {
     config = FcConfigCreate();
@@ -259,6 +289,7 @@ int32_t font_use_config(const char* config_file) {
   FONTS.config = config;
   forget_default();
   return 1;
+#endif
 }
 
 const char* font_file(FontHandle font) {

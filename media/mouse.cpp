@@ -105,10 +105,11 @@ int32_t clamp_axis(int64_t value, int32_t size) {
 }
 
 // Whether SDL can move the system pointer. Wayland lets no program move the pointer: there
-// a warp only makes SDL forget where its pointer was, and the next movement is lost.
+// a warp only makes SDL forget where its pointer was, and the next movement is lost. Nor can a
+// web page; there SDL reports the pointer in canvas pixels, whatever size the page shows it at.
 bool warps_work() {
   const char* driver = SDL_GetCurrentVideoDriver();
-  return !(driver && SDL_strcmp(driver, "wayland") == 0);
+  return !(driver && (SDL_strcmp(driver, "wayland") == 0 || SDL_strcmp(driver, "emscripten") == 0));
 }
 
 int64_t floor_div(int64_t value, int64_t divisor) {

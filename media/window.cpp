@@ -205,7 +205,13 @@ intptr_t window_open(int32_t id, int32_t x, int32_t y, int32_t width, int32_t he
   }
 
   if ((flags & ~WINDOW_OWN_BITS) == 0) flags |= WINDOW_STYLE_CAPTION;
+#ifdef __EMSCRIPTEN__
+  // In a browser high density would make the canvas devicePixelRatio times the window's size;
+  // the canvas keeps the game's pixels, and the page scales what it shows.
+  Uint32 sdl_flags = 0;
+#else
   Uint32 sdl_flags = SDL_WINDOW_ALLOW_HIGHDPI;
+#endif
   if (flags & WINDOW_INVISIBLE) sdl_flags |= SDL_WINDOW_HIDDEN;
   if (flags & WINDOW_STYLE_SIZING) sdl_flags |= SDL_WINDOW_RESIZABLE;
   if (flags & WINDOW_TOOL) {

@@ -18,7 +18,8 @@ mkdir -p "$out"
 emcc -O2 -sUSE_SDL=0 \
   -I"$prefix/include/SDL2" -I"$prefix/include" \
   "$here/smoke.c" -o "$out/smoke.html" \
-  "$prefix/lib/libSDL2_ttf.a" "$prefix/lib/libfreetype.a" "$prefix/lib/libSDL2.a" \
+  "$prefix/lib/libSDL2_ttf.a" "$prefix/lib/libharfbuzz.a" "$prefix/lib/libfreetype.a" \
+  "$prefix/lib/libSDL2.a" \
   "$prefix/lib/libvorbisfile.a" "$prefix/lib/libvorbisenc.a" "$prefix/lib/libvorbis.a" \
   "$prefix/lib/libogg.a" \
   -sALLOW_MEMORY_GROWTH=1 \

@@ -1,0 +1,384 @@
+// The browser build end to end, in Debian's chromium, held to the native game:
+//   node web_tests.mjs [Q47] [SITE_DIR]     (defaults: build/q47, build-web/site)
+//   Q47_WEB_ONLY=input,sound node web_tests.mjs ...  only those groups
+// The golden runs must verify to the native lines, chosen frames must be the native pictures
+// pixel for pixel, the pointer and touch must hit the cell under them at any CSS scale, a broken
+// level pack must be told as the native checker tells it, the page must start offline after one
+// visit, and the game must be heard. Prints one line per check and "N passed, N failed".
+import { mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync, mkdirSync } from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import {
+  ROOT, sleep, native, withoutSpeed, serve, missingTools, launch, loggedPage, openGame, waitReady,
+  outputLine, canvasPixels, readPng,
+} from './harness.mjs';
+
+const q47 = path.resolve(process.argv[2] ?? path.join(ROOT, 'build/q47'));
+const site = path.resolve(process.argv[3] ?? path.join(ROOT, 'build-web/site'));
+const REPLAYS = path.join(ROOT, 'tests/replays');
+// Presses are held as a hand holds them: the game reads the buttons and keys once a frame, on
+// the desktop as here, so a press and release within one frame would count as neither.
+const HOLD_MS = 80;
+
+let passed = 0;
+let failed = 0;
+function check(name, ok, detail) {
+  if (ok) passed++;
+  else failed++;
+  console.log(`${ok ? 'ok  ' : 'FAIL'} ${name}${detail && !ok ? `: ${detail}` : ''}`);
+  return ok;
+}
+// A group that throws (a timeout, a page that never got ready) is one failure with its reason
+// and the page's last words, and the other groups still run.
+// Q47_WEB_ONLY=input,sound runs only those groups, for the loop of fixing one of them.
+const only = process.env.Q47_WEB_ONLY?.split(',');
+async function group(name, body) {
+  if (only && !only.includes(name)) return;
+  const pages = [];
+  try {
+    await body(pages);
+  } catch (error) {
+    const log = pages.flatMap((p) => p.q47Log ?? []).slice(-8).join('\n    ');
+    check(name, false, `${error.message}${log ? `\n    ${log}` : ''}`);
+  } finally {
+    for (const page of pages) {
+      pageErrors.push(...(page.q47Log ?? []).filter((line) => line.startsWith('pageerror')));
+      await page.close().catch(() => {});
+    }
+  }
+}
+const pageErrors = [];
+
+const missing = missingTools(site);
+if (missing.length) {
+  for (const reason of missing) console.log(`FAIL ${reason}`);
+  console.log(`0 passed, ${missing.length} failed`);
+  process.exit(1);
+}
+
+const scratch = mkdtempSync(path.join(os.tmpdir(), 'q47-web-'));
+const packs = path.join(scratch, 'packs');
+mkdirSync(packs);
+const server = await serve({
+  '/': site,
+  '/test/replays/': REPLAYS,
+  '/test/levels/': path.join(ROOT, 'levels'),
+  '/test/packs/': packs,
+});
+const { origin } = server;
+const browser = await launch();
+
+// A page that is only navigated: ?verify pages print their line without waiting for a player.
+async function bare(pages) {
+  const page = await loggedPage(browser);
+  pages.push(page);
+  return page;
+}
+async function game(pages, query, viewport) {
+  return openGame(await bare(pages), origin, query, viewport);
+}
+// The browser's verify line is the native one but for the speed; the native run must pass too.
+const sameRun = (line, expected) =>
+  expected.status === 0 && withoutSpeed(line) === withoutSpeed(expected.stdout);
+
+// Starts play as a player would: a click on the "click to play" overlay when the page shows
+// one, q47Start() otherwise.
+async function start(page) {
+  const overlay = await page.$('#start');
+  const shown = overlay && await overlay.evaluate((e) => e.offsetParent !== null &&
+    getComputedStyle(e).visibility !== 'hidden');
+  if (shown) await overlay.click();
+  else await page.evaluate(() => window.q47Start());
+}
+
+try {
+  // Every golden run, verified by the rules compiled to WebAssembly: levels, score, frames and
+  // checksum exactly as the native build finds them.
+  await group('golden runs', async (pages) => {
+    const page = await bare(pages);
+    const names = readdirSync(REPLAYS).filter((n) => n.endsWith('.q47r')).sort();
+    check('golden runs found', names.length >= 20, `${names.length} in ${REPLAYS}`);
+    let inConsole = 0;
+    for (const name of names) {
+      const expected = native(q47, ['--verify', path.join(REPLAYS, name)]);
+      await page.goto(`${origin}/index.html?verify=test/replays/${name}`);
+      const line = await outputLine(page);
+      check(`verify ${name}`, sameRun(line, expected),
+        `browser "${line}", native "${expected.stdout.trim()}" (exit ${expected.status})`);
+      inConsole += page.q47Log.includes(`log: ${line}`);
+      page.q47Log.length = 0;
+    }
+    check('each verify line also on the console', inConsole === names.length,
+      `${inConsole} of ${names.length}`);
+  });
+
+  // Frames of the golden runs drawn in the browser against the native --picture of the same
+  // frame. The whole 640x480 picture must match exactly, text included: both builds render the
+  // same font file with FreeType of the same Debian version, so a difference in the text is a
+  // real fault (a wrong font, hinting or blending), not noise.
+  await group('pictures', async (pages) => {
+    const page = await bare(pages);
+    const frames = [
+      ['intro-level1-win.q47r', 40, 'a story screen, one line of white text'],
+      ['intro-level1-win.q47r', 245, 'level 1 with three barriers, the chemical, both panels'],
+      ['intro-level1-win.q47r', 300, "a won level's tally"],
+      ['level09-win.q47r', 50, 'level 9, 40 x 40 cells, discs and barriers'],
+    ];
+    for (const [name, frame, what] of frames) {
+      const png = path.join(scratch, `${name}-${frame}.png`);
+      native(q47, ['--verify', path.join(REPLAYS, name), '--picture', png, '--frame', `${frame}`]);
+      const want = readPng(readFileSync(png));
+      await page.goto(`${origin}/index.html?verify=test/replays/${name}&draw&frame=${frame}`);
+      await outputLine(page);
+      const got = await canvasPixels(page);
+      const label = `picture of ${name} frame ${frame} (${what})`;
+      if (!check(`${label}: size`, got.width === want.width && got.height === want.height,
+        `${got.width}x${got.height}, native ${want.width}x${want.height}`)) continue;
+      let differing = 0, onBoard = 0, first = '';
+      for (let i = 0; i < want.rgba.length; i += 4) {
+        if (want.rgba.compare(got.rgba, i, i + 4, i, i + 4) === 0) continue;
+        const x = (i / 4) % want.width, y = Math.floor(i / 4 / want.width);
+        differing++;
+        onBoard += x >= 80 && x < 560;
+        first ||= ` first at (${x}, ${y}): browser ${[...got.rgba.subarray(i, i + 4)]}, ` +
+          `native ${[...want.rgba.subarray(i, i + 4)]}`;
+      }
+      check(label, differing === 0,
+        `${differing} pixels differ, ${onBoard} of them on the board;${first}`);
+    }
+  });
+
+  // The pointer and touch on level 1 at two CSS scales: each press lands on the cell under it
+  // and on no other, as many barriers leave the hand as the board gains.
+  await group('input', async (pages) => {
+    const exported = native(q47, ['--export-levels', '-']).stdout;
+    const level = /^level\n([\s\S]*?)^end$/m.exec(exported)[1];
+    const size = Number(/^\s*size (\d+)/m.exec(level)[1]);
+    const barriers = Number(/^\s*barriers (\d+)/m.exec(level)[1]);
+    const map = level.split(/^\s*map\n/m)[1].trim().split('\n').map((row) => row.trim());
+    const page = await game(pages, 'level=1', { width: 1280, height: 1024 });
+    await start(page);
+    await page.waitForFunction(
+      () => Module._web_game_state() === 0 && Module._web_level_number() === 1, { timeout: 10000 });
+
+    const board = () => page.evaluate((size) => {
+      const flags = [];
+      for (let y = 0; y < size; y++) {
+        for (let x = 0; x < size; x++) flags.push(Module._web_cell_flags(x, y));
+      }
+      return { flags, left: Module._web_barriers_left(), state: Module._web_game_state(),
+        outside: [Module._web_cell_flags(-1, 0), Module._web_cell_flags(size, 0),
+          Module._web_cell_flags(0, size)] };
+    }, size);
+    const first = await board();
+    // The page must play the very level the native build has: same walls, same source, same
+    // barriers in hand; the start click must not have placed one.
+    const cells = map.join('');
+    const wallsDiffer = first.flags.filter((f, i) => ((f & 2) !== 0) !== (cells[i] === 'W'));
+    check('level 1 walls as the native level data', wallsDiffer.length === 0,
+      `${wallsDiffer.length} cells differ`);
+    const source = cells.indexOf('I');
+    check('level 1 source holds the chemical', (first.flags[source] & 1) !== 0,
+      `flags ${first.flags[source]}`);
+    check('level 1 barriers in hand', first.left === barriers, `${first.left}, native ${barriers}`);
+    check('cells outside the grid are -1', first.outside.every((f) => f === -1),
+      first.outside.join(' '));
+
+    // Free cells with free neighbours, farthest from the source first: the chemical will not
+    // reach them during the test, and a press one cell off would land on another free cell
+    // and show.
+    const sx = source % size, sy = Math.floor(source / size);
+    const free = [];
+    for (let y = 1; y < size - 1; y++) {
+      for (let x = 1; x < size - 1; x++) {
+        let clear = true;
+        for (let dy = -1; dy <= 1; dy++) {
+          for (let dx = -1; dx <= 1; dx++) clear &&= first.flags[(y + dy) * size + x + dx] === 0;
+        }
+        if (clear) free.push([x, y]);
+      }
+    }
+    free.sort((a, b) => Math.hypot(b[0] - sx, b[1] - sy) - Math.hypot(a[0] - sx, a[1] - sy));
+
+    // The board region of level 1 starts at canvas x 80 and has 16-pixel cells.
+    const cellPoint = async (x, y) => {
+      const { left, top, scale } = await page.$eval('canvas', (c) => {
+        const r = c.getBoundingClientRect();
+        return { left: r.left + c.clientLeft, top: r.top + c.clientTop,
+          scale: c.clientWidth / c.width };
+      });
+      return { scale, x: left + (80 + 16 * x + 8) * scale, y: top + (16 * y + 8) * scale };
+    };
+    // One press; then exactly cell (x, y) must have become a barrier (placed) or free (picked).
+    const expectChange = async (what, [x, y], placed, press) => {
+      const before = await board();
+      await press();
+      await page.waitForFunction(
+        (x, y, placed) => ((Module._web_cell_flags(x, y) & 2) !== 0) === placed,
+        { timeout: 3000, polling: 16 }, x, y, placed).catch(() => {});
+      await sleep(100); // a second, wrong change would come within a few frames
+      const after = await board();
+      const changed = [];
+      for (let i = 0; i < size * size; i++) {
+        if ((before.flags[i] & 2) === (after.flags[i] & 2)) continue;
+        changed.push(`(${i % size}, ${Math.floor(i / size)})`);
+      }
+      check(what, after.state === 0 && changed.join(' ') === `(${x}, ${y})` &&
+        after.left === before.left + (placed ? -1 : 1),
+        `walls changed at [${changed.join(' ')}], barriers ${before.left} -> ${after.left}, ` +
+        `state ${after.state}`);
+    };
+
+    for (const [viewport, scale, cells] of [
+      [{ width: 1280, height: 1024 }, 2, free.slice(0, 2)],
+      [{ width: 700, height: 560 }, 1, free.slice(2, 4)],
+    ]) {
+      await page.setViewport({ ...viewport, deviceScaleFactor: 1, hasTouch: true });
+      await sleep(200);
+      const at = `at ${viewport.width}x${viewport.height}`;
+      const [mouseCell, touchCell] = cells;
+      const m = await cellPoint(...mouseCell);
+      check(`CSS scale ${at}`, m.scale === scale, `${m.scale}, wanted ${scale}`);
+      await expectChange(`left click places a barrier ${at}`, mouseCell, true,
+        () => page.mouse.click(m.x, m.y, { delay: HOLD_MS }));
+      await expectChange(`right click picks it up ${at}`, mouseCell, false,
+        () => page.mouse.click(m.x, m.y, { button: 'right', delay: HOLD_MS }));
+      const t = await cellPoint(...touchCell);
+      await expectChange(`tap places a barrier ${at}`, touchCell, true,
+        () => page.touchscreen.tap(t.x, t.y));
+      await expectChange(`long press picks it up ${at}`, touchCell, false, async () => {
+        await page.touchscreen.touchStart(t.x, t.y);
+        await sleep(600);
+        await page.touchscreen.touchEnd();
+      });
+    }
+  });
+
+  // Level packs given by URL: a broken one is told line for line as the native checker tells
+  // it, and the game still runs; a good one plays its own levels, as the checker's own winning
+  // plans verify to the native lines.
+  await group('level packs', async (pages) => {
+    writeFileSync(path.join(packs, 'bad.q47l'), 'q47-level-pack 1\nintro\n  red "HI"\nend\n' +
+      'level\n  size 99\n  barriers 1\n  map\n    Q\nend\n');
+    const nativeCheck = native(q47, ['--check', path.join(packs, 'bad.q47l')]);
+    // The file is named differently on each side (a path here, a URL there): compare from the
+    // line and column on, and that the name ends in the file's own.
+    const located = (text) => text.trim().split('\n').map((line) => {
+      const found = /^(.*?)(:\d+:\d+: .*)$/.exec(line.trim());
+      return found && found[1].endsWith('bad.q47l') ? found[2] : `(unlocated) ${line}`;
+    });
+    const page = await game(pages, 'levels=test/packs/bad.q47l');
+    const message = await page.$eval('#message', (e) => e.textContent);
+    const want = located(nativeCheck.stderr), got = located(message);
+    check('broken pack: the native checker refuses it',
+      nativeCheck.status === 2 && want.length >= 3, nativeCheck.stderr);
+    check('broken pack: #message says what the native checker says',
+      JSON.stringify(got) === JSON.stringify(want),
+      `page:\n${message}\nnative:\n${nativeCheck.stderr}`);
+    await start(page);
+    const frames = await page.evaluate(() => Module._web_frames());
+    await sleep(500);
+    check('broken pack: the game still runs',
+      await page.evaluate(() => Module._web_frames()) > frames);
+
+    const pack = path.join(ROOT, 'levels/first-shift.q47l');
+    const plans = path.join(packs, 'plans');
+    mkdirSync(plans);
+    native(q47, ['--check', pack, '--write-replays', plans]);
+    const planNames = readdirSync(plans).sort();
+    check('good pack: the checker wrote its plans', planNames.length >= 5, planNames.join(' '));
+    for (const plan of planNames) {
+      const expected = native(q47, ['--levels', pack, '--verify', path.join(plans, plan)]);
+      await page.goto(`${origin}/index.html?levels=test/levels/first-shift.q47l` +
+        `&verify=test/packs/plans/${plan}`);
+      const line = await outputLine(page);
+      check(`good pack: verify plan ${plan}`, sameRun(line, expected),
+        `browser "${line}", native "${expected.stdout.trim()}"`);
+    }
+  });
+
+  // The game heard through an AnalyserNode on its own output: the warning effect on the
+  // intro's first line, the music once the intro is skipped, and silence after M mutes.
+  await group('sound', async (pages) => {
+    const page = await game(pages, '');
+    await page.evaluate(() => {
+      window.q47Start();
+      const context = Module.SDL2.audioContext;
+      const analyser = context.createAnalyser();
+      analyser.fftSize = 2048;
+      if (window.q47AudioTap) window.q47AudioTap(analyser);
+      else Module.SDL2.audio.scriptProcessorNode.connect(analyser);
+      // Pulled through a silent gain: an analyser only hears while something consumes it.
+      const sink = context.createGain();
+      sink.gain.value = 0;
+      analyser.connect(sink).connect(context.destination);
+      window.testAnalyser = analyser;
+    });
+    // The loudest sample heard over ms milliseconds.
+    const loudest = (ms) => page.evaluate((ms) => new Promise((done) => {
+      const samples = new Float32Array(window.testAnalyser.fftSize);
+      let peak = 0;
+      const timer = setInterval(() => {
+        window.testAnalyser.getFloatTimeDomainData(samples);
+        for (const s of samples) peak = Math.max(peak, Math.abs(s));
+      }, 20);
+      setTimeout(() => { clearInterval(timer); done(peak); }, ms);
+    }), ms);
+    const intro = await loudest(1500);
+    const context = await page.evaluate(() => Module.SDL2.audioContext.state);
+    check(`sound: the warning on the intro's first line (peak ${intro.toFixed(3)})`, intro > 0.01,
+      `context ${context}`);
+
+    // Space and Enter through every line of the intro, until level 1 plays.
+    for (let i = 0; i < 40; i++) {
+      if (await page.evaluate(() => Module._web_game_state() === 0)) break;
+      await page.keyboard.press(i % 2 ? 'Enter' : 'Space', { delay: HOLD_MS });
+      await sleep(150);
+    }
+    check('sound: the intro skipped to level 1', await page.evaluate(
+      () => Module._web_game_state() === 0 && Module._web_level_number() === 1));
+    await sleep(500);
+    const music = await loudest(1500);
+    check(`sound: music in level 1 (peak ${music.toFixed(3)})`, music > 0.01);
+    await page.keyboard.press('KeyM', { delay: HOLD_MS });
+    await sleep(500);
+    const muted = await loudest(1000);
+    check(`sound: silence after M (peak ${muted.toFixed(4)})`, muted < 0.001);
+  });
+
+  // After one visit the service worker holds the site: with the network gone (the browser set
+  // offline and our server dropping every connection) a reload still starts the game.
+  await group('offline', async (pages) => {
+    const page = await game(pages, '');
+    const controlled = await page.evaluate(async () => {
+      await navigator.serviceWorker.ready;
+      if (!navigator.serviceWorker.controller) {
+        await Promise.race([
+          new Promise((done) => navigator.serviceWorker.oncontrollerchange = done),
+          new Promise((done) => setTimeout(done, 10000)),
+        ]);
+      }
+      return navigator.serviceWorker.controller !== null;
+    });
+    check('offline: a service worker controls the page after one load', controlled);
+    server.refusing = true;
+    await page.setOfflineMode(true);
+    await page.reload();
+    const started = await waitReady(page, 30000).then(() => true, () => false);
+    check('offline: the reloaded page reached q47Ready', started);
+    if (!started) return;
+    await start(page);
+    const frames = await page.evaluate(() => Module._web_frames());
+    await sleep(300);
+    check('offline: the intro runs', await page.evaluate(() => Module._web_frames()) > frames);
+    server.refusing = false;
+  });
+
+  check('no uncaught errors in any page', pageErrors.length === 0, pageErrors.join('\n    '));
+} finally {
+  await browser.close();
+  await server.close();
+  rmSync(scratch, { recursive: true, force: true });
+}
+console.log(`${passed} passed, ${failed} failed`);
+process.exitCode = failed ? 1 : 0;

@@ -1,0 +1,441 @@
+// The page around the game: the canvas's shown size, the start overlay, touch as the mouse the
+// game reads, files dropped or opened, the links, the last run kept in storage, full screen and
+// the sound's pause. The game itself is web/shell.cpp's, compiled into q47.js; it is called
+// through Module.ccall and answers through Module.page.
+'use strict';
+
+(function () {
+  const WIDTH = 640;                // the game's picture, in canvas pixels
+  const HEIGHT = 480;
+  const LONG_PRESS_MS = 500;        // a finger held this long without moving is a right click
+  const TOUCH_SLOP_PX = 10;         // movement (CSS pixels) that makes a touch a drag
+  const CLICK_HOLD_MS = 60;         // a tap's button stays down for a few of the game's frames
+  const FRAME_MS = 1000 / 51;       // one frame of the game
+  const LAST_RUN_KEY = 'q47.lastRun';  // localStorage: the last run's replay, base64
+  const REPLAY_MAGIC = 'Q47RPLAY';
+
+  const params = new URLSearchParams(location.search);
+  const canvas = document.getElementById('canvas');
+  const start = document.getElementById('start');
+  const messageBox = document.getElementById('message');
+  const output = document.getElementById('output');
+  const saveButton = document.getElementById('save');
+  const fileInput = document.getElementById('file');
+
+  // What the page knows of the game.
+  const page = {
+    booted: false,      // the module is up and the links are handled
+    display: false,     // the game has its canvas, input and sound (not a verification page)
+    overlay: true,      // the start overlay is up: the game waits
+    startAsked: false,  // q47Start came before the module was ready
+    firstFrame: false,  // q47Ready was resolved
+  };
+
+  let readyDone;
+  // Resolves to true: a test may wait for its value as well as for the promise.
+  window.q47Ready = new Promise((done) => { readyDone = done; });
+  window.q47FirstFrameMs = undefined;
+
+  // --- Messages ---
+
+  // A file that cannot be used is said as the desktop says it on standard error.
+  function message(text) {
+    messageBox.textContent += text.endsWith('\n') ? text : `${text}\n`;
+    messageBox.hidden = false;
+    console.error(text.trimEnd());
+  }
+  messageBox.addEventListener('click', () => {
+    messageBox.textContent = '';
+    messageBox.hidden = true;
+  });
+
+  // --- The canvas's size: the largest whole scale that fits, a fraction only below 1 ---
+
+  function fit() {
+    const full = !!document.fullscreenElement;
+    document.body.classList.toggle('full', full);
+    const stage = canvas.parentElement;
+    const room = Math.min(stage.clientWidth / WIDTH, stage.clientHeight / HEIGHT);
+    // A verification's picture is shown 1:1, to be compared pixel for pixel.
+    let scale = params.has('frame') ? 1 : Math.floor(room);
+    if (scale < 1) scale = room;
+    canvas.style.width = `${WIDTH * scale}px`;
+    canvas.style.height = `${HEIGHT * scale}px`;
+  }
+  window.addEventListener('resize', fit);
+  document.addEventListener('fullscreenchange', fit);
+  fit();
+
+  // --- Sound: held while the game waits, and while the tab is hidden ---
+
+  // Without frames the music's stream is not refilled, and the first line's cue must wait for
+  // the player: the audio context is suspended whenever no frames run.
+  let audioHeld = true;
+  function audioContext() {
+    return Module.SDL2 && Module.SDL2.audioContext;
+  }
+  function applyAudio() {
+    const context = audioContext();
+    if (!context) return;
+    const hold = audioHeld || document.hidden;
+    if (hold && context.state === 'running') context.suspend().catch(() => {});
+    if (!hold && context.state === 'suspended') context.resume().catch(() => {});
+  }
+  function holdAudio(held) {
+    audioHeld = held;
+    applyAudio();
+    const context = audioContext();
+    // The runtime resumes a suspended context at the first key or click on the page, once.
+    if (context && !context.q47Watched) {
+      context.q47Watched = true;
+      context.addEventListener('statechange', applyAudio);
+    }
+  }
+  document.addEventListener('visibilitychange', applyAudio);
+
+  // The node the game's sound leaves through, for a test's analyser.
+  window.q47AudioTap = function (node) {
+    Module.SDL2.audio.scriptProcessorNode.connect(node);
+  };
+
+  // --- The overlay and the game's runs ---
+
+  function showOverlay(shown) {
+    page.overlay = shown;
+    start.hidden = !shown;
+    holdAudio(shown);
+  }
+
+  // What the overlay's click does; a test calls it without a click.
+  window.q47Start = function () {
+    if (!page.booted) {
+      page.startAsked = true;
+      return;
+    }
+    if (!page.display) return;
+    holdAudio(false);
+    Module.ccall('web_start', null, [], []);
+  };
+  start.addEventListener('click', () => window.q47Start());
+
+  // --- Storage: the last run ---
+
+  function toBase64(bytes) {
+    let text = '';
+    for (let i = 0; i < bytes.length; i += 0x8000) {
+      text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+    }
+    return btoa(text);
+  }
+  function fromBase64(text) {
+    const raw = atob(text);
+    const bytes = new Uint8Array(raw.length);
+    for (let i = 0; i < raw.length; i++) bytes[i] = raw.charCodeAt(i);
+    return bytes;
+  }
+  function lastRun() {
+    try {
+      return localStorage.getItem(LAST_RUN_KEY);
+    } catch (e) {
+      return null;
+    }
+  }
+  function keepRun(bytes) {
+    try {
+      localStorage.setItem(LAST_RUN_KEY, toBase64(bytes));
+    } catch (e) {
+      message(`q47: cannot keep the last run: ${e.message}`);
+    }
+    saveButton.disabled = !lastRun();
+  }
+  saveButton.disabled = !lastRun();
+  saveButton.addEventListener('click', () => {
+    saveButton.blur();
+    const kept = lastRun();
+    if (!kept) return;
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(new Blob([fromBase64(kept)], { type: 'application/octet-stream' }));
+    link.download = 'last.q47r';
+    document.body.appendChild(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(link.href), 10000);
+  });
+
+  // --- Calls into the game ---
+
+  // Calls an exported function whose first two arguments are a block of bytes and its size.
+  function callWithBytes(name, bytes, types, args) {
+    const pointer = Module._malloc(Math.max(bytes.length, 1));
+    Module.HEAPU8.set(bytes, pointer);
+    try {
+      return Module.ccall(name, 'number', ['number', 'number'].concat(types),
+        [pointer, bytes.length].concat(args));
+    } finally {
+      Module._free(pointer);
+    }
+  }
+
+  async function fetchBytes(url) {
+    let response;
+    try {
+      response = await fetch(url);
+    } catch (e) {
+      throw new Error(`q47: ${url}: cannot fetch (${e.message})`);
+    }
+    if (!response.ok) throw new Error(`q47: ${url}: cannot fetch (HTTP ${response.status})`);
+    return new Uint8Array(await response.arrayBuffer());
+  }
+
+  // A file dropped on the page or picked with Open: a replay plays, a level pack is played.
+  function openFile(file) {
+    if (!page.display) return;
+    file.arrayBuffer().then((buffer) => {
+      messageBox.textContent = '';
+      messageBox.hidden = true;
+      holdAudio(false);
+      callWithBytes('web_open_file', new Uint8Array(buffer), ['string'], [file.name]);
+    }, (e) => message(`q47: ${file.name}: ${e.message}`));
+  }
+  document.getElementById('open').addEventListener('click', (event) => {
+    event.currentTarget.blur();
+    fileInput.click();
+  });
+  fileInput.addEventListener('change', () => {
+    if (fileInput.files.length) openFile(fileInput.files[0]);
+    fileInput.value = '';
+  });
+  document.addEventListener('dragover', (event) => event.preventDefault());
+  document.addEventListener('drop', (event) => {
+    event.preventDefault();
+    if (event.dataTransfer.files.length) openFile(event.dataTransfer.files[0]);
+  });
+
+  // --- Keys ---
+
+  window.addEventListener('keydown', (event) => {
+    // The browser keeps its function keys and its shortcuts (reload, address bar, tools): the
+    // game never sees them. Ctrl+F is the game's, and a modifier alone may be the start of it.
+    const shortcut = (event.ctrlKey || event.metaKey) && event.code !== 'KeyF' &&
+      !/^(Control|Meta|Shift|Alt)/.test(event.code);
+    if (/^F\d+$/.test(event.code) || shortcut) {
+      event.stopPropagation();
+      return;
+    }
+    // Enter or Space on the overlay starts the game; the game never sees that press.
+    if (page.overlay && page.display && (event.code === 'Enter' || event.code === 'Space')) {
+      event.stopPropagation();
+      event.preventDefault();
+      window.q47Start();
+    }
+  }, true);
+
+  // The bar's key buttons on a touch screen: the key pressed and released on the page, as a
+  // keyboard would.
+  const KEY_CODES = { Enter: 13, Space: 32, KeyR: 82, KeyM: 77, Escape: 27 };
+  const KEY_NAMES = { Enter: 'Enter', Space: ' ', KeyR: 'r', KeyM: 'm', Escape: 'Escape' };
+  function sendKey(type, code) {
+    const event = new KeyboardEvent(type, { code, key: KEY_NAMES[code], bubbles: true, cancelable: true });
+    // The runtime reads the legacy keyCode, which a constructed event cannot be given.
+    Object.defineProperty(event, 'keyCode', { get: () => KEY_CODES[code] });
+    Object.defineProperty(event, 'which', { get: () => KEY_CODES[code] });
+    window.dispatchEvent(event);
+  }
+  for (const button of document.querySelectorAll('#bar [data-key]')) {
+    button.addEventListener('pointerdown', (event) => {
+      event.preventDefault();
+      if (page.overlay && (button.dataset.key === 'Enter' || button.dataset.key === 'Space')) {
+        window.q47Start();
+        return;
+      }
+      sendKey('keydown', button.dataset.key);
+      setTimeout(() => sendKey('keyup', button.dataset.key), CLICK_HOLD_MS);
+    });
+  }
+
+  // --- Touch: the mouse the game reads ---
+
+  // A tap is a left click, a drag holds the left button along the way, a long press with
+  // little movement is a right click. The touch never reaches the runtime's own touch handling
+  // (stopped on the way down), and the browser makes no mouse events of its own from it.
+  let touch = null;  // the finger being followed: id, start, last place, timer, button held
+  function mouse(type, x, y, button) {
+    canvas.dispatchEvent(new MouseEvent(type, {
+      bubbles: true, cancelable: true, view: window, clientX: x, clientY: y,
+      button, buttons: type === 'mouseup' ? 0 : (button === 2 ? 2 : 1),
+    }));
+  }
+  function press(button) {
+    touch.button = button;
+    touch.pressedAt = performance.now();
+    mouse('mousemove', touch.x0, touch.y0, 0);
+    mouse('mousedown', touch.x0, touch.y0, button);
+  }
+  function release(t) {
+    if (t.button === undefined) return;
+    const wait = Math.max(0, CLICK_HOLD_MS - (performance.now() - t.pressedAt));
+    setTimeout(() => mouse('mouseup', t.x, t.y, t.button), wait);
+  }
+  function onCanvas(event) {
+    return event.target === canvas;
+  }
+  window.addEventListener('touchstart', (event) => {
+    if (!onCanvas(event)) return;
+    event.stopPropagation();
+    event.preventDefault();
+    if (touch) return;
+    const t = event.changedTouches[0];
+    touch = { id: t.identifier, x0: t.clientX, y0: t.clientY, x: t.clientX, y: t.clientY };
+    touch.timer = setTimeout(() => { if (touch && touch.button === undefined) press(2); },
+      LONG_PRESS_MS);
+  }, { capture: true, passive: false });
+  window.addEventListener('touchmove', (event) => {
+    if (!onCanvas(event)) return;
+    event.stopPropagation();
+    event.preventDefault();
+    if (!touch) return;
+    for (const t of event.changedTouches) {
+      if (t.identifier !== touch.id) continue;
+      touch.x = t.clientX;
+      touch.y = t.clientY;
+      const moved = Math.hypot(touch.x - touch.x0, touch.y - touch.y0);
+      if (touch.button === undefined && moved > TOUCH_SLOP_PX) {
+        clearTimeout(touch.timer);
+        press(0);
+        // The press lands on the cell where the finger went down; the pointer follows the
+        // finger only from the next frame on, or that first cell would be skipped.
+        const dragged = touch;
+        dragged.settling = true;
+        setTimeout(() => {
+          dragged.settling = false;
+          if (touch === dragged) mouse('mousemove', dragged.x, dragged.y, dragged.button);
+        }, 1.5 * FRAME_MS);
+      }
+      if (touch.button !== undefined && !touch.settling) {
+        mouse('mousemove', touch.x, touch.y, touch.button);
+      }
+    }
+  }, { capture: true, passive: false });
+  function touchEnd(event) {
+    if (!onCanvas(event)) return;
+    event.stopPropagation();
+    event.preventDefault();
+    if (!touch) return;
+    for (const t of event.changedTouches) {
+      if (t.identifier !== touch.id) continue;
+      clearTimeout(touch.timer);
+      if (touch.button === undefined && event.type === 'touchend') press(0);
+      release(touch);
+      touch = null;
+    }
+  }
+  window.addEventListener('touchend', touchEnd, { capture: true, passive: false });
+  window.addEventListener('touchcancel', touchEnd, { capture: true, passive: false });
+  canvas.addEventListener('contextmenu', (event) => event.preventDefault());
+
+  // --- Full screen ---
+
+  function toggleFullScreen() {
+    const root = document.documentElement;
+    if (document.fullscreenElement) {
+      document.exitFullscreen().catch(() => {});
+    } else if (root.requestFullscreen) {
+      root.requestFullscreen().catch(() => {});
+    } else if (root.webkitRequestFullscreen) {
+      root.webkitRequestFullscreen();
+    }
+  }
+
+  // --- The module ---
+
+  function firstFrame() {
+    if (page.firstFrame) return;
+    page.firstFrame = true;
+    window.q47FirstFrameMs = performance.now();
+    readyDone(true);
+  }
+
+  // The picture of one frame as the game drew it: rows of 0x00BBGGRR, which are RGBA bytes
+  // with no alpha.
+  function picture(pixels, width, height) {
+    const image = new ImageData(width, height);
+    image.data.set(pixels);
+    for (let i = 3; i < image.data.length; i += 4) image.data[i] = 255;
+    canvas.getContext('2d').putImageData(image, 0, 0);
+  }
+
+  // The links, in the order the desktop's options take effect: a pack, then a level, then a
+  // replay to check or to watch; without one of those the intro waits behind the overlay.
+  async function boot() {
+    const name = (key) => params.get(key);
+    try {
+      if (params.has('verify')) {
+        showOverlay(false);
+        page.overlay = false;
+        if (params.has('levels')) {
+          const pack = await fetchBytes(name('levels'));
+          if (!callWithBytes('web_use_pack', pack, ['string'], [name('levels')])) return;
+        }
+        const replay = await fetchBytes(name('verify'));
+        const frame = Number.parseInt(name('frame') || '0', 10) || 0;
+        callWithBytes('web_verify', replay, ['string', 'number', 'number'],
+          [name('verify'), params.has('draw') ? 1 : 0, frame]);
+        return;
+      }
+      if (!Module.ccall('web_open_display', 'number', [], [])) return;
+      page.display = true;
+      holdAudio(true);
+      if (params.has('levels')) {
+        try {
+          callWithBytes('web_use_pack', await fetchBytes(name('levels')), ['string'], [name('levels')]);
+        } catch (e) {
+          message(e.message);
+        }
+      }
+      if (params.has('level')) Module.ccall('web_set_level', 'number', ['string'], [name('level')]);
+      if (params.has('play')) {
+        try {
+          const replay = await fetchBytes(name('play'));
+          if (callWithBytes('web_watch', replay, ['string'], [name('play')])) return;
+        } catch (e) {
+          message(e.message);
+        }
+      }
+      Module.ccall('web_ready', null, [], []);
+    } catch (e) {
+      message(e.message);
+    } finally {
+      page.booted = true;
+      // A page that shows nothing to wait for (a verification, a failed start) is ready now.
+      firstFrame();
+      if (page.startAsked && page.overlay) window.q47Start();
+    }
+  }
+
+  window.addEventListener('pagehide', () => {
+    if (page.display) Module.ccall('web_leave', null, [], []);
+  });
+
+  if ('serviceWorker' in navigator && location.protocol !== 'file:') {
+    navigator.serviceWorker.register('sw.js').catch((e) => console.warn(`q47: offline copy: ${e.message}`));
+  }
+
+  window.Module = {
+    canvas,
+    print: (text) => console.log(text),
+    printErr: (text) => console.error(text),
+    postRun: [boot],
+    page: {
+      message,
+      output(line) {
+        output.textContent = line;
+        console.log(line);
+      },
+      keepRun,
+      picture,
+      firstFrame,
+      running: (on) => showOverlay(!on),
+      toggleFullScreen,
+    },
+  };
+}());
