@@ -371,7 +371,6 @@
     try {
       if (params.has('verify')) {
         showOverlay(false);
-        page.overlay = false;
         if (params.has('levels')) {
           const pack = await fetchBytes(name('levels'));
           if (!callWithBytes('web_use_pack', pack, ['string'], [name('levels')])) return;
