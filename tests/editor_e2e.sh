@@ -2,7 +2,7 @@
 # editor_e2e.sh GAME: the level editor as a newcomer meets it, under a private Xvfb. A new pack is
 # made with --edit, a small level painted with the mouse (walls around the leak, a drag, a
 # rectangle, an undone stroke), its barriers set with keys, a test-play started and left with
-# Escape, the pack saved with Ctrl+S; then q47 --check must find the cells, the numbers and the
+# Escape, a change undone after it, the pack saved with Ctrl+S; then q47 --check must find the cells, the numbers and the
 # verdict as painted, and q47 --levels must read the same pack. Run it under with-xvfb.
 set -euo pipefail
 game=$1
@@ -39,11 +39,15 @@ hold p
 click 5 10 3              # the right button paints floor: a gap in the drag's wall
 for _ in 1 2 3; do hold b; done           # three barriers more
 shot painted
-hold t                    # test-play, and back with Escape
+hold ctrl+s
+sleep 0.3
+before=$(sed -n 's/^  barriers \([0-9]*\)$/\1/p' "$work/new.q47l")
+hold t                    # test-play, and back with Escape: the history is still there
 sleep 0.5
 shot testplay
 hold Escape
 sleep 0.3
+hold ctrl+z               # takes the last barrier back
 hold ctrl+s
 sleep 0.3
 shot saved
@@ -67,4 +71,5 @@ row() { echo "$rows" | sed -n "$(($1 + 1))p"; }
 grep -q '"winnable": true' "$work/check.json" || fail "the painted level has no plan: $(cat "$work/check.json")"
 barriers=$(sed -n 's/^  barriers \([0-9]*\)$/\1/p' "$work/new.q47l")
 [ -n "$barriers" ] || fail "no barriers line in the pack"
+[ "$barriers" = $((before - 1)) ] || fail "undo after the test-play: barriers $barriers, before it $before"
 echo "editor e2e passed (barriers $barriers)"
