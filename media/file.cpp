@@ -96,6 +96,17 @@ bool write_target(const std::string& path, std::string& target, struct stat& inf
   return true;
 }
 
+// The temporary file a write to path goes through, beside its target (write_target); its
+// descriptor, or -1 with the reason in error.
+int open_temporary(const std::string& path, std::string& target, struct stat& info,
+                   bool& replacing, std::string& temporary, std::string& error) {
+  if (!write_target(path, target, info, replacing, error)) return -1;
+  temporary = target + ".XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) error = failed(path, std::strerror(errno));
+  return fd;
+}
+
 }  // namespace
 
 bool file_read(const std::string& path, size_t max_bytes, const char* too_large, std::string& bytes,
@@ -125,16 +136,11 @@ bool file_read(const std::string& path, size_t max_bytes, const char* too_large,
 }
 
 bool file_write_atomic(const std::string& path, std::string_view bytes, std::string& error) {
-  std::string target;
+  std::string target, temporary;
   struct stat info {};
   bool replacing = false;
-  if (!write_target(path, target, info, replacing, error)) return false;
-  std::string temporary = target + ".XXXXXX";
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) {
-    error = failed(path, std::strerror(errno));
-    return false;
-  }
+  const int fd = open_temporary(path, target, info, replacing, temporary, error);
+  if (fd < 0) return false;
   int error_number = 0;
   bool ok = write_all(fd, bytes, error_number);
   // mkstemp makes the file private: a replaced file keeps its permissions, a new one is an
@@ -176,17 +182,12 @@ bool file_same(const std::string& a, const std::string& b) {
 }
 
 bool file_can_write(const std::string& path, std::string& error) {
-  std::string target;
+  // The folder must take the temporary file the write goes through.
+  std::string target, temporary;
   struct stat info {};
   bool replacing = false;
-  if (!write_target(path, target, info, replacing, error)) return false;
-  // The folder must take the temporary file the write goes through.
-  std::string temporary = target + ".XXXXXX";
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) {
-    error = failed(path, std::strerror(errno));
-    return false;
-  }
+  const int fd = open_temporary(path, target, info, replacing, temporary, error);
+  if (fd < 0) return false;
   close(fd);
   unlink(temporary.c_str());
   return true;
