@@ -1,7 +1,8 @@
 // The page around the game: the canvas's shown size, the start overlay, touch as the mouse the
 // game reads, files dropped or opened, the links, the last run kept in storage, the level
-// editor's files (downloads, storage, share links), full screen and the sound's pause. The game itself is web/shell.cpp's, compiled into q47.js; it is called
-// through Module.ccall and answers through Module.page.
+// editor's files (downloads, storage, share links), full screen and the sound's pause. The game
+// itself is web/shell.cpp's, compiled into q47.js; it is called through Module.ccall and answers
+// through Module.page.
 'use strict';
 
 (function () {

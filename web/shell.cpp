@@ -44,7 +44,7 @@ constexpr int32_t WEB_MAX_STEPS = 4;
 constexpr const char* WEB_SOUND_DIR = "/assets";  // the sounds, as packaged into the page
 constexpr const char* WEB_WINDOW_TITLE = "Q-47";
 constexpr char WEB_REPLAY_MAGIC[] = "Q47RPLAY";  // how a replay file begins (a pack is text)
-constexpr double WEB_RECOVERY_MS = 60000;  // unsaved work is kept at least this often
+constexpr double WEB_RECOVERY_MS = 60000;        // unsaved work is kept at least this often
 
 // What the animation frame runs.
 enum class WebMode {
@@ -70,9 +70,9 @@ struct WebState {
   // The levels played before the editor opened (none: the built-in ones), played again after
   // it: test-play makes the edited pack the stream in use.
   std::optional<LevelStream> stream_before_edit;
-  int32_t test_level = 0;      // the level test-played
-  int32_t test_story = 0;      // it was started from the story before it
-  int32_t test_won = 0;        // the test-play has won that level
+  int32_t test_level = 0;       // the level test-played
+  int32_t test_story = 0;       // it was started from the story before it
+  int32_t test_won = 0;         // the test-play has won that level
   double recovery_kept_ms = 0;  // when unsaved work was last kept
 };
 
@@ -89,8 +89,10 @@ EM_JS(void, page_picture, (const uint32_t* pixels, int32_t width, int32_t height
 EM_JS(void, page_first_frame, (), { Module.page.firstFrame(); });
 EM_JS(void, page_running, (int32_t running), { Module.page.running(!!running); });
 EM_JS(void, page_toggle_full_screen, (), { Module.page.toggleFullScreen(); });
-EM_JS(int32_t, page_edit_save, (const char* text), { return Module.page.editSave(UTF8ToString(text)); });
-EM_JS(void, page_edit_recovery, (const char* text), { Module.page.editRecovery(UTF8ToString(text)); });
+EM_JS(int32_t, page_edit_save, (const char* text),
+      { return Module.page.editSave(UTF8ToString(text)); });
+EM_JS(void, page_edit_recovery, (const char* text),
+      { Module.page.editRecovery(UTF8ToString(text)); });
 EM_JS(void, page_edit_proof, (const uint8_t* bytes, int32_t size, int32_t level),
       { Module.page.editProof(HEAPU8.slice(bytes, bytes + size), level); });
 EM_JS(void, page_editing, (int32_t on), { Module.page.editing(!!on); });
@@ -256,8 +258,7 @@ void test_frame() {
   device.switch_display = switch_display;
   const int32_t status = session_frame(device);
   replay_record_frame();
-  WEB.test_won = WEB.test_won ||
-                 (GAME.game_state == STATE_TALLY && GAME.level_number == WEB.test_level);
+  if (GAME.game_state == STATE_TALLY && GAME.level_number == WEB.test_level) WEB.test_won = 1;
   if (status == SESSION_GOING && GAME.level_number <= WEB.test_level) return;
   const Replay won = replay_record_finish();
   // A run from the story is no proof of the level alone.
