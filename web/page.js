@@ -1,7 +1,8 @@
 // The page around the game: the canvas's shown size, the start overlay, touch as the mouse the
-// game reads, files dropped or opened, the links, the last run kept in storage, full screen and
-// the sound's pause. The game itself is web/shell.cpp's, compiled into q47.js; it is called
-// through Module.ccall and answers through Module.page.
+// game reads, files dropped or opened, the links, the last run kept in storage, the level
+// editor's files (downloads, storage, share links), full screen and the sound's pause. The game
+// itself is web/shell.cpp's, compiled into q47.js; it is called through Module.ccall and answers
+// through Module.page.
 'use strict';
 
 (function () {
@@ -13,6 +14,10 @@
   const FRAME_MS = 1000 / 51;       // one frame of the game
   const LAST_RUN_KEY = 'q47.lastRun';  // localStorage: the last run's replay, base64
   const REPLAY_MAGIC = 'Q47RPLAY';
+  const PACK_KEY = 'q47.pack.';          // localStorage + a pack's name: the editor's saved text
+  const RECOVERY_KEY = 'q47.recovery.';  // + a pack's name: its unsaved work
+  const NEW_PACK_NAME = 'levels.q47l';   // what a pack without a file name is saved as
+  const CODE_FRAGMENT = '#pack=';        // a link's fragment before a pack's share code
 
   const params = new URLSearchParams(location.search);
   const canvas = document.getElementById('canvas');
@@ -21,6 +26,9 @@
   const output = document.getElementById('output');
   const saveButton = document.getElementById('save');
   const fileInput = document.getElementById('file');
+  const editButton = document.getElementById('edit');
+  const shareButton = document.getElementById('share');
+  const linkField = document.getElementById('link');
 
   // What the page knows of the game.
   const page = {
@@ -29,6 +37,9 @@
     overlay: true,      // the start overlay is up: the game waits
     startAsked: false,  // q47Start came before the module was ready
     firstFrame: false,  // q47Ready was resolved
+    editing: false,     // the level editor is open
+    editName: NEW_PACK_NAME,  // the name the edited pack is saved and recovered under
+    packInUse: null,    // the pack the game plays, { bytes, name }; null: the built-in levels
   };
 
   let readyDone;
@@ -153,13 +164,109 @@
     saveButton.blur();
     const kept = lastRun();
     if (!kept) return;
+    download(fromBase64(kept), 'last.q47r', 'application/octet-stream');
+  });
+
+  function download(data, name, type) {
     const link = document.createElement('a');
-    link.href = URL.createObjectURL(new Blob([fromBase64(kept)], { type: 'application/octet-stream' }));
-    link.download = 'last.q47r';
+    link.href = URL.createObjectURL(new Blob([data], { type }));
+    link.download = name;
     document.body.appendChild(link);
     link.click();
     link.remove();
     setTimeout(() => URL.revokeObjectURL(link.href), 10000);
+  }
+
+  // --- The level editor's files ---
+
+  // The browser's own "file" of a pack is its text in storage, under the pack's name; Ctrl+S
+  // also downloads it, to keep or to share as a file.
+  function editSave(text) {
+    download(text, page.editName, 'text/plain');
+    try {
+      localStorage.setItem(PACK_KEY + page.editName, text);
+      localStorage.removeItem(RECOVERY_KEY + page.editName);
+      return 1;
+    } catch (e) {
+      message(`q47: ${page.editName}: cannot keep it in the browser: ${e.message}`);
+      return 0;
+    }
+  }
+  function editRecovery(text) {
+    try {
+      localStorage.setItem(RECOVERY_KEY + page.editName, text);
+    } catch (e) {
+      console.warn(`q47: cannot keep a recovery copy: ${e.message}`);
+    }
+  }
+  function editProof(bytes, level) {
+    const base = page.editName.replace(/\.q47l$/, '');
+    download(bytes, `${base}.level${String(level).padStart(2, '0')}.q47r`, 'application/octet-stream');
+  }
+  function editing(on) {
+    page.editing = on;
+    document.body.classList.toggle('editing', on);
+    shareButton.hidden = !on;
+    editButton.disabled = on;
+    if (!on) linkField.hidden = true;
+  }
+  // The name a pack fetched from url is saved under.
+  function packName(url) {
+    const last = url.split(/[?#]/)[0].split('/').pop();
+    return last ? (last.endsWith('.q47l') ? last : `${last}.q47l`) : NEW_PACK_NAME;
+  }
+  // After the editor opened a pack: its unsaved work from an earlier visit, if any, is offered.
+  function editorOpened(name) {
+    page.editName = name;
+    let kept = null;
+    try {
+      kept = localStorage.getItem(RECOVERY_KEY + name);
+    } catch (e) { /* no storage: nothing was kept */ }
+    if (kept) Module.ccall('web_edit_offer_recovery', null, ['string'], [kept]);
+  }
+  function editText(bytes, name) {
+    if (!callWithBytes('web_edit_text', bytes, ['string'], [name])) return false;
+    editorOpened(packName(name));
+    return true;
+  }
+  function editCode(code) {
+    if (!Module.ccall('web_edit_code', 'number', ['string'], [code])) return false;
+    editorOpened(NEW_PACK_NAME);
+    return true;
+  }
+  // The link that opens the pack being edited in anyone's editor.
+  function shareLink() {
+    const fragment = Module.ccall('web_edit_fragment', 'string', [], []);
+    return fragment ? `${location.origin}${location.pathname}?edit${fragment}` : '';
+  }
+  function copyShareLink() {
+    const link = shareLink();
+    if (!link) return;
+    // Shown as well: a page without clipboard permission still lets the player copy it.
+    linkField.value = link;
+    linkField.hidden = false;
+    linkField.select();
+    if (navigator.clipboard) navigator.clipboard.writeText(link).catch(() => {});
+  }
+  shareButton.addEventListener('click', () => {
+    shareButton.blur();
+    copyShareLink();
+  });
+  editButton.addEventListener('click', () => {
+    editButton.blur();
+    if (!page.booted || !page.display || page.editing) return;
+    if (page.packInUse) {
+      editText(page.packInUse.bytes, page.packInUse.name);
+    } else {
+      Module.ccall('web_edit_levels_in_use', null, [], []);
+      editorOpened(NEW_PACK_NAME);
+    }
+  });
+  // A #pack= link pasted into this page's address bar changes only the fragment.
+  window.addEventListener('hashchange', () => {
+    if (page.booted && page.display && location.hash.startsWith(CODE_FRAGMENT)) {
+      editCode(location.hash);
+    }
   });
 
   // --- Calls into the game ---
@@ -194,7 +301,15 @@
       messageBox.textContent = '';
       messageBox.hidden = true;
       holdAudio(false);
-      callWithBytes('web_open_file', new Uint8Array(buffer), ['string'], [file.name]);
+      const bytes = new Uint8Array(buffer);
+      const isReplay = new TextDecoder().decode(bytes.subarray(0, REPLAY_MAGIC.length)) === REPLAY_MAGIC;
+      if (page.editing && !isReplay) {
+        editText(bytes, file.name);
+        return;
+      }
+      if (callWithBytes('web_open_file', bytes, ['string'], [file.name]) && !isReplay) {
+        page.packInUse = { bytes, name: file.name };
+      }
     }, (e) => message(`q47: ${file.name}: ${e.message}`));
   }
   document.getElementById('open').addEventListener('click', (event) => {
@@ -218,6 +333,13 @@
     // game never sees them. Ctrl+F is the game's, and a modifier alone may be the start of it.
     const shortcut = (event.ctrlKey || event.metaKey) && event.code !== 'KeyF' &&
       !/^(Control|Meta|Shift|Alt)/.test(event.code);
+    // The editor's own: its Ctrl keys (save, undo, copy...) and F1 for its help; the browser
+    // must not save the page or open its help instead.
+    if (page.editing && (event.code === 'F1' || (shortcut && EDITOR_CTRL.test(event.code)))) {
+      event.preventDefault();
+      if (event.code === 'KeyC') copyShareLink();
+      return;
+    }
     if (/^F\d+$/.test(event.code) || shortcut) {
       event.stopPropagation();
       return;
@@ -229,6 +351,8 @@
       window.q47Start();
     }
   }, true);
+
+  const EDITOR_CTRL = /^(Key[ZYSNDCV]|Delete|Arrow\w+|Page\w+)$/;
 
   // The bar's key buttons on a touch screen: the key pressed and released on the page, as a
   // keyboard would.
@@ -384,9 +508,27 @@
       if (!Module.ccall('web_open_display', 'number', [], [])) return;
       page.display = true;
       holdAudio(true);
-      if (params.has('levels')) {
+      // The editor's links: a pack's code in the fragment, ?edit&levels=URL, ?edit alone. A
+      // pack that cannot be edited is said, and the game starts as without the link.
+      if (location.hash.startsWith(CODE_FRAGMENT)) {
+        if (editCode(location.hash)) return;
+      } else if (params.has('edit') && params.has('levels')) {
         try {
-          callWithBytes('web_use_pack', await fetchBytes(name('levels')), ['string'], [name('levels')]);
+          if (editText(await fetchBytes(name('levels')), name('levels'))) return;
+        } catch (e) {
+          message(e.message);
+        }
+      } else if (params.has('edit')) {
+        Module.ccall('web_edit_new', null, [], []);
+        editorOpened(NEW_PACK_NAME);
+        return;
+      }
+      if (params.has('levels') && !params.has('edit')) {
+        try {
+          const pack = await fetchBytes(name('levels'));
+          if (callWithBytes('web_use_pack', pack, ['string'], [name('levels')])) {
+            page.packInUse = { bytes: pack, name: name('levels') };
+          }
         } catch (e) {
           message(e.message);
         }
@@ -407,7 +549,7 @@
       page.booted = true;
       // A page that shows nothing to wait for (a verification, a failed start) is ready now.
       firstFrame();
-      if (page.startAsked && page.overlay) window.q47Start();
+      if (page.startAsked && page.overlay && !page.editing) window.q47Start();
     }
   }
 
@@ -435,6 +577,10 @@
       firstFrame,
       running: (on) => showOverlay(!on),
       toggleFullScreen,
+      editSave,
+      editRecovery,
+      editProof,
+      editing,
     },
   };
 }());

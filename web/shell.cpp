@@ -5,14 +5,21 @@
 // functions exported here, and they answer through the hooks on Module.page.
 #include <emscripten.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/edit.h"
 #include "core/level_pack.h"
+#include "core/level_stream.h"
 #include "core/parse.h"
 #include "core/replay_codec.h"
 #include "core/report.h"
+#include "core/share_code.h"
+#include "core/story.h"
 #include "media/draw.h"
 #include "media/events.h"
 #include "media/keyboard.h"
@@ -21,6 +28,7 @@
 #include "media/sound.h"
 #include "media/window.h"
 #include "play/board_view.h"
+#include "play/editor.h"
 #include "play/replay.h"
 #include "play/session.h"
 #include "play/sound_cues.h"
@@ -36,6 +44,7 @@ constexpr int32_t WEB_MAX_STEPS = 4;
 constexpr const char* WEB_SOUND_DIR = "/assets";  // the sounds, as packaged into the page
 constexpr const char* WEB_WINDOW_TITLE = "Q-47";
 constexpr char WEB_REPLAY_MAGIC[] = "Q47RPLAY";  // how a replay file begins (a pack is text)
+constexpr double WEB_RECOVERY_MS = 60000;        // unsaved work is kept at least this often
 
 // What the animation frame runs.
 enum class WebMode {
@@ -44,6 +53,9 @@ enum class WebMode {
   PLAYING,   // the player's session, recorded
   WATCHING,  // a replay shown on the canvas
   ENDED,     // the run is over; the start overlay offers a new one
+  EDITING,   // the level editor
+  TESTING,   // the editor's level test-played, recorded; back to EDITING at its end
+  PLANNING,  // the checker's plan for the edited level shown; back to EDITING at its end
 };
 
 struct WebState {
@@ -55,6 +67,13 @@ struct WebState {
   int64_t frames = 0;            // frames run since the session started
   double last_ms = 0;            // when tick last ran (ms of emscripten_get_now)
   double owed_ms = 0;            // time not yet run as whole frames
+  // The levels played before the editor opened (none: the built-in ones), played again after
+  // it: test-play makes the edited pack the stream in use.
+  std::optional<LevelStream> stream_before_edit;
+  int32_t test_level = 0;       // the level test-played
+  int32_t test_story = 0;       // it was started from the story before it
+  int32_t test_won = 0;         // the test-play has won that level
+  double recovery_kept_ms = 0;  // when unsaved work was last kept
 };
 
 WebState WEB;
@@ -70,8 +89,20 @@ EM_JS(void, page_picture, (const uint32_t* pixels, int32_t width, int32_t height
 EM_JS(void, page_first_frame, (), { Module.page.firstFrame(); });
 EM_JS(void, page_running, (int32_t running), { Module.page.running(!!running); });
 EM_JS(void, page_toggle_full_screen, (), { Module.page.toggleFullScreen(); });
+EM_JS(int32_t, page_edit_save, (const char* text),
+      { return Module.page.editSave(UTF8ToString(text)); });
+EM_JS(void, page_edit_recovery, (const char* text),
+      { Module.page.editRecovery(UTF8ToString(text)); });
+EM_JS(void, page_edit_proof, (const uint8_t* bytes, int32_t size, int32_t level),
+      { Module.page.editProof(HEAPU8.slice(bytes, bytes + size), level); });
+EM_JS(void, page_editing, (int32_t on), { Module.page.editing(!!on); });
 
 void say(const std::string& text) { page_message(text.c_str()); }
+
+bool editing() {
+  return WEB.mode == WebMode::EDITING || WEB.mode == WebMode::TESTING ||
+         WEB.mode == WebMode::PLANNING;
+}
 
 // Ctrl+F: the browser's own full screen around the page. The canvas keeps its 640 x 480 pixels
 // and only its shown size follows, so nothing the game knows of its screen changes, and the
@@ -150,12 +181,164 @@ void watch_frame() {
   end_run();
 }
 
+// --- The level editor, as desktop/commands.cpp's edit_main runs it ---
+
+// Unsaved work goes to the page's storage, to be offered when the editor opens the pack again.
+void keep_recovery() {
+  WEB.recovery_kept_ms = emscripten_get_now();
+  if (editor_session().changed) page_edit_recovery(edit_text(editor_session()).c_str());
+}
+
+// The editor's picture and devices as the desktop's edit_main starts them: a session's font,
+// colours and sound, and nothing of a run going on.
+void begin_editing(EditSession session) {
+  if (WEB.mode == WebMode::PLAYING) {
+    keep_run();
+  } else {
+    drop_run();
+  }
+  if (WEB.mode == WebMode::WATCHING || WEB.mode == WebMode::PLANNING) replay_watch_end();
+  if (!editing()) {
+    if (&session_stream() == &level_stream_builtin()) {
+      WEB.stream_before_edit.reset();
+    } else {
+      WEB.stream_before_edit = session_stream();
+    }
+  }
+  fresh_session();
+  editor_begin(std::move(session));
+  WEB.mode = WebMode::EDITING;
+  WEB.recovery_kept_ms = emscripten_get_now();
+  page_running(1);
+  page_editing(1);
+}
+
+// The game's state as test-play needs it: the pack being edited, a fresh session, the
+// picture's font and colours as they were.
+void reset_for(const LevelPack& pack) {
+  session_use_stream(level_pack_compile(pack));
+  const intptr_t font = VIEW.hud_font;
+  uint32_t palette[256];
+  std::copy(std::begin(VIEW.chemical_palette), std::end(VIEW.chemical_palette), palette);
+  session_reset();
+  VIEW.hud_font = font;
+  std::copy(std::begin(palette), std::end(palette), VIEW.chemical_palette);
+  GAME.sound_ok = WEB.sound_ok;
+}
+
+// Test-play of the level being edited: straight into it, or from the story before it.
+void begin_test(bool from_story) {
+  keep_recovery();
+  reset_for(editor_session().pack);
+  const int32_t level = editor_level_number();
+  const long block = level > 1 ? level_block_offset(session_stream(), level - 1) : 0;
+  if (from_story && block >= 0) {
+    GAME.level_number = level;
+    load_level(GAME, level);
+    story_open(GAME, static_cast<size_t>(block));
+  } else {
+    game_start_at_level(level);
+  }
+  replay_record_begin(from_story ? 0 : level);
+  WEB.test_level = level;
+  WEB.test_story = from_story ? 1 : 0;
+  WEB.test_won = 0;
+  WEB.mode = WebMode::TESTING;
+}
+
+void back_to_editor(const Replay* won) {
+  sound_cues_stop_music();
+  sound_stop(-1, -1);
+  WEB.mode = WebMode::EDITING;
+  editor_resume(won);
+}
+
+void test_frame() {
+  FrameDevice device = session_window_device();
+  device.switch_display = switch_display;
+  const int32_t status = session_frame(device);
+  replay_record_frame();
+  if (GAME.game_state == STATE_TALLY && GAME.level_number == WEB.test_level) WEB.test_won = 1;
+  if (status == SESSION_GOING && GAME.level_number <= WEB.test_level) return;
+  const Replay won = replay_record_finish();
+  // A run from the story is no proof of the level alone.
+  back_to_editor(WEB.test_won && !WEB.test_story ? &won : nullptr);
+}
+
+// The checker's plan for the level being edited, played on the board.
+void begin_plan() {
+  reset_for(editor_session().pack);
+  LevelReport report = editor_verdict();
+  report.level = editor_level_number();
+  game_start_at_level(0);
+  replay_watch_begin(replay_of_plan(report));
+  WEB.mode = WebMode::PLANNING;
+}
+
+void plan_frame() {
+  const FrameDevice device = replay_watch_device();
+  if (session_frame(device) == SESSION_GOING && !replay_watch_stopped()) return;
+  replay_watch_end();
+  back_to_editor(nullptr);
+}
+
+// The editor is done: the page's start overlay again, over the levels played before.
+void end_editing() {
+  if (WEB.stream_before_edit) {
+    session_use_stream(std::move(*WEB.stream_before_edit));
+  } else {
+    session_use_builtin_levels();
+  }
+  WEB.stream_before_edit.reset();
+  sound_stop(-1, -1);
+  WEB.mode = WebMode::ENDED;
+  page_editing(0);
+  page_running(0);
+}
+
+void edit_frame() {
+  FrameDevice device = session_window_device();
+  device.switch_display = switch_display;
+  const EditorAsk ask = editor_frame(device);
+  if (emscripten_get_now() - WEB.recovery_kept_ms >= WEB_RECOVERY_MS) keep_recovery();
+  switch (ask) {
+    case EditorAsk::NOTHING:
+      break;
+    case EditorAsk::SAVE:
+      // The page downloads the text and keeps it in its storage, the browser's own file.
+      if (page_edit_save(edit_text(editor_session()).c_str())) {
+        editor_saved();
+      } else {
+        editor_say("CANNOT SAVE: THE BROWSER'S STORAGE REFUSED IT");
+      }
+      break;
+    case EditorAsk::TEST_PLAY:
+    case EditorAsk::TEST_FROM_STORY:
+      begin_test(ask == EditorAsk::TEST_FROM_STORY);
+      break;
+    case EditorAsk::SHOW_PLAN:
+      begin_plan();
+      break;
+    case EditorAsk::KEEP_PROOF: {
+      const std::vector<uint8_t> bytes = replay_encode(editor_proof());
+      page_edit_proof(bytes.data(), static_cast<int32_t>(bytes.size()), editor_level_number());
+      editor_say("DOWNLOADED THE RUN (SAVE THE PACK TOO)");
+      break;
+    }
+    case EditorAsk::QUIT:
+      end_editing();
+      break;
+  }
+}
+
 // The animation frame: whole fixed steps for the time that passed, each one frame of the game.
 void tick() {
   const double now = emscripten_get_now();
   const double passed = now - WEB.last_ms;
   WEB.last_ms = now;
-  if (WEB.mode != WebMode::PLAYING && WEB.mode != WebMode::WATCHING) return;
+  if (WEB.mode == WebMode::NONE || WEB.mode == WebMode::READY || WEB.mode == WebMode::ENDED) {
+    return;
+  }
   WEB.owed_ms += passed;
   for (int32_t step = 0; step < WEB_MAX_STEPS && WEB.owed_ms >= WEB_FRAME_MS; ++step) {
     WEB.owed_ms -= WEB_FRAME_MS;
@@ -163,6 +346,12 @@ void tick() {
       play_frame();
     } else if (WEB.mode == WebMode::WATCHING) {
       watch_frame();
+    } else if (WEB.mode == WebMode::EDITING) {
+      edit_frame();
+    } else if (WEB.mode == WebMode::TESTING) {
+      test_frame();
+    } else if (WEB.mode == WebMode::PLANNING) {
+      plan_frame();
     } else {
       return;
     }
@@ -221,6 +410,8 @@ void watch(const Replay& replay) {
 }  // namespace
 
 extern "C" {
+
+EMSCRIPTEN_KEEPALIVE int32_t web_edit_text(const uint8_t* bytes, int32_t size, const char* name);
 
 // Brings up the devices as the desktop's game_startup does, in a 640 x 480 window that is the
 // page's canvas; 1 when the game can be shown. Verification pages never call it.
@@ -284,7 +475,7 @@ EMSCRIPTEN_KEEPALIVE void web_ready() {
 
 // The start overlay's click: the session waiting behind it plays, or a new one begins.
 EMSCRIPTEN_KEEPALIVE void web_start() {
-  if (!WEB.display_open) return;
+  if (!WEB.display_open || editing()) return;
   // Keys pressed while the overlay waited (the Escape that ended the last run, a stray Space)
   // are none of the new run's: one pump takes them, and no frame ever reads that record.
   events_pump();
@@ -299,6 +490,10 @@ EMSCRIPTEN_KEEPALIVE void web_start() {
 EMSCRIPTEN_KEEPALIVE int32_t web_watch(const uint8_t* bytes, int32_t size, const char* name) {
   Replay replay;
   if (!WEB.display_open || !usable_replay(bytes, size, name, replay)) return 0;
+  if (editing()) {
+    say(report_line(std::string(name) + ": the editor is open; Escape closes it first"));
+    return 0;
+  }
   watch(replay);
   return 1;
 }
@@ -311,6 +506,11 @@ EMSCRIPTEN_KEEPALIVE int32_t web_open_file(const uint8_t* bytes, int32_t size, c
   if (size >= magic && std::string_view(reinterpret_cast<const char*>(bytes), magic) ==
                            std::string_view(WEB_REPLAY_MAGIC, magic)) {
     return web_watch(bytes, size, name);
+  }
+  // A pack dropped on the editor is edited; the work it replaces stays as a recovery copy.
+  if (editing()) {
+    keep_recovery();
+    return web_edit_text(bytes, size, name);
   }
   if (!install_pack(bytes, size, name)) return 0;
   if (WEB.mode == WebMode::PLAYING) keep_run();
@@ -350,6 +550,84 @@ EMSCRIPTEN_KEEPALIVE int32_t web_verify(const uint8_t* bytes, int32_t size, cons
 // The page is going away: the run so far is kept.
 EMSCRIPTEN_KEEPALIVE void web_leave() {
   if (WEB.mode == WebMode::PLAYING) keep_run();
+  if (editing()) keep_recovery();
+}
+
+// --- The level editor ---
+
+// ?edit: the editor on a new pack.
+EMSCRIPTEN_KEEPALIVE void web_edit_new() {
+  if (!WEB.display_open) return;
+  EditSession session;
+  edit_start(session, edit_new_pack());
+  begin_editing(std::move(session));
+}
+
+// ?edit&levels=URL, or the page's pack in use: the editor on text, read as the file name is.
+// 0 (nothing changes) after saying its problems as the desktop does.
+EMSCRIPTEN_KEEPALIVE int32_t web_edit_text(const uint8_t* bytes, int32_t size, const char* name) {
+  if (!WEB.display_open) return 0;
+  if (static_cast<size_t>(size) > PACK_FILE_MAX) {
+    say(report_line(std::string(name) + ": too large for a level pack (over 4 MiB)"));
+    return 0;
+  }
+  EditSession session;
+  std::string problems;
+  const std::string_view text(reinterpret_cast<const char*>(bytes), static_cast<size_t>(size));
+  if (!edit_open(session, text, name, problems)) {
+    say(problems);
+    return 0;
+  }
+  begin_editing(std::move(session));
+  return 1;
+}
+
+// A #pack=CODE link: the editor on the pack the code holds; 0 after saying what is wrong.
+EMSCRIPTEN_KEEPALIVE int32_t web_edit_code(const char* code) {
+  if (!WEB.display_open) return 0;
+  EditSession session;
+  std::string problems;
+  if (!edit_open_code(session, code, problems)) {
+    say(problems);
+    return 0;
+  }
+  begin_editing(std::move(session));
+  return 1;
+}
+
+// The built-in levels in the editor, as a new pack (the page's "Edit levels" without a pack).
+EMSCRIPTEN_KEEPALIVE void web_edit_levels_in_use() {
+  if (!WEB.display_open) return;
+  EditSession session;
+  edit_start(session, level_pack_from_stream(session_stream()));
+  begin_editing(std::move(session));
+}
+
+// A recovery copy the page kept for this pack: offered when it differs from the pack opened.
+EMSCRIPTEN_KEEPALIVE void web_edit_offer_recovery(const char* text) {
+  if (WEB.mode != WebMode::EDITING || text == edit_text(editor_session())) return;
+  editor_offer_recovery(text);
+}
+
+// The link fragment of the pack being edited ("#pack=CODE"); "" when the editor is closed.
+EMSCRIPTEN_KEEPALIVE const char* web_edit_fragment() {
+  static std::string fragment;
+  fragment = WEB.mode == WebMode::EDITING ? share_code_fragment(edit_text(editor_session())) : "";
+  return fragment.c_str();
+}
+
+// For the tests: the editor's levels, and the letter of cell (x, y) of the level being edited
+// (-1 outside it or with the editor closed).
+EMSCRIPTEN_KEEPALIVE int32_t web_edit_level_count() {
+  if (WEB.mode != WebMode::EDITING) return -1;
+  return static_cast<int32_t>(editor_session().pack.levels.size());
+}
+EMSCRIPTEN_KEEPALIVE int32_t web_edit_cell(int32_t x, int32_t y) {
+  if (WEB.mode != WebMode::EDITING) return -1;
+  const EditSession& session = editor_session();
+  const PackLevel& level = session.pack.levels[static_cast<size_t>(session.level)];
+  if (x < 0 || y < 0 || x >= level.width || y >= level.height) return -1;
+  return static_cast<unsigned char>(level.rows[static_cast<size_t>(y)][static_cast<size_t>(x)]);
 }
 
 // --- What the tests read ---

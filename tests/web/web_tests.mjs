@@ -3,8 +3,9 @@
 //   Q47_WEB_ONLY=input,sound node web_tests.mjs ...  only those groups
 // The golden runs must verify to the native lines, chosen frames must be the native pictures
 // pixel for pixel, the pointer and touch must hit the cell under them at any CSS scale, a broken
-// level pack must be told as the native checker tells it, the page must start offline after one
-// visit, and the game must be heard. Prints one line per check and "N passed, N failed".
+// level pack must be told as the native checker tells it, the level editor's saved pack and
+// share link must hold what was painted, the page must start offline after one visit, and the
+// game must be heard. Prints one line per check and "N passed, N failed".
 import { mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync, mkdirSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -295,6 +296,126 @@ try {
       check(`good pack: verify plan ${plan}`, sameRun(line, expected),
         `browser "${line}", native "${expected.stdout.trim()}"`);
     }
+  });
+
+  // The level editor: cells painted with the mouse on a new pack are in the text Ctrl+S keeps,
+  // which the native checker reads with a winning plan; the page's share link opens that very
+  // pack in the editor; a damaged code is told as the desktop tells it.
+  await group('editor', async (pages) => {
+    const page = await game(pages, 'edit');
+    await page.waitForFunction(() => Module._web_edit_level_count() === 1, { timeout: 10000 });
+    check('editor: ?edit opens a new pack without the start overlay',
+      await page.$eval('#start', (e) => e.hidden));
+    // A new level is 12 x 12 cells on the 480-pixel board from canvas x 80.
+    const SIZE = 12, CELL = 480 / SIZE;
+    const point = async (x, y) => {
+      const r = await page.$eval('canvas', (c) => {
+        const b = c.getBoundingClientRect();
+        return { left: b.left + c.clientLeft, top: b.top + c.clientTop, scale: c.clientWidth / c.width };
+      });
+      return [r.left + (80 + CELL * x + CELL / 2) * r.scale, r.top + (CELL * y + CELL / 2) * r.scale];
+    };
+    const stroke = async (cells) => {
+      await page.mouse.move(...await point(...cells[0]));
+      await page.mouse.down();
+      await sleep(HOLD_MS);
+      for (const cell of cells.slice(1)) {
+        await page.mouse.move(...await point(...cell), { steps: 4 });
+        await sleep(HOLD_MS);
+      }
+      await page.mouse.up();
+      await sleep(HOLD_MS);
+    };
+    const chord = async (key) => {
+      await page.keyboard.down('Control');
+      await page.keyboard.down(key);
+      await sleep(HOLD_MS);
+      await page.keyboard.up(key);
+      await page.keyboard.up('Control');
+      await sleep(HOLD_MS);
+    };
+    const saved = (p) => p.evaluate(() => localStorage.getItem('q47.pack.levels.q47l'));
+    await page.evaluate(() => localStorage.clear());
+    await stroke([[1, 1]]);
+    await stroke([[10, 2]]);
+    await stroke([[2, 9], [4, 9]]);
+    const painted = new Set(['1,1', '10,2', '2,9', '3,9', '4,9']);
+    await chord('KeyS');
+    await page.waitForFunction(() => localStorage.getItem('q47.pack.levels.q47l'), { timeout: 5000 });
+    const text = await saved(page);
+    const file = path.join(packs, 'edited.q47l');
+    writeFileSync(file, text);
+    const checked = native(q47, ['--check', file]);
+    check('editor: the saved pack is one the native checker wins', checked.status === 0,
+      `exit ${checked.status}: ${checked.stderr}\n${text}`);
+    const rows = text.split(/^\s*map\n/m)[1].split('\n').slice(0, SIZE).map((row) => row.trim());
+    const wrong = [];
+    for (let y = 0; y < SIZE; y++) {
+      for (let x = 0; x < SIZE; x++) {
+        const leak = (x === 5 || x === 6) && (y === 5 || y === 6);
+        const want = painted.has(`${x},${y}`) ? 'W' : leak ? 'I' : '.';
+        if (rows[y]?.[x] !== want) wrong.push(`(${x}, ${y}) ${rows[y]?.[x]} not ${want}`);
+      }
+    }
+    check('editor: the saved map has the cells as painted', wrong.length === 0, wrong.join('; '));
+
+    await page.click('#share');
+    const link = await page.$eval('#link', (e) => e.value);
+    check('editor: the share link opens the editor on a code',
+      link.startsWith(`${origin}/index.html?edit#pack=Q47P1:`), link);
+    const shared = await bare(pages);
+    await shared.goto(link);
+    await waitReady(shared);
+    const cells = await shared.evaluate((size) => {
+      let letters = '';
+      for (let y = 0; y < size; y++) {
+        for (let x = 0; x < size; x++) letters += String.fromCharCode(Module._web_edit_cell(x, y));
+      }
+      return letters;
+    }, SIZE);
+    check('editor: the shared link opens the same map', cells === rows.join(''),
+      `${cells}\n${rows.join('')}`);
+    await shared.evaluate(() => localStorage.clear());
+    await shared.bringToFront();
+    await shared.focus('canvas');
+    const sharedChord = async (key) => {
+      await shared.keyboard.down('Control');
+      await shared.keyboard.down(key);
+      await sleep(HOLD_MS);
+      await shared.keyboard.up(key);
+      await shared.keyboard.up('Control');
+    };
+    await sharedChord('KeyS');
+    await shared.waitForFunction(() => localStorage.getItem('q47.pack.levels.q47l'), { timeout: 5000 });
+    check('editor: the shared pack saves to the same text', await saved(shared) === text);
+    await shared.keyboard.press('Escape', { delay: HOLD_MS });
+    await shared.waitForFunction(() => !document.querySelector('#start').hidden, { timeout: 5000 })
+      .catch(() => {});
+    check('editor: Escape on a saved pack goes back to the start overlay',
+      await shared.$eval('#start', (e) => !e.hidden));
+
+    // Test-play keeps the unsaved work as a recovery copy, runs the level, and Escape comes back.
+    await page.bringToFront();
+    await stroke([[10, 10]]);
+    await page.keyboard.press('KeyT', { delay: HOLD_MS });
+    const testing = await page.waitForFunction(() => Module._web_edit_level_count() === -1 &&
+      Module._web_game_state() === 0 && Module._web_level_number() === 1, { timeout: 5000 })
+      .then(() => true, () => false);
+    check('editor: T test-plays the level', testing);
+    const recovery = await page.evaluate(() => localStorage.getItem('q47.recovery.levels.q47l'));
+    check('editor: test-play keeps a recovery copy with the unsaved cell',
+      recovery?.split(/^\s*map\n/m)[1]?.split('\n')[10]?.trim()[10] === 'W', recovery);
+    await page.keyboard.press('Escape', { delay: HOLD_MS });
+    check('editor: Escape ends the test-play in the editor', await page.waitForFunction(
+      () => Module._web_edit_level_count() === 1 && Module._web_edit_cell(10, 10) === 87,
+      { timeout: 5000 }).then(() => true, () => false));
+
+    await page.goto(`${origin}/index.html?edit#pack=Q47P1:damaged`);
+    await waitReady(page);
+    // The same page with only a new fragment: the page opens it on hashchange.
+    const said = await page.waitForFunction(() => document.querySelector('#message').textContent,
+      { timeout: 5000 }).then((h) => h.jsonValue(), () => '');
+    check('editor: a damaged code is said as "code: ..."', /^code: /.test(said), said);
   });
 
   // The game heard through an AnalyserNode on its own output: the warning effect on the
