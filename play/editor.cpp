@@ -85,7 +85,7 @@ const char* const HELP_LINES[] = {
     "CTRL+ARROW  GROW THAT SIDE   +SHIFT  SHRINK IT",
     "B / E / H  BARRIERS / RATE / THRESHOLD UP (SHIFT: DOWN)",
     "PAGE UP / DOWN  LEVEL   ALT+PAGE UP / DOWN  MOVE IT",
-    "CTRL+N NEW  CTRL+D DUPLICATE  CTRL+DELETE REMOVE",
+    "INSERT OR CTRL+N NEW  CTRL+D DUPLICATE  CTRL+DELETE REMOVE",
     "I INTRO  S STORY AFTER THE LEVEL  G FINAL BLOCK",
     "T TEST-PLAY  SHIFT+T FROM ITS STORY  V SHOW THE PLAN",
     "K KEEP A WON TEST-PLAY AS PROOF",
@@ -347,7 +347,7 @@ EditorAsk editing_keys() {
     if (pressed(KEY_DELETE)) said_by(edit_delete_level(session));
     if (pressed(KEY_C)) {
       clipboard_set_text(share_code_encode(edit_text(session)).c_str());
-      say("THE PACK IS ON THE CLIPBOARD AS A CODE");
+      say("THE PACK IS ON THE CLIPBOARD");
     }
     if (pressed(KEY_V)) {
       LevelPack pack;
@@ -415,6 +415,8 @@ EditorAsk editing_keys() {
         }
       }
     }
+    // Insert as well as Ctrl+N: a browser keeps Ctrl+N for a window of its own.
+    if (pressed(KEY_INSERT)) said_by(edit_add_level(session));
     if (pressed(KEY_I)) open_story(EditBlock::INTRO);
     if (pressed(KEY_S)) open_story(EditBlock::AFTER_LEVEL);
     if (pressed(KEY_G)) open_story(EditBlock::FINAL);
