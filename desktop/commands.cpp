@@ -237,8 +237,12 @@ std::string recovery_path(const std::string& path) {
   if (state.empty()) return {};
   const std::string folder = state + "/recovery";
   if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+  // The folder's real path and the file's name: the same whether or not the file exists yet.
+  const size_t slash = path.rfind('/');
+  const std::string folder_part = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   char resolved[PATH_MAX];
-  const std::string whole = realpath(path.c_str(), resolved) ? resolved : path;
+  const std::string whole = (realpath(folder_part.c_str(), resolved) ? resolved : folder_part) +
+                            "/" + path.substr(slash == std::string::npos ? 0 : slash + 1);
   return folder + "/" + replay_hex(replay_hash(whole.data(), whole.size())) + ".q47l";
 }
 
