@@ -264,6 +264,12 @@ void move_cursor(int32_t dx, int32_t dy) {
 void change_number(EditNumber number, int64_t step) {
   const int64_t value = edit_number(level(), number);
   said_by(edit_set_number(EDITOR.session, number, value + step));
+  // The bounds the checker and the reader hold the number to, beside its new value.
+  const char* names[] = {"BARRIERS", "RATE", "THRESHOLD"};
+  const EditBounds bounds = edit_number_bounds(number);
+  say(std::string(names[static_cast<int>(number)]) + " " +
+      std::to_string(edit_number(level(), number)) + " (" + std::to_string(bounds.low) + " TO " +
+      std::to_string(bounds.high) + ")");
 }
 
 void open_story(EditBlock block) {
