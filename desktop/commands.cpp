@@ -13,7 +13,6 @@
 #include "core/level_check.h"
 #include "core/level_pack.h"
 #include "core/report.h"
-#include "core/story.h"
 #include "desktop/data_path.h"
 #include "desktop/display.h"
 #include "desktop/files.h"
@@ -256,27 +255,7 @@ void keep_recovery(const std::string& recovery) {
 // Plays the pack being edited in the window until Escape (or the game's end): straight into
 // the level being edited, or from the story before it. Returns the run when it won the level.
 bool test_play(bool from_story, int32_t sound_ok, Replay& won) {
-  EditSession& edit = editor_session();
-  session_use_stream(level_pack_compile(edit.pack));
-  const int32_t level = editor_level_number();
-  const int32_t windowed = VIEW.windowed;
-  const intptr_t font = VIEW.hud_font;
-  uint32_t palette[256];
-  std::copy(std::begin(VIEW.chemical_palette), std::end(VIEW.chemical_palette), palette);
-  session_reset();
-  VIEW.windowed = windowed;
-  VIEW.hud_font = font;
-  std::copy(std::begin(palette), std::end(palette), VIEW.chemical_palette);
-  GAME.sound_ok = sound_ok;
-  const long block = level > 1 ? level_block_offset(session_stream(), level - 1) : 0;
-  if (from_story && block >= 0) {
-    GAME.level_number = level;
-    load_level(GAME, level);
-    story_open(GAME, static_cast<size_t>(block));
-  } else {
-    game_start_at_level(level);
-  }
-  replay_record_begin(from_story ? 0 : level);
+  const int32_t level = editor_start_test_play(from_story, sound_ok);
   bool won_level = false;
   for (;;) {
     const int32_t going = game_frame();
@@ -292,13 +271,8 @@ bool test_play(bool from_story, int32_t sound_ok, Replay& won) {
 
 // Shows the checker's plan for the level being edited, played on the board, until its end or
 // Escape.
-void show_plan() {
-  session_use_stream(level_pack_compile(editor_session().pack));
-  LevelReport report = editor_verdict();
-  report.level = editor_level_number();
-  const Replay replay = replay_of_plan(report);
-  game_start_at_level(0);
-  replay_watch_begin(replay);
+void show_plan(int32_t sound_ok) {
+  editor_start_plan(sound_ok);
   const FrameDevice device = replay_watch_device();
   while (session_frame(device) == SESSION_GOING && !replay_watch_stopped()) {
     screen_pace();
@@ -366,7 +340,7 @@ int edit_main(const std::string& path) {
       editor_resume(won_level ? &won : nullptr);
     }
     if (ask == EditorAsk::SHOW_PLAN) {
-      show_plan();
+      show_plan(sound_ok);
       editor_resume(nullptr);
     }
     if (ask == EditorAsk::KEEP_PROOF) {

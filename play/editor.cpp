@@ -6,6 +6,7 @@
 
 #include "core/level_stream.h"
 #include "core/share_code.h"
+#include "core/story.h"
 #include "media/draw.h"
 #include "media/keyboard.h"
 #include "media/mouse.h"
@@ -14,6 +15,7 @@
 #include "media/window.h"
 #include "play/board_view.h"
 #include "play/input.h"
+#include "play/replay.h"
 
 namespace {
 
@@ -650,6 +652,18 @@ void draw_editor() {
   }
 }
 
+// The pack being edited as the levels played, in a fresh session with the picture kept as it
+// was before (kept): a headless run, such as making the checker's plan, resets it.
+void play_edited_pack(const View& kept, int32_t sound_ok) {
+  session_use_stream(level_pack_compile(EDITOR.session.pack));
+  session_reset();
+  VIEW.windowed = kept.windowed;
+  VIEW.hud_font = kept.hud_font;
+  std::copy(std::begin(kept.chemical_palette), std::end(kept.chemical_palette),
+            VIEW.chemical_palette);
+  GAME.sound_ok = sound_ok;
+}
+
 // Any key pressed this frame.
 bool any_key_pressed() {
   for (int32_t code = 1; code < KEY_CODES; ++code) {
@@ -760,3 +774,28 @@ const LevelReport& editor_verdict() { return EDITOR.verdict; }
 int32_t editor_level_number() { return EDITOR.session.level + 1; }
 
 const Replay& editor_proof() { return EDITOR.proof; }
+
+int32_t editor_start_test_play(bool from_story, int32_t sound_ok) {
+  play_edited_pack(VIEW, sound_ok);
+  const int32_t level = editor_level_number();
+  const long block = level > 1 ? level_block_offset(session_stream(), level - 1) : 0;
+  if (from_story && block >= 0) {
+    GAME.level_number = level;
+    load_level(GAME, level);
+    story_open(GAME, static_cast<size_t>(block));
+  } else {
+    game_start_at_level(level);
+  }
+  replay_record_begin(from_story ? 0 : level);
+  return level;
+}
+
+void editor_start_plan(int32_t sound_ok) {
+  const View kept = VIEW;
+  LevelReport report = EDITOR.verdict;
+  report.level = editor_level_number();
+  session_use_stream(level_pack_compile(EDITOR.session.pack));
+  const Replay plan = replay_of_plan(report);
+  play_edited_pack(kept, sound_ok);
+  replay_watch_begin(plan);
+}

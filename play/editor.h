@@ -43,3 +43,12 @@ const LevelReport& editor_verdict();
 int32_t editor_level_number();
 // The last winning test-play.
 const Replay& editor_proof();
+
+// What a shell does for TEST_PLAY and TEST_FROM_STORY: the pack being edited becomes the levels
+// played, in a fresh session that keeps the picture's font, colours and window (GAME.sound_ok =
+// sound_ok), started on the level being edited or on the story before it, and recorded. Returns
+// that level's number; the run ends when GAME.level_number passes it.
+int32_t editor_start_test_play(bool from_story, int32_t sound_ok);
+// What a shell does for SHOW_PLAN: the same fresh session, watching the checker's plan for the
+// level being edited (replay_watch_device runs it).
+void editor_start_plan(int32_t sound_ok);

@@ -5,9 +5,7 @@
 // functions exported here, and they answer through the hooks on Module.page.
 #include <emscripten.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,7 +17,6 @@
 #include "core/replay_codec.h"
 #include "core/report.h"
 #include "core/share_code.h"
-#include "core/story.h"
 #include "media/draw.h"
 #include "media/events.h"
 #include "media/keyboard.h"
@@ -84,8 +81,9 @@ EM_JS(void, page_message, (const char* text), { Module.page.message(UTF8ToString
 EM_JS(void, page_output, (const char* text), { Module.page.output(UTF8ToString(text)); });
 EM_JS(void, page_keep_run, (const uint8_t* bytes, int32_t size),
       { Module.page.keepRun(HEAPU8.slice(bytes, bytes + size)); });
-EM_JS(void, page_picture, (const uint32_t* pixels, int32_t width, int32_t height),
-      { Module.page.picture(HEAPU8.subarray(pixels, pixels + width * height * 4), width, height); });
+EM_JS(void, page_picture, (const uint32_t* pixels, int32_t width, int32_t height), {
+  Module.page.picture(HEAPU8.subarray(pixels, pixels + width * height * 4), width, height);
+});
 EM_JS(void, page_first_frame, (), { Module.page.firstFrame(); });
 EM_JS(void, page_running, (int32_t running), { Module.page.running(!!running); });
 EM_JS(void, page_toggle_full_screen, (), { Module.page.toggleFullScreen(); });
@@ -213,34 +211,10 @@ void begin_editing(EditSession session) {
   page_editing(1);
 }
 
-// The game's state as test-play needs it: the pack being edited, a fresh session, the
-// picture's font and colours as they were.
-void reset_for(const LevelPack& pack) {
-  session_use_stream(level_pack_compile(pack));
-  const intptr_t font = VIEW.hud_font;
-  uint32_t palette[256];
-  std::copy(std::begin(VIEW.chemical_palette), std::end(VIEW.chemical_palette), palette);
-  session_reset();
-  VIEW.hud_font = font;
-  std::copy(std::begin(palette), std::end(palette), VIEW.chemical_palette);
-  GAME.sound_ok = WEB.sound_ok;
-}
-
 // Test-play of the level being edited: straight into it, or from the story before it.
 void begin_test(bool from_story) {
   keep_recovery();
-  reset_for(editor_session().pack);
-  const int32_t level = editor_level_number();
-  const long block = level > 1 ? level_block_offset(session_stream(), level - 1) : 0;
-  if (from_story && block >= 0) {
-    GAME.level_number = level;
-    load_level(GAME, level);
-    story_open(GAME, static_cast<size_t>(block));
-  } else {
-    game_start_at_level(level);
-  }
-  replay_record_begin(from_story ? 0 : level);
-  WEB.test_level = level;
+  WEB.test_level = editor_start_test_play(from_story, WEB.sound_ok);
   WEB.test_story = from_story ? 1 : 0;
   WEB.test_won = 0;
   WEB.mode = WebMode::TESTING;
@@ -267,11 +241,7 @@ void test_frame() {
 
 // The checker's plan for the level being edited, played on the board.
 void begin_plan() {
-  reset_for(editor_session().pack);
-  LevelReport report = editor_verdict();
-  report.level = editor_level_number();
-  game_start_at_level(0);
-  replay_watch_begin(replay_of_plan(report));
+  editor_start_plan(WEB.sound_ok);
   WEB.mode = WebMode::PLANNING;
 }
 
