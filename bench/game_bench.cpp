@@ -5,13 +5,13 @@
 #include <cstdlib>
 
 #include "core/barriers.h"
-#include "play/board_view.h"
-#include "play/session.h"
-#include "desktop/shell.h"
 #include "core/level_stream.h"
 #include "core/spread.h"
+#include "desktop/shell.h"
 #include "media/draw.h"
 #include "media/screen.h"
+#include "play/board_view.h"
+#include "play/session.h"
 
 namespace {
 

@@ -17,11 +17,11 @@
 #include <cstring>
 #include <filesystem>
 
-#include "play/session.h"
-#include "desktop/shell.h"
 #include "core/level_stream.h"
-#include "play/sound_cues.h"
+#include "desktop/shell.h"
 #include "media/screen.h"
+#include "play/session.h"
+#include "play/sound_cues.h"
 
 namespace {
 
@@ -57,7 +57,8 @@ void count_threads(int* all, int* rasteriser) {
     std::FILE* comm = std::fopen((task.path() / "comm").c_str(), "r");
     if (!comm) continue;
     char name[64] = "";
-    if (std::fgets(name, sizeof name, comm) && std::strncmp(name, "llvmpipe", 8) == 0) ++*rasteriser;
+    if (std::fgets(name, sizeof name, comm) && std::strncmp(name, "llvmpipe", 8) == 0)
+      ++*rasteriser;
     std::fclose(comm);
   }
 }
@@ -67,9 +68,11 @@ void start_game() {
   static bool started = false;
   if (started) return;
   started = true;
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("SDL_VIDEODRIVER", "dummy", 0);
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+    setenv("SDL_VIDEODRIVER", "dummy", 0);
   setenv("SDL_AUDIODRIVER", "dummy", 0);
-  if (chdir(Q47_ASSETS_DIR) != 0) std::fprintf(stderr, "no %s: the loop runs without sound\n", Q47_ASSETS_DIR);
+  if (chdir(Q47_ASSETS_DIR) != 0)
+    std::fprintf(stderr, "no %s: the loop runs without sound\n", Q47_ASSETS_DIR);
   game_startup();
   // Where the intro's end leaves the game: level 1 in play and the music running.
   load_level(GAME, 1);
@@ -116,7 +119,8 @@ void BM_GameLoop(benchmark::State& state) {
   const LoopFigures game = run_loop(state, [] {
     if (!game_frame()) GAME.quit_requested = 0;  // only a close request would end it; play on
   });
-  if (FLIP_ONLY.cpu_share > 0) state.counters["game_over_flip"] = game.cpu_share / FLIP_ONLY.cpu_share;
+  if (FLIP_ONLY.cpu_share > 0)
+    state.counters["game_over_flip"] = game.cpu_share / FLIP_ONLY.cpu_share;
   state.counters["targets_met"] = game.cpu_share <= GAME_CPU_SHARE_LIMIT &&
                                   resident_mb() <= RESIDENT_LIMIT_MB &&
                                   state.counters["rasteriser_threads"] == 0;

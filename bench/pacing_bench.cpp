@@ -32,7 +32,8 @@ double seconds(clockid_t clock) {
 bool open_screen() {
   static bool opened = false;
   if (opened) return true;
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("SDL_VIDEODRIVER", "dummy", 0);
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+    setenv("SDL_VIDEODRIVER", "dummy", 0);
   window_system_init();
   drawing_system_init();
   if (!screen_system_init()) return false;

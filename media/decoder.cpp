@@ -12,7 +12,7 @@
 namespace {
 
 struct DecoderRegistry {
-  std::mutex lock;                        // registration may race with a dispatch in tests
+  std::mutex lock;                       // registration may race with a dispatch in tests
   std::vector<const Decoder*> decoders;  // in registration order
 };
 

@@ -1,6 +1,7 @@
 // Drawing front end: colour caches, mode and font bookkeeping, forwarding to the target's
 // back end; and the software back end that draws into a plain pixel array.
 #include "media/draw.h"
+
 #include "media/draw_target.h"
 #include "media/font.h"
 #include "media/raster.h"
@@ -61,9 +62,8 @@ int32_t soft_text_height(DrawTarget* t, const char* text) {
 int32_t soft_text_width(DrawTarget* t, const char* text) { return font_text_width(t->font, text); }
 
 constexpr DrawBackend SOFT_BACKEND = {
-    soft_set_back_colour, soft_box,  soft_circle,    soft_select_font,
-    soft_set_mode,        soft_text, soft_set_front_colour, soft_start,
-    soft_stop,            soft_text_height, soft_text_width,
+    soft_set_back_colour,  soft_box,   soft_circle, soft_select_font, soft_set_mode,   soft_text,
+    soft_set_front_colour, soft_start, soft_stop,   soft_text_height, soft_text_width,
 };
 
 // The current target while a pass is open on it; null otherwise, so stray calls do nothing.
@@ -90,8 +90,7 @@ void free_current() {
 
 }  // namespace
 
-DrawTarget* draw_target_on_pixels(uint32_t* pixels, int32_t width, int32_t height,
-                                  int32_t pitch) {
+DrawTarget* draw_target_on_pixels(uint32_t* pixels, int32_t width, int32_t height, int32_t pitch) {
   if (!pixels || width <= 0 || height <= 0 || pitch < width) return nullptr;
   // An earlier target that was never ended can no longer be reached by anyone: free it here
   // rather than leak it.

@@ -31,16 +31,16 @@ struct DrawTarget {
   uint32_t* pixels;            // top-left pixel of the surface, 0x00BBGGRR
   int32_t width;               // surface size in pixels
   int32_t height;
-  int32_t pitch;               // pixels from one row to the next
-  int32_t started;             // draw_begin succeeded; primitives draw only while set
-  uint32_t front_cache;        // front colour last handed to the back end (DRAW_NO_COLOUR: none)
-  uint32_t back_cache;         // text background last handed to the back end
-  uint32_t default_back;       // background of draw_text: black, never changed
-  int32_t mode;                // DRAW_* bits
-  uint32_t front;              // back end's pen, brush and text colour
-  uint32_t back;               // back end's text background
-  FontHandle font;             // selected font; 0 = the default font
-  int32_t front_colour_sets;   // times the back end took a new front colour (pen and brush made)
+  int32_t pitch;              // pixels from one row to the next
+  int32_t started;            // draw_begin succeeded; primitives draw only while set
+  uint32_t front_cache;       // front colour last handed to the back end (DRAW_NO_COLOUR: none)
+  uint32_t back_cache;        // text background last handed to the back end
+  uint32_t default_back;      // background of draw_text: black, never changed
+  int32_t mode;               // DRAW_* bits
+  uint32_t front;             // back end's pen, brush and text colour
+  uint32_t back;              // back end's text background
+  FontHandle font;            // selected font; 0 = the default font
+  int32_t front_colour_sets;  // times the back end took a new front colour (pen and brush made)
 };
 
 // A new target drawing into pixels (width x height, pitch pixels per row) with the software

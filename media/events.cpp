@@ -15,12 +15,12 @@ namespace {
 constexpr int EVENTS_PUMP_LIMIT = 4096;
 
 struct EventsState {
-  int32_t video_users = 0;        // events_video_acquire calls not yet given back
-  uint32_t focus_window = 0;      // SDL window id with input focus; 0 = none of ours
-  EventsScreen screen;            // the open screen, as the screen module published it
-  uint32_t screen_window_id = 0;  // SDL's id of screen.window; 0 = no screen
-  int32_t full_screen_focus = 0;  // full screen: its window has not lost the focus since
-  int32_t hangup_handled = 0;     // our SIGHUP handler is installed (and must be removed)
+  int32_t video_users = 0;           // events_video_acquire calls not yet given back
+  uint32_t focus_window = 0;         // SDL window id with input focus; 0 = none of ours
+  EventsScreen screen;               // the open screen, as the screen module published it
+  uint32_t screen_window_id = 0;     // SDL's id of screen.window; 0 = no screen
+  int32_t full_screen_focus = 0;     // full screen: its window has not lost the focus since
+  int32_t hangup_handled = 0;        // our SIGHUP handler is installed (and must be removed)
   std::vector<SDL_Window*> windows;  // the window module's open windows
   EventsFrame frame;                 // what the last pump took
 };

@@ -23,10 +23,10 @@ struct EventsScreen {
   int32_t windowed = 0;          // 1 in a window of ours, 0 full screen
   int32_t width = 0;             // back-buffer size in pixels
   int32_t height = 0;
-  int32_t origin_x = 0;          // top-left of the screen's picture inside its window
+  int32_t origin_x = 0;  // top-left of the screen's picture inside its window
   int32_t origin_y = 0;
-  int32_t view_width = 0;        // the picture's size in window pixels: the back buffer's
-  int32_t view_height = 0;       //   at scale 1, N times it in a window scaled by N
+  int32_t view_width = 0;   // the picture's size in window pixels: the back buffer's
+  int32_t view_height = 0;  //   at scale 1, N times it in a window scaled by N
 };
 
 // EventsWindowEvent::what of a quit request (a signal, the session ending).

@@ -98,8 +98,8 @@ bool write_target(const std::string& path, std::string& target, struct stat& inf
 
 // The temporary file a write to path goes through, beside its target (write_target); its
 // descriptor, or -1 with the reason in error.
-int open_temporary(const std::string& path, std::string& target, struct stat& info,
-                   bool& replacing, std::string& temporary, std::string& error) {
+int open_temporary(const std::string& path, std::string& target, struct stat& info, bool& replacing,
+                   std::string& temporary, std::string& error) {
   if (!write_target(path, target, info, replacing, error)) return -1;
   temporary = target + ".XXXXXX";
   const int fd = mkstemp(temporary.data());

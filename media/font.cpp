@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr int32_t FONT_DPI = 96;            // the resolution the game's point sizes assume
+constexpr int32_t FONT_DPI = 96;             // the resolution the game's point sizes assume
 constexpr int32_t FONT_DEFAULT_POINTS = 14;  // size of the default font
 constexpr int32_t FONT_MAX_POINTS = 1000;    // larger requests are refused, not attempted
 constexpr int32_t FONT_MAX_ID = 65535;       // ids above are refused
@@ -32,22 +32,22 @@ constexpr const char* FONT_WEB_FAMILIES[] = {"arial", "helvetica", "liberationsa
 #endif
 
 struct Font {
-  int32_t id;          // the caller's id
-  FontHandle handle;   // what font_load returned; never reused, so a stale handle finds nothing
-  TTF_Font* face;      // the opened face at its pixel size
-  std::string file;    // where the face came from
+  int32_t id;         // the caller's id
+  FontHandle handle;  // what font_load returned; never reused, so a stale handle finds nothing
+  TTF_Font* face;     // the opened face at its pixel size
+  std::string file;   // where the face came from
 };
 
 struct FontState {
-  int32_t ttf_ready = 0;           // TTF_Init succeeded
+  int32_t ttf_ready = 0;  // TTF_Init succeeded
 #ifndef __EMSCRIPTEN__
-  FcConfig* config = nullptr;      // configuration faces are looked up in; null = the system's
+  FcConfig* config = nullptr;  // configuration faces are looked up in; null = the system's
 #endif
-  std::vector<Font> fonts;         // loaded fonts, by id
-  FontHandle next_handle = 1;      // handle of the next loaded font
+  std::vector<Font> fonts;           // loaded fonts, by id
+  FontHandle next_handle = 1;        // handle of the next loaded font
   TTF_Font* default_face = nullptr;  // generic sans-serif, opened on first need
-  std::string default_file;        // its file
-  int32_t default_tried = 0;       // the default face was looked for (found or not)
+  std::string default_file;          // its file
+  int32_t default_tried = 0;         // the default face was looked for (found or not)
 };
 
 FontState FONTS;
@@ -100,8 +100,7 @@ std::string match_file(FcPattern* pattern, bool exact_family) {
   }
   if (exact_family) {
     bool same = false;
-    for (int i = 0; !same && FcPatternGetString(match, FC_FAMILY, i, &text) == FcResultMatch;
-         ++i) {
+    for (int i = 0; !same && FcPatternGetString(match, FC_FAMILY, i, &text) == FcResultMatch; ++i) {
       const std::string key = family_key(reinterpret_cast<const char*>(text));
       same = std::find(accepted.begin(), accepted.end(), key) != accepted.end();
     }

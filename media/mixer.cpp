@@ -12,21 +12,21 @@ namespace {
 
 struct MixBuffer {
   std::shared_ptr<std::vector<uint8_t>> samples;  // PCM shared with duplicates
-  std::vector<uint8_t> locked;  // the caller's copy between lock and unlock
-  uint32_t locked_offset;       // where the locked copy goes back
-  bool is_locked;               // a region is out with the caller
-  int32_t channels;             // 1 or 2
-  int32_t bits;                 // 8 (unsigned) or 16 (signed little-endian)
-  int32_t rate;                 // the samples' own rate (Hz)
-  uint32_t block_align;         // bytes per frame
-  uint32_t frame_count;         // whole frames in samples
-  uint64_t position;            // play position in frames, 32.32 fixed point
-  bool playing;                 // being mixed now
-  bool looping;                 // wraps to frame 0 at the end instead of stopping
-  int32_t volume;               // hundredths of a dB, MIXER_VOLUME_SILENT..0
-  int32_t pan;                  // hundredths of a dB off the other side
-  int32_t frequency;            // playback rate (Hz)
-  float gain_left;              // volume and pan as linear factors, kept in step with them
+  std::vector<uint8_t> locked;                    // the caller's copy between lock and unlock
+  uint32_t locked_offset;                         // where the locked copy goes back
+  bool is_locked;                                 // a region is out with the caller
+  int32_t channels;                               // 1 or 2
+  int32_t bits;                                   // 8 (unsigned) or 16 (signed little-endian)
+  int32_t rate;                                   // the samples' own rate (Hz)
+  uint32_t block_align;                           // bytes per frame
+  uint32_t frame_count;                           // whole frames in samples
+  uint64_t position;                              // play position in frames, 32.32 fixed point
+  bool playing;                                   // being mixed now
+  bool looping;                                   // wraps to frame 0 at the end instead of stopping
+  int32_t volume;                                 // hundredths of a dB, MIXER_VOLUME_SILENT..0
+  int32_t pan;                                    // hundredths of a dB off the other side
+  int32_t frequency;                              // playback rate (Hz)
+  float gain_left;  // volume and pan as linear factors, kept in step with them
   float gain_right;
 };
 
@@ -91,8 +91,8 @@ void read_frame(const MixBuffer& buffer, const uint8_t* data, uint32_t frame, fl
 void mix_buffer(MixBuffer* buffer, float* sum, int32_t frames) {
   const uint8_t* data = buffer->samples->data();
   const uint64_t end = static_cast<uint64_t>(buffer->frame_count) << 32;
-  const uint64_t step = (static_cast<uint64_t>(buffer->frequency) << 32) /
-                        static_cast<uint64_t>(mixer.device_rate);
+  const uint64_t step =
+      (static_cast<uint64_t>(buffer->frequency) << 32) / static_cast<uint64_t>(mixer.device_rate);
   for (int32_t i = 0; i < frames; ++i) {
     if (buffer->position >= end) {
       if (!buffer->looping) {
@@ -326,8 +326,8 @@ void mixer_render(int16_t* out, int32_t frames) {
 
 int32_t mixer_buffer_count() {
   std::lock_guard guard(mixer.lock);
-  return static_cast<int32_t>(
-      std::count_if(mixer.buffers.begin(), mixer.buffers.end(), [](auto& b) { return b != nullptr; }));
+  return static_cast<int32_t>(std::count_if(mixer.buffers.begin(), mixer.buffers.end(),
+                                            [](auto& b) { return b != nullptr; }));
 }
 
 int64_t mixer_bytes_held() {

@@ -7,9 +7,9 @@
 #include <vector>
 
 constexpr int32_t MIXER_VOLUME_SILENT = -10000;  // hundredths of a dB; at or below this, no sound
-constexpr int32_t MIXER_PAN_LIMIT = 10000;       // pan runs -10000 (left only) .. 10000 (right only)
-constexpr int32_t MIXER_RATE_MIN = 100;          // lowest accepted sample rate and frequency (Hz)
-constexpr int32_t MIXER_RATE_MAX = 200000;       // highest accepted sample rate and frequency (Hz)
+constexpr int32_t MIXER_PAN_LIMIT = 10000;  // pan runs -10000 (left only) .. 10000 (right only)
+constexpr int32_t MIXER_RATE_MIN = 100;     // lowest accepted sample rate and frequency (Hz)
+constexpr int32_t MIXER_RATE_MAX = 200000;  // highest accepted sample rate and frequency (Hz)
 
 // Starts the mixer with an output of device_rate frames per second (stereo, 16-bit).
 void mixer_init(int32_t device_rate);

@@ -22,8 +22,8 @@ constexpr int MOUSE_BUTTONS = EVENTS_BUTTONS;
 constexpr int32_t MOUSE_NO_EVENT = EVENTS_NO_BUTTON_EVENT;  // pending button: no event
 
 struct MouseState {
-  int32_t initialised = 0;     // mouse_init ran (and holds SDL's event subsystem)
-  int32_t x = 0;               // the virtual pointer, screen pixels
+  int32_t initialised = 0;  // mouse_init ran (and holds SDL's event subsystem)
+  int32_t x = 0;            // the virtual pointer, screen pixels
   int32_t y = 0;
   int32_t buttons[MOUSE_BUTTONS] = {};  // left, right, middle: 1 while down
   uint32_t taken = 0;                   // serial of the last frame's record taken
@@ -31,14 +31,14 @@ struct MouseState {
   int64_t pending_dy = 0;
   int32_t pending_buttons[MOUSE_BUTTONS] = {MOUSE_NO_EVENT, MOUSE_NO_EVENT, MOUSE_NO_EVENT};
   // (the last state each button's events left; the last one wins)
-  int32_t released = 0;        // the game gave the pointer back with mouse_release(1)
-  int32_t captured = 0;        // the game holds the mouse (confined or relative mode)
-  int32_t pointer_shown = 1;   // whether this layer last showed (1) or hid (0) the pointer
-  int32_t pointer_counter = 0; // display counter: the pointer is visible while it is >= 0
+  int32_t released = 0;           // the game gave the pointer back with mouse_release(1)
+  int32_t captured = 0;           // the game holds the mouse (confined or relative mode)
+  int32_t pointer_shown = 1;      // whether this layer last showed (1) or hid (0) the pointer
+  int32_t pointer_counter = 0;    // display counter: the pointer is visible while it is >= 0
   SDL_Window* grabbed = nullptr;  // the window the pointer is confined to
-  int32_t relative = 0;        // SDL's relative mode is on
-  int32_t refocused = 0;       // the focus was lost since the last capture
-  int32_t follow_system = 0;   // the next capture starts where the system pointer is
+  int32_t relative = 0;           // SDL's relative mode is on
+  int32_t refocused = 0;          // the focus was lost since the last capture
+  int32_t follow_system = 0;      // the next capture starts where the system pointer is
   // Windowed: where inside its screen pixel the pointer is, counted in 1/rest_view_width
   // (1/rest_view_height) of a pixel, rest_view_* being the picture's size in window pixels
   // when it was measured. A size of 0 means not measured: the middle of the pixel.

@@ -41,7 +41,7 @@ namespace {
 
 constexpr uint32_t STREAM_BUFFER_BYTES = 65536;                  // a stream's looping buffer
 constexpr uint32_t STREAM_HALF_BYTES = STREAM_BUFFER_BYTES / 2;  // refilled one at a time
-constexpr int32_t STREAM_POLL_MS = 10;  // refill thread's look at the play cursor
+constexpr int32_t STREAM_POLL_MS = 10;    // refill thread's look at the play cursor
 constexpr int64_t OGG_READ_CHUNK = 4096;  // most bytes asked of ov_read at once
 // Damaged data makes ov_read fail; this many failures in a row with nothing decoded in between
 // means the stream is broken beyond the next page, and the read gives up instead of spinning.
@@ -49,14 +49,14 @@ constexpr int32_t OGG_ERROR_LIMIT = 64;
 
 // An Ogg Vorbis handle; the common head comes first so the registry can treat it as one.
 struct OggHandle {
-  DecoderHandle head;      // decoder and file
-  OggVorbis_File vorbis;   // vorbisfile's state; owns the file for a file source
-  int32_t channels;        // of the first link
-  int64_t length;          // total sample frames, 0 when unknown
-  int32_t rate;            // samples per second of the first link
-  const uint8_t* block;    // memory source: the block
-  int64_t size;            // memory source: its size
-  int64_t position;        // memory source: next byte to read, always within 0..size
+  DecoderHandle head;     // decoder and file
+  OggVorbis_File vorbis;  // vorbisfile's state; owns the file for a file source
+  int32_t channels;       // of the first link
+  int64_t length;         // total sample frames, 0 when unknown
+  int32_t rate;           // samples per second of the first link
+  const uint8_t* block;   // memory source: the block
+  int64_t size;           // memory source: its size
+  int64_t position;       // memory source: next byte to read, always within 0..size
 };
 
 struct MusicState {
@@ -95,7 +95,9 @@ int memory_close(void* source) {
   return 0;
 }
 
-long memory_tell(void* source) { return static_cast<long>(static_cast<OggHandle*>(source)->position); }
+long memory_tell(void* source) {
+  return static_cast<long>(static_cast<OggHandle*>(source)->position);
+}
 
 DecoderHandle* ogg_open(std::FILE* file, const void* data, int64_t size, int32_t) {
   OggHandle* handle = new (std::nothrow) OggHandle{};
@@ -160,8 +162,8 @@ void ogg_close(DecoderHandle* handle) {
   delete ogg_handle;
 }
 
-const Decoder OGG_DECODER = {ogg_open,     ogg_read,   ogg_rewind, ogg_channels,
-                             ogg_length,   ogg_rate,   ogg_close};
+const Decoder OGG_DECODER = {ogg_open,   ogg_read, ogg_rewind, ogg_channels,
+                             ogg_length, ogg_rate, ogg_close};
 
 // Decodes the next half buffer of a stream into the half at offset, silence after the data.
 // 1 when the decoder gave at least one byte.

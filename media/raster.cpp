@@ -12,8 +12,7 @@ constexpr uint32_t RASTER_COLOUR_MASK = 0x00FFFFFF;
 
 // Paints or inverts columns x0 .. x1 (inclusive) of row y, clipped to the surface.
 // Coordinates are 64-bit so that x + w never overflows for any 32-bit box.
-void span(const RasterSurface& s, int64_t y, int64_t x0, int64_t x1, uint32_t colour,
-          bool invert) {
+void span(const RasterSurface& s, int64_t y, int64_t x0, int64_t x1, uint32_t colour, bool invert) {
   if (y < 0 || y >= s.height) return;
   x0 = std::max<int64_t>(x0, 0);
   x1 = std::min<int64_t>(x1, int64_t{s.width} - 1);
@@ -39,8 +38,8 @@ int64_t circle_half_width(int64_t r, int64_t dy) {
 
 }  // namespace
 
-void raster_box(const RasterSurface& s, int32_t x, int32_t y, int32_t w, int32_t h,
-                uint32_t colour, int32_t mode) {
+void raster_box(const RasterSurface& s, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t colour,
+                int32_t mode) {
   if ((w == 1 || w == -1) && (h == 1 || h == -1)) {
     const int64_t px = w == 1 ? x : int64_t{x} - 1;
     const int64_t py = h == 1 ? y : int64_t{y} - 1;
@@ -90,8 +89,8 @@ void raster_circle(const RasterSurface& s, int32_t x, int32_t y, int32_t radius,
     }
     // A pixel belongs to the rim unless all four of its neighbours are inside the circle;
     // walking each pixel once keeps an inverted rim from cancelling itself.
-    const int64_t inner = std::min({hw - 1, circle_half_width(r, dy - 1),
-                                    circle_half_width(r, dy + 1)});
+    const int64_t inner =
+        std::min({hw - 1, circle_half_width(r, dy - 1), circle_half_width(r, dy + 1)});
     if (inner < 0) {
       span(s, y + dy, x - hw, x + hw, colour, invert);
     } else {
@@ -111,8 +110,8 @@ void raster_fill(const RasterSurface& s, int32_t x, int32_t y, int32_t w, int32_
   }
 }
 
-void raster_blend_mask(const RasterSurface& s, int32_t x, int32_t y, const uint8_t* mask,
-                       int32_t w, int32_t h, int32_t mask_pitch, uint32_t colour) {
+void raster_blend_mask(const RasterSurface& s, int32_t x, int32_t y, const uint8_t* mask, int32_t w,
+                       int32_t h, int32_t mask_pitch, uint32_t colour) {
   const int64_t col0 = std::max<int64_t>(0, -int64_t{x});
   const int64_t col1 = std::min<int64_t>(w, int64_t{s.width} - x);
   const int64_t row0 = std::max<int64_t>(0, -int64_t{y});

@@ -19,10 +19,10 @@
 
 namespace {
 
-constexpr int32_t SOUND_DEVICE_RATE = 44100;     // frames per second of the output
-constexpr int32_t SOUND_DEVICE_FRAMES = 1024;    // frames per device buffer (about 23 ms)
-constexpr int32_t SOUND_TABLE_START = 64;        // numbered slots made by sound_init
-constexpr int32_t SOUND_TABLE_GROWTH = 64;       // slots past a new id when the table grows
+constexpr int32_t SOUND_DEVICE_RATE = 44100;   // frames per second of the output
+constexpr int32_t SOUND_DEVICE_FRAMES = 1024;  // frames per device buffer (about 23 ms)
+constexpr int32_t SOUND_TABLE_START = 64;      // numbered slots made by sound_init
+constexpr int32_t SOUND_TABLE_GROWTH = 64;     // slots past a new id when the table grows
 // Numbered ids are small; a bigger one would grow the table by gigabytes, so it is refused.
 constexpr int32_t SOUND_ID_LIMIT = 65536;
 // Handles of slots made for id -1 start here, far above any numbered id.
@@ -32,24 +32,24 @@ constexpr int32_t SOUND_UNNUMBERED_BASE = 0x40000000;
 constexpr int64_t WAV_HEAD_LIMIT = 1 << 20;
 
 struct SoundSlot {
-  int32_t output = 0;                // mixer buffer of the main playback; 0 = empty slot
-  std::vector<int32_t> instances;    // overlapping copies started with flag 2, newest first
-  int32_t default_pan = 0;           // read back at load; given to each new instance
-  int32_t default_frequency = 0;     // read back at load (Hz)
-  int32_t default_volume = 0;        // read back at load (hundredths of a dB)
-  MusicStream* stream = nullptr;     // streams only: decoder, buffer and refills, owned
+  int32_t output = 0;              // mixer buffer of the main playback; 0 = empty slot
+  std::vector<int32_t> instances;  // overlapping copies started with flag 2, newest first
+  int32_t default_pan = 0;         // read back at load; given to each new instance
+  int32_t default_frequency = 0;   // read back at load (Hz)
+  int32_t default_volume = 0;      // read back at load (hundredths of a dB)
+  MusicStream* stream = nullptr;   // streams only: decoder, buffer and refills, owned
 };
 
 struct SoundState {
-  bool table_ready = false;                             // sound_init has made the slots
-  std::vector<std::unique_ptr<SoundSlot>> slots;        // numbered slots; addresses stay put
+  bool table_ready = false;                                  // sound_init has made the slots
+  std::vector<std::unique_ptr<SoundSlot>> slots;             // numbered slots; addresses stay put
   std::map<int32_t, std::unique_ptr<SoundSlot>> unnumbered;  // id -1 slots by handle, oldest
                                                              // first
-  int32_t next_unnumbered = SOUND_UNNUMBERED_BASE;      // handle for the next id -1 slot
-  int32_t volume_table[101] = {};                       // percent -> attenuation + 10000
-  SDL_AudioDeviceID device = 0;                         // the open output, 0 = none
-  void (*play_observer)(int32_t, int32_t) = nullptr;    // who hears every sound_play call
-  SoundLoadFailure last_failure{};                      // why the last load failed
+  int32_t next_unnumbered = SOUND_UNNUMBERED_BASE;           // handle for the next id -1 slot
+  int32_t volume_table[101] = {};                            // percent -> attenuation + 10000
+  SDL_AudioDeviceID device = 0;                              // the open output, 0 = none
+  void (*play_observer)(int32_t, int32_t) = nullptr;         // who hears every sound_play call
+  SoundLoadFailure last_failure{};                           // why the last load failed
 };
 
 SoundState sound;
@@ -61,7 +61,8 @@ void SDLCALL pull_samples(void*, Uint8* stream, int bytes) {
 void make_table() {
   if (sound.table_ready) return;
   sound.slots.clear();
-  for (int32_t i = 0; i < SOUND_TABLE_START; ++i) sound.slots.push_back(std::make_unique<SoundSlot>());
+  for (int32_t i = 0; i < SOUND_TABLE_START; ++i)
+    sound.slots.push_back(std::make_unique<SoundSlot>());
   sound.volume_table[0] = 0;
   sound.volume_table[100] = 10000;
   for (int32_t p = 1; p < 100; ++p) {

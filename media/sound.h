@@ -11,12 +11,12 @@ constexpr int32_t SOUND_LOAD_STREAM = 1;  // stream the file (music) instead of 
 constexpr int64_t SOUND_DATA_LIMIT = 32 << 20;
 
 // Why a load failed, in SoundLoadFailure::reason.
-constexpr int32_t SOUND_LOAD_OK = 0;          // the last load succeeded
-constexpr int32_t SOUND_LOAD_UNREADABLE = 1;  // missing, not permitted or a read error (errno)
-constexpr int32_t SOUND_LOAD_NOT_REGULAR = 2; // a FIFO, device or folder, never opened for reading
-constexpr int32_t SOUND_LOAD_BAD_FORMAT = 3;  // not a sound we can play (or a bad id)
-constexpr int32_t SOUND_LOAD_TOO_LARGE = 4;   // more than SOUND_DATA_LIMIT bytes of sample data
-constexpr int32_t SOUND_LOAD_NO_MEMORY = 5;   // memory ran out while loading
+constexpr int32_t SOUND_LOAD_OK = 0;           // the last load succeeded
+constexpr int32_t SOUND_LOAD_UNREADABLE = 1;   // missing, not permitted or a read error (errno)
+constexpr int32_t SOUND_LOAD_NOT_REGULAR = 2;  // a FIFO, device or folder, never opened for reading
+constexpr int32_t SOUND_LOAD_BAD_FORMAT = 3;   // not a sound we can play (or a bad id)
+constexpr int32_t SOUND_LOAD_TOO_LARGE = 4;    // more than SOUND_DATA_LIMIT bytes of sample data
+constexpr int32_t SOUND_LOAD_NO_MEMORY = 5;    // memory ran out while loading
 
 struct SoundLoadFailure {
   int32_t reason;  // SOUND_LOAD_*

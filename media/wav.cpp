@@ -4,9 +4,9 @@
 
 namespace {
 
-constexpr uint64_t WAV_FMT_AT = 12;      // the "fmt " chunk must open the chunk list
-constexpr uint64_t WAV_FMT_MIN = 16;     // a PCM format record without its extra size
-constexpr uint64_t WAV_CHUNK_HEAD = 8;   // chunk id and 32-bit size
+constexpr uint64_t WAV_FMT_AT = 12;     // the "fmt " chunk must open the chunk list
+constexpr uint64_t WAV_FMT_MIN = 16;    // a PCM format record without its extra size
+constexpr uint64_t WAV_CHUNK_HEAD = 8;  // chunk id and 32-bit size
 
 uint16_t read16(const uint8_t* at) { return static_cast<uint16_t>(at[0] | (at[1] << 8)); }
 
@@ -46,8 +46,8 @@ bool find_data(const uint8_t* block, uint64_t head_size, uint64_t size, uint64_t
 
 }  // namespace
 
-int32_t wav_parse_head(const uint8_t* head, uint64_t head_size, uint64_t file_size,
-                       WavSound* sound, uint64_t* data_at) {
+int32_t wav_parse_head(const uint8_t* head, uint64_t head_size, uint64_t file_size, WavSound* sound,
+                       uint64_t* data_at) {
   uint64_t body = 0;
   uint64_t present = 0;
   if (!find_data(head, head_size, file_size, &body, &present)) return 0;

@@ -5,14 +5,14 @@
 
 // The "fmt " record and where the samples are; the samples point into the parsed block.
 struct WavSound {
-  uint16_t format_tag;       // 1 = linear PCM
-  uint16_t channels;         // interleaved channel count
-  uint32_t rate;             // frames per second
-  uint32_t bytes_per_second; // as the file states it; not used for playback
-  uint16_t block_align;      // bytes per frame, as the file states it
-  uint16_t bits;             // bits per sample
-  const uint8_t* samples;    // body of the "data" chunk
-  uint32_t sample_bytes;     // its size, limited to the bytes present in the block
+  uint16_t format_tag;        // 1 = linear PCM
+  uint16_t channels;          // interleaved channel count
+  uint32_t rate;              // frames per second
+  uint32_t bytes_per_second;  // as the file states it; not used for playback
+  uint16_t block_align;       // bytes per frame, as the file states it
+  uint16_t bits;              // bits per sample
+  const uint8_t* samples;     // body of the "data" chunk
+  uint32_t sample_bytes;      // its size, limited to the bytes present in the block
 };
 
 // Parses a RIFF WAVE block: "fmt " must be the chunk at byte 12 with at least 16 bytes of body;
@@ -24,5 +24,5 @@ int32_t wav_parse(const uint8_t* block, uint64_t size, WavSound* sound);
 // the "fmt " record and the "data" chunk's header lie inside the head; then *sound is filled as
 // wav_parse would fill it from the whole file, except that samples is null, and *data_at is the
 // samples' offset in the file. 0 otherwise.
-int32_t wav_parse_head(const uint8_t* head, uint64_t head_size, uint64_t file_size,
-                       WavSound* sound, uint64_t* data_at);
+int32_t wav_parse_head(const uint8_t* head, uint64_t head_size, uint64_t file_size, WavSound* sound,
+                       uint64_t* data_at);

@@ -2,8 +2,8 @@
 // checks screenshots (binary PPM files) of the real executable.
 //   game_e2e_tool count-reference N OUT.ppm   the bottom-left HUD corner with N barriers of 50
 //   game_e2e_tool intro SHOT.ppm              red text above the middle row, none below it
-//   game_e2e_tool wall SHOT.ppm PX PY         the level-1 cell under window pixel (PX, PY) is a wall
-//   game_e2e_tool same SHOT.ppm REF.ppm X Y   REF matches SHOT at (X, Y) pixel for pixel
+//   game_e2e_tool wall SHOT.ppm PX PY         the level-1 cell under window pixel (PX, PY) is a
+//   wall game_e2e_tool same SHOT.ppm REF.ppm X Y   REF matches SHOT at (X, Y) pixel for pixel
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "play/board_view.h"
-#include "play/session.h"
-#include "desktop/shell.h"
 #include "core/level_stream.h"
+#include "desktop/shell.h"
 #include "media/draw.h"
 #include "media/screen.h"
+#include "play/board_view.h"
+#include "play/session.h"
 
 namespace {
 
@@ -26,7 +26,9 @@ constexpr int COUNT_X = 0, COUNT_Y = 400, COUNT_W = 80, COUNT_H = 80;
 struct Image {
   int width = 0, height = 0;
   std::vector<unsigned char> rgb;  // 3 bytes a pixel, rows top first
-  const unsigned char* at(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
+  const unsigned char* at(int x, int y) const {
+    return &rgb[(static_cast<size_t>(y) * width + x) * 3];
+  }
 };
 
 bool read_ppm(const char* path, Image& image) {
@@ -37,7 +39,8 @@ bool read_ppm(const char* path, Image& image) {
   if (!in || magic != "P6" || maxval != 255) return false;
   in.get();
   image.rgb.resize(static_cast<size_t>(image.width) * image.height * 3);
-  in.read(reinterpret_cast<char*>(image.rgb.data()), static_cast<std::streamsize>(image.rgb.size()));
+  in.read(reinterpret_cast<char*>(image.rgb.data()),
+          static_cast<std::streamsize>(image.rgb.size()));
   return static_cast<bool>(in);
 }
 
@@ -62,7 +65,8 @@ int count_reference(int barriers, const char* out_path) {
   for (int y = COUNT_Y; y < COUNT_Y + COUNT_H; ++y) {
     for (int x = COUNT_X; x < COUNT_X + COUNT_W; ++x) {
       const uint32_t p = screen_pixels()[y * SCREEN_WIDTH + x];
-      const unsigned char bytes[3] = {static_cast<unsigned char>(p), static_cast<unsigned char>(p >> 8),
+      const unsigned char bytes[3] = {static_cast<unsigned char>(p),
+                                      static_cast<unsigned char>(p >> 8),
                                       static_cast<unsigned char>(p >> 16)};
       std::fwrite(bytes, 1, 3, out);
     }
@@ -84,7 +88,8 @@ int check_intro(const Image& shot) {
       if (x > right) right = x;
     }
   }
-  std::printf("red pixels above the middle %d, below %d, from x %d to %d\n", above, below, left, right);
+  std::printf("red pixels above the middle %d, below %d, from x %d to %d\n", above, below, left,
+              right);
   if (above == 0) return fail("no red text above the middle row");
   if (below != 0) return fail("red pixels below the middle row");
   // "WARNING" is centred: its ink is about as far from the left edge as from the right.
@@ -122,11 +127,13 @@ int check_same(const Image& shot, const Image& ref, int x0, int y0) {
 
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
-  if (command == "count-reference" && argc == 4) return count_reference(std::atoi(argv[2]), argv[3]);
+  if (command == "count-reference" && argc == 4)
+    return count_reference(std::atoi(argv[2]), argv[3]);
   Image shot, ref;
   if (argc > 2 && !read_ppm(argv[2], shot)) return fail("cannot read the screenshot");
   if (command == "intro" && argc == 3) return check_intro(shot);
-  if (command == "wall" && argc == 5) return check_wall(shot, std::atoi(argv[3]), std::atoi(argv[4]));
+  if (command == "wall" && argc == 5)
+    return check_wall(shot, std::atoi(argv[3]), std::atoi(argv[4]));
   if (command == "same" && argc == 6) {
     if (!read_ppm(argv[3], ref)) return fail("cannot read the reference");
     return check_same(shot, ref, std::atoi(argv[4]), std::atoi(argv[5]));

@@ -10,12 +10,12 @@
 #include <utility>
 #include <vector>
 
-#include "play/session.h"
 #include "desktop/shell.h"
 #include "media/draw.h"
 #include "media/mouse.h"
 #include "media/screen.h"
 #include "media/sound.h"
+#include "play/session.h"
 
 namespace game_harness {
 

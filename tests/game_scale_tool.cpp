@@ -20,21 +20,23 @@
 #include <utility>
 #include <vector>
 
-#include "play/session.h"
-#include "desktop/shell.h"
 #include "core/level_stream.h"
+#include "desktop/shell.h"
 #include "media/screen.h"
+#include "play/session.h"
 
 namespace {
 
-constexpr int BOARD_LEFT = 80;   // level 1: a 30 x 30 grid of 16-pixel cells from (80, 0)
+constexpr int BOARD_LEFT = 80;  // level 1: a 30 x 30 grid of 16-pixel cells from (80, 0)
 constexpr int CELL = 16;
 constexpr int GRID = 30;
 
 struct Image {
   int width = 0, height = 0;
   std::vector<unsigned char> rgb;  // 3 bytes a pixel, rows top first
-  const unsigned char* at(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
+  const unsigned char* at(int x, int y) const {
+    return &rgb[(static_cast<size_t>(y) * width + x) * 3];
+  }
   unsigned char* at(int x, int y) { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
 };
 
@@ -51,7 +53,8 @@ bool read_ppm(const char* path, Image& image) {
   if (!in || magic != "P6" || maxval != 255 || image.width <= 0 || image.height <= 0) return false;
   in.get();
   image.rgb.resize(static_cast<size_t>(image.width) * image.height * 3);
-  in.read(reinterpret_cast<char*>(image.rgb.data()), static_cast<std::streamsize>(image.rgb.size()));
+  in.read(reinterpret_cast<char*>(image.rgb.data()),
+          static_cast<std::streamsize>(image.rgb.size()));
   return static_cast<bool>(in);
 }
 
@@ -88,7 +91,8 @@ int intro_reference(const char* out_path) {
 }
 
 int check_scaled(const Image& shot, const Image& ref, int n, int x0, int y0) {
-  if (n < 1 || x0 < 0 || y0 < 0 || x0 + ref.width * n > shot.width || y0 + ref.height * n > shot.height) {
+  if (n < 1 || x0 < 0 || y0 < 0 || x0 + ref.width * n > shot.width ||
+      y0 + ref.height * n > shot.height) {
     return fail("the scaled reference does not fit the screenshot");
   }
   long differ = 0, bars = 0;
@@ -158,7 +162,8 @@ int sample(const Image& shot, int n, int x0, int y0, const char* out_path) {
   out.height = SCREEN_HEIGHT;
   out.rgb.resize(static_cast<size_t>(out.width) * out.height * 3);
   for (int y = 0; y < out.height; ++y) {
-    for (int x = 0; x < out.width; ++x) std::memcpy(out.at(x, y), shot.at(x0 + x * n, y0 + y * n), 3);
+    for (int x = 0; x < out.width; ++x)
+      std::memcpy(out.at(x, y), shot.at(x0 + x * n, y0 + y * n), 3);
   }
   return write_ppm(out_path, out) ? 0 : fail("cannot write the sample");
 }
@@ -194,7 +199,8 @@ int floor_cells(int wanted) {
   std::vector<std::pair<int, int>> chosen;
   // Away from the board's outer ring and from each other, spread over the board.
   for (int y = 2; y < GRID - 2 && static_cast<int>(chosen.size()) < wanted; y += 5) {
-    for (int x = 2 + (y / 5) % 3; x < GRID - 2 && static_cast<int>(chosen.size()) < wanted; x += 7) {
+    for (int x = 2 + (y / 5) % 3; x < GRID - 2 && static_cast<int>(chosen.size()) < wanted;
+         x += 7) {
       if (floor[x][y]) chosen.emplace_back(x, y);
     }
   }
@@ -206,7 +212,8 @@ int floor_cells(int wanted) {
 // A barrier: a grey edge with a bevel of 160 minus that grey inside.
 bool is_wall(const Image& shot, int column, int row) {
   const unsigned char* edge = shot.at(BOARD_LEFT + column * CELL + 1, row * CELL + 1);
-  const unsigned char* centre = shot.at(BOARD_LEFT + column * CELL + CELL / 2, row * CELL + CELL / 2);
+  const unsigned char* centre =
+      shot.at(BOARD_LEFT + column * CELL + CELL / 2, row * CELL + CELL / 2);
   auto grey_in = [](const unsigned char* p, int low, int high) {
     return p[0] == p[1] && p[1] == p[2] && p[0] >= low && p[0] <= high;
   };
@@ -214,7 +221,8 @@ bool is_wall(const Image& shot, int column, int row) {
 }
 
 int check_walls(const Image& shot, const std::vector<std::pair<int, int>>& cells) {
-  if (shot.width != SCREEN_WIDTH || shot.height != SCREEN_HEIGHT) return fail("not a 640 x 480 frame");
+  if (shot.width != SCREEN_WIDTH || shot.height != SCREEN_HEIGHT)
+    return fail("not a 640 x 480 frame");
   const auto floor = level1_floor();
   int wrong = 0;
   for (int x = 0; x < GRID; ++x) {
@@ -232,7 +240,8 @@ int check_walls(const Image& shot, const std::vector<std::pair<int, int>>& cells
 }
 
 int check_highlight(const Image& shot, int px, int py) {
-  if (shot.width != SCREEN_WIDTH || shot.height != SCREEN_HEIGHT) return fail("not a 640 x 480 frame");
+  if (shot.width != SCREEN_WIDTH || shot.height != SCREEN_HEIGHT)
+    return fail("not a 640 x 480 frame");
   const int column = (px - BOARD_LEFT) / CELL, row = py / CELL;
   std::vector<std::pair<int, int>> outlined;
   for (int x = 0; x < GRID; ++x) {
@@ -265,10 +274,13 @@ int main(int argc, char** argv) {
   }
   if (command == "walls" && argc >= 5 && argc % 2 == 1) {
     std::vector<std::pair<int, int>> cells;
-    for (int i = 3; i + 1 < argc; i += 2) cells.emplace_back(std::atoi(argv[i]), std::atoi(argv[i + 1]));
+    for (int i = 3; i + 1 < argc; i += 2)
+      cells.emplace_back(std::atoi(argv[i]), std::atoi(argv[i + 1]));
     return check_walls(shot, cells);
   }
-  if (command == "highlight" && argc == 5) return check_highlight(shot, std::atoi(argv[3]), std::atoi(argv[4]));
-  return fail("usage: intro-reference OUT | scaled SHOT REF N X Y | find SHOT REF | "
-              "sample SHOT N X Y OUT | floor-cells K | walls SHOT C R... | highlight SHOT PX PY");
+  if (command == "highlight" && argc == 5)
+    return check_highlight(shot, std::atoi(argv[3]), std::atoi(argv[4]));
+  return fail(
+      "usage: intro-reference OUT | scaled SHOT REF N X Y | find SHOT REF | "
+      "sample SHOT N X Y OUT | floor-cells K | walls SHOT C R... | highlight SHOT PX PY");
 }

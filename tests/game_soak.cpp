@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <random>
 
-#include "play/session.h"
-#include "desktop/shell.h"
 #include "core/level_stream.h"
+#include "desktop/shell.h"
 #include "media/mouse.h"
 #include "media/screen.h"
+#include "play/session.h"
 
 namespace {
 
@@ -122,10 +122,10 @@ int main(int argc, char** argv) {
   game_end();
   const double elapsed =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("soak: %ld frames in %.1f s, %ld level loads, %ld quits, score %d\n", frames,
-              elapsed, levels_visited, quits, GAME.score);
-  std::printf("soak: resident memory after 500 frames %ld kB, highest later %ld kB\n",
-              baseline_kb, peak_kb);
+  std::printf("soak: %ld frames in %.1f s, %ld level loads, %ld quits, score %d\n", frames, elapsed,
+              levels_visited, quits, GAME.score);
+  std::printf("soak: resident memory after 500 frames %ld kB, highest later %ld kB\n", baseline_kb,
+              peak_kb);
   // A leak of even a few bytes a frame shows here over minutes; the allowance covers allocator
   // and sanitizer bookkeeping settling.
   if (baseline_kb > 0 && peak_kb - baseline_kb > 16 * 1024) {

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "core/barriers.h"
-#include "play/session.h"
 #include "core/level_check.h"
 #include "core/level_stream.h"
 #include "desktop/files.h"
 #include "play/replay.h"
+#include "play/session.h"
 #include "replay_script.h"
 
 namespace rs = replay_script;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "play/input.h"
 #include "core/level_stream.h"
+#include "play/input.h"
 #include "play/session.h"
 
 namespace replay_script {

@@ -7,8 +7,14 @@
 TEST(DisplayScale, AutoTakesTheLargestWindowWithinTwoThirdsOfTheHeight) {
   const struct {
     int32_t width, height, scale;
-  } desktops[] = {{1024, 768, 1},  {1920, 1080, 1}, {1920, 1200, 1}, {2560, 1439, 1},
-                  {2560, 1440, 2}, {3840, 2160, 3}, {7680, 4320, 6}, {15360, 8640, 8},
+  } desktops[] = {{1024, 768, 1},
+                  {1920, 1080, 1},
+                  {1920, 1200, 1},
+                  {2560, 1439, 1},
+                  {2560, 1440, 2},
+                  {3840, 2160, 3},
+                  {7680, 4320, 6},
+                  {15360, 8640, 8},
                   // A tall narrow desktop: the width is what stops the window growing.
                   {1280, 2160, 1}};
   for (const auto& d : desktops) {

@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "core/barriers.h"
-#include "play/input.h"
-#include "play/session.h"
 #include "core/level_stream.h"
 #include "media/mouse.h"
 #include "media/sound.h"
+#include "play/input.h"
+#include "play/session.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "play/session.h"
 #include "core/level_stream.h"
 #include "game_harness.h"
 #include "media/sound.h"
+#include "play/session.h"
 
 namespace gh = game_harness;
 namespace fs = std::filesystem;

@@ -3,11 +3,11 @@
 
 #include <string>
 
-#include "desktop/display.h"
-#include "play/session.h"
 #include "core/level_stream.h"
+#include "desktop/display.h"
 #include "game_harness.h"
 #include "media/window.h"
+#include "play/session.h"
 
 namespace gh = game_harness;
 

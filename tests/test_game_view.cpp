@@ -3,11 +3,11 @@
 
 #include <algorithm>
 
-#include "play/board_view.h"
 #include "core/level_stream.h"
-#include "play/message_screen.h"
 #include "game_harness.h"
 #include "media/random.h"
+#include "play/board_view.h"
+#include "play/message_screen.h"
 
 namespace gh = game_harness;
 
@@ -173,7 +173,7 @@ TEST_F(GameView, WallBevelAndBlockInset) {
   GAME.at(5, 4).flags = CELL_WALL | CELL_BLOCK;
   render();
   const uint32_t grey = rgb(96, 96, 96);
-  const uint32_t bevel = 0xA0A0A0 - grey;  // (64, 64, 64)
+  const uint32_t bevel = 0xA0A0A0 - grey;      // (64, 64, 64)
   int left = cell_left(3), top = cell_top(4);  // 16 x 16 cells on the 30-cell level
   EXPECT_EQ(gh::pixel(left, top), grey);
   EXPECT_EQ(gh::pixel(left + 1, top + 1), grey);
@@ -201,7 +201,7 @@ TEST_F(GameView, WallBevelAndBlockInset) {
 }
 
 TEST_F(GameView, ChemicalCellsTakeTheirRampColourAndTheFirstStepFlashes) {
-  GAME.at(0, 0).flags = CELL_CHEMICAL;   // concentration 0: black
+  GAME.at(0, 0).flags = CELL_CHEMICAL;  // concentration 0: black
   GAME.at(1, 0).flags = CELL_CHEMICAL;
   GAME.at(1, 0).concentration = 256;
   GAME.at(2, 0).flags = CELL_CHEMICAL;

@@ -21,11 +21,14 @@ using Keyboard = DummyScreen;
 using Mouse = DummyScreen;
 
 TEST_F(Keyboard, GameKeysReadAsTheirScanCodes) {
-  const std::pair<SDL_Scancode, int> keys[] = {
-      {SDL_SCANCODE_ESCAPE, KEY_ESCAPE}, {SDL_SCANCODE_TAB, KEY_TAB},
-      {SDL_SCANCODE_R, KEY_R},           {SDL_SCANCODE_RETURN, KEY_RETURN},
-      {SDL_SCANCODE_LCTRL, KEY_LCONTROL}, {SDL_SCANCODE_F, KEY_F},
-      {SDL_SCANCODE_SPACE, KEY_SPACE},   {SDL_SCANCODE_RCTRL, KEY_RCONTROL}};
+  const std::pair<SDL_Scancode, int> keys[] = {{SDL_SCANCODE_ESCAPE, KEY_ESCAPE},
+                                               {SDL_SCANCODE_TAB, KEY_TAB},
+                                               {SDL_SCANCODE_R, KEY_R},
+                                               {SDL_SCANCODE_RETURN, KEY_RETURN},
+                                               {SDL_SCANCODE_LCTRL, KEY_LCONTROL},
+                                               {SDL_SCANCODE_F, KEY_F},
+                                               {SDL_SCANCODE_SPACE, KEY_SPACE},
+                                               {SDL_SCANCODE_RCTRL, KEY_RCONTROL}};
   for (const auto& [scancode, code] : keys) {
     SCOPED_TRACE(code);
     push_key(scancode, true);
@@ -259,7 +262,7 @@ TEST_F(Mouse, PointerVisibilityIsOneCounterSharedWithTheGame) {
   EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
   frame();
   EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);  // the layer does not hide it again
-  mouse_release(1);  // given back: the layer shows what it hid
+  mouse_release(1);                                  // given back: the layer shows what it hid
   EXPECT_EQ(mouse_show_pointer(0), 0);
   EXPECT_EQ(mouse_show_pointer(1), 1);
   frame();  // taken again: hidden by one, still visible

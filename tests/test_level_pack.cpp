@@ -10,47 +10,47 @@
 #include <string>
 #include <vector>
 
-#include "media/file.h"
-#include "desktop/files.h"
-#include "play/session.h"
 #include "core/level_pack.h"
 #include "core/level_stream.h"
+#include "desktop/files.h"
+#include "media/file.h"
+#include "play/session.h"
 
 namespace {
 
 // A small valid pack; the error cases below each change one thing in it.
 const std::string GOOD_PACK =
-    "q47-level-pack 1\n"             // 1
-    "intro\n"                        // 2
-    "  red \"#HELLO\"\n"             // 3
-    "end\n"                          // 4
-    "level\n"                        // 5
-    "  size 5 4\n"                   // 6
-    "  barriers 3\n"                 // 7
-    "  map\n"                        // 8
-    "    .....\n"                    // 9
-    "    ..I..\n"                    // 10
-    "    .W.N.\n"                    // 11
-    "    ...T.\n"                    // 12
-    "end\n"                          // 13
+    "q47-level-pack 1\n"              // 1
+    "intro\n"                         // 2
+    "  red \"#HELLO\"\n"              // 3
+    "end\n"                           // 4
+    "level\n"                         // 5
+    "  size 5 4\n"                    // 6
+    "  barriers 3\n"                  // 7
+    "  map\n"                         // 8
+    "    .....\n"                     // 9
+    "    ..I..\n"                     // 10
+    "    .W.N.\n"                     // 11
+    "    ...T.\n"                     // 12
+    "end\n"                           // 13
     "story   # between the levels\n"  // 14
-    "  F0A000 \"SAY \\\"HI\\\"\"\n"  // 15
-    "end\n"                          // 16
-    "level\n"                        // 17
-    "  size 4\n"                     // 18
-    "  barriers 0\n"                 // 19
-    "  rate 20\n"                    // 20
-    "  threshold 99\n"               // 21
-    "  map\n"                        // 22
-    "    ....\n"                     // 23
-    "    .ID.\n"                     // 24
-    "    ....\n"                     // 25
-    "    ....\n"                     // 26
-    "end\n"                          // 27
-    "final\n"                        // 28
-    "  white \"SCORE %S\"\n"         // 29
-    "  black \"~\"\n"                // 30
-    "end\n";                         // 31
+    "  F0A000 \"SAY \\\"HI\\\"\"\n"   // 15
+    "end\n"                           // 16
+    "level\n"                         // 17
+    "  size 4\n"                      // 18
+    "  barriers 0\n"                  // 19
+    "  rate 20\n"                     // 20
+    "  threshold 99\n"                // 21
+    "  map\n"                         // 22
+    "    ....\n"                      // 23
+    "    .ID.\n"                      // 24
+    "    ....\n"                      // 25
+    "    ....\n"                      // 26
+    "end\n"                           // 27
+    "final\n"                         // 28
+    "  white \"SCORE %S\"\n"          // 29
+    "  black \"~\"\n"                 // 30
+    "end\n";                          // 31
 
 // GOOD_PACK with the text of line number (1-based) replaced.
 std::string with_line(int number, const std::string& replacement) {
@@ -78,7 +78,8 @@ TEST(LevelPack, ExportedBuiltInLevelsReadBackToTheSameStreamByteForByte) {
   LevelPack pack;
   std::vector<PackProblem> problems;
   ASSERT_TRUE(level_pack_parse(text, pack, problems))
-      << problems.front().line << ":" << problems.front().column << ": " << problems.front().message;
+      << problems.front().line << ":" << problems.front().column << ": "
+      << problems.front().message;
   const LevelStream compiled = level_pack_compile(pack);
   ASSERT_EQ(compiled.bytes.size(), LEVEL_STREAM_SIZE);
   EXPECT_EQ(compiled.bytes, builtin.bytes);
@@ -209,8 +210,8 @@ TEST(LevelPack, EveryProblemIsFoundUpToTheLimitAndTooManyLevelsAreRefused) {
 
   // The 100th level is one too many.
   std::string levels = GOOD_PACK.substr(0, GOOD_PACK.find("story"));
-  const std::string one_level = GOOD_PACK.substr(GOOD_PACK.find("level\n"),
-                                                 GOOD_PACK.find("story") - GOOD_PACK.find("level\n"));
+  const std::string one_level = GOOD_PACK.substr(
+      GOOD_PACK.find("level\n"), GOOD_PACK.find("story") - GOOD_PACK.find("level\n"));
   for (int i = 1; i < PACK_LEVELS_MAX; ++i) levels += one_level;
   const std::string ending = GOOD_PACK.substr(GOOD_PACK.find("final"));
   EXPECT_TRUE(level_pack_parse(levels + ending, pack, problems));
@@ -223,12 +224,14 @@ TEST(LevelPack, TextWidthTakesOffCuesAndFitsEveryBuiltInLine) {
   EXPECT_EQ(level_pack_text_width("#$%AB"), level_pack_text_width("AB"));
   EXPECT_EQ(level_pack_text_width("&ANYTHING"), 0);
   // "%S" becomes the score, up to ten digits; a "%" in front is the cue, not the score.
-  EXPECT_EQ(level_pack_text_width("A%S"), level_pack_text_width("A") + 10 * level_pack_text_width("0"));
+  EXPECT_EQ(level_pack_text_width("A%S"),
+            level_pack_text_width("A") + 10 * level_pack_text_width("0"));
   EXPECT_EQ(level_pack_text_width("%S"), level_pack_text_width("S"));
   EXPECT_GT(level_pack_text_width("WWWW"), level_pack_text_width("IIII"));
   const LevelPack builtin = level_pack_from_stream(level_stream_builtin());
   int32_t widest = 0;
-  for (const PackLine& line : builtin.intro) widest = std::max(widest, level_pack_text_width(line.text));
+  for (const PackLine& line : builtin.intro)
+    widest = std::max(widest, level_pack_text_width(line.text));
   EXPECT_LE(widest, PACK_TEXT_WIDTH_MAX);
   EXPECT_GT(widest, PACK_TEXT_WIDTH_MAX * 3 / 4);  // the intro's longest line nearly fills it
 }

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "play/session.h"
 #include "core/level_stream.h"
+#include "play/session.h"
 
 namespace {
 
@@ -226,7 +226,8 @@ TEST(LoadLevel, NumbersWithoutARecordLoadLevelOneAndKeepTheirNumber) {
     EXPECT_EQ(GAME.grid_width, 30);
     EXPECT_EQ(GAME.barriers_left, 50);
     ASSERT_EQ(GAME.grid.size(), first.size());
-    for (size_t i = 0; i < GAME.grid.size(); ++i) ASSERT_EQ(GAME.grid[i].flags, first[i].flags) << i;
+    for (size_t i = 0; i < GAME.grid.size(); ++i)
+      ASSERT_EQ(GAME.grid[i].flags, first[i].flags) << i;
   }
 }
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "play/session.h"
 #include "desktop/options.h"
 #include "game_harness.h"
+#include "play/session.h"
 
 namespace {
 
@@ -25,8 +25,8 @@ Parsed parse(std::initializer_list<const char*> words) {
   for (std::string& word : storage) argv.push_back(word.data());
   argv.push_back(nullptr);
   Parsed parsed;
-  parsed.action = options_parse(static_cast<int>(storage.size()), argv.data(), parsed.out,
-                                parsed.err);
+  parsed.action =
+      options_parse(static_cast<int>(storage.size()), argv.data(), parsed.out, parsed.err);
   return parsed;
 }
 
@@ -70,9 +70,9 @@ TEST(Options, HelpAndVersionGoToStandardOutput) {
   Parsed parsed = parse({"--help"});
   EXPECT_EQ(parsed.action, OptionsAction::EXIT);
   EXPECT_EQ(parsed.out.rfind("Usage: q47 [OPTION]...", 0), 0u);
-  for (const char* option : {"--fullscreen", "--window", "--scale", "--level", "--mute", "--record",
-                             "--play", "--verify", "--levels", "--export-levels", "--check",
-                             "--version"}) {
+  for (const char* option :
+       {"--fullscreen", "--window", "--scale", "--level", "--mute", "--record", "--play",
+        "--verify", "--levels", "--export-levels", "--check", "--version"}) {
     EXPECT_NE(parsed.out.find(option), std::string::npos) << option;
   }
   EXPECT_TRUE(parsed.err.empty());

@@ -30,7 +30,9 @@ struct Canvas {
       for (int x = 0; x < w + GUARD_COLUMNS; ++x) at(x, y) = x < w ? BACKGROUND : GUARD;
     }
   }
-  uint32_t& at(int x, int y) { return pixels[static_cast<size_t>(y * (width + GUARD_COLUMNS) + x)]; }
+  uint32_t& at(int x, int y) {
+    return pixels[static_cast<size_t>(y * (width + GUARD_COLUMNS) + x)];
+  }
 
   // Opens a drawing pass on the canvas; the test draws, then calls draw_end.
   DrawTarget* begin() {

@@ -2,7 +2,6 @@
 // loop: the search order, the one line naming the files it could not use, a file too large, the
 // M key, and running as without a device.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,10 +13,10 @@
 #include <vector>
 
 #include "desktop/data_path.h"
-#include "play/session.h"
-#include "play/sound_cues.h"
 #include "game_harness.h"
 #include "media/sound.h"
+#include "play/session.h"
+#include "play/sound_cues.h"
 
 namespace gh = game_harness;
 namespace fs = std::filesystem;
@@ -135,12 +134,13 @@ TEST_F(SoundDataPath, StartUpLoadsAlongThePathAndNamesTheFilesItCouldNotUseOnce)
   }
   const std::string said = start();
   ASSERT_EQ(GAME.sound_ok, 1);
-  const std::string dirs = "., " + data_path_dirs()[1] + ", " + (root / "one/q47").string() +
-                           ", " + (root / "two/q47").string();
+  const std::string dirs = "., " + data_path_dirs()[1] + ", " + (root / "one/q47").string() + ", " +
+                           (root / "two/q47").string();
   EXPECT_EQ(said,
             "q47: lose.wav: sound data too large (2147483648 bytes, limit 33554432)\n"
             "q47: no usable sound file for warn.wav, clean.wav, win.wav, lose.wav, bump.wav, "
-            "nitr.wav, cant.wav (looked in: " + dirs + ")\n");
+            "nitr.wav, cant.wav (looked in: " +
+                dirs + ")\n");
   sound_set_play_observer(nullptr);
   EXPECT_EQ(sound_play(SOUND_CLICK), 1);
   EXPECT_EQ(sound_play(SOUND_TAKE), 1);

@@ -1,9 +1,8 @@
 // Sound files that must not hang or exhaust the game: FIFOs and folders under a sound's name,
 // sample data past the limit (judged before it is read or decoded), every sound held once,
 // allocation failure, and mute at the mixer's output.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,9 +24,9 @@ namespace {
 
 // A fresh folder of the test's own, removed at the end.
 struct TempDir {
-  fs::path path = fs::temp_directory_path() /
-                  ("q47_files_" + std::to_string(getpid()) + "_" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  fs::path path =
+      fs::temp_directory_path() / ("q47_files_" + std::to_string(getpid()) + "_" +
+                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
   TempDir() {
     fs::remove_all(path);
     fs::create_directories(path);
@@ -38,7 +37,8 @@ struct TempDir {
 
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 // A stereo 16-bit WAV header stating data_bytes of samples, then a file stretched (sparse, so
@@ -112,8 +112,8 @@ int load_with_little_room(const std::string& path) {
   }
   taken.resize(taken.size() > 4 ? taken.size() - 4 : 0);
   const int32_t loaded = sound_load(3, path.c_str());
-  const bool silent = loaded == 0 && sound_load_failure().reason == SOUND_LOAD_NO_MEMORY &&
-                      sound_play(3) == 0;
+  const bool silent =
+      loaded == 0 && sound_load_failure().reason == SOUND_LOAD_NO_MEMORY && sound_play(3) == 0;
   return silent ? 0 : 1;
 }
 
@@ -216,8 +216,7 @@ TEST_F(SoundFiles, MemoryRunningOutLeavesTheSlotSilentInsteadOfEndingTheGame) {
   TempDir dir;
   write_sparse_wav(dir / "win.wav", SOUND_DATA_LIMIT, SOUND_DATA_LIMIT + 44);
   // In a child whose address space has room for little more than it already uses.
-  EXPECT_EXIT(std::_Exit(load_with_little_room(dir / "win.wav")), ::testing::ExitedWithCode(0),
-              "");
+  EXPECT_EXIT(std::_Exit(load_with_little_room(dir / "win.wav")), ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(SoundFiles, MuteSilencesTheOutputWhileEverySoundMovesOnInTime) {

@@ -1,12 +1,11 @@
 // The sound slots over the mixer: volumes, playing, restarting, instances, mixing and clipping.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-
-#include <unistd.h>
 
 #include "tests/sound_test_util.h"
 
@@ -37,10 +36,9 @@ int32_t load(int32_t id, const std::vector<uint8_t>& file) {
 TEST_F(SoundMixer, VolumeTableGivesTruncatedDecibelsAndClampsPercents) {
   ASSERT_TRUE(load(0, tone_wav()));
   EXPECT_EQ(sound_volume(0), 0) << "a loaded sound starts at full volume";
-  const std::pair<int32_t, int32_t> table[] = {{0, -10000}, {1, -4000}, {2, -3398}, {5, -2603},
-                                               {10, -2000}, {25, -1205}, {50, -603}, {75, -250},
-                                               {90, -92},   {99, -9},    {100, 0},    {150, 0},
-                                               {-3, -10000}};
+  const std::pair<int32_t, int32_t> table[] = {
+      {0, -10000}, {1, -4000}, {2, -3398}, {5, -2603}, {10, -2000}, {25, -1205}, {50, -603},
+      {75, -250},  {90, -92},  {99, -9},   {100, 0},   {150, 0},    {-3, -10000}};
   for (auto [percent, volume] : table) {
     sound_set_volume(0, percent);
     EXPECT_EQ(sound_volume(0), volume) << percent << "%";
@@ -203,8 +201,9 @@ TEST(SoundDevice, OpensOnADriverAndStaysHarmlessWithout) {
 
 // What the device really puts out: SDL's disk driver records the output to a file.
 TEST(SoundDevice, DiskDriverRecordsWhatIsPlayed) {
-  const std::string path = (std::filesystem::temp_directory_path() /
-                            ("q47_disk_" + std::to_string(getpid()) + ".raw")).string();
+  const std::string path =
+      (std::filesystem::temp_directory_path() / ("q47_disk_" + std::to_string(getpid()) + ".raw"))
+          .string();
   setenv("SDL_AUDIODRIVER", "disk", 1);
   setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
   ASSERT_EQ(sound_init(), 1);
@@ -228,12 +227,14 @@ TEST(SoundDevice, DiskDriverRecordsWhatIsPlayed) {
   std::vector<int16_t> recorded(bytes.size() / 2);
   std::memcpy(recorded.data(), bytes.data(), recorded.size() * 2);
   // Skip the silent buffers before the play; then the tone comes out on both sides at 50%.
-  const auto first = std::find_if(recorded.begin(), recorded.end(), [](int16_t s) { return s != 0; });
+  const auto first =
+      std::find_if(recorded.begin(), recorded.end(), [](int16_t s) { return s != 0; });
   ASSERT_NE(first, recorded.end()) << "nothing was heard";
   const size_t start = static_cast<size_t>(first - recorded.begin()) & ~size_t{1};
   ASSERT_GE(recorded.size(), start + tone.size() * 2);
-  std::vector<int16_t> heard(recorded.begin() + static_cast<std::ptrdiff_t>(start),
-                             recorded.begin() + static_cast<std::ptrdiff_t>(start + tone.size() * 2));
+  std::vector<int16_t> heard(
+      recorded.begin() + static_cast<std::ptrdiff_t>(start),
+      recorded.begin() + static_cast<std::ptrdiff_t>(start + tone.size() * 2));
   EXPECT_NEAR(20 * std::log10(rms(heard) / rms(tone)), -6.03, 0.02);
   for (size_t i = 0; i < heard.size(); i += 2) ASSERT_EQ(heard[i], heard[i + 1]) << i;
 }

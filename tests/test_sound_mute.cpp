@@ -1,7 +1,6 @@
 // Mute heard through the real loop on SDL's disk audio driver: the recording is silent while
 // muted, and after M again the music goes on exactly where it would be had it never been muted.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <chrono>
@@ -12,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "play/session.h"
 #include "game_harness.h"
 #include "media/sound.h"
+#include "play/session.h"
 #include "tests/sound_test_util.h"
 
 namespace gh = game_harness;
@@ -92,7 +91,8 @@ TEST(SoundMuteRecording, MutedIsSilentAndTheMusicComesBackInTime) {
   const std::vector<uint8_t> bytes = read_bytes(recording);
   std::vector<int16_t> heard(bytes.size() / 2);
   std::memcpy(heard.data(), bytes.data(), heard.size() * 2);
-  fs::copy_file(recording, "/tmp/q47_mute_rec.raw", fs::copy_options::overwrite_existing); fs::remove_all(dir);
+  fs::copy_file(recording, "/tmp/q47_mute_rec.raw", fs::copy_options::overwrite_existing);
+  fs::remove_all(dir);
   const std::vector<int16_t> music =
       sound_test::decode_all(read_bytes(fs::path(Q47_BINARY_DIR) / "assets" / "q47.ogg"));
   const int64_t heard_frames = static_cast<int64_t>(heard.size() / 2);
@@ -126,7 +126,8 @@ TEST(SoundMuteRecording, MutedIsSilentAndTheMusicComesBackInTime) {
   EXPECT_EQ(mismatches(start + SETTLED, mute_asked - SLACK_FRAMES), 0)
       << "the music before the mute";
   int64_t loud = 0;
-  for (int64_t t = muted_from; t < muted_until; ++t) loud += heard[2 * t] != 0 || heard[2 * t + 1] != 0;
+  for (int64_t t = muted_from; t < muted_until; ++t)
+    loud += heard[2 * t] != 0 || heard[2 * t + 1] != 0;
   EXPECT_EQ(loud, 0) << "frames heard while muted, of " << muted_until - muted_from;
   EXPECT_EQ(mismatches(heard_from, heard_frames), 0)
       << "the music after unmuting, over " << heard_frames - heard_from << " frames";

@@ -1,6 +1,7 @@
 // Streamed music, refilled by its thread and from the frame: looping without a seam, ending,
 // restarting, replacing a playing stream, and the Ogg memory source.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -8,8 +9,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-
-#include <unistd.h>
 
 #include "tests/sound_test_util.h"
 
@@ -54,8 +53,8 @@ class SoundStream : public SoundTest, public ::testing::WithParamInterface<int32
     return out;
   }
 
-  std::vector<uint8_t> track;     // a second of stereo music, Ogg Vorbis
-  std::vector<int16_t> decoded;   // what the decoder makes of it, read once straight through
+  std::vector<uint8_t> track;    // a second of stereo music, Ogg Vorbis
+  std::vector<int16_t> decoded;  // what the decoder makes of it, read once straight through
   StreamPull stream{8, STEREO_HALF_FRAMES};  // the output of the last play_and_render's play
 };
 
@@ -118,11 +117,13 @@ TEST_P(SoundStream, StreamWithoutAudioPlaysSilenceAndStopsEvenWhenLooping) {
 }
 
 TEST_P(SoundStream, ReplacingAPlayingStreamOpensTheNewFileBeforeEndingTheOld) {
-  const auto dir = std::filesystem::temp_directory_path() / ("q47_stream_" + std::to_string(getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("q47_stream_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   const std::string path = (dir / "q47.ogg").string();
   std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(track.data()), static_cast<std::streamsize>(track.size()));
+      .write(reinterpret_cast<const char*>(track.data()),
+             static_cast<std::streamsize>(track.size()));
   ASSERT_EQ(sound_load(8, path.c_str(), SOUND_LOAD_STREAM), 1);
   play_and_render(SOUND_PLAY_LOOP, RATE / 2);
   const int32_t buffers = mixer_buffer_count();
@@ -216,7 +217,8 @@ std::vector<std::string> events() {
 
 TEST_P(SoundStream, LoadIntoAPlayingSlotOpensNewThenEndsOldThenMakesTheBuffer) {
   decoder_register(&order::DECODER);
-  const auto dir = std::filesystem::temp_directory_path() / ("q47_order_" + std::to_string(getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("q47_order_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   const auto file = [&](const char* name) {
     const std::string path = (dir / name).string();
@@ -243,8 +245,8 @@ TEST_P(SoundStream, LoadIntoAPlayingSlotOpensNewThenEndsOldThenMakesTheBuffer) {
   // A new stream whose buffer cannot be made still costs the slot its old sound.
   order::log.clear();
   EXPECT_EQ(sound_load(8, file("X").c_str(), SOUND_LOAD_STREAM), 0);
-  EXPECT_EQ(order::events(),
-            (std::vector<std::string>{"open X", "close B with 1 buffers", "close X with 0 buffers"}));
+  EXPECT_EQ(order::events(), (std::vector<std::string>{"open X", "close B with 1 buffers",
+                                                       "close X with 0 buffers"}));
   EXPECT_EQ(sound_play(8), 0);
   EXPECT_FALSE(sound_playing(8));
   std::filesystem::remove_all(dir);

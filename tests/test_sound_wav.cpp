@@ -1,12 +1,11 @@
 // Loading WAV files: the chunk walk, hostile headers, every PCM layout, and failed loads.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-
-#include <unistd.h>
 
 #include "media/wav.h"
 #include "tests/sound_test_util.h"
@@ -170,8 +169,8 @@ TEST_F(SoundWav, EightAndSixteenBitMonoAndStereoMixAsTheirValues) {
   ASSERT_TRUE(load(2, wav(1, 16, RATE, bytes16({-5, 32767}))));
   ASSERT_TRUE(load(3, wav(2, 16, RATE, bytes16({-300, 400, 32767, -32768}))));
   sound_play(0);
-  EXPECT_EQ(render(5), (std::vector<int16_t>{0, 0, 256, 256, -256, -256, 32512, 32512, -32768,
-                                             -32768}))
+  EXPECT_EQ(render(5),
+            (std::vector<int16_t>{0, 0, 256, 256, -256, -256, 32512, 32512, -32768, -32768}))
       << "mono 8-bit goes to both sides";
   sound_play(1);
   EXPECT_EQ(render(2), (std::vector<int16_t>{0, 512, 18432, -17408}));
@@ -186,7 +185,8 @@ TEST_F(SoundWav, FilesLoadFromDiskAndOggIsDecodedWholeWithoutTheStreamFlag) {
   std::filesystem::create_directories(dir);
   const auto write = [&](const char* name, const std::vector<uint8_t>& bytes) {
     std::ofstream(dir / name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return (dir / name).string();
   };
   const std::string wav_path = write("a.wav", wav(1, 16, RATE, bytes16({9, 8, 7})));

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "play/session.h"
 #include "core/level_stream.h"  // level_set_row
 #include "core/spread.h"
 #include "media/random.h"
 #include "media/sound.h"
+#include "play/session.h"
 #include "tests/support/containment_reference.h"
 
 namespace {
@@ -247,7 +247,8 @@ TEST_F(Spread, FillMatchesThePassMethodOnRandomGrids) {
       } else if (random_int(19) == 0) {
         cell.flags = random_int(1) ? CELL_NITRO : CELL_TETRA;
       }
-      cell.fill_mark = GAME.fill_generation - 1 - static_cast<int32_t>(random_int(3));  // older checks
+      cell.fill_mark =
+          GAME.fill_generation - 1 - static_cast<int32_t>(random_int(3));  // older checks
     }
     const auto random_cell = [&]() -> Cell& { return GAME.grid[random_int(width * height - 1)]; };
     for (uint32_t leaks = random_int(3); leaks > 0; --leaks) random_cell().flags = CELL_CHEMICAL;
@@ -271,7 +272,8 @@ TEST_F(Spread, FillMatchesThePassMethodOnRandomGrids) {
     ASSERT_EQ(GAME.fill_generation, expected_generation) << "round " << round;
     ASSERT_EQ(heard, expected_heard) << "round " << round;
     for (size_t i = 0; i < GAME.grid.size(); ++i) {
-      ASSERT_EQ(GAME.grid[i].fill_mark, expected[i].fill_mark) << "round " << round << " cell " << i;
+      ASSERT_EQ(GAME.grid[i].fill_mark, expected[i].fill_mark)
+          << "round " << round << " cell " << i;
     }
     const bool filled = std::any_of(GAME.grid.begin(), GAME.grid.end(), [](const Cell& cell) {
       return cell.fill_mark == GAME.fill_generation - 1;
@@ -291,7 +293,8 @@ TEST_F(Spread, FillMatchesThePassMethodOnTheSerpentineMaze) {
   make_serpentine_maze(40);
   check_containment(GAME);
   EXPECT_EQ(GAME.contained, 1);
-  for (size_t i = 0; i < GAME.grid.size(); ++i) ASSERT_EQ(GAME.grid[i].fill_mark, expected[i].fill_mark);
+  for (size_t i = 0; i < GAME.grid.size(); ++i)
+    ASSERT_EQ(GAME.grid[i].fill_mark, expected[i].fill_mark);
   EXPECT_EQ(GAME.at(1, 37).fill_mark, 1);  // the far end of the winding corridor
 }
 

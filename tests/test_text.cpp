@@ -1,12 +1,12 @@
 // Text drawing and the font chain. Fonts are looked up under fontconfig configurations made
 // here, each listing only chosen font folders, so the tests know which faces exist.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <stdlib.h>
 #include <string>
 #include <vector>
 
@@ -57,9 +57,9 @@ void use_fonts(const std::string& name, const std::vector<std::string>& dirs) {
   out << "  <dir>" << (base / "empty").string() << "</dir>\n"
       << "  <cachedir>" << (base / "cache").string() << "</cachedir>\n";
   // Debian's stock family rules, without the ones that add a user's own font folders.
-  for (const char* rules : {"30-metric-aliases", "40-nonlatin", "45-generic", "45-latin",
-                            "48-spacing", "49-sansserif", "60-generic", "60-latin",
-                            "65-nonlatin"}) {
+  for (const char* rules :
+       {"30-metric-aliases", "40-nonlatin", "45-generic", "45-latin", "48-spacing", "49-sansserif",
+        "60-generic", "60-latin", "65-nonlatin"}) {
     out << "  <include ignore_missing=\"yes\">/usr/share/fontconfig/conf.avail/" << rules
         << ".conf</include>\n";
   }
@@ -103,7 +103,8 @@ class Text : public ::testing::Test {
 // Each channel of pixel lies between the same channel of a and b.
 bool between(uint32_t pixel, uint32_t a, uint32_t b) {
   for (int shift = 0; shift < 24; shift += 8) {
-    const uint32_t p = (pixel >> shift) & 0xFF, lo = std::min((a >> shift) & 0xFF, (b >> shift) & 0xFF),
+    const uint32_t p = (pixel >> shift) & 0xFF,
+                   lo = std::min((a >> shift) & 0xFF, (b >> shift) & 0xFF),
                    hi = std::max((a >> shift) & 0xFF, (b >> shift) & 0xFF);
     if (p < lo || p > hi) return false;
   }

@@ -245,8 +245,8 @@ Wave make_take() {
     const double local = second ? t - 0.06 : t;
     const double hz = (second ? 1180.0 : 790.0) * (1.0 + 0.12 * std::min(local / 0.03, 1.0));
     phase = std::fmod(phase + hz / RATE, 1.0);
-    const double voice = std::sin(TAU * phase) + 0.25 * std::sin(2 * TAU * phase) +
-                         0.1 * std::sin(3 * TAU * phase);
+    const double voice =
+        std::sin(TAU * phase) + 0.25 * std::sin(2 * TAU * phase) + 0.1 * std::sin(3 * TAU * phase);
     out[i] = static_cast<float>(voice * strike(local, 0.003, second ? 0.035 : 0.022) *
                                 (second ? 0.9 : 0.7));
   }
@@ -257,10 +257,11 @@ Wave make_take() {
 // A bell: a few partials, the higher ones dying sooner.
 double bell(double t, double hz) {
   if (t < 0) return 0;
-  const double partials[][3] = {{1.0, 1.0, 0.9}, {2.0, 0.45, 0.45}, {3.01, 0.25, 0.25},
-                                {4.2, 0.12, 0.12}};
+  const double partials[][3] = {
+      {1.0, 1.0, 0.9}, {2.0, 0.45, 0.45}, {3.01, 0.25, 0.25}, {4.2, 0.12, 0.12}};
   double sum = 0;
-  for (const auto& p : partials) sum += p[1] * std::sin(TAU * hz * p[0] * t) * strike(t, 0.004, p[2]);
+  for (const auto& p : partials)
+    sum += p[1] * std::sin(TAU * hz * p[0] * t) * strike(t, 0.004, p[2]);
   return sum;
 }
 
@@ -374,7 +375,8 @@ Stereo make_clean() {
   for (size_t i = 0; i < length; ++i) {
     const double t = static_cast<double>(i) / RATE;
     const double progress = t / 0.95;
-    const double centre = 350.0 * std::pow(14.0, std::sin(M_PI * 0.5 * std::min(progress * 1.4, 1.0)));
+    const double centre =
+        350.0 * std::pow(14.0, std::sin(M_PI * 0.5 * std::min(progress * 1.4, 1.0)));
     sweep.set(BAND_PASS, centre, 2.2);
     sweep_high.set(BAND_PASS, centre * 2.1, 3.0);
     const double white = noise.next();
@@ -597,7 +599,8 @@ Stereo make_music() {
       for (int e = 0; e < 8; ++e) {
         if (!pattern[e]) continue;
         const bool up = (e == 6 && (bar + b) % 2 == 1);
-        bass_note(&rhythm, start + b * 4 + e * 0.5, chord.root + (up ? 12 : 0), e == 0 ? 0.3 : 0.22);
+        bass_note(&rhythm, start + b * 4 + e * 0.5, chord.root + (up ? 12 : 0),
+                  e == 0 ? 0.3 : 0.22);
       }
     }
     bar += chord.bars;
@@ -619,11 +622,10 @@ Stereo make_music() {
     int midi;
   };
   const Note melody[] = {
-      {16, 1.5, 69}, {17.5, 0.5, 70}, {18, 2, 69},   {21, 1, 65},   {22, 2, 67},
-      {24, 1.5, 69}, {25.5, 0.5, 70}, {26, 1, 72},   {27, 1, 70},   {28, 3, 69},
-      {48, 1.5, 74}, {49.5, 0.5, 75}, {50, 2, 74},   {52, 1, 72},   {53, 1, 70},
-      {54, 2, 69},   {56, 1.5, 75},   {57.5, 0.5, 74}, {58, 2, 70}, {60, 1, 73},
-      {61, 1, 76},   {62, 1.5, 73},
+      {16, 1.5, 69},   {17.5, 0.5, 70}, {18, 2, 69}, {21, 1, 65},   {22, 2, 67},   {24, 1.5, 69},
+      {25.5, 0.5, 70}, {26, 1, 72},     {27, 1, 70}, {28, 3, 69},   {48, 1.5, 74}, {49.5, 0.5, 75},
+      {50, 2, 74},     {52, 1, 72},     {53, 1, 70}, {54, 2, 69},   {56, 1.5, 75}, {57.5, 0.5, 74},
+      {58, 2, 70},     {60, 1, 73},     {61, 1, 76}, {62, 1.5, 73},
   };
   for (const Note& note : melody) lead_note(&lead, note.beat, note.beats, note.midi, 0.16);
   // A thin high tone hangs over the middle bars.
@@ -634,7 +636,8 @@ Stereo make_music() {
     Biquad breathe;
     size_t i = 0;
     circular(side, [&](float x) {
-      const double cycle = std::sin(TAU * 4.0 * static_cast<double>(i % length) / static_cast<double>(length));
+      const double cycle =
+          std::sin(TAU * 4.0 * static_cast<double>(i % length) / static_cast<double>(length));
       breathe.set(LOW_PASS, 900 + 600 * cycle, 0.8);
       ++i;
       return static_cast<float>(breathe.run(x));

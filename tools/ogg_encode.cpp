@@ -14,8 +14,8 @@ void append_page(std::vector<uint8_t>* out, const ogg_page& page) {
 
 }  // namespace
 
-std::vector<uint8_t> ogg_encode(const std::vector<int16_t>& samples, int32_t channels,
-                                int32_t rate, float quality) {
+std::vector<uint8_t> ogg_encode(const std::vector<int16_t>& samples, int32_t channels, int32_t rate,
+                                float quality) {
   std::vector<uint8_t> out;
   vorbis_info info;
   vorbis_info_init(&info);
@@ -54,8 +54,9 @@ std::vector<uint8_t> ogg_encode(const std::vector<int16_t>& samples, int32_t cha
       float** buffer = vorbis_analysis_buffer(&dsp, static_cast<int>(count));
       for (size_t i = 0; i < count; ++i) {
         for (int32_t c = 0; c < channels; ++c) {
-          buffer[c][i] = samples[(done + i) * static_cast<size_t>(channels) + static_cast<size_t>(c)] /
-                         32768.0f;
+          buffer[c][i] =
+              samples[(done + i) * static_cast<size_t>(channels) + static_cast<size_t>(c)] /
+              32768.0f;
         }
       }
       vorbis_analysis_wrote(&dsp, static_cast<int>(count));

@@ -4,14 +4,14 @@
 #include "core/level_stream.h"
 
 // Line colours, 0x00BBGGRR, as their four stream bytes.
-#define STREAM_RED "\xFF\0\0\0" // 0x0000FF
-#define STREAM_WHITE "\xFF\xFF\xFF\0" // 0xFFFFFF
-#define STREAM_GREEN "\0\xFF\0\0" // 0x00FF00
-#define STREAM_BLUE "\0\xA0\xF0\0" // 0xF0A000
-#define STREAM_YELLOW "\xF0\xF0\0\0" // 0x00F0F0
-#define STREAM_CYAN "\0\xFF\xFF\0" // 0xFFFF00
-#define STREAM_BLACK "\0\0\0\0" // 0x000000
-#define STREAM_DARK_GREY "\x40\x40\x40\0" // 0x404040
+#define STREAM_RED "\xFF\0\0\0"            // 0x0000FF
+#define STREAM_WHITE "\xFF\xFF\xFF\0"      // 0xFFFFFF
+#define STREAM_GREEN "\0\xFF\0\0"          // 0x00FF00
+#define STREAM_BLUE "\0\xA0\xF0\0"         // 0xF0A000
+#define STREAM_YELLOW "\xF0\xF0\0\0"       // 0x00F0F0
+#define STREAM_CYAN "\0\xFF\xFF\0"         // 0xFFFF00
+#define STREAM_BLACK "\0\0\0\0"            // 0x000000
+#define STREAM_DARK_GREY "\x40\x40\x40\0"  // 0x404040
 
 // Level record heads: size, barriers, and the rate and threshold every level shares.
 #define STREAM_SIZE_20 "\x14\0\0\0"
@@ -31,19 +31,13 @@
 // every entry at its offset, so a shorter one fails there.
 const unsigned char level_stream[LEVEL_STREAM_SIZE] =
     // Intro block, ends with the music cue "*".
-    "#WARNING\0" STREAM_RED
-    "STRUCTURAL FAILURE DETECTED IN STORAGE SECTOR\0" STREAM_WHITE
-    "#WARNING\0" STREAM_RED
-    "ESCAPE OF ZORARUVO Q-47 IMMINENT\0" STREAM_WHITE
-    "#WARNING\0" STREAM_RED
-    "EMERGENCY CONTAINMENT PROCEDURES INITIATED:\0" STREAM_WHITE
-    "$LEFT-CLICK TO PLACE BARRIERS\0" STREAM_GREEN
-    "$RIGHT-CLICK TO PICK UP BARRIERS\0" STREAM_GREEN
+    "#WARNING\0" STREAM_RED "STRUCTURAL FAILURE DETECTED IN STORAGE SECTOR\0" STREAM_WHITE
+    "#WARNING\0" STREAM_RED "ESCAPE OF ZORARUVO Q-47 IMMINENT\0" STREAM_WHITE
+    "#WARNING\0" STREAM_RED "EMERGENCY CONTAINMENT PROCEDURES INITIATED:\0" STREAM_WHITE
+    "$LEFT-CLICK TO PLACE BARRIERS\0" STREAM_GREEN "$RIGHT-CLICK TO PICK UP BARRIERS\0" STREAM_GREEN
     "LESS BARRIERS PLACED MEANS HIGHER SCORES\0" STREAM_WHITE
     "I MEAN... HIGHER 'EFFICIENCY'...\0" STREAM_WHITE
-    "DO NOT ALLOW Q-47 TO REACH THE EDGES!\0" STREAM_GREEN
-    "$BEGIN!\0" STREAM_RED
-    "*\0"
+    "DO NOT ALLOW Q-47 TO REACH THE EDGES!\0" STREAM_GREEN "$BEGIN!\0" STREAM_RED "*\0"
     // Level 1: 30 x 30 cells, 50 barriers.
     STREAM_SIZE_30 STREAM_SIZE_30 STREAM_BARRIERS_50 STREAM_RATE_16 STREAM_THRESHOLD_1024
     "..............................\0"
@@ -77,11 +71,8 @@ const unsigned char level_stream[LEVEL_STREAM_SIZE] =
     "..............................\0"
     "..............................\0"
     // Block after level 1.
-    "$WELL DONE! THE DAY IS SAV-\0" STREAM_WHITE
-    "#WARNING\0" STREAM_RED
-    "ZORARUVO Q-47 DETECTED IN OFFICE AREA\0" STREAM_WHITE
-    "BEGIN!\0" STREAM_RED
-    "\0"
+    "$WELL DONE! THE DAY IS SAV-\0" STREAM_WHITE "#WARNING\0" STREAM_RED
+    "ZORARUVO Q-47 DETECTED IN OFFICE AREA\0" STREAM_WHITE "BEGIN!\0" STREAM_RED "\0"
     // Level 2: 30 x 30 cells, 50 barriers.
     STREAM_SIZE_30 STREAM_SIZE_30 STREAM_BARRIERS_50 STREAM_RATE_16 STREAM_THRESHOLD_1024
     "WWWWWWWWW.......WWWWWWWWWWWWWW\0"
@@ -115,9 +106,7 @@ const unsigned char level_stream[LEVEL_STREAM_SIZE] =
     "W............................W\0"
     "WWWWW....WWWW....WWWW....WWWWW\0"
     // Block after level 2.
-    "$IT'S IN THE AIR DUCTS!\0" STREAM_WHITE
-    "BEGIN!\0" STREAM_RED
-    "\0"
+    "$IT'S IN THE AIR DUCTS!\0" STREAM_WHITE "BEGIN!\0" STREAM_RED "\0"
     // Level 3: 30 x 30 cells, 50 barriers.
     STREAM_SIZE_30 STREAM_SIZE_30 STREAM_BARRIERS_50 STREAM_RATE_16 STREAM_THRESHOLD_1024
     "..............................\0"
@@ -151,9 +140,7 @@ const unsigned char level_stream[LEVEL_STREAM_SIZE] =
     "..............................\0"
     "..............................\0"
     // Block after level 3.
-    "$IT'S BREACHED THE SIERPINSKI SECTOR!\0" STREAM_WHITE
-    "BEGIN!\0" STREAM_RED
-    "\0"
+    "$IT'S BREACHED THE SIERPINSKI SECTOR!\0" STREAM_WHITE "BEGIN!\0" STREAM_RED "\0"
     // Level 4: 30 x 30 cells, 10 barriers.
     STREAM_SIZE_30 STREAM_SIZE_30 STREAM_BARRIERS_10 STREAM_RATE_16 STREAM_THRESHOLD_1024
     "..............................\0"
@@ -187,11 +174,8 @@ const unsigned char level_stream[LEVEL_STREAM_SIZE] =
     "W......D......WW......W......W\0"
     "WWWWWWWWWWD..DWWWWWWWWWWWWWWWW\0"
     // Block after level 4.
-    "$DON'T LET IT REACH THE DIHYDROGEN MONOXIDE\0" STREAM_WHITE
-    "(AKA BLUE CIRCLES)\0" STREAM_BLUE
-    "OR IT WILL SPREAD TWICE AS FAST\0" STREAM_WHITE
-    "BEGIN!\0" STREAM_RED
-    "\0"
+    "$DON'T LET IT REACH THE DIHYDROGEN MONOXIDE\0" STREAM_WHITE "(AKA BLUE CIRCLES)\0" STREAM_BLUE
+    "OR IT WILL SPREAD TWICE AS FAST\0" STREAM_WHITE "BEGIN!\0" STREAM_RED "\0"
     // Level 5: 30 x 30 cells, 60 barriers.
     STREAM_SIZE_30 STREAM_SIZE_30 STREAM_BARRIERS_60 STREAM_RATE_16 STREAM_THRESHOLD_1024
     "..............................\0"
@@ -226,10 +210,8 @@ const unsigned char level_stream[LEVEL_STREAM_SIZE] =
     "..............................\0"
     // Block after level 5.
     "$LEAD THE Q-47 TO THE YELLOW CIRCLES\0" STREAM_WHITE
-    "(ERR, TETRACHLORIDE WHATEVER)\0" STREAM_YELLOW
-    "AND IT WILL SLOW DOWN\0" STREAM_WHITE
-    "BEGIN!\0" STREAM_RED
-    "\0"
+    "(ERR, TETRACHLORIDE WHATEVER)\0" STREAM_YELLOW "AND IT WILL SLOW DOWN\0" STREAM_WHITE
+    "BEGIN!\0" STREAM_RED "\0"
     // Level 6: 30 x 30 cells, 1 barrier.
     STREAM_SIZE_30 STREAM_SIZE_30 STREAM_BARRIERS_1 STREAM_RATE_16 STREAM_THRESHOLD_1024
     "..............................\0"
@@ -264,9 +246,7 @@ const unsigned char level_stream[LEVEL_STREAM_SIZE] =
     "..............................\0"
     // Block after level 6.
     "$ONLY A FEW Q-47 LEAKS REMAIN\0" STREAM_WHITE
-    "$TAKE CARE OF THE POORLY-DESIGNED LOBBY\0" STREAM_WHITE
-    "BEGIN!\0" STREAM_RED
-    "\0"
+    "$TAKE CARE OF THE POORLY-DESIGNED LOBBY\0" STREAM_WHITE "BEGIN!\0" STREAM_RED "\0"
     // Level 7: 30 x 30 cells, 10 barriers.
     STREAM_SIZE_30 STREAM_SIZE_30 STREAM_BARRIERS_10 STREAM_RATE_16 STREAM_THRESHOLD_1024
     "......W......W.....W..........\0"
@@ -364,10 +344,8 @@ const unsigned char level_stream[LEVEL_STREAM_SIZE] =
     "T......................................T\0"
     "TTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTT\0"
     // Block after level 9.
-    "$YOU ARE DOING GREAT!\0" STREAM_WHITE
-    "THERE IS ONLY ONE Q-47 LEAK LEFT!\0" STREAM_WHITE
-    "BEGIN!\0" STREAM_RED
-    "\0"
+    "$YOU ARE DOING GREAT!\0" STREAM_WHITE "THERE IS ONLY ONE Q-47 LEAK LEFT!\0" STREAM_WHITE
+    "BEGIN!\0" STREAM_RED "\0"
     // Level 10: 30 x 30 cells, 15 barriers.
     STREAM_SIZE_30 STREAM_SIZE_30 STREAM_BARRIERS_15 STREAM_RATE_16 STREAM_THRESHOLD_1024
     "..............................\0"
@@ -401,15 +379,9 @@ const unsigned char level_stream[LEVEL_STREAM_SIZE] =
     ".W..WWW.WW.W.W.WW.W.TW.WW.W.W.\0"
     "..............................\0"
     // Final block, after level 10.
-    "$ALL LEAKS CONTAINED\0" STREAM_GREEN
-    "SCORE-FICIENCY: %S\0" STREAM_CYAN
-    "VERY WELL DONE!\0" STREAM_WHITE
-    "WE HAVE FULL CONTROL OF ANTIDOTE 47.\0" STREAM_WHITE
+    "$ALL LEAKS CONTAINED\0" STREAM_GREEN "SCORE-FICIENCY: %S\0" STREAM_CYAN
+    "VERY WELL DONE!\0" STREAM_WHITE "WE HAVE FULL CONTROL OF ANTIDOTE 47.\0" STREAM_WHITE
     "AND WITH VIRUS 47 SPREADING MORE EACH DAY,\0" STREAM_WHITE
-    "OUR PROFITS IN 2012 SHOULD BE SKY-HIGH!\0" STREAM_WHITE
-    "&\0" STREAM_BLACK
-    "THANKS AGAIN PAL!\0" STREAM_WHITE
-    "% \0" STREAM_BLACK
-    "by tarnwick\0" STREAM_DARK_GREY
+    "OUR PROFITS IN 2012 SHOULD BE SKY-HIGH!\0" STREAM_WHITE "&\0" STREAM_BLACK
+    "THANKS AGAIN PAL!\0" STREAM_WHITE "% \0" STREAM_BLACK "by tarnwick\0" STREAM_DARK_GREY
     "~\0" STREAM_BLACK;
-

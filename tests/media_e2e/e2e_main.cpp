@@ -108,7 +108,8 @@ std::vector<uint32_t> screenshot(const std::string& window, int w, int h) {
   std::remove(file.c_str());
   std::vector<uint32_t> pixels;
   if (bytes.size() != static_cast<size_t>(w) * h * 3) return pixels;
-  for (size_t i = 0; i < bytes.size(); i += 3) pixels.push_back(rgb(bytes[i], bytes[i + 1], bytes[i + 2]));
+  for (size_t i = 0; i < bytes.size(); i += 3)
+    pixels.push_back(rgb(bytes[i], bytes[i + 1], bytes[i + 2]));
   return pixels;
 }
 
@@ -139,8 +140,7 @@ void check_key(const std::string& name, int code) {
 
 void check_pointer_at(const std::string& window, int x, int y, int expect_x, int expect_y) {
   run("xdotool mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y));
-  const bool there =
-      frames_until([&] { return mouse_x() == expect_x && mouse_y() == expect_y; });
+  const bool there = frames_until([&] { return mouse_x() == expect_x && mouse_y() == expect_y; });
   check(there, "virtual pointer follows to (" + std::to_string(expect_x) + ", " +
                    std::to_string(expect_y) + "), got (" + std::to_string(mouse_x()) + ", " +
                    std::to_string(mouse_y()) + ")");
@@ -170,8 +170,8 @@ void windowed_checks() {
   const uint32_t* back = screen_pixels();
   int differing = shot.empty() ? -1 : 0;
   for (size_t i = 0; i < shot.size(); ++i) differing += shot[i] != back[i];
-  check(differing == 0, "screenshot equals the back buffer (" + std::to_string(differing) +
-                            " pixels differ)");
+  check(differing == 0,
+        "screenshot equals the back buffer (" + std::to_string(differing) + " pixels differ)");
 
   check_key("r", KEY_R);
   check_key("Return", KEY_RETURN);
@@ -200,18 +200,19 @@ void windowed_checks() {
   const std::string where = run("xdotool getmouselocation");
   check(number_after(where, "x:") == left + 320 && number_after(where, "y:") == top + 240,
         "system pointer moved onto the virtual pointer");
-  check(mouse_x() == 320 && mouse_y() == 240,
-        "virtual pointer not moved by the warp (" + std::to_string(mouse_x()) + ", " +
-            std::to_string(mouse_y()) + ")");
+  check(mouse_x() == 320 && mouse_y() == 240, "virtual pointer not moved by the warp (" +
+                                                  std::to_string(mouse_x()) + ", " +
+                                                  std::to_string(mouse_y()) + ")");
   check_pointer_at(window, 330, 250, 330, 250);
 
   request_close(id);
   frames_until([] { return close_events > 0; });
   frames(10);
-  check(close_events == 1, "close request gives EVENT_CLOSE_WINDOW once (" +
-                               std::to_string(close_events) + ")");
-  check(window_handle(0) != 0 && run(std::string("xwininfo -name '") + TITLE + "' 2>&1")
-                                         .find("Window id") != std::string::npos,
+  check(close_events == 1,
+        "close request gives EVENT_CLOSE_WINDOW once (" + std::to_string(close_events) + ")");
+  check(window_handle(0) != 0 &&
+            run(std::string("xwininfo -name '") + TITLE + "' 2>&1").find("Window id") !=
+                std::string::npos,
         "window stays open after the close request");
 }
 
@@ -233,8 +234,8 @@ void full_screen_checks() {
   if (!shot.empty()) {
     // The picture keeps its 4:3 shape: scaled to the desktop's width or height, black bars
     // on the other sides.
-    const double scale = std::min(static_cast<double>(root_w) / WIDTH,
-                                  static_cast<double>(root_h) / HEIGHT);
+    const double scale =
+        std::min(static_cast<double>(root_w) / WIDTH, static_cast<double>(root_h) / HEIGHT);
     const int shown_w = static_cast<int>(WIDTH * scale + 0.5);
     const int shown_h = static_cast<int>(HEIGHT * scale + 0.5);
     const int off_x = (root_w - shown_w) / 2, off_y = (root_h - shown_h) / 2;

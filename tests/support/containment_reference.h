@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "play/session.h"
 #include "media/sound.h"
+#include "play/session.h"
 
 inline void reference_check_containment() {
   const int32_t previous = GAME.contained;
