@@ -11,7 +11,7 @@
 #include "media/draw.h"
 #include "media/screen.h"
 #include "play/board_view.h"
-#include "play/session.h"
+#include "tests/support/game_state.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ void frame_work() {
   screen_clear(0);
   draw_begin(screen_output());
   spread_step(GAME);
-  draw_board_view();
+  draw_board_view(app_session());
   draw_end();
 }
 

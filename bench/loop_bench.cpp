@@ -20,8 +20,8 @@
 #include "core/level_stream.h"
 #include "desktop/shell.h"
 #include "media/screen.h"
-#include "play/session.h"
 #include "play/sound_cues.h"
+#include "tests/support/game_state.h"
 
 namespace {
 

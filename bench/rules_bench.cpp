@@ -15,8 +15,8 @@
 #include "core/level_pack.h"
 #include "core/level_stream.h"
 #include "core/spread.h"
-#include "play/session.h"
 #include "tests/support/containment_reference.h"
+#include "tests/support/game_state.h"
 
 namespace {
 

@@ -754,3 +754,10 @@ std::string level_pack_problems_text(const std::string& name,
   }
   return text;
 }
+
+std::string level_pack_level_problem(const std::string& option, int64_t level, int32_t count,
+                                     bool from_pack) {
+  if (level <= count) return {};
+  return option + ": " + (from_pack ? "the pack" : "the game") + " has only " +
+         std::to_string(count) + " levels";
+}

@@ -22,7 +22,9 @@ constexpr int32_t PACK_LEVELS_MAX = 99;        // levels in one pack
 constexpr int32_t PACK_TEXT_WIDTH_MAX = 640;   // pixels across the screen a story line may use
 constexpr int32_t PACK_PROBLEMS_MAX = 20;      // problems reported before the reader gives up
 constexpr size_t PACK_FILE_MAX = 4 << 20;      // bytes; the largest real pack is far smaller
-constexpr int32_t PACK_DEFAULT_RATE = 16;      // what every built-in level uses
+// Why a file over PACK_FILE_MAX is refused, in every reader's words.
+constexpr const char* PACK_TOO_LARGE = "too large for a level pack (over 4 MiB)";
+constexpr int32_t PACK_DEFAULT_RATE = 16;  // what every built-in level uses
 constexpr int32_t PACK_DEFAULT_THRESHOLD = 1024;
 
 // One line of a story block, as the stream holds it.
@@ -72,6 +74,10 @@ LevelPack level_pack_from_stream(const LevelStream& stream);
 // score), by the widest of the game's faces at its size.
 int32_t level_pack_text_width(std::string_view text);
 
+// Why level (asked for by option, as "--level 12") cannot be played when the levels in use (a
+// pack's when from_pack, else the game's own) number count; empty when it can.
+std::string level_pack_level_problem(const std::string& option, int64_t level, int32_t count,
+                                     bool from_pack);
 // The problems as "NAME:LINE:COLUMN: message" lines (at most PACK_PROBLEMS_MAX, then a line
 // saying more were not shown), NAME being the file's name or what stands for it.
 std::string level_pack_problems_text(const std::string& name,

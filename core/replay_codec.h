@@ -17,8 +17,9 @@ struct Rules;
 constexpr int32_t REPLAY_VERSION = 1;              // format version written and read
 constexpr int32_t REPLAY_CHECKPOINT_FRAMES = 256;  // a state checksum after every this many frames
 constexpr size_t REPLAY_GAME_VERSION_MAX = 32;     // bytes of the game's version text
-// A day of play at 50 frames a second: more is a lying count, not a run.
-constexpr int64_t REPLAY_MAX_FRAMES = 50LL * 60 * 60 * 24;
+// About a day of play (23.5 hours at the game's 51 frames a second): more is a lying count, not
+// a run. The figure is part of the file format, so it stays as first written.
+constexpr int64_t REPLAY_MAX_FRAMES = 4320000;
 // Far above any real run (a day of play encodes to a few hundred kilobytes): a bigger file is
 // refused before it is read into memory.
 constexpr size_t REPLAY_FILE_MAX = 64 << 20;

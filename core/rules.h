@@ -9,6 +9,7 @@
 #include <vector>
 
 struct LevelStream;
+struct Rules;
 
 // Game states, held in Rules::game_state.
 constexpr int STATE_PLAYING = 0;  // spreading, clicks, board drawn
@@ -49,10 +50,11 @@ struct Cell {
 // What the rules ask of the world outside them, at the moment they decide it. A Rules record
 // without effects (the checker's) is silent and leaves the pointer alone.
 struct RulesEffects {
-  void (*play)(int32_t slot);  // an effect slot once (SOUND_*)
-  void (*start_music)();       // the intro's end: the music starts looping
-  void (*stop_music)();        // a "&" story line
-  void (*centre_pointer)();    // a story block's end: the pointer waits mid-screen
+  void (*play)(const Rules& rules, int32_t slot);  // an effect slot once (SOUND_*)
+  void (*start_music)(const Rules& rules);         // the intro's end: the music starts looping
+  void (*stop_music)(const Rules& rules);          // a "&" story line
+  void (*centre_pointer)(const Rules& rules);      // a story block's end: the pointer waits
+                                                   // mid-screen
 };
 
 struct Rules {

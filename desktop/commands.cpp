@@ -22,10 +22,9 @@
 #include "media/png.h"
 #include "media/screen.h"
 #include "media/timing.h"
-#include "play/editor.h"
+#include "play/app.h"
 #include "play/replay.h"
 #include "play/session.h"
-#include "play/sound_cues.h"
 
 namespace {
 
@@ -149,25 +148,23 @@ int replay_verify_main(const std::string& path, int32_t draw) {
   const bool picture = !game_options.picture_path.empty();
   const int64_t picture_frame =
       game_options.picture_frame ? game_options.picture_frame : replay.frame_count;
-  std::vector<uint32_t> pixels;
-  const ReplayOutcome outcome =
-      replay_run_headless(replay, draw || picture, picture ? picture_frame : 0, &pixels);
-  if (!put_out(replay_outcome_line(outcome) + "\n")) return 2;
+  const ReplayVerdict verdict = replay_verify(replay, draw, picture ? picture_frame : 0,
+                                              "--frame " + std::to_string(picture_frame));
+  if (!put_out(verdict.line + "\n")) return 2;
+  if (verdict.code == 2) {
+    report(verdict.problem);
+    return 2;
+  }
   if (picture) {
     std::string error;
-    if (pixels.empty()) {
-      report("--frame " + std::to_string(picture_frame) + ": the run has only " +
-             std::to_string(outcome.frames) + " frames");
-      return 2;
-    }
-    const std::string png = png_encode(pixels, SCREEN_WIDTH, SCREEN_HEIGHT);
+    const std::string png = png_encode(verdict.pixels, SCREEN_WIDTH, SCREEN_HEIGHT);
     if (!file_write_atomic(game_options.picture_path, png, error)) {
       report(error);
       return 2;
     }
   }
-  if (outcome.matches) return 0;
-  report(path + ": " + replay_outcome_problem(replay, outcome));
+  if (verdict.code == 0) return 0;
+  report(path + ": " + verdict.problem);
   return 1;
 }
 
@@ -176,16 +173,10 @@ int replay_verify_main(const std::string& path, int32_t draw) {
 int replay_play_main(const std::string& path) {
   Replay replay;
   if (!load_usable(path, replay)) return 2;
-  game_startup();
-  replay_watch_begin(replay);
-  const FrameDevice device = replay_watch_device();
-  while (session_frame(device) == SESSION_GOING && !replay_watch_stopped()) {
-    // Only a frame that was shown is paced: four run to each shown while Space is held.
-    if (!replay_watch_shown()) continue;
-    screen_pace();
-    delay_ms(GAME_FRAME_SLEEP_MS);
+  shell_startup();
+  app_watch(replay);
+  while (game_frame()) {
   }
-  replay_watch_end();
   game_end();
   return 0;
 }
@@ -202,31 +193,28 @@ int play_main() {
   std::string state_error;
   const std::string state_dir = data_path_state_dir(state_error);
   if (state_dir.empty()) report("cannot keep the last run: " + state_error);
-  game_startup();
-  game_start_at_level(game_options.start_level);
-  replay_record_begin(game_options.start_level);
-  for (;;) {
-    const int32_t going = game_frame();
-    replay_record_frame();
-    if (!going) break;
+  shell_startup();
+  app_play(game_options.start_level);
+  std::vector<AppAsk> asks;
+  while (game_frame(&asks)) {
   }
-  const Replay replay = replay_record_finish();
   int code = 0;
-  if (!game_options.record_path.empty() &&
-      !files_write_replay(game_options.record_path, replay, error)) {
-    report("cannot save the replay: " + error);
-    code = 2;
-  }
-  if (!state_dir.empty() && !files_keep_run(state_dir, replay, error)) {
-    report("cannot keep the last run: " + error);
+  for (const AppAsk& ask : asks) {
+    if (ask.kind != AppAsk::Kind::KEEP_RUN) continue;
+    if (!game_options.record_path.empty() &&
+        !files_write_replay(game_options.record_path, ask.run, error)) {
+      report("cannot save the replay: " + error);
+      code = 2;
+    }
+    if (!state_dir.empty() && !files_keep_run(state_dir, ask.run, error)) {
+      report("cannot keep the last run: " + error);
+    }
   }
   game_end();
   return code;
 }
 
 namespace {
-
-constexpr uint32_t EDIT_RECOVERY_MS = 60000;  // a recovery copy at least this often when changed
 
 // Where unsaved work on path is kept: the state folder's recovery/ and a name made of the
 // file's whole path, so two packs of the same name do not share one.
@@ -245,41 +233,38 @@ std::string recovery_path(const std::string& path) {
   return folder + "/" + replay_hex(replay_hash(whole.data(), whole.size())) + ".q47l";
 }
 
-void keep_recovery(const std::string& recovery) {
+// Does what the editor's frame asked: the pack saved, unsaved work kept, a proof kept.
+void edit_asks(const std::string& path, const std::string& recovery,
+               const std::vector<AppAsk>& asks) {
   std::string error;
-  if (!recovery.empty() && editor_session().changed) {
-    file_write_atomic(recovery, edit_text(editor_session()), error);
+  for (const AppAsk& ask : asks) {
+    switch (ask.kind) {
+      case AppAsk::Kind::SAVE_PACK:
+        if (file_write_atomic(path, ask.text, error)) {
+          app_saved("");
+          if (!recovery.empty()) unlink(recovery.c_str());
+        } else {
+          app_saved(error);
+        }
+        break;
+      case AppAsk::Kind::KEEP_RECOVERY:
+        if (!recovery.empty()) file_write_atomic(recovery, ask.text, error);
+        break;
+      case AppAsk::Kind::KEEP_PROOF: {
+        char name[32];
+        std::snprintf(name, sizeof name, ".level%02d.q47r", ask.level);
+        const std::string proof = path.substr(0, path.rfind(".q47l")) + name;
+        if (files_write_replay(proof, ask.run, error)) {
+          app_say("KEPT AS " + proof.substr(proof.rfind('/') + 1) + " (SAVE THE PACK TOO)");
+        } else {
+          app_say("CANNOT KEEP IT: " + error);
+        }
+        break;
+      }
+      case AppAsk::Kind::KEEP_RUN:
+        break;
+    }
   }
-}
-
-// Plays the pack being edited in the window until Escape (or the game's end): straight into
-// the level being edited, or from the story before it. Returns the run when it won the level.
-bool test_play(bool from_story, int32_t sound_ok, Replay& won) {
-  const int32_t level = editor_start_test_play(from_story, sound_ok);
-  bool won_level = false;
-  for (;;) {
-    const int32_t going = game_frame();
-    replay_record_frame();
-    won_level = won_level || (GAME.game_state == STATE_TALLY && GAME.level_number == level);
-    if (!going || GAME.level_number > level) break;
-  }
-  won = replay_record_finish();
-  sound_cues_stop_music();
-  // Test-play ends on a key the editor must not take as its own.
-  return won_level && !from_story;
-}
-
-// Shows the checker's plan for the level being edited, played on the board, until its end or
-// Escape.
-void show_plan(int32_t sound_ok) {
-  editor_start_plan(sound_ok);
-  const FrameDevice device = replay_watch_device();
-  while (session_frame(device) == SESSION_GOING && !replay_watch_stopped()) {
-    screen_pace();
-    delay_ms(GAME_FRAME_SLEEP_MS);
-  }
-  replay_watch_end();
-  sound_cues_stop_music();
 }
 
 }  // namespace
@@ -288,7 +273,7 @@ int edit_main(const std::string& path) {
   EditSession edit;
   std::string text, error;
   if (file_usable(path) || errno != ENOENT) {
-    if (!file_read(path, PACK_FILE_MAX, "too large for a level pack (over 4 MiB)", text, error)) {
+    if (!file_read(path, PACK_FILE_MAX, PACK_TOO_LARGE, text, error)) {
       report(error);
       return 2;
     }
@@ -306,53 +291,17 @@ int edit_main(const std::string& path) {
   const std::string recovery = recovery_path(path);
   std::string recovered;
   std::string recovery_error;
-  const bool offer = !recovery.empty() && file_usable(recovery) &&
-                     file_read(recovery, PACK_FILE_MAX, "too large", recovered, recovery_error) &&
-                     recovered != edit_text(edit);
-  game_startup();
-  const int32_t sound_ok = GAME.sound_ok;
-  editor_begin(std::move(edit));
-  if (offer) editor_offer_recovery(recovered);
-  FrameDevice device = session_window_device();
-  device.switch_display = toggle_display_mode;
-  uint32_t kept_at = tick_ms();
+  const bool offer =
+      !recovery.empty() && file_usable(recovery) &&
+      file_read(recovery, PACK_FILE_MAX, PACK_TOO_LARGE, recovered, recovery_error) &&
+      recovered != edit_text(edit);
+  shell_startup();
+  app_edit(std::move(edit), offer ? recovered : std::string());
   for (;;) {
-    const EditorAsk ask = editor_frame(device);
-    screen_pace();
-    delay_ms(GAME_FRAME_SLEEP_MS);
-    if (tick_ms() - kept_at >= EDIT_RECOVERY_MS) {
-      keep_recovery(recovery);
-      kept_at = tick_ms();
-    }
-    if (ask == EditorAsk::QUIT) break;
-    if (ask == EditorAsk::SAVE) {
-      if (file_write_atomic(path, edit_text(editor_session()), error)) {
-        editor_saved();
-        if (!recovery.empty()) unlink(recovery.c_str());
-      } else {
-        editor_say("CANNOT SAVE: " + error);
-      }
-    }
-    if (ask == EditorAsk::TEST_PLAY || ask == EditorAsk::TEST_FROM_STORY) {
-      keep_recovery(recovery);
-      Replay won;
-      const bool won_level = test_play(ask == EditorAsk::TEST_FROM_STORY, sound_ok, won);
-      editor_resume(won_level ? &won : nullptr);
-    }
-    if (ask == EditorAsk::SHOW_PLAN) {
-      show_plan(sound_ok);
-      editor_resume(nullptr);
-    }
-    if (ask == EditorAsk::KEEP_PROOF) {
-      char name[32];
-      std::snprintf(name, sizeof name, ".level%02d.q47r", editor_level_number());
-      const std::string proof = path.substr(0, path.rfind(".q47l")) + name;
-      if (files_write_replay(proof, editor_proof(), error)) {
-        editor_say("KEPT AS " + proof.substr(proof.rfind('/') + 1) + " (SAVE THE PACK TOO)");
-      } else {
-        editor_say("CANNOT KEEP IT: " + error);
-      }
-    }
+    std::vector<AppAsk> asks;
+    const int32_t going = game_frame(&asks);
+    edit_asks(path, recovery, asks);
+    if (!going) break;
   }
   game_end();
   return 0;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/report.h"
+#include "core/rules.h"
 #include "desktop/options.h"
 #include "media/draw.h"
 #include "media/keyboard.h"
@@ -14,7 +15,6 @@
 #include "media/sound.h"
 #include "media/str.h"
 #include "media/window.h"
-#include "play/session.h"
 
 namespace {
 
@@ -111,7 +111,6 @@ void display_open() {
   const int32_t too_small = choose_window_scale();
   if (game_options.fullscreen || too_small) {
     // Straight into full screen, without a window that would flash up first.
-    VIEW.windowed = 0;
     if (const char* failure = open_full_screen()) fatal_error(failure);
     mouse_release(0);
     return;
@@ -121,16 +120,14 @@ void display_open() {
 
 const char* toggle_display_mode() {
   mouse_release(1);
-  if (VIEW.windowed) {
+  if (screen_windowed()) {
     screen_close();
     window_close(0);
-    VIEW.windowed = 0;
     if (const char* failure = open_full_screen()) return failure;
     mouse_release(0);
   } else {
     screen_close();
     if (const char* failure = open_window_and_screen()) return failure;
-    VIEW.windowed = 1;
     mouse_release(0);
     // The input layer only re-hides the system pointer when its own record of it changes, so
     // this extra raise keeps the pointer visible over the new window.

@@ -14,7 +14,7 @@
 
 bool files_read_pack(const std::string& path, LevelPack& pack, std::string& error) {
   std::string text;
-  if (!file_read(path, PACK_FILE_MAX, "too large for a level pack (over 4 MiB)", text, error)) {
+  if (!file_read(path, PACK_FILE_MAX, PACK_TOO_LARGE, text, error)) {
     // A file that cannot be read is the program's complaint, GNU-style; problems inside the
     // text are FILE:LINE:COLUMN lines instead, as editors expect them.
     error = report_line(error);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/level_pack.h"
 #include "core/report.h"
 #include "desktop/commands.h"
 #include "desktop/options.h"
@@ -33,10 +34,11 @@ int main(int argc, char** argv) {
                                      : game_options.levels_path;
   if (!pack_path.empty() && !install_pack(pack_path)) return 2;
   const int32_t levels = level_count(session_stream());
-  if (game_options.start_level > levels) {
-    report("--level " + std::to_string(game_options.start_level) + ": " +
-           (pack_path.empty() ? "the game" : "the pack") + " has only " + std::to_string(levels) +
-           " levels");
+  const std::string level_problem =
+      level_pack_level_problem("--level " + std::to_string(game_options.start_level),
+                               game_options.start_level, levels, !pack_path.empty());
+  if (!level_problem.empty()) {
+    report(level_problem);
     return 2;
   }
   if (!game_options.export_levels_path.empty()) {

@@ -8,41 +8,48 @@
 #include "media/timing.h"
 #include "media/window.h"
 #include "play/board_view.h"
-#include "play/session.h"
 #include "play/sound_cues.h"
 
-void game_startup() {
-  session_reset();
+void shell_startup() {
   window_system_init();
-  drawing_system_init();
-  board_view_load_font();
-  build_chemical_palette();
+  const View picture = board_view_picture(1);
   display_open();
   // Muted, no device is opened at all: the game behaves exactly as on a machine without sound.
   if (game_options.mute) sound_cues_set_no_device(1);
-  GAME.sound_ok = sound_cues_open_device();
-  sound_cues_load(data_path_dirs());
+  const int32_t sound_ok = sound_cues_open_device();
+  sound_cues_load(data_path_dirs(), sound_ok);
   screen_set_frame_rate(GAME_FRAME_RATE);
   screen_clear(0);
   screen_flip();
-  session_open_intro();
+  app_start(picture, sound_ok);
 }
 
-int32_t game_frame() {
+void game_startup() {
+  shell_startup();
+  app_play(0);
+}
+
+int32_t game_frame(std::vector<AppAsk>* asks) {
   FrameDevice device = session_window_device();
   device.switch_display = toggle_display_mode;
-  const int32_t status = session_frame(device);
-  if (status == SESSION_FAILED) fatal_error(session_failure());
-  // The frame was shown without waiting; the window's pace is kept here.
-  screen_pace();
-  if (session_switched_display()) delay_ms(GAME_MODE_SWITCH_PAUSE_MS);
-  delay_ms(GAME_FRAME_SLEEP_MS);
-  return status == SESSION_GOING ? 1 : 0;
+  AppFrame frame = app_frame(device);
+  if (frame.status == APP_FAILED) fatal_error(frame.failure);
+  if (asks) {
+    for (AppAsk& ask : frame.asks) asks->push_back(std::move(ask));
+  }
+  // The frame was shown without waiting; the window's pace is kept here. A replay's fast
+  // frames are not shown, and not paced.
+  if (frame.shown) {
+    screen_pace();
+    if (frame.switched) delay_ms(GAME_MODE_SWITCH_PAUSE_MS);
+    delay_ms(GAME_FRAME_SLEEP_MS);
+  }
+  return frame.status == APP_GOING ? 1 : 0;
 }
 
 void game_end() {
   // The hidden window's half second lets the last sound die away without a frozen picture.
-  if (VIEW.windowed) {
+  if (screen_windowed()) {
     window_hide(0, 1);
     delay_ms(GAME_END_PAUSE_MS);
   }

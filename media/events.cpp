@@ -23,6 +23,12 @@ struct EventsState {
   int32_t hangup_handled = 0;        // our SIGHUP handler is installed (and must be removed)
   std::vector<SDL_Window*> windows;  // the window module's open windows
   EventsFrame frame;                 // what the last pump took
+  // A press and its release inside one pump are a tap: the press counts in that frame and the
+  // release is owed to the next pump, so a frame never misses a key or click a player made.
+  uint8_t key_went_down[SDL_NUM_SCANCODES] = {};  // went down during the current pump
+  uint8_t key_up_owed[SDL_NUM_SCANCODES] = {};    // released after a press in the last pump
+  int32_t button_went_down[EVENTS_BUTTONS] = {};  // as key_went_down, for left, right, middle
+  int32_t button_up_owed[EVENTS_BUTTONS] = {};    // as key_up_owed
 };
 
 EventsState EVENTS;
@@ -89,6 +95,7 @@ void take(const SDL_Event& event) {
           frame.screen_focus_lost = 1;
           frame.motion_x = frame.motion_y = 0;
           std::fill(frame.buttons, frame.buttons + EVENTS_BUTTONS, EVENTS_NO_BUTTON_EVENT);
+          std::fill(EVENTS.button_up_owed, EVENTS.button_up_owed + EVENTS_BUTTONS, 0);
         }
       } else if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED && screen) {
         frame.screen_resized = 1;
@@ -100,7 +107,15 @@ void take(const SDL_Event& event) {
     case SDL_KEYUP: {
       const int scancode = event.key.keysym.scancode;
       if (scancode >= 0 && scancode < SDL_NUM_SCANCODES) {
-        frame.keys_down[scancode] = event.type == SDL_KEYDOWN ? 1 : 0;
+        if (event.type == SDL_KEYDOWN) {
+          frame.keys_down[scancode] = 1;
+          EVENTS.key_went_down[scancode] = 1;
+          EVENTS.key_up_owed[scancode] = 0;
+        } else if (EVENTS.key_went_down[scancode]) {
+          EVENTS.key_up_owed[scancode] = 1;
+        } else {
+          frame.keys_down[scancode] = 0;
+        }
       }
       break;
     }
@@ -117,7 +132,15 @@ void take(const SDL_Event& event) {
       if (event.button.button == SDL_BUTTON_RIGHT) index = 1;
       if (event.button.button == SDL_BUTTON_MIDDLE) index = 2;
       if (index >= 0 && events_screen_active()) {
-        frame.buttons[index] = event.type == SDL_MOUSEBUTTONDOWN ? 1 : 0;
+        if (event.type == SDL_MOUSEBUTTONDOWN) {
+          frame.buttons[index] = 1;
+          EVENTS.button_went_down[index] = 1;
+          EVENTS.button_up_owed[index] = 0;
+        } else if (EVENTS.button_went_down[index]) {
+          EVENTS.button_up_owed[index] = 1;
+        } else {
+          frame.buttons[index] = 0;
+        }
       }
       break;
     }
@@ -174,6 +197,8 @@ void events_video_release() {
     EVENTS.focus_window = 0;
     // A key held when the display went is nobody's any more.
     std::fill(EVENTS.frame.keys_down, EVENTS.frame.keys_down + SDL_NUM_SCANCODES, 0);
+    std::fill(EVENTS.key_up_owed, EVENTS.key_up_owed + SDL_NUM_SCANCODES, 0);
+    std::fill(EVENTS.button_up_owed, EVENTS.button_up_owed + EVENTS_BUTTONS, 0);
   }
 }
 
@@ -184,6 +209,16 @@ void events_pump() {
   frame.motion_x = frame.motion_y = 0;
   std::fill(frame.buttons, frame.buttons + EVENTS_BUTTONS, EVENTS_NO_BUTTON_EVENT);
   frame.screen_focus_lost = frame.screen_resized = frame.render_reset = 0;
+  // The releases of the last pump's taps come now, before anything this pump brings.
+  for (int scancode = 0; scancode < SDL_NUM_SCANCODES; ++scancode) {
+    if (EVENTS.key_up_owed[scancode]) frame.keys_down[scancode] = 0;
+  }
+  std::fill(EVENTS.key_up_owed, EVENTS.key_up_owed + SDL_NUM_SCANCODES, 0);
+  std::fill(EVENTS.key_went_down, EVENTS.key_went_down + SDL_NUM_SCANCODES, 0);
+  for (int index = 0; index < EVENTS_BUTTONS; ++index) {
+    if (EVENTS.button_up_owed[index]) frame.buttons[index] = 0;
+    EVENTS.button_up_owed[index] = EVENTS.button_went_down[index] = 0;
+  }
   if (!SDL_WasInit(SDL_INIT_EVENTS)) return;
   if (HANGUP_PENDING) {
     HANGUP_PENDING = 0;

@@ -308,6 +308,8 @@ int32_t keyboard_examine() {
   return 1;
 }
 
+int32_t keyboard_ready() { return KEYBOARD.state == KEYBOARD_READ ? 1 : 0; }
+
 int32_t key_down(int32_t code) {
   if (KEYBOARD.state != KEYBOARD_READ) return 0;
   if (code == -1) {

@@ -21,6 +21,8 @@ void keyboard_shutdown();
 // Takes a snapshot of the keys held as of the frame's events_pump; 1 if read, 0 when it failed
 // (for instance without focus).
 int32_t keyboard_examine();
+// 1 while the keys can be asked: the last examine read them (and none failed since).
+int32_t keyboard_ready();
 // 128 while key code is down in the last snapshot, else 0; code -1: 1 if any key is down.
 int32_t key_down(int32_t code);
 // 1 once after key code went up (to the first caller only), else 0; code -1: any key.

@@ -587,6 +587,8 @@ int32_t screen_flip() {
   return result;
 }
 
+int32_t screen_windowed() { return SCREEN.open && SCREEN.windowed ? 1 : 0; }
+
 int32_t screen_is_active() {
   take_frame();
   return events_screen_active();

@@ -35,6 +35,8 @@ int32_t screen_flip();
 // presents the back buffer (0 when the device failed), and waits for the frame's deadline.
 int32_t screen_present();
 void screen_pace();
+// 1 while the open screen shows in a window of ours; 0 full screen or without a screen.
+int32_t screen_windowed();
 // 1 while the screen may be drawn and input taken (windowed: the window has input focus).
 int32_t screen_is_active();
 // A new drawing target bound to the back buffer, or null when no screen is open.

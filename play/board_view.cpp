@@ -24,63 +24,70 @@ void draw_centred(const std::string& text, int32_t bottom, uint32_t colour) {
             text.c_str(), colour);
 }
 
-void draw_gauges() {
-  if (GAME.barriers_left <= 0) return;
-  const int32_t height = GAME.barriers_left * SCREEN_HEIGHT / GAME.barriers_at_start;
-  draw_box(0, SCREEN_HEIGHT - height, GAME.board_left, height, BOARD_VIEW_GAUGE);
-  draw_box(SCREEN_WIDTH - GAME.board_left, SCREEN_HEIGHT - height, GAME.board_left, height,
+void draw_gauges(const Rules& rules) {
+  if (rules.barriers_left <= 0) return;
+  const int32_t height = rules.barriers_left * SCREEN_HEIGHT / rules.barriers_at_start;
+  draw_box(0, SCREEN_HEIGHT - height, rules.board_left, height, BOARD_VIEW_GAUGE);
+  draw_box(SCREEN_WIDTH - rules.board_left, SCREEN_HEIGHT - height, rules.board_left, height,
            BOARD_VIEW_GAUGE);
 }
 
-void draw_hud_numbers() {
-  draw_set_font(VIEW.hud_font);
+void draw_hud_numbers(Session& session) {
+  const Rules& rules = session.rules;
+  View& view = session.view;
+  draw_set_font(view.hud_font);
   draw_set_mode(DRAW_TRANSPARENT);
-  draw_text(10, 10, str_from_int(GAME.score).c_str(), BOARD_VIEW_SCORE);
-  VIEW.hud_text = str_from_int(GAME.barriers_left);
+  draw_text(10, 10, str_from_int(rules.score).c_str(), BOARD_VIEW_SCORE);
+  view.hud_text = str_from_int(rules.barriers_left);
   uint32_t colour = BOARD_VIEW_COUNT;
-  if (GAME.barriers_left <= 0) {
+  if (rules.barriers_left <= 0) {
     colour = BOARD_VIEW_COUNT_EMPTY;
     // The dark red plate tells a player pressing with an empty hand why nothing happens.
-    if (input_mouse_button(1) && GAME.game_state == STATE_PLAYING) draw_set_mode(0);
+    if (input_mouse_button(session.input, 1) && rules.game_state == STATE_PLAYING) draw_set_mode(0);
   }
-  draw_text_colors(10, 470 - text_height(VIEW.hud_text.c_str()), VIEW.hud_text.c_str(), colour,
+  draw_text_colors(10, 470 - text_height(view.hud_text.c_str()), view.hud_text.c_str(), colour,
                    BOARD_VIEW_COUNT_PLATE);
 }
 
 // Speckles a chemical cell with four 2 x 2 dots of darker ramp colours, one cell in four.
 // The random values are drawn in a fixed order so that a seeded run repeats exactly.
-void draw_specks(const Cell& cell, int32_t left, int32_t top) {
-  if (GAME.plain_view) return;
+void draw_specks(const Session& session, const Cell& cell, int32_t left, int32_t top) {
+  const Rules& rules = session.rules;
+  const View& view = session.view;
+  if (rules.plain_view) return;
   if (random_int(3) != 0) return;
   for (int speck = 0; speck < 4; ++speck) {
-    const uint32_t colour = VIEW.chemical_palette[random_int(cell.concentration >> 8)];
-    const int32_t dy = static_cast<int32_t>(random_int(GAME.cell_height - 1));
-    const int32_t dx = static_cast<int32_t>(random_int(GAME.cell_width - 1));
+    const uint32_t colour = view.chemical_palette[random_int(cell.concentration >> 8)];
+    const int32_t dy = static_cast<int32_t>(random_int(rules.cell_height - 1));
+    const int32_t dx = static_cast<int32_t>(random_int(rules.cell_width - 1));
     draw_box(left + dx, top + dy, 2, 2, colour);
   }
 }
 
-void draw_cell_playing(const Cell& cell, int32_t left, int32_t top, int32_t w, int32_t h) {
+void draw_cell_playing(const Session& session, const Cell& cell, int32_t left, int32_t top,
+                       int32_t w, int32_t h) {
+  const Rules& rules = session.rules;
+  const View& view = session.view;
   if (cell.flags & CELL_CHEMICAL) {
-    draw_box(left, top, w, h, VIEW.chemical_palette[cell.concentration >> 8]);
-    draw_specks(cell, left, top);
+    draw_box(left, top, w, h, view.chemical_palette[cell.concentration >> 8]);
+    draw_specks(session, cell, left, top);
   } else if (cell.flags & CELL_NITRO) {
-    const int32_t pulse = board_view_pulse(BOARD_VIEW_DISC_BASE);
-    draw_circle(left + GAME.cell_width / 2, top + GAME.cell_height / 2, GAME.cell_height / 3,
+    const int32_t pulse = board_view_pulse(view, BOARD_VIEW_DISC_BASE);
+    draw_circle(left + rules.cell_width / 2, top + rules.cell_height / 2, rules.cell_height / 3,
                 rgb(0, 2 * pulse / 3, pulse));
   } else if (cell.flags & CELL_TETRA) {
-    const int32_t pulse = board_view_pulse(BOARD_VIEW_DISC_BASE);
-    draw_circle(left + GAME.cell_width / 2, top + GAME.cell_height / 2, GAME.cell_height / 3,
+    const int32_t pulse = board_view_pulse(view, BOARD_VIEW_DISC_BASE);
+    draw_circle(left + rules.cell_width / 2, top + rules.cell_height / 2, rules.cell_height / 3,
                 rgb(pulse, pulse, 0));
   } else if (cell.flags & CELL_WALL) {
-    const int32_t pulse = board_view_pulse(BOARD_VIEW_WALL_BASE);
+    const int32_t pulse = board_view_pulse(view, BOARD_VIEW_WALL_BASE);
     const uint32_t grey = rgb(pulse, pulse, pulse);
     if (cell.flags & CELL_BLOCK) {
       // Masking to 15 bits turns the grey olive and, where the pulse reaches 128, dark red.
       draw_box(left + 3, top + 3, w - 6, h - 6, grey & 0x7FFF);
     } else {
       draw_box(left, top, w, h, grey);
-      if (!GAME.plain_view) draw_box(left + 2, top + 2, w - 4, h - 4, BOARD_VIEW_BEVEL - grey);
+      if (!rules.plain_view) draw_box(left + 2, top + 2, w - 4, h - 4, BOARD_VIEW_BEVEL - grey);
     }
   }
 }
@@ -97,29 +104,32 @@ void draw_cell_tally(const Cell& cell, int32_t left, int32_t top, int32_t w, int
   }
 }
 
-void draw_cells() {
-  if (GAME.shake_frames != 0) {
-    GAME.shake_frames -= 1;
-    VIEW.shake_dx = static_cast<int32_t>(random_int(4 * GAME.shake_frames)) - 2 * GAME.shake_frames;
+void draw_cells(Session& session) {
+  Rules& rules = session.rules;
+  View& view = session.view;
+  if (rules.shake_frames != 0) {
+    rules.shake_frames -= 1;
+    view.shake_dx =
+        static_cast<int32_t>(random_int(4 * rules.shake_frames)) - 2 * rules.shake_frames;
   } else {
-    VIEW.shake_dx = 0;
+    view.shake_dx = 0;
   }
-  VIEW.shake_dy = 0;
-  const int32_t origin_x = GAME.board_left + VIEW.shake_dx;
-  const int32_t origin_y = GAME.board_top + VIEW.shake_dy;
-  for (int32_t x = 0; x < GAME.grid_width; ++x) {
-    const int32_t left = origin_x + GAME.board_size * x / GAME.grid_width;
-    const int32_t w = origin_x + GAME.board_size * (x + 1) / GAME.grid_width - left;
-    for (int32_t y = 0; y < GAME.grid_height; ++y) {
-      const int32_t top = origin_y + GAME.board_size * y / GAME.grid_height;
-      const int32_t h = origin_y + GAME.board_size * (y + 1) / GAME.grid_height - top;
-      const Cell& cell = GAME.at(x, y);
-      if (GAME.game_state == STATE_PLAYING) {
-        draw_cell_playing(cell, left, top, w, h);
+  view.shake_dy = 0;
+  const int32_t origin_x = rules.board_left + view.shake_dx;
+  const int32_t origin_y = rules.board_top + view.shake_dy;
+  for (int32_t x = 0; x < rules.grid_width; ++x) {
+    const int32_t left = origin_x + rules.board_size * x / rules.grid_width;
+    const int32_t w = origin_x + rules.board_size * (x + 1) / rules.grid_width - left;
+    for (int32_t y = 0; y < rules.grid_height; ++y) {
+      const int32_t top = origin_y + rules.board_size * y / rules.grid_height;
+      const int32_t h = origin_y + rules.board_size * (y + 1) / rules.grid_height - top;
+      const Cell& cell = rules.at(x, y);
+      if (rules.game_state == STATE_PLAYING) {
+        draw_cell_playing(session, cell, left, top, w, h);
       } else {
         draw_cell_tally(cell, left, top, w, h);
       }
-      if (cell.highlight > 0 && GAME.game_state == STATE_PLAYING) {
+      if (cell.highlight > 0 && rules.game_state == STATE_PLAYING) {
         // The glow value itself is the colour: an outline in red of that intensity.
         draw_set_mode(DRAW_OUTLINED);
         draw_box(left, top, w, h, static_cast<uint32_t>(cell.highlight));
@@ -129,60 +139,74 @@ void draw_cells() {
   }
 }
 
-void draw_frame() {
+void draw_frame(const Rules& rules) {
   draw_set_mode(DRAW_OUTLINED);
-  draw_box(GAME.board_left - 1, GAME.board_top - 1, GAME.board_size + 2, GAME.board_size + 2,
-           GAME.edge_reached ? BOARD_VIEW_FRAME_LOST : BOARD_VIEW_FRAME);
+  draw_box(rules.board_left - 1, rules.board_top - 1, rules.board_size + 2, rules.board_size + 2,
+           rules.edge_reached ? BOARD_VIEW_FRAME_LOST : BOARD_VIEW_FRAME);
 }
 
-void draw_prompts() {
-  if (GAME.contained && GAME.game_state == STATE_PLAYING) {
+void draw_prompts(Session& session) {
+  const Rules& rules = session.rules;
+  View& view = session.view;
+  if (rules.contained && rules.game_state == STATE_PLAYING) {
     draw_set_mode(0);
-    VIEW.hud_text = "PRESS ENTER TO CONTINUE.";
-    draw_centred(VIEW.hud_text, BOARD_VIEW_PROMPT_BOTTOM, BOARD_VIEW_PROMPT_WIN);
+    view.hud_text = "PRESS ENTER TO CONTINUE.";
+    draw_centred(view.hud_text, BOARD_VIEW_PROMPT_BOTTOM, BOARD_VIEW_PROMPT_WIN);
   }
-  if (GAME.edge_reached) {
+  if (rules.edge_reached) {
     draw_set_mode(0);
-    VIEW.hud_text = "PRESS R TO RESTART.";
-    draw_centred(VIEW.hud_text, BOARD_VIEW_PROMPT_BOTTOM, BOARD_VIEW_PROMPT_LOST);
+    view.hud_text = "PRESS R TO RESTART.";
+    draw_centred(view.hud_text, BOARD_VIEW_PROMPT_BOTTOM, BOARD_VIEW_PROMPT_LOST);
   }
 }
 
 }  // namespace
 
-void build_chemical_palette() {
+void build_chemical_palette(View& view) {
   for (int i = 0; i <= 100; ++i) {
-    VIEW.chemical_palette[i] = rgb(0, round_even(i * 2.549), 0);
+    view.chemical_palette[i] = rgb(0, round_even(i * 2.549), 0);
   }
   for (int i = 0; i <= 55; ++i) {
     const int32_t level = round_even(i * 4.63);
-    VIEW.chemical_palette[100 + i] = rgb(level, 255, level);
+    view.chemical_palette[100 + i] = rgb(level, 255, level);
   }
   for (int i = 0; i <= 100; ++i) {
     const int32_t red_blue = round_even(255 - i * 2.49);
-    VIEW.chemical_palette[155 + i] = rgb(red_blue, round_even(255 - i * 1.5), red_blue);
+    view.chemical_palette[155 + i] = rgb(red_blue, round_even(255 - i * 1.5), red_blue);
   }
   // The first visible step of a fresh cell flashes yellow-green before the ramp takes over.
-  VIEW.chemical_palette[1] = rgb(64, 192, 0);
+  view.chemical_palette[1] = rgb(64, 192, 0);
 }
 
-int32_t board_view_pulse(int32_t base) {
-  return round_even(std::sin(VIEW.frame_tick * 0.001) * 32 + base);
+int32_t board_view_pulse(const View& view, int32_t base) {
+  return round_even(std::sin(view.frame_tick * 0.001) * 32 + base);
 }
 
-void draw_board_view() {
-  if (GAME.game_state == STATE_MESSAGE) return;
-  draw_gauges();
-  draw_hud_numbers();
-  draw_cells();
-  draw_frame();
-  draw_prompts();
+void draw_board_view(Session& session) {
+  const Rules& rules = session.rules;
+  if (rules.game_state == STATE_MESSAGE) return;
+  draw_gauges(rules);
+  draw_hud_numbers(session);
+  draw_cells(session);
+  draw_frame(rules);
+  draw_prompts(session);
 }
 
-void board_view_load_font() {
+void board_view_load_font(View& view) {
   // The first face the system has wins; with none of them the drawing layer's default font
   // (handle 0) is used and the game starts all the same.
-  VIEW.hud_font = font_load(0, "Tahoma", BOARD_VIEW_FONT_POINTS);
-  if (!VIEW.hud_font) VIEW.hud_font = font_load(0, "Arial", BOARD_VIEW_FONT_POINTS);
-  if (!VIEW.hud_font) VIEW.hud_font = font_load(0, "Helvetica", BOARD_VIEW_FONT_POINTS);
+  view.hud_font = font_load(0, "Tahoma", BOARD_VIEW_FONT_POINTS);
+  if (!view.hud_font) view.hud_font = font_load(0, "Arial", BOARD_VIEW_FONT_POINTS);
+  if (!view.hud_font) view.hud_font = font_load(0, "Helvetica", BOARD_VIEW_FONT_POINTS);
+}
+
+View board_view_picture(int32_t with_font) {
+  View picture;
+  picture.windowed = 1;
+  if (with_font) {
+    drawing_system_init();
+    board_view_load_font(picture);
+  }
+  build_chemical_palette(picture);
+  return picture;
 }

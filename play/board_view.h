@@ -5,15 +5,20 @@
 
 #include <cstdint>
 
+#include "play/session.h"
+
 // Loads hud_font: the first of "Tahoma", "Arial", "Helvetica" that exists, else 0 (default font).
-void board_view_load_font();
+void board_view_load_font(View& view);
+// The picture a program's sessions share, made once its drawing layer is up: the game's font
+// (with_font; else the default font) and its colour ramp, in a window.
+View board_view_picture(int32_t with_font);
 // Fills chemical_palette, the 256-step colour ramp of a chemical cell (start-up, once).
-void build_chemical_palette();
+void build_chemical_palette(View& view);
 // Draws the level's picture into the open drawing pass; nothing on a message screen.
 // Changes only shake_frames, shake_dx, shake_dy and hud_text.
-void draw_board_view();
+void draw_board_view(Session& session);
 // Brightness of a pulsing colour at frame_tick around base (192 for discs, 96 for walls).
-int32_t board_view_pulse(int32_t base);
+int32_t board_view_pulse(const View& view, int32_t base);
 
 // Colours the view uses (0x00BBGGRR).
 constexpr uint32_t BOARD_VIEW_GAUGE = 0x202020;        // dark grey gauge bars

@@ -16,6 +16,7 @@
 #include "play/board_view.h"
 #include "play/input.h"
 #include "play/replay.h"
+#include "play/session.h"
 
 namespace {
 
@@ -108,9 +109,10 @@ struct EditorState {
   EditCell anchor{0, 0};                 // where a line or rectangle began
   bool anchored = false;                 // a line or rectangle is being drawn with the keys
   EditCell last_painted{0, 0};           // where the drag painted last
-  uint8_t released[KEY_CODES] = {};      // which keys were released this frame
-  uint8_t keys_before[KEY_CODES] = {};   // which keys were down last frame
-  LevelStream preview;                   // the level being edited, alone, as the game reads it
+  const PlayerInput* input = nullptr;    // the frame's input (inside editor_frame)
+  Session preview;                       // the level being edited, alone, as the game shows it
+  View picture;                          // the picture every session of the editor shares
+  int32_t sound_ok = 0;                  // the sound device's verdict, for test-plays
   uint64_t preview_revision = ~0ull;     // the session revision preview was made at
   int32_t preview_level = -1;            // and its level
   LevelReport verdict;                   // the verdict as far as it is known
@@ -128,13 +130,9 @@ struct EditorState {
 
 EditorState EDITOR;
 
-bool down(int32_t code) { return key_down(code) != 0; }
-// A key acts when it goes down, so a chord's modifier is still held; a tap that came and went
-// between two frames acts on its release.
-bool pressed(int32_t code) {
-  if (EDITOR.keys_before[code]) return false;
-  return down(code) || EDITOR.released[code] != 0;
-}
+bool down(int32_t code) { return EDITOR.input->keys_read && EDITOR.input->keys[code] != 0; }
+// A key acts when it goes down, so a chord's modifier is still held (a tap is down for a frame).
+bool pressed(int32_t code) { return EDITOR.input->keys_read && EDITOR.input->pressed[code] != 0; }
 bool ctrl() { return down(KEY_LCONTROL) || down(KEY_RCONTROL); }
 bool shift() { return down(KEY_LSHIFT) || down(KEY_RSHIFT); }
 
@@ -150,11 +148,11 @@ void said_by(bool done) {
 
 const PackLevel& level() { return edit_level(EDITOR.session); }
 
-// The level being edited becomes GAME's, so the board is drawn exactly as the game draws it.
+// The level being edited is played by a session of its own, so the board is drawn exactly as
+// the game draws it.
 void refresh_preview() {
   const EditSession& session = EDITOR.session;
-  if (EDITOR.preview_revision == session.revision && EDITOR.preview_level == session.level &&
-      GAME.stream == &EDITOR.preview) {
+  if (EDITOR.preview_revision == session.revision && EDITOR.preview_level == session.level) {
     return;
   }
   LevelPack alone;
@@ -162,14 +160,12 @@ void refresh_preview() {
   alone.levels = {level()};
   alone.levels[0].story_after.clear();
   alone.final_block = session.pack.final_block;
-  EDITOR.preview = level_pack_compile(alone);
-  // GAME only: the picture's palette, font and window stay as the game set them up.
-  GAME = Rules{};
-  GAME.stream = &EDITOR.preview;
-  GAME.fill_generation = 1;
-  load_level(GAME, 1);
+  EDITOR.preview = session_make(std::make_shared<const LevelStream>(level_pack_compile(alone)),
+                                EDITOR.picture, 0, 0);
+  Rules& preview = EDITOR.preview.rules;
+  preview.game_state = STATE_PLAYING;
   // A leak shows at full strength, as it looks a moment into the level.
-  for (Cell& cell : GAME.grid) {
+  for (Cell& cell : preview.grid) {
     if (cell.flags & CELL_CHEMICAL) cell.concentration = 0xFFFF;
   }
   EDITOR.preview_revision = session.revision;
@@ -234,7 +230,7 @@ void release(char letter) {
 }
 
 void handle_pointer() {
-  const int32_t x = mouse_x(), y = mouse_y();
+  const int32_t x = EDITOR.input->pointer_x, y = EDITOR.input->pointer_y;
   const PackLevel& edited = level();
   EDITOR.pointer_on_board = x >= EDITOR_BOARD_LEFT && x < EDITOR_BOARD_LEFT + EDITOR_BOARD_SIZE &&
                             y >= 0 && y < EDITOR_BOARD_SIZE;
@@ -242,7 +238,8 @@ void handle_pointer() {
     EDITOR.cursor = {edited.width * (x - EDITOR_BOARD_LEFT) / EDITOR_BOARD_SIZE,
                      edited.height * y / EDITOR_BOARD_SIZE};
   }
-  const int32_t held = mouse_button(1) ? 1 : mouse_button(2) ? 2 : 0;
+  const uint8_t buttons = EDITOR.input->buttons;
+  const int32_t held = (buttons & 1) ? 1 : (buttons & 2) ? 2 : 0;
   const char letter = EDITOR.button == 2 ? '.' : EDITOR.letter;
   if (EDITOR.button == 0 && held != 0 && EDITOR.pointer_on_board) {
     EDITOR.button = held;
@@ -459,7 +456,7 @@ void swatch(int32_t x, int32_t y, char letter) {
   const int32_t size = 22;
   switch (letter) {
     case 'I':
-      draw_box(x, y, size, size, VIEW.chemical_palette[255]);
+      draw_box(x, y, size, size, EDITOR.picture.chemical_palette[255]);
       break;
     case 'W':
       draw_box(x, y, size, size, 0x909090);
@@ -622,8 +619,8 @@ void draw_story() {
 }
 
 void draw_editor() {
-  draw_board_view();
-  draw_set_font(VIEW.hud_font);
+  draw_board_view(EDITOR.preview);
+  draw_set_font(EDITOR.picture.hud_font);
   draw_set_mode(DRAW_TRANSPARENT);
   draw_left_column();
   draw_right_column();
@@ -652,18 +649,6 @@ void draw_editor() {
   }
 }
 
-// The pack being edited as the levels played, in a fresh session with the picture kept as it
-// was before (kept): a headless run, such as making the checker's plan, resets it.
-void play_edited_pack(const View& kept, int32_t sound_ok) {
-  session_use_stream(level_pack_compile(EDITOR.session.pack));
-  session_reset();
-  VIEW.windowed = kept.windowed;
-  VIEW.hud_font = kept.hud_font;
-  std::copy(std::begin(kept.chemical_palette), std::end(kept.chemical_palette),
-            VIEW.chemical_palette);
-  GAME.sound_ok = sound_ok;
-}
-
 // Any key pressed this frame.
 bool any_key_pressed() {
   for (int32_t code = 1; code < KEY_CODES; ++code) {
@@ -672,11 +657,15 @@ bool any_key_pressed() {
   return false;
 }
 
+EditorAsk editor_input(const PlayerInput& input);
+
 }  // namespace
 
-void editor_begin(EditSession session) {
+void editor_begin(EditSession session, const View& picture, int32_t sound_ok) {
   EDITOR = EditorState{};
   EDITOR.session = std::move(session);
+  EDITOR.picture = picture;
+  EDITOR.sound_ok = sound_ok;
   refresh_preview();
 }
 
@@ -685,15 +674,27 @@ void editor_offer_recovery(const std::string& text) {
   EDITOR.mode = Mode::RECOVERY_ASK;
 }
 
-EditorAsk editor_frame(const FrameDevice& device) {
-  if (!device.start()) return EditorAsk::QUIT;
-  const bool closed = device.closed() != 0;
-  const int32_t active = screen_is_active();
-  device.hold_pointer(active);
-  if (active) input_examine();
-  // Each release is asked once, here: the keyboard hands a release out only once.
-  for (int32_t code = 1; code < KEY_CODES; ++code)
-    EDITOR.released[code] = key_released(code) ? 1 : 0;
+EditorAsk editor_frame(const FrameDevice& device, const PlayerInput& input, int32_t frame_tick) {
+  EDITOR.input = &input;
+  EditorAsk ask = editor_input(input);
+  EDITOR.input = nullptr;
+  EDITOR.preview.view.frame_tick = frame_tick;
+  EDITOR.preview.view.windowed = EDITOR.picture.windowed;
+  refresh_preview();
+  advance_verdict();
+  if (device.begin_pass()) {
+    draw_editor();
+    draw_end();
+  }
+  device.present();
+  return ask;
+}
+
+namespace {
+
+EditorAsk editor_input(const PlayerInput& input) {
+  const bool closed = input.closed != 0;
+  const int32_t active = input.active;
   EditorAsk ask = EditorAsk::NOTHING;
   if (closed && !EDITOR.session.changed) return EditorAsk::QUIT;
   if (closed) EDITOR.mode = Mode::QUIT_ASK;
@@ -734,16 +735,10 @@ EditorAsk editor_frame(const FrameDevice& device) {
       }
       break;
   }
-  for (int32_t code = 0; code < KEY_CODES; ++code) EDITOR.keys_before[code] = down(code) ? 1 : 0;
-  refresh_preview();
-  advance_verdict();
-  if (device.begin_pass()) {
-    draw_editor();
-    draw_end();
-  }
-  device.present();
   return ask;
 }
+
+}  // namespace
 
 void editor_resume(const Replay* won_replay) {
   EDITOR.preview_revision = ~0ull;
@@ -751,11 +746,6 @@ void editor_resume(const Replay* won_replay) {
     EDITOR.proof = *won_replay;
     EDITOR.has_proof = true;
     say("WON: K KEEPS THIS RUN AS THE LEVEL'S PROOF");
-  }
-  // The test-play's last keys are its own, not the editor's.
-  for (int32_t code = 1; code < KEY_CODES; ++code) {
-    key_released(code);
-    EDITOR.keys_before[code] = 1;
   }
   refresh_preview();
 }
@@ -771,31 +761,34 @@ EditSession& editor_session() { return EDITOR.session; }
 
 const LevelReport& editor_verdict() { return EDITOR.verdict; }
 
+Session& editor_preview() { return EDITOR.preview; }
+
 int32_t editor_level_number() { return EDITOR.session.level + 1; }
 
 const Replay& editor_proof() { return EDITOR.proof; }
 
-int32_t editor_start_test_play(bool from_story, int32_t sound_ok) {
-  play_edited_pack(VIEW, sound_ok);
+Session editor_test_play(bool from_story) {
+  Session play =
+      session_make(std::make_shared<const LevelStream>(level_pack_compile(EDITOR.session.pack)),
+                   EDITOR.picture, EDITOR.sound_ok, 1);
   const int32_t level = editor_level_number();
-  const long block = level > 1 ? level_block_offset(session_stream(), level - 1) : 0;
+  const long block = level > 1 ? level_block_offset(rules_stream(play.rules), level - 1) : 0;
   if (from_story && block >= 0) {
-    GAME.level_number = level;
-    load_level(GAME, level);
-    story_open(GAME, static_cast<size_t>(block));
+    play.rules.level_number = level;
+    load_level(play.rules, level);
+    story_open(play.rules, static_cast<size_t>(block));
   } else {
-    game_start_at_level(level);
+    session_start_at_level(play, level);
   }
-  replay_record_begin(from_story ? 0 : level);
-  return level;
+  return play;
 }
 
-void editor_start_plan(int32_t sound_ok) {
-  const View kept = VIEW;
+void editor_plan(Watch& watch) {
   LevelReport report = EDITOR.verdict;
   report.level = editor_level_number();
-  session_use_stream(level_pack_compile(EDITOR.session.pack));
-  const Replay plan = replay_of_plan(report);
-  play_edited_pack(kept, sound_ok);
-  replay_watch_begin(plan);
+  auto levels = std::make_shared<const LevelStream>(level_pack_compile(EDITOR.session.pack));
+  const Replay plan = replay_of_plan(report, levels);
+  replay_watch_begin(watch, plan, levels, EDITOR.picture, EDITOR.sound_ok);
 }
+
+void editor_set_windowed(int32_t windowed) { EDITOR.picture.windowed = windowed; }

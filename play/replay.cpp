@@ -5,49 +5,20 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "core/barriers.h"
 #include "media/draw.h"
 #include "media/draw_target.h"
-#include "media/events.h"
 #include "media/keyboard.h"
-#include "media/mouse.h"
 #include "media/random.h"
 #include "media/screen.h"
-#include "media/sound.h"
 #include "media/timing.h"
-#include "media/window.h"
+#include "play/board_view.h"
 
 namespace {
 
-constexpr int32_t REPLAY_FRAME_MS = 20;      // the clock of a headless frame: 50 a second
 constexpr int32_t REPLAY_FAST_FRAMES = 4;    // frames per shown frame while Space is held
 constexpr uint32_t REPLAY_SCRIPT_SEED = 47;  // scripted runs all draw the same specks
-
-// The recording of the window's run.
-struct RecordState {
-  int32_t on = 0;        // replay_record_begin ran
-  Replay replay;         // header and checkpoints so far
-  ReplayEncoder frames;  // the frames so far
-};
-
-// A run of given frames: a replay's, or a script's.
-struct RunState {
-  Replay replay;                                    // the replay being run (owned)
-  std::unique_ptr<ReplayDecoder> decoder;           // over replay.frame_data, or null
-  const std::vector<InputFrame>* script = nullptr;  // frames of a script, or null
-  size_t script_next = 0;                           // next script frame
-  int64_t started = 0;                              // frames begun
-  std::vector<uint32_t> pixels;                     // the headless picture when drawn
-  int32_t stop = 0;                                 // the viewer asked to stop (watching)
-  int32_t fast = 0;                                 // Space held (watching)
-  int32_t batch = 0;                                // frames since the last one shown
-  int32_t shown = 0;                                // this frame was presented (watching)
-};
-
-RecordState RECORD;  // the window's run
-RunState RUN;        // the replayed or scripted run under way
 
 // The seed of a recorded run: any value, as long as it is stored.
 uint32_t fresh_seed() {
@@ -55,169 +26,116 @@ uint32_t fresh_seed() {
          static_cast<uint32_t>(tick_ms());
 }
 
-bool next_given(InputFrame& frame) {
-  if (RUN.decoder) return RUN.decoder->next(frame);
-  if (RUN.script && RUN.script_next < RUN.script->size()) {
-    frame = (*RUN.script)[RUN.script_next++];
-    return true;
-  }
-  return false;
-}
+// --- The headless devices: no window, no sound, no pacing ---
 
-// Runs replay's frames from RUN.replay.
-void run_replay(const Replay& replay) {
-  RUN = RunState{};
-  RUN.replay = replay;
-  RUN.decoder = std::make_unique<ReplayDecoder>(RUN.replay.frame_data);
-}
+// The picture a drawn headless run draws into (one run at a time draws).
+std::vector<uint32_t>* HEADLESS_PIXELS = nullptr;
 
-// --- The headless device: no window, no sound, no pacing ---
-
-int32_t headless_start() {
-  InputFrame frame;
-  if (!next_given(frame)) return 0;
-  // The picture's pulse follows a steady 50-frames-a-second clock.
-  VIEW.frame_tick = static_cast<int32_t>(RUN.started * REPLAY_FRAME_MS);
-  RUN.started += 1;
-  input_frame_start(&frame);
-  return 1;
-}
-
-int32_t no_close() { return 0; }
-void no_pointer(int32_t) {}
 void nothing() {}
 int32_t headless_pass() { return 1; }
 
 int32_t headless_drawn_pass() {
-  std::memset(RUN.pixels.data(), 0, RUN.pixels.size() * sizeof(uint32_t));
+  std::memset(HEADLESS_PIXELS->data(), 0, HEADLESS_PIXELS->size() * sizeof(uint32_t));
   return draw_begin(
-      draw_target_on_pixels(RUN.pixels.data(), SCREEN_WIDTH, SCREEN_HEIGHT, SCREEN_WIDTH));
+      draw_target_on_pixels(HEADLESS_PIXELS->data(), SCREEN_WIDTH, SCREEN_HEIGHT, SCREEN_WIDTH));
 }
 
-constexpr FrameDevice HEADLESS_DEVICE = {headless_start, no_close, no_pointer, nullptr,
-                                         headless_pass,  nothing,  0};
-constexpr FrameDevice HEADLESS_DRAWN_DEVICE = {headless_start,      no_close, no_pointer, nullptr,
-                                               headless_drawn_pass, nothing,  1};
+constexpr FrameDevice HEADLESS_DEVICE = {nullptr, headless_pass, nothing, 0};
+constexpr FrameDevice HEADLESS_DRAWN_DEVICE = {nullptr, headless_drawn_pass, nothing, 1};
 
-// --- The watching device: the window shows the replay, the viewer's own keys steer it ---
-
-int32_t watch_start() {
-  VIEW.frame_tick = static_cast<int32_t>(tick_ms());
-  events_pump();
-  sound_service();
-  keyboard_examine();
-  if (key_down(KEY_ESCAPE)) RUN.stop = 1;
-  RUN.fast = key_down(KEY_SPACE) ? 1 : 0;
-  InputFrame frame;
-  if (RUN.stop || !next_given(frame)) return 0;
-  RUN.started += 1;
-  input_frame_start(&frame);
-  return 1;
-}
-
-int32_t watch_closed() {
-  for (int32_t event = window_poll_event(); event != 0; event = window_poll_event()) {
-    if (event == EVENT_CLOSE_WINDOW) RUN.stop = 1;
-  }
-  return 0;
-}
-
-// The viewer keeps the pointer: the run's own pointer is only in the recording.
-void watch_pointer(int32_t) {
-  if (VIEW.windowed) mouse_release(1);
-}
-
+// The window's screen, presented by the watcher itself: fast frames are not shown.
 int32_t watch_pass() {
   screen_clear(0);
   return draw_begin(screen_output());
 }
+constexpr FrameDevice WATCH_DEVICE = {nullptr, watch_pass, nothing, 1};
 
-void watch_present() {
-  RUN.batch += 1;
-  RUN.shown = !RUN.fast || RUN.batch >= REPLAY_FAST_FRAMES;
-  if (!RUN.shown) return;
-  RUN.batch = 0;
-  screen_present();
-}
-
-constexpr FrameDevice WATCH_DEVICE = {
-    watch_start, watch_closed, watch_pointer, nullptr, watch_pass, watch_present, 1};
-
-// The run's first state: the intro, or the level a --level run began on.
-void start_run(const Replay& replay) {
+// A session for a run checked or scripted headless, on levels, as the replay began it.
+Session headless_session(std::shared_ptr<const LevelStream> levels, int32_t draw,
+                         const Replay& replay) {
+  Session session = session_make(std::move(levels), board_view_picture(draw), 0, 0);
+  session.view.windowed = 0;
   random_seed(replay.seed);
-  game_start_at_level(replay.start_level);
+  session_start_at_level(session, replay.start_level);
+  return session;
 }
 
-// Runs the frames given in RUN on device, noting each frame and a checksum every 256 into a
+// Runs next's frames on session headless, noting each frame and a checksum every 256 into a
 // replay of the run; returns it finished.
-Replay record_given_run(Replay replay, const FrameDevice& device) {
+template <typename Next>
+Replay record_given_run(Session& session, Replay replay, Next next) {
   ReplayEncoder frames;
-  for (;;) {
-    const int32_t going = session_frame(device);
-    if (RUN.started == frames.count()) break;  // nothing was left to give
-    frames.add(input_frame_noted());
+  InputFrame frame;
+  int64_t started = 0;
+  while (next(frame)) {
+    session.view.frame_tick = session_frame_ms(started);
+    started += 1;
+    const int32_t going = session_frame(session, HEADLESS_DEVICE, nullptr, &frame);
+    frames.add(input_frame_noted(session.input));
     if (frames.count() % REPLAY_CHECKPOINT_FRAMES == 0) {
-      replay.checkpoints.push_back(replay_state_checksum(GAME));
+      replay.checkpoints.push_back(replay_state_checksum(session.rules));
     }
     if (going != SESSION_GOING) break;
   }
   replay.frame_count = frames.count();
   frames.finish(replay.frame_data);
-  replay.final_checksum = replay_state_checksum(GAME);
+  replay.final_checksum = replay_state_checksum(session.rules);
   return replay;
 }
 
 }  // namespace
 
-void replay_record_begin(int32_t start_level) {
-  RECORD = RecordState{};
-  RECORD.on = 1;
-  RECORD.replay = replay_header(session_stream(), fresh_seed(), start_level);
-  random_seed(RECORD.replay.seed);
+Recording replay_record_begin(const Session& session, int32_t start_level) {
+  Recording recording;
+  recording.replay = replay_header(rules_stream(session.rules), fresh_seed(), start_level);
+  random_seed(recording.replay.seed);
+  return recording;
 }
 
-void replay_record_frame() {
-  if (!RECORD.on) return;
+void replay_record_frame(Recording& recording, const Session& session) {
   // Past a day of play the recording stops growing; the game goes on.
-  if (RECORD.frames.count() >= REPLAY_MAX_FRAMES) return;
-  RECORD.frames.add(input_frame_noted());
-  if (RECORD.frames.count() % REPLAY_CHECKPOINT_FRAMES == 0) {
-    RECORD.replay.checkpoints.push_back(replay_state_checksum(GAME));
+  if (recording.frames.count() >= REPLAY_MAX_FRAMES) return;
+  recording.frames.add(input_frame_noted(session.input));
+  if (recording.frames.count() % REPLAY_CHECKPOINT_FRAMES == 0) {
+    recording.replay.checkpoints.push_back(replay_state_checksum(session.rules));
   }
 }
 
-Replay replay_record_finish() {
-  Replay replay = std::move(RECORD.replay);
-  replay.frame_count = RECORD.frames.count();
-  RECORD.frames.finish(replay.frame_data);
-  replay.final_checksum = replay_state_checksum(GAME);
-  RECORD = RecordState{};
+Replay replay_record_finish(Recording& recording, const Session& session) {
+  Replay replay = std::move(recording.replay);
+  replay.frame_count = recording.frames.count();
+  recording.frames.finish(replay.frame_data);
+  replay.final_checksum = replay_state_checksum(session.rules);
+  recording = Recording{};
   return replay;
 }
 
 ReplayOutcome replay_run_headless(const Replay& replay, int32_t draw, int64_t picture_frame,
-                                  std::vector<uint32_t>* picture) {
+                                  std::vector<uint32_t>* picture, Session* ended) {
   ReplayOutcome outcome;
-  game_startup_headless(draw);
-  start_run(replay);
-  run_replay(replay);
-  if (draw) RUN.pixels.assign(static_cast<size_t>(SCREEN_WIDTH) * SCREEN_HEIGHT, 0);
+  Session session = headless_session(session_levels(), draw, replay);
+  std::vector<uint32_t> pixels;
+  if (draw) {
+    pixels.assign(static_cast<size_t>(SCREEN_WIDTH) * SCREEN_HEIGHT, 0);
+    HEADLESS_PIXELS = &pixels;
+  }
   const FrameDevice& device = draw ? HEADLESS_DRAWN_DEVICE : HEADLESS_DEVICE;
+  ReplayDecoder decoder(replay.frame_data);
   const auto began = std::chrono::steady_clock::now();
-  int32_t previous_state = GAME.game_state;
-  for (;;) {
-    const int32_t going = session_frame(device);
-    if (RUN.started == outcome.frames) break;  // the recording had no frame left
-    outcome.frames = RUN.started;
-    if (draw && picture && outcome.frames == picture_frame) *picture = RUN.pixels;
-    if (GAME.game_state == STATE_TALLY && previous_state != STATE_TALLY) {
+  int32_t previous_state = session.rules.game_state;
+  InputFrame frame;
+  while (decoder.next(frame)) {
+    session.view.frame_tick = session_frame_ms(outcome.frames);
+    const int32_t going = session_frame(session, device, nullptr, &frame);
+    outcome.frames += 1;
+    if (draw && picture && outcome.frames == picture_frame) *picture = pixels;
+    if (session.rules.game_state == STATE_TALLY && previous_state != STATE_TALLY) {
       outcome.levels_completed += 1;
     }
-    previous_state = GAME.game_state;
+    previous_state = session.rules.game_state;
     if (outcome.frames % REPLAY_CHECKPOINT_FRAMES == 0 && outcome.first_bad_checkpoint < 0) {
       const size_t index = static_cast<size_t>(outcome.frames / REPLAY_CHECKPOINT_FRAMES - 1);
-      const uint32_t got = replay_state_checksum(GAME);
+      const uint32_t got = replay_state_checksum(session.rules);
       if (index < replay.checkpoints.size() && replay.checkpoints[index] != got) {
         outcome.first_bad_checkpoint = static_cast<int64_t>(index);
         outcome.checkpoint_expected = replay.checkpoints[index];
@@ -227,12 +145,15 @@ ReplayOutcome replay_run_headless(const Replay& replay, int32_t draw, int64_t pi
     if (going != SESSION_GOING) break;
   }
   outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-  outcome.score = GAME.score;
-  outcome.checksum = replay_state_checksum(GAME);
+  outcome.score = session.rules.score;
+  outcome.checksum = replay_state_checksum(session.rules);
   outcome.matches = outcome.first_bad_checkpoint < 0 && outcome.frames == replay.frame_count &&
                     outcome.checksum == replay.final_checksum;
-  if (draw) draw_forget_pixels(RUN.pixels.data());
-  RUN = RunState{};
+  if (draw) {
+    draw_forget_pixels(pixels.data());
+    HEADLESS_PIXELS = nullptr;
+  }
+  if (ended) *ended = std::move(session);
   return outcome;
 }
 
@@ -264,36 +185,76 @@ std::string replay_outcome_problem(const Replay& replay, const ReplayOutcome& ou
          replay_hex(outcome.checksum);
 }
 
-void replay_watch_begin(const Replay& replay) {
-  start_run(replay);
-  run_replay(replay);
+ReplayVerdict replay_verify(const Replay& replay, int32_t draw, int64_t picture_frame,
+                            const std::string& frame_option) {
+  ReplayVerdict verdict;
+  const bool picture = picture_frame > 0;
+  const ReplayOutcome outcome =
+      replay_run_headless(replay, draw || picture, picture_frame, &verdict.pixels);
+  verdict.line = replay_outcome_line(outcome);
+  if (picture && verdict.pixels.empty()) {
+    verdict.code = 2;
+    verdict.problem =
+        frame_option + ": the run has only " + std::to_string(outcome.frames) + " frames";
+  } else if (!outcome.matches) {
+    verdict.code = 1;
+    verdict.problem = replay_outcome_problem(replay, outcome);
+  }
+  return verdict;
 }
 
-FrameDevice replay_watch_device() { return WATCH_DEVICE; }
-
-int32_t replay_watch_stopped() { return RUN.stop; }
-
-int32_t replay_watch_shown() { return RUN.shown; }
-
-void replay_watch_end() { RUN = RunState{}; }
-
-Replay replay_run_script(const std::vector<InputFrame>& script, int32_t start_level) {
-  Replay replay = replay_header(session_stream(), REPLAY_SCRIPT_SEED, start_level);
-  game_startup_headless(0);
-  start_run(replay);
-  RUN = RunState{};
-  RUN.script = &script;
-  replay = record_given_run(std::move(replay), HEADLESS_DEVICE);
-  RUN = RunState{};
-  return replay;
+void replay_watch_begin(Watch& watch, const Replay& replay,
+                        std::shared_ptr<const LevelStream> levels, const View& picture,
+                        int32_t sound_ok) {
+  watch.session = session_make(std::move(levels), picture, sound_ok, 0);
+  watch.replay = replay;
+  watch.decoder = std::make_unique<ReplayDecoder>(watch.replay.frame_data);
+  watch.started = watch.stop = watch.fast = watch.batch = watch.shown = 0;
+  random_seed(replay.seed);
+  session_start_at_level(watch.session, replay.start_level);
 }
 
-Replay replay_of_plan(const LevelReport& report) {
-  std::vector<InputFrame> script = level_check_plan_frames(session_stream(), report);
+int32_t replay_watch_frame(Watch& watch, const PlayerInput& viewer, int32_t frame_tick) {
+  watch.shown = 0;
+  if (viewer.keys_read && viewer.keys[KEY_ESCAPE]) watch.stop = 1;
+  watch.fast = viewer.keys_read && viewer.keys[KEY_SPACE] ? 1 : 0;
+  InputFrame frame;
+  if (watch.stop || !watch.decoder || !watch.decoder->next(frame)) return SESSION_OVER;
+  watch.started += 1;
+  watch.session.view.frame_tick = frame_tick;
+  watch.session.view.windowed = screen_windowed();
+  const int32_t going = session_frame(watch.session, WATCH_DEVICE, nullptr, &frame);
+  // The close box stops the showing after the frame it came in.
+  if (viewer.closed) watch.stop = 1;
+  watch.batch += 1;
+  watch.shown = !watch.fast || watch.batch >= REPLAY_FAST_FRAMES;
+  if (watch.shown) {
+    watch.batch = 0;
+    screen_present();
+  }
+  return going == SESSION_GOING && !watch.stop ? SESSION_GOING : SESSION_OVER;
+}
+
+Replay replay_run_script(const std::vector<InputFrame>& script, int32_t start_level,
+                         std::shared_ptr<const LevelStream> levels) {
+  Replay replay =
+      replay_header(levels ? *levels : level_stream_builtin(), REPLAY_SCRIPT_SEED, start_level);
+  Session session = headless_session(std::move(levels), 0, replay);
+  size_t next = 0;
+  return record_given_run(session, std::move(replay), [&](InputFrame& frame) {
+    if (next >= script.size()) return false;
+    frame = script[next++];
+    return true;
+  });
+}
+
+Replay replay_of_plan(const LevelReport& report, std::shared_ptr<const LevelStream> levels) {
+  std::vector<InputFrame> script =
+      level_check_plan_frames(levels ? *levels : level_stream_builtin(), report);
   InputFrame frame = script.back();
   frame.events = 0;
   // The tally drains a barrier a frame and lasts at least BARRIERS_TALLY_MIN_FRAMES.
   const int32_t tally = std::max(report.plan_score, BARRIERS_TALLY_MIN_FRAMES) + 2;
   for (int32_t i = 0; i < tally; ++i) script.push_back(frame);
-  return replay_run_script(script, report.level);
+  return replay_run_script(script, report.level, std::move(levels));
 }

@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "core/report.h"
+#include "core/rules.h"
 #include "media/file.h"
 #include "media/music.h"
 #include "media/sound.h"
-#include "play/session.h"
 
 namespace {
 
@@ -73,9 +73,9 @@ int32_t sound_cues_open_device() {
   return sound_init() ? 1 : 0;
 }
 
-void sound_cues_load(const std::vector<std::string>& dirs) {
+void sound_cues_load(const std::vector<std::string>& dirs, int32_t sound_ok) {
   ogg_decoder_enable();
-  if (!GAME.sound_ok) return;
+  if (!sound_ok) return;
   // A file that cannot be used leaves its slot silent; the game plays on without it.
   std::vector<std::string> unusable;
   for (const SoundCueFile& cue : SOUND_CUES_FILES) {
@@ -87,14 +87,14 @@ void sound_cues_load(const std::vector<std::string>& dirs) {
   }
 }
 
-void sound_cues_play(int32_t slot) {
-  if (GAME.sound_ok) sound_play(slot);
+void sound_cues_play(int32_t sound_ok, int32_t slot) {
+  if (sound_ok) sound_play(slot);
 }
 
 void sound_cues_start_music() { sound_play(MUSIC_SLOT, SOUND_PLAY_LOOP); }
 
-void sound_cues_stop_music() {
-  if (GAME.sound_ok) sound_stop(MUSIC_SLOT);
+void sound_cues_stop_music(int32_t sound_ok) {
+  if (sound_ok) sound_stop(MUSIC_SLOT);
 }
 
 void sound_cues_toggle_mute() { sound_set_muted(sound_muted() ? 0 : 1); }

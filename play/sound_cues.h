@@ -14,13 +14,14 @@ int32_t sound_cues_open_device();
 // Registers the Ogg decoder, then, only with a sound device, loads the nine effects and the
 // music into their slots in a fixed order and sets the two quieter volumes. Each file is looked
 // for in dirs, in order, and the first one that loads is taken; the files that none loaded
-// for are named once on standard error, with where they were looked for.
-void sound_cues_load(const std::vector<std::string>& dirs);
+// for are named once on standard error, with where they were looked for. sound_ok: what
+// sound_cues_open_device said.
+void sound_cues_load(const std::vector<std::string>& dirs, int32_t sound_ok);
 // Plays effect slot once when sound_ok is set; does nothing without a device.
-void sound_cues_play(int32_t slot);
+void sound_cues_play(int32_t sound_ok, int32_t slot);
 // Starts the music looping. Made with or without a device: an empty slot plays nothing.
 void sound_cues_start_music();
 // Stops the music when sound_ok is set.
-void sound_cues_stop_music();
+void sound_cues_stop_music(int32_t sound_ok);
 // Mutes all sound if it is audible, else unmutes it; the music plays on silently meanwhile.
 void sound_cues_toggle_mute();

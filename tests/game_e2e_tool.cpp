@@ -16,7 +16,7 @@
 #include "media/draw.h"
 #include "media/screen.h"
 #include "play/board_view.h"
-#include "play/session.h"
+#include "tests/support/game_state.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ int count_reference(int barriers, const char* out_path) {
   GAME.barriers_left = barriers;
   screen_clear(0);
   if (!draw_begin(screen_output())) return fail("no drawing pass");
-  draw_board_view();
+  draw_board_view(app_session());
   draw_end();
   std::FILE* out = std::fopen(out_path, "wb");
   if (!out) return fail("cannot write the reference");

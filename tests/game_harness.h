@@ -15,7 +15,7 @@
 #include "media/mouse.h"
 #include "media/screen.h"
 #include "media/sound.h"
-#include "play/session.h"
+#include "tests/support/game_state.h"
 
 namespace game_harness {
 

@@ -23,7 +23,7 @@
 #include "core/level_stream.h"
 #include "desktop/shell.h"
 #include "media/screen.h"
-#include "play/session.h"
+#include "tests/support/game_state.h"
 
 namespace {
 

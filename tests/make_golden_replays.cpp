@@ -14,8 +14,8 @@
 #include "core/level_stream.h"
 #include "desktop/files.h"
 #include "play/replay.h"
-#include "play/session.h"
 #include "replay_script.h"
+#include "tests/support/game_state.h"
 
 namespace rs = replay_script;
 

@@ -9,7 +9,7 @@
 #include "media/mouse.h"
 #include "media/sound.h"
 #include "play/input.h"
-#include "play/session.h"
+#include "tests/support/game_state.h"
 
 namespace {
 
@@ -28,10 +28,7 @@ class Barriers : public ::testing::Test {
   void TearDown() override { sound_set_play_observer(nullptr); }
 
   // Points at pixel (x, y) and runs the pointer step.
-  static void point_at(int32_t x, int32_t y) {
-    mouse_locate(x, y);
-    update_cursor(GAME, input_mouse_x(), input_mouse_y());
-  }
+  static void point_at(int32_t x, int32_t y) { update_cursor(GAME, x, y); }
   // Points at the centre of cell (x, y).
   static void point_at_cell(int32_t x, int32_t y) {
     point_at(GAME.board_left + x * GAME.cell_width + GAME.cell_width / 2,

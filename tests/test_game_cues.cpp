@@ -12,7 +12,7 @@
 #include "core/level_stream.h"
 #include "game_harness.h"
 #include "media/sound.h"
-#include "play/session.h"
+#include "tests/support/game_state.h"
 
 namespace gh = game_harness;
 namespace fs = std::filesystem;

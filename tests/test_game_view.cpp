@@ -55,8 +55,8 @@ class GameView : public ::testing::Test {
   void render() {
     screen_clear(0);
     ASSERT_NE(draw_begin(screen_output()), 0);
-    draw_board_view();
-    if (GAME.game_state == STATE_MESSAGE) message_screen_frame();
+    draw_board_view(app_session());
+    if (GAME.game_state == STATE_MESSAGE) message_screen_frame(app_session());
     draw_end();
   }
 
@@ -66,7 +66,7 @@ class GameView : public ::testing::Test {
 };
 
 TEST(GameViewPalette, TellingEntriesOfTheChemicalRamp) {
-  build_chemical_palette();
+  build_chemical_palette(VIEW);
   const std::pair<int, uint32_t> expected[] = {
       {0, rgb(0, 0, 0)},         {1, rgb(64, 192, 0)},      {2, rgb(0, 5, 0)},
       {50, rgb(0, 127, 0)},      {100, rgb(0, 255, 0)},     {101, rgb(5, 255, 5)},

@@ -104,14 +104,29 @@ TEST_F(Keyboard, ReleaseIsReportedOnceToTheFirstCaller) {
   EXPECT_EQ(key_released(KEY_RETURN), 0);
 }
 
-TEST_F(Keyboard, KeyPressedAndReleasedWithinOneFrameIsNeverSeen) {
+// A tap (a key or button pressed and let go between two frames, as xdotool and tap-to-click
+// send them) is a press in its frame and a release in the next, as the player meant.
+TEST_F(Keyboard, ATapIsAPressInItsFrameAndAReleaseInTheNext) {
   push_key(SDL_SCANCODE_ESCAPE, true);
   push_key(SDL_SCANCODE_ESCAPE, false);
+  push_key(SDL_SCANCODE_SPACE, true);  // tapped twice in one frame: still one press
+  push_key(SDL_SCANCODE_SPACE, false);
+  push_key(SDL_SCANCODE_SPACE, true);
+  push_key(SDL_SCANCODE_SPACE, false);
+  push_key(SDL_SCANCODE_R, true);  // pressed, let go and pressed again: held
+  push_key(SDL_SCANCODE_R, false);
+  push_key(SDL_SCANCODE_R, true);
   frame();
-  EXPECT_EQ(key_down(KEY_ESCAPE), 0);
+  EXPECT_EQ(held_codes(), (std::set<int>{KEY_ESCAPE, KEY_SPACE, KEY_R}));
   EXPECT_EQ(key_released(KEY_ESCAPE), 0);
+  EXPECT_EQ(key_released(KEY_SPACE), 0);
+  frame();
+  EXPECT_EQ(held_codes(), (std::set<int>{KEY_R}));
+  EXPECT_EQ(key_released(KEY_ESCAPE), 1);
+  EXPECT_EQ(key_released(KEY_SPACE), 1);
   frame();
   EXPECT_EQ(key_released(KEY_ESCAPE), 0);
+  EXPECT_EQ(held_codes(), (std::set<int>{KEY_R}));
 }
 
 TEST_F(Keyboard, LatchSurvivesAFocusLoss) {
@@ -166,7 +181,7 @@ TEST_F(Mouse, EveryEventOfABusyFrameCounts) {
   EXPECT_EQ(mouse_button(1), 1);
 }
 
-TEST_F(Mouse, ButtonsFollowTheirLastEventInTheFrame) {
+TEST_F(Mouse, ButtonsFollowTheirEventsAndAClickInsideAFrameCounts) {
   push_button(SDL_BUTTON_LEFT, true);
   push_button(SDL_BUTTON_LEFT, false);
   push_button(SDL_BUTTON_RIGHT, false);
@@ -174,10 +189,14 @@ TEST_F(Mouse, ButtonsFollowTheirLastEventInTheFrame) {
   push_button(SDL_BUTTON_MIDDLE, true);
   events_pump();
   EXPECT_EQ(mouse_examine(), 1);
-  EXPECT_EQ(mouse_button(1), 0);
+  EXPECT_EQ(mouse_button(1), 1);  // a click inside one frame is down for that frame
   EXPECT_EQ(mouse_button(2), 1);
   EXPECT_EQ(mouse_button(3), 1);
   EXPECT_EQ(mouse_examine(), 1);  // no events: the buttons keep their state
+  EXPECT_EQ(mouse_button(2), 1);
+  events_pump();
+  mouse_examine();
+  EXPECT_EQ(mouse_button(1), 0);  // and up in the next
   EXPECT_EQ(mouse_button(2), 1);
   push_button(SDL_BUTTON_RIGHT, false);
   push_button(SDL_BUTTON_MIDDLE, false);

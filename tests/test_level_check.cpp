@@ -12,7 +12,7 @@
 #include "core/level_stream.h"
 #include "core/spread.h"
 #include "desktop/files.h"
-#include "play/session.h"
+#include "tests/support/game_state.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/level_stream.h"
-#include "play/session.h"
+#include "tests/support/game_state.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "desktop/options.h"
 #include "game_harness.h"
-#include "play/session.h"
+#include "tests/support/game_state.h"
 
 namespace {
 
@@ -129,7 +129,7 @@ class PracticeStart : public ::testing::Test {
 // the music runs as after the intro.
 TEST_F(PracticeStart, LevelNineIsOnFromTheFirstFrame) {
   game_harness::start();
-  game_start_at_level(9);
+  app_play(9);
   EXPECT_EQ(GAME.game_state, STATE_PLAYING);
   EXPECT_EQ(GAME.level_number, 9);
   EXPECT_EQ(GAME.score, 0);
@@ -150,7 +150,7 @@ TEST_F(PracticeStart, LevelNineIsOnFromTheFirstFrame) {
 TEST_F(PracticeStart, MuteOpensNoDevice) {
   game_options.mute = 1;
   game_harness::start();
-  game_start_at_level(1);
+  app_play(1);
   EXPECT_EQ(GAME.sound_ok, 0);
   game_harness::click_cell(1, 5, 5);
   game_harness::tap(SDL_SCANCODE_R);

@@ -23,8 +23,8 @@
 #include "media/keyboard.h"
 #include "play/input.h"
 #include "play/replay.h"
-#include "play/session.h"
 #include "replay_script.h"
+#include "tests/support/game_state.h"
 
 namespace fs = std::filesystem;
 namespace gh = game_harness;
@@ -252,40 +252,71 @@ TEST(ReplayInput, GivenFramesAnswerLikeTheDevices) {
   frame.pointer_y = 45;
   frame.held = INPUT_ACTIVE | INPUT_HELD_RIGHT | INPUT_HELD_RCONTROL;
   frame.events = INPUT_RELEASED_RETURN;
-  input_frame_start(&frame);
-  EXPECT_EQ(input_is_given(), 1);
-  EXPECT_EQ(input_is_active(), 1);
-  EXPECT_EQ(input_mouse_x(), 123);
-  EXPECT_EQ(input_mouse_y(), 45);
-  EXPECT_EQ(input_mouse_button(1), 0);
-  EXPECT_EQ(input_mouse_button(2), 1);
-  EXPECT_EQ(input_key_down(KEY_RCONTROL), 128);
-  EXPECT_EQ(input_key_down(KEY_LCONTROL), 0);
-  EXPECT_EQ(input_key_released(KEY_SPACE), 0);
+  SessionInput input;
+  input_frame_start(input, nullptr, &frame);
+  EXPECT_EQ(input.given, 1);
+  EXPECT_EQ(input_is_active(input), 1);
+  EXPECT_EQ(input_mouse_x(input), 123);
+  EXPECT_EQ(input_mouse_y(input), 45);
+  EXPECT_EQ(input_mouse_button(input, 1), 0);
+  EXPECT_EQ(input_mouse_button(input, 2), 1);
+  EXPECT_EQ(input_key_down(input, KEY_RCONTROL), 128);
+  EXPECT_EQ(input_key_down(input, KEY_LCONTROL), 0);
+  EXPECT_EQ(input_key_released(input, KEY_SPACE), 0);
   // A release is seen by the first question about it in the frame only, as with the keyboard.
-  EXPECT_EQ(input_key_released(KEY_RETURN), 1);
-  EXPECT_EQ(input_key_released(KEY_RETURN), 0);
-  EXPECT_EQ(input_frame_noted(), frame);
-  EXPECT_EQ(input_pass_began(0), 1);
-  EXPECT_EQ(input_closed(1), 0);
+  EXPECT_EQ(input_key_released(input, KEY_RETURN), 1);
+  EXPECT_EQ(input_key_released(input, KEY_RETURN), 0);
+  EXPECT_EQ(input_frame_noted(input), frame);
+  EXPECT_EQ(input_pass_began(input, 0), 1);
+  EXPECT_EQ(input_closed(input), 0);
   frame.held = INPUT_NO_PASS;
   frame.events = INPUT_CLOSED;
-  input_frame_start(&frame);
-  EXPECT_EQ(input_is_active(), 0);
-  EXPECT_EQ(input_pass_began(1), 0);
-  EXPECT_EQ(input_closed(0), 1);
+  input_frame_start(input, nullptr, &frame);
+  EXPECT_EQ(input_is_active(input), 0);
+  EXPECT_EQ(input_pass_began(input, 1), 0);
+  EXPECT_EQ(input_closed(input), 1);
+}
+
+// Live frames answer from the record the frame read once; the release rule runs on it, so a
+// release goes to the first test after a test saw the key held, and what the rules were told is
+// noted for the recording.
+TEST(ReplayInput, LiveFramesAnswerFromTheFramesRecord) {
+  SessionInput input;
+  PlayerInput held;
+  held.active = held.keys_read = 1;
+  held.keys[KEY_RETURN] = held.keys[KEY_ESCAPE] = 1;
+  held.pointer_x = 200;
+  held.buttons = 1;
+  input_frame_start(input, &held, nullptr);
+  EXPECT_EQ(input_key_released(input, KEY_RETURN), 0);  // held: the latch is armed
+  EXPECT_EQ(input_key_down(input, KEY_ESCAPE), 128);
+  EXPECT_EQ(input_mouse_x(input), 200);
+  EXPECT_EQ(input_mouse_button(input, 1), 1);
+  EXPECT_EQ(input_frame_noted(input).held & (INPUT_HELD_ESCAPE | INPUT_HELD_LEFT),
+            INPUT_HELD_ESCAPE | INPUT_HELD_LEFT);
+  PlayerInput unread;  // no keyboard snapshot: nothing is released, the latch waits
+  unread.active = 1;
+  input_frame_start(input, &unread, nullptr);
+  EXPECT_EQ(input_key_released(input, KEY_RETURN), 0);
+  PlayerInput up;
+  up.active = up.keys_read = 1;
+  input_frame_start(input, &up, nullptr);
+  EXPECT_EQ(input_key_released(input, KEY_SPACE), 0);  // never seen held
+  EXPECT_EQ(input_key_released(input, KEY_RETURN), 1);
+  EXPECT_EQ(input_key_released(input, KEY_RETURN), 0);
+  EXPECT_EQ(input_frame_noted(input).events, INPUT_RELEASED_RETURN);
+  EXPECT_EQ(input_mouse_x(input), 0);
+  input_frame_start(input, &up, nullptr);
+  EXPECT_EQ(input_key_released(input, KEY_RETURN), 0);
 }
 
 // The window's run on the dummy drivers, recorded as main records it, then checked headless.
 TEST(ReplayRecord, TheWindowsRunReplaysHeadlessToTheSameState) {
   TempDir dir;
   gh::start();
-  replay_record_begin(0);
-  auto frames = [](int n) {
-    for (int i = 0; i < n; ++i) {
-      game_frame();
-      replay_record_frame();
-    }
+  std::vector<AppAsk> asks;
+  auto frames = [&](int n) {
+    for (int i = 0; i < n; ++i) game_frame(&asks);
     gh::moves_pending = false;
   };
   auto tap = [&](SDL_Scancode key) {
@@ -317,7 +348,9 @@ TEST(ReplayRecord, TheWindowsRunReplaysHeadlessToTheSameState) {
   const uint32_t live_checksum = replay_state_checksum(GAME);
   const fs::path path = dir.path / "window.q47r";
   std::string record_error;
-  ASSERT_TRUE(files_write_replay(path, replay_record_finish(), record_error)) << record_error;
+  ASSERT_EQ(asks.size(), 1u);
+  ASSERT_EQ(asks[0].kind, AppAsk::Kind::KEEP_RUN);
+  ASSERT_TRUE(files_write_replay(path, asks[0].run, record_error)) << record_error;
   game_end();
   EXPECT_EQ(live_score, 45);
 
@@ -366,9 +399,10 @@ TEST(ReplayGolden, EachLosingRunReachesTheEdgeOfItsLevelAndTheKeysRunUsesEveryKe
     std::snprintf(name, sizeof name, "level%02d-lose.q47r", level);
     ASSERT_TRUE(files_read_replay(GOLDEN_DIR / name, replay, error)) << error;
     EXPECT_EQ(replay.start_level, level) << name;
-    replay_run_headless(replay, 0);
-    EXPECT_EQ(GAME.edge_reached, 1) << name;
-    EXPECT_EQ(GAME.level_number, level) << name;
+    Session ended;
+    replay_run_headless(replay, 0, 0, nullptr, &ended);
+    EXPECT_EQ(ended.rules.edge_reached, 1) << name;
+    EXPECT_EQ(ended.rules.level_number, level) << name;
   }
 
   ASSERT_TRUE(files_read_replay(GOLDEN_DIR / "keys-tab-ctrlf-r.q47r", replay, error)) << error;
@@ -394,10 +428,12 @@ TEST(ReplayGolden, TheCompleteRunEndsOnTheFinalScreenWithEveryLevelsScore) {
     ASSERT_EQ(frame.held & INPUT_HELD_ESCAPE, 0);
     ASSERT_EQ(frame.events & INPUT_CLOSED, 0);
   }
-  const ReplayOutcome outcome = replay_run_headless(replay, 0);
-  EXPECT_EQ(GAME.quit_requested, 1);
-  EXPECT_EQ(GAME.game_state, STATE_MESSAGE);
-  EXPECT_EQ(GAME.message_line, "~");
+  Session ended;
+  const ReplayOutcome outcome = replay_run_headless(replay, 0, 0, nullptr, &ended);
+  Rules& rules = ended.rules;
+  EXPECT_EQ(rules.quit_requested, 1);
+  EXPECT_EQ(rules.game_state, STATE_MESSAGE);
+  EXPECT_EQ(rules.message_line, "~");
   int32_t sum = 0;
   for (int32_t level = 1; level <= 10; ++level) {
     char name[32];

@@ -15,8 +15,8 @@
 #include "desktop/data_path.h"
 #include "game_harness.h"
 #include "media/sound.h"
-#include "play/session.h"
 #include "play/sound_cues.h"
+#include "tests/support/game_state.h"
 
 namespace gh = game_harness;
 namespace fs = std::filesystem;

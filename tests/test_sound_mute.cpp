@@ -13,8 +13,8 @@
 
 #include "game_harness.h"
 #include "media/sound.h"
-#include "play/session.h"
 #include "tests/sound_test_util.h"
+#include "tests/support/game_state.h"
 
 namespace gh = game_harness;
 namespace fs = std::filesystem;

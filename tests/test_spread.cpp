@@ -11,8 +11,8 @@
 #include "core/spread.h"
 #include "media/random.h"
 #include "media/sound.h"
-#include "play/session.h"
 #include "tests/support/containment_reference.h"
+#include "tests/support/game_state.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
   const LONG_PRESS_MS = 500;        // a finger held this long without moving is a right click
   const TOUCH_SLOP_PX = 10;         // movement (CSS pixels) that makes a touch a drag
   const CLICK_HOLD_MS = 60;         // a tap's button stays down for a few of the game's frames
-  const FRAME_MS = 1000 / 51;       // one frame of the game
+  let FRAME_MS = 20;                // one frame of the game: the game's own figure once loaded
   const LAST_RUN_KEY = 'q47.lastRun';  // localStorage: the last run's replay, base64
   const REPLAY_MAGIC = 'Q47RPLAY';
   const PACK_KEY = 'q47.pack.';          // localStorage + a pack's name: the editor's saved text
@@ -506,6 +506,7 @@
         return;
       }
       if (!Module.ccall('web_open_display', 'number', [], [])) return;
+      FRAME_MS = Module.ccall('web_frame_ms', 'number', [], []);
       page.display = true;
       holdAudio(true);
       // The editor's links: a pack's code in the fragment, ?edit&levels=URL, ?edit alone. A

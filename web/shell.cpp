@@ -24,6 +24,7 @@
 #include "media/screen.h"
 #include "media/sound.h"
 #include "media/window.h"
+#include "play/app.h"
 #include "play/board_view.h"
 #include "play/editor.h"
 #include "play/replay.h"
@@ -32,45 +33,23 @@
 
 namespace {
 
-// The desktop paces its frames at one period of screen_set_frame_rate(50), which is 1/51 s; the
-// rules count frames, so the browser runs them at that same rate whatever the display's.
-constexpr double WEB_FRAME_MS = 1000.0 / 51;
 // Frames one animation frame may run. A display slower than the game needs a few; after a
 // hidden tab, a stall or a breakpoint the time owed is dropped rather than raced through.
 constexpr int32_t WEB_MAX_STEPS = 4;
 constexpr const char* WEB_SOUND_DIR = "/assets";  // the sounds, as packaged into the page
 constexpr const char* WEB_WINDOW_TITLE = "Q-47";
 constexpr char WEB_REPLAY_MAGIC[] = "Q47RPLAY";  // how a replay file begins (a pack is text)
-constexpr double WEB_RECOVERY_MS = 60000;        // unsaved work is kept at least this often
-
-// What the animation frame runs.
-enum class WebMode {
-  NONE,      // nothing: no display (a verification page) or not started
-  READY,     // the session's first frame is drawn; the start overlay waits for the player
-  PLAYING,   // the player's session, recorded
-  WATCHING,  // a replay shown on the canvas
-  ENDED,     // the run is over; the start overlay offers a new one
-  EDITING,   // the level editor
-  TESTING,   // the editor's level test-played, recorded; back to EDITING at its end
-  PLANNING,  // the checker's plan for the edited level shown; back to EDITING at its end
-};
 
 struct WebState {
-  WebMode mode = WebMode::NONE;  // what tick runs
-  int32_t display_open = 0;      // the window, the screen, input and the sound device are up
-  int32_t sound_ok = 0;          // a sound device opened: every session's GAME.sound_ok
-  int32_t start_level = 0;       // ?level=N: sessions skip the intro to practise N; 0 = intro
-  int32_t recording = 0;         // the session under way is being recorded
-  int64_t frames = 0;            // frames run since the session started
-  double last_ms = 0;            // when tick last ran (ms of emscripten_get_now)
-  double owed_ms = 0;            // time not yet run as whole frames
+  int32_t display_open = 0;  // the window, the screen, input and the sound device are up
+  int32_t running = 0;       // the animation frame runs the program's frames (no overlay)
+  int32_t start_level = 0;   // ?level=N: games skip the intro to practise N; 0 = the intro
+  int64_t frames = 0;        // frames run since the mode started
+  double last_ms = 0;        // when tick last ran (ms of emscripten_get_now)
+  double owed_ms = 0;        // time not yet run as whole frames
   // The levels played before the editor opened (none: the built-in ones), played again after
-  // it: test-play makes the edited pack the stream in use.
+  // it: the editor's packs are its own, but a pack opened in it becomes the one in use.
   std::optional<LevelStream> stream_before_edit;
-  int32_t test_level = 0;       // the level test-played
-  int32_t test_story = 0;       // it was started from the story before it
-  int32_t test_won = 0;         // the test-play has won that level
-  double recovery_kept_ms = 0;  // when unsaved work was last kept
 };
 
 WebState WEB;
@@ -98,8 +77,8 @@ EM_JS(void, page_editing, (int32_t on), { Module.page.editing(!!on); });
 void say(const std::string& text) { page_message(text.c_str()); }
 
 bool editing() {
-  return WEB.mode == WebMode::EDITING || WEB.mode == WebMode::TESTING ||
-         WEB.mode == WebMode::PLANNING;
+  const AppMode mode = app_mode();
+  return mode == AppMode::EDIT || mode == AppMode::TEST_PLAY || mode == AppMode::SHOW_PLAN;
 }
 
 // Ctrl+F: the browser's own full screen around the page. The canvas keeps its 640 x 480 pixels
@@ -110,195 +89,96 @@ const char* switch_display() {
   return nullptr;
 }
 
-// Keeps the recorded run in the page's storage, as the desktop keeps last.q47r.
-void keep_run() {
-  if (!WEB.recording) return;
-  WEB.recording = 0;
-  const std::vector<uint8_t> bytes = replay_encode(replay_record_finish());
-  page_keep_run(bytes.data(), static_cast<int32_t>(bytes.size()));
+// Does what a frame asked: the run kept in the page's storage, as the desktop keeps last.q47r;
+// the pack downloaded and kept; unsaved work kept; a proof downloaded.
+void do_asks(const std::vector<AppAsk>& asks) {
+  for (const AppAsk& ask : asks) {
+    switch (ask.kind) {
+      case AppAsk::Kind::KEEP_RUN: {
+        const std::vector<uint8_t> bytes = replay_encode(ask.run);
+        page_keep_run(bytes.data(), static_cast<int32_t>(bytes.size()));
+        break;
+      }
+      case AppAsk::Kind::SAVE_PACK:
+        app_saved(page_edit_save(ask.text.c_str()) ? "" : "THE BROWSER'S STORAGE REFUSED IT");
+        break;
+      case AppAsk::Kind::KEEP_RECOVERY:
+        page_edit_recovery(ask.text.c_str());
+        break;
+      case AppAsk::Kind::KEEP_PROOF: {
+        const std::vector<uint8_t> bytes = replay_encode(ask.run);
+        page_edit_proof(bytes.data(), static_cast<int32_t>(bytes.size()), ask.level);
+        app_say("DOWNLOADED THE RUN (SAVE THE PACK TOO)");
+        break;
+      }
+    }
+  }
 }
 
-// A session never started (the overlay still waiting) is no run worth keeping.
-void drop_run() {
-  if (!WEB.recording) return;
-  WEB.recording = 0;
-  replay_record_finish();
+// The editor is done: the levels played before it are played again.
+void restore_levels() {
+  if (!WEB.stream_before_edit) return;
+  session_use_stream(std::move(*WEB.stream_before_edit));
+  WEB.stream_before_edit.reset();
 }
 
-// The state at program start, as desktop/shell.cpp's game_startup leaves it once its devices
-// are up: a fresh session, its picture's font and colours, the sound device's verdict.
-void fresh_session() {
+// The mode is over (Escape, the game's end, the replay's end, the editor quit): the page shows
+// its start again.
+void ended(bool was_editing) {
   sound_stop(-1, -1);
-  session_reset();
-  board_view_load_font();
-  build_chemical_palette();
-  GAME.sound_ok = WEB.sound_ok;
-  session_open_intro();
-  WEB.frames = 0;
-  WEB.owed_ms = 0;
-}
-
-// The run is over (Escape, the game's end, the replay's end): the page shows its start again.
-void end_run() {
-  keep_run();
-  sound_stop(-1, -1);
-  WEB.mode = WebMode::ENDED;
+  WEB.running = 0;
+  if (was_editing) {
+    restore_levels();
+    page_editing(0);
+  }
   page_running(0);
 }
 
-// One frame of the player's session, recorded as the desktop records it.
-void play_frame() {
+// One frame of the program on the page's canvas.
+void step() {
   FrameDevice device = session_window_device();
   device.switch_display = switch_display;
-  const int32_t status = session_frame(device);
-  if (WEB.recording) replay_record_frame();
+  const bool was_editing = editing();
+  const AppFrame frame = app_frame(device);
+  do_asks(frame.asks);
   WEB.frames += 1;
-  if (status != SESSION_GOING) end_run();
+  if (frame.status != APP_GOING) ended(was_editing);
 }
 
-// A new session of the player's, its first frame drawn behind the start overlay.
-void begin_session() {
-  drop_run();
-  fresh_session();
-  game_start_at_level(WEB.start_level);
-  replay_record_begin(WEB.start_level);
-  WEB.recording = 1;
-  play_frame();
+// Ends what runs as the player would, keeping what it leaves (the run, unsaved work).
+void stop_mode() {
+  const bool was_editing = editing();
+  if (app_mode() == AppMode::ENDED) return;
+  do_asks(app_stop().asks);
+  if (was_editing) restore_levels();
 }
 
-// One shown frame of a replay: four run to each shown while the viewer holds Space.
-void watch_frame() {
-  const FrameDevice device = replay_watch_device();
-  int32_t going = 0;
-  do {
-    going = session_frame(device) == SESSION_GOING && !replay_watch_stopped();
-    WEB.frames += 1;
-  } while (going && !replay_watch_shown());
-  if (going) return;
-  replay_watch_end();
-  end_run();
+// A new game of the player's, its first frame drawn behind the start overlay.
+void begin_game() {
+  stop_mode();
+  app_play(WEB.start_level);
+  WEB.frames = 0;
+  WEB.owed_ms = 0;
+  step();
 }
 
-// --- The level editor, as desktop/commands.cpp's edit_main runs it ---
-
-// Unsaved work goes to the page's storage, to be offered when the editor opens the pack again.
-void keep_recovery() {
-  WEB.recovery_kept_ms = emscripten_get_now();
-  if (editor_session().changed) page_edit_recovery(edit_text(editor_session()).c_str());
-}
-
-// The editor's picture and devices as the desktop's edit_main starts them: a session's font,
-// colours and sound, and nothing of a run going on.
+// The editor on session's pack, over whatever ran (unsaved work it replaces is kept).
 void begin_editing(EditSession session) {
-  if (WEB.mode == WebMode::PLAYING) {
-    keep_run();
-  } else {
-    drop_run();
-  }
-  if (WEB.mode == WebMode::WATCHING || WEB.mode == WebMode::PLANNING) replay_watch_end();
-  if (!editing()) {
+  const bool was_editing = editing();
+  if (app_mode() != AppMode::ENDED) do_asks(app_stop().asks);
+  if (!was_editing) {
     if (&session_stream() == &level_stream_builtin()) {
       WEB.stream_before_edit.reset();
     } else {
       WEB.stream_before_edit = session_stream();
     }
   }
-  fresh_session();
-  editor_begin(std::move(session));
-  WEB.mode = WebMode::EDITING;
-  WEB.recovery_kept_ms = emscripten_get_now();
+  app_edit(std::move(session), "");
+  WEB.frames = 0;
+  WEB.owed_ms = 0;
+  WEB.running = 1;
   page_running(1);
   page_editing(1);
-}
-
-// Test-play of the level being edited: straight into it, or from the story before it.
-void begin_test(bool from_story) {
-  keep_recovery();
-  WEB.test_level = editor_start_test_play(from_story, WEB.sound_ok);
-  WEB.test_story = from_story ? 1 : 0;
-  WEB.test_won = 0;
-  WEB.mode = WebMode::TESTING;
-}
-
-void back_to_editor(const Replay* won) {
-  sound_cues_stop_music();
-  sound_stop(-1, -1);
-  WEB.mode = WebMode::EDITING;
-  editor_resume(won);
-}
-
-void test_frame() {
-  FrameDevice device = session_window_device();
-  device.switch_display = switch_display;
-  const int32_t status = session_frame(device);
-  replay_record_frame();
-  if (GAME.game_state == STATE_TALLY && GAME.level_number == WEB.test_level) WEB.test_won = 1;
-  if (status == SESSION_GOING && GAME.level_number <= WEB.test_level) return;
-  const Replay won = replay_record_finish();
-  // A run from the story is no proof of the level alone.
-  back_to_editor(WEB.test_won && !WEB.test_story ? &won : nullptr);
-}
-
-// The checker's plan for the level being edited, played on the board.
-void begin_plan() {
-  editor_start_plan(WEB.sound_ok);
-  WEB.mode = WebMode::PLANNING;
-}
-
-void plan_frame() {
-  const FrameDevice device = replay_watch_device();
-  if (session_frame(device) == SESSION_GOING && !replay_watch_stopped()) return;
-  replay_watch_end();
-  back_to_editor(nullptr);
-}
-
-// The editor is done: the page's start overlay again, over the levels played before.
-void end_editing() {
-  if (WEB.stream_before_edit) {
-    session_use_stream(std::move(*WEB.stream_before_edit));
-  } else {
-    session_use_builtin_levels();
-  }
-  WEB.stream_before_edit.reset();
-  sound_stop(-1, -1);
-  WEB.mode = WebMode::ENDED;
-  page_editing(0);
-  page_running(0);
-}
-
-void edit_frame() {
-  FrameDevice device = session_window_device();
-  device.switch_display = switch_display;
-  const EditorAsk ask = editor_frame(device);
-  if (emscripten_get_now() - WEB.recovery_kept_ms >= WEB_RECOVERY_MS) keep_recovery();
-  switch (ask) {
-    case EditorAsk::NOTHING:
-      break;
-    case EditorAsk::SAVE:
-      // The page downloads the text and keeps it in its storage, the browser's own file.
-      if (page_edit_save(edit_text(editor_session()).c_str())) {
-        editor_saved();
-      } else {
-        editor_say("CANNOT SAVE: THE BROWSER'S STORAGE REFUSED IT");
-      }
-      break;
-    case EditorAsk::TEST_PLAY:
-    case EditorAsk::TEST_FROM_STORY:
-      begin_test(ask == EditorAsk::TEST_FROM_STORY);
-      break;
-    case EditorAsk::SHOW_PLAN:
-      begin_plan();
-      break;
-    case EditorAsk::KEEP_PROOF: {
-      const std::vector<uint8_t> bytes = replay_encode(editor_proof());
-      page_edit_proof(bytes.data(), static_cast<int32_t>(bytes.size()), editor_level_number());
-      editor_say("DOWNLOADED THE RUN (SAVE THE PACK TOO)");
-      break;
-    }
-    case EditorAsk::QUIT:
-      end_editing();
-      break;
-  }
 }
 
 // The animation frame: whole fixed steps for the time that passed, each one frame of the game.
@@ -306,27 +186,16 @@ void tick() {
   const double now = emscripten_get_now();
   const double passed = now - WEB.last_ms;
   WEB.last_ms = now;
-  if (WEB.mode == WebMode::NONE || WEB.mode == WebMode::READY || WEB.mode == WebMode::ENDED) {
-    return;
-  }
+  if (!WEB.running) return;
   WEB.owed_ms += passed;
-  for (int32_t step = 0; step < WEB_MAX_STEPS && WEB.owed_ms >= WEB_FRAME_MS; ++step) {
-    WEB.owed_ms -= WEB_FRAME_MS;
-    if (WEB.mode == WebMode::PLAYING) {
-      play_frame();
-    } else if (WEB.mode == WebMode::WATCHING) {
-      watch_frame();
-    } else if (WEB.mode == WebMode::EDITING) {
-      edit_frame();
-    } else if (WEB.mode == WebMode::TESTING) {
-      test_frame();
-    } else if (WEB.mode == WebMode::PLANNING) {
-      plan_frame();
-    } else {
-      return;
-    }
+  const double frame_ms = 1000.0 / GAME_FRAMES_PER_SECOND;
+  for (int32_t step_count = 0; step_count < WEB_MAX_STEPS && WEB.owed_ms >= frame_ms;
+       ++step_count) {
+    WEB.owed_ms -= frame_ms;
+    step();
+    if (!WEB.running) return;
   }
-  if (WEB.owed_ms >= WEB_FRAME_MS) WEB.owed_ms = 0;
+  if (WEB.owed_ms >= frame_ms) WEB.owed_ms = 0;
 }
 
 // Reads a replay as the desktop's files_read_replay and load_usable do; false after saying why.
@@ -346,7 +215,7 @@ bool usable_replay(const uint8_t* bytes, int32_t size, const std::string& name, 
 // as the desktop does.
 bool install_pack(const uint8_t* bytes, int32_t size, const std::string& name) {
   if (static_cast<size_t>(size) > PACK_FILE_MAX) {
-    say(report_line(name + ": too large for a level pack (over 4 MiB)"));
+    say(report_line(name + ": " + PACK_TOO_LARGE));
     return false;
   }
   LevelPack pack;
@@ -364,16 +233,13 @@ bool install_pack(const uint8_t* bytes, int32_t size, const std::string& name) {
 
 // Shows replay at once in place of whatever ran.
 void watch(const Replay& replay) {
-  if (WEB.mode == WebMode::PLAYING) {
-    keep_run();
-  } else {
-    drop_run();
-  }
-  fresh_session();
-  replay_watch_begin(replay);
-  WEB.mode = WebMode::WATCHING;
+  stop_mode();
+  app_watch(replay);
+  WEB.frames = 0;
+  WEB.owed_ms = 0;
+  WEB.running = 1;
   page_running(1);
-  watch_frame();
+  step();
   page_first_frame();
 }
 
@@ -402,9 +268,9 @@ EMSCRIPTEN_KEEPALIVE int32_t web_open_display() {
     say(report_line("Window could not be opened!"));
     return 0;
   }
-  WEB.sound_ok = sound_cues_open_device();
-  GAME.sound_ok = WEB.sound_ok;
-  sound_cues_load({WEB_SOUND_DIR});
+  const int32_t sound_ok = sound_cues_open_device();
+  sound_cues_load({WEB_SOUND_DIR}, sound_ok);
+  app_start(board_view_picture(1), sound_ok);
   WEB.display_open = 1;
   return 1;
 }
@@ -419,10 +285,10 @@ EMSCRIPTEN_KEEPALIVE int32_t web_set_level(const char* text) {
                     std::to_string(PACK_LEVELS_MAX) + ")"));
     return 0;
   }
-  if (level > count) {
-    const bool pack = &session_stream() != &level_stream_builtin();
-    say(report_line("level=" + std::to_string(level) + ": the " + (pack ? "pack" : "game") +
-                    " has only " + std::to_string(count) + " levels"));
+  const std::string problem = level_pack_level_problem(
+      "level=" + std::to_string(level), level, count, &session_stream() != &level_stream_builtin());
+  if (!problem.empty()) {
+    say(report_line(problem));
     return 0;
   }
   WEB.start_level = static_cast<int32_t>(level);
@@ -435,23 +301,22 @@ EMSCRIPTEN_KEEPALIVE int32_t web_use_pack(const uint8_t* bytes, int32_t size, co
   return install_pack(bytes, size, name) ? 1 : 0;
 }
 
-// The session's first frame, drawn behind the start overlay; the page's q47Ready follows.
+// The game's first frame, drawn behind the start overlay; the page's q47Ready follows.
 EMSCRIPTEN_KEEPALIVE void web_ready() {
   if (!WEB.display_open) return;
-  begin_session();
-  WEB.mode = WebMode::READY;
+  begin_game();
   page_first_frame();
 }
 
-// The start overlay's click: the session waiting behind it plays, or a new one begins.
+// The start overlay's click: the game waiting behind it plays, or a new one begins.
 EMSCRIPTEN_KEEPALIVE void web_start() {
   if (!WEB.display_open || editing()) return;
   // Keys pressed while the overlay waited (the Escape that ended the last run, a stray Space)
   // are none of the new run's: one pump takes them, and no frame ever reads that record.
   events_pump();
-  if (WEB.mode == WebMode::ENDED || WEB.mode == WebMode::NONE) begin_session();
-  if (WEB.mode == WebMode::WATCHING) return;
-  WEB.mode = WebMode::PLAYING;
+  if (app_mode() == AppMode::ENDED) begin_game();
+  if (app_mode() == AppMode::WATCH) return;
+  WEB.running = 1;
   WEB.owed_ms = 0;
   page_running(1);
 }
@@ -478,15 +343,10 @@ EMSCRIPTEN_KEEPALIVE int32_t web_open_file(const uint8_t* bytes, int32_t size, c
     return web_watch(bytes, size, name);
   }
   // A pack dropped on the editor is edited; the work it replaces stays as a recovery copy.
-  if (editing()) {
-    keep_recovery();
-    return web_edit_text(bytes, size, name);
-  }
+  if (editing()) return web_edit_text(bytes, size, name);
   if (!install_pack(bytes, size, name)) return 0;
-  if (WEB.mode == WebMode::PLAYING) keep_run();
-  if (WEB.mode == WebMode::WATCHING) replay_watch_end();
-  begin_session();
-  WEB.mode = WebMode::PLAYING;
+  begin_game();
+  WEB.running = 1;
   WEB.owed_ms = 0;
   page_running(1);
   return 1;
@@ -499,29 +359,21 @@ EMSCRIPTEN_KEEPALIVE int32_t web_verify(const uint8_t* bytes, int32_t size, cons
                                         int32_t draw, int32_t frame) {
   Replay replay;
   if (!usable_replay(bytes, size, name, replay)) return 2;
-  const bool picture = frame > 0;
-  std::vector<uint32_t> pixels;
-  const ReplayOutcome outcome =
-      replay_run_headless(replay, draw || picture, picture ? frame : 0, &pixels);
-  page_output(replay_outcome_line(outcome).c_str());
-  if (picture) {
-    if (pixels.empty()) {
-      say(report_line("frame=" + std::to_string(frame) + ": the run has only " +
-                      std::to_string(outcome.frames) + " frames"));
-      return 2;
-    }
-    page_picture(pixels.data(), SCREEN_WIDTH, SCREEN_HEIGHT);
+  const ReplayVerdict verdict =
+      replay_verify(replay, draw, frame > 0 ? frame : 0, "frame=" + std::to_string(frame));
+  page_output(verdict.line.c_str());
+  if (verdict.code == 2) {
+    say(report_line(verdict.problem));
+    return 2;
   }
-  if (outcome.matches) return 0;
-  say(report_line(name + std::string(": ") + replay_outcome_problem(replay, outcome)));
+  if (frame > 0) page_picture(verdict.pixels.data(), SCREEN_WIDTH, SCREEN_HEIGHT);
+  if (verdict.code == 0) return 0;
+  say(report_line(name + std::string(": ") + verdict.problem));
   return 1;
 }
 
-// The page is going away: the run so far is kept.
-EMSCRIPTEN_KEEPALIVE void web_leave() {
-  if (WEB.mode == WebMode::PLAYING) keep_run();
-  if (editing()) keep_recovery();
-}
+// The page is going away: the run so far, and unsaved work, are kept.
+EMSCRIPTEN_KEEPALIVE void web_leave() { stop_mode(); }
 
 // --- The level editor ---
 
@@ -538,7 +390,7 @@ EMSCRIPTEN_KEEPALIVE void web_edit_new() {
 EMSCRIPTEN_KEEPALIVE int32_t web_edit_text(const uint8_t* bytes, int32_t size, const char* name) {
   if (!WEB.display_open) return 0;
   if (static_cast<size_t>(size) > PACK_FILE_MAX) {
-    say(report_line(std::string(name) + ": too large for a level pack (over 4 MiB)"));
+    say(report_line(std::string(name) + ": " + PACK_TOO_LARGE));
     return 0;
   }
   EditSession session;
@@ -575,25 +427,25 @@ EMSCRIPTEN_KEEPALIVE void web_edit_levels_in_use() {
 
 // A recovery copy the page kept for this pack: offered when it differs from the pack opened.
 EMSCRIPTEN_KEEPALIVE void web_edit_offer_recovery(const char* text) {
-  if (WEB.mode != WebMode::EDITING || text == edit_text(editor_session())) return;
+  if (app_mode() != AppMode::EDIT || text == edit_text(editor_session())) return;
   editor_offer_recovery(text);
 }
 
 // The link fragment of the pack being edited ("#pack=CODE"); "" when the editor is closed.
 EMSCRIPTEN_KEEPALIVE const char* web_edit_fragment() {
   static std::string fragment;
-  fragment = WEB.mode == WebMode::EDITING ? share_code_fragment(edit_text(editor_session())) : "";
+  fragment = app_mode() == AppMode::EDIT ? share_code_fragment(edit_text(editor_session())) : "";
   return fragment.c_str();
 }
 
 // For the tests: the editor's levels, and the letter of cell (x, y) of the level being edited
 // (-1 outside it or with the editor closed).
 EMSCRIPTEN_KEEPALIVE int32_t web_edit_level_count() {
-  if (WEB.mode != WebMode::EDITING) return -1;
+  if (app_mode() != AppMode::EDIT) return -1;
   return static_cast<int32_t>(editor_session().pack.levels.size());
 }
 EMSCRIPTEN_KEEPALIVE int32_t web_edit_cell(int32_t x, int32_t y) {
-  if (WEB.mode != WebMode::EDITING) return -1;
+  if (app_mode() != AppMode::EDIT) return -1;
   const EditSession& session = editor_session();
   const PackLevel& level = session.pack.levels[static_cast<size_t>(session.level)];
   if (x < 0 || y < 0 || x >= level.width || y >= level.height) return -1;
@@ -602,14 +454,17 @@ EMSCRIPTEN_KEEPALIVE int32_t web_edit_cell(int32_t x, int32_t y) {
 
 // --- What the tests read ---
 
-EMSCRIPTEN_KEEPALIVE int32_t web_game_state() { return GAME.game_state; }
-EMSCRIPTEN_KEEPALIVE int32_t web_level_number() { return GAME.level_number; }
-EMSCRIPTEN_KEEPALIVE int32_t web_barriers_left() { return GAME.barriers_left; }
+EMSCRIPTEN_KEEPALIVE int32_t web_game_state() { return app_session().rules.game_state; }
+EMSCRIPTEN_KEEPALIVE int32_t web_level_number() { return app_session().rules.level_number; }
+EMSCRIPTEN_KEEPALIVE int32_t web_barriers_left() { return app_session().rules.barriers_left; }
 // The CELL_* bits of cell (x, y); -1 outside the grid.
 EMSCRIPTEN_KEEPALIVE int32_t web_cell_flags(int32_t x, int32_t y) {
-  if (x < 0 || y < 0 || x >= GAME.grid_width || y >= GAME.grid_height) return -1;
-  return GAME.at(x, y).flags;
+  const Rules& rules = app_session().rules;
+  if (x < 0 || y < 0 || x >= rules.grid_width || y >= rules.grid_height) return -1;
+  return rules.at(x, y).flags;
 }
+// One frame of the game in milliseconds, for the page's timing of touch.
+EMSCRIPTEN_KEEPALIVE double web_frame_ms() { return 1000.0 / GAME_FRAMES_PER_SECOND; }
 EMSCRIPTEN_KEEPALIVE double web_frames() { return static_cast<double>(WEB.frames); }
 
 }  // extern "C"

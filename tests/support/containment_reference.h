@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "media/sound.h"
-#include "play/session.h"
+#include "tests/support/game_state.h"
 
 inline void reference_check_containment() {
   const int32_t previous = GAME.contained;

@@ -1,0 +1,254 @@
+#include "play/app.h"
+
+#include <memory>
+#include <utility>
+
+#include "media/keyboard.h"
+#include "media/screen.h"
+#include "media/sound.h"
+#include "media/timing.h"
+#include "play/editor.h"
+#include "play/replay.h"
+#include "play/sound_cues.h"
+
+namespace {
+
+// Unsaved editor work is kept at least this often while it changes: a minute of frames.
+constexpr int64_t APP_RECOVERY_FRAMES = 60 * GAME_FRAMES_PER_SECOND;
+
+struct AppState {
+  AppMode mode = AppMode::ENDED;  // what app_frame runs
+  View picture;                   // the font, colours and window every session starts with
+  int32_t sound_ok = 0;           // a sound device is open: every session's sound_ok
+  Session play;                   // PLAY: the player's game; TEST_PLAY: the editor's level
+  Recording recording;            // PLAY and TEST_PLAY: the run so far
+  std::unique_ptr<Watch> watch;   // WATCH and SHOW_PLAN: the run shown
+  int32_t test_level = 0;         // TEST_PLAY: the level played
+  int32_t test_story = 0;         // it began at the story before it
+  int32_t test_won = 0;           // the test-play has won that level
+  int64_t edit_frames = 0;        // EDIT: frames since unsaved work was last kept
+};
+
+AppState APP;
+
+// Stops a mode's sound so the next one starts quiet.
+void hush() {
+  sound_cues_stop_music(APP.sound_ok);
+  sound_stop(-1, -1);
+}
+
+void leave_mode() {
+  if (APP.mode == AppMode::WATCH || APP.mode == AppMode::SHOW_PLAN) APP.watch.reset();
+  if (APP.mode != AppMode::ENDED) hush();
+  APP.mode = AppMode::ENDED;
+}
+
+void ask_recovery(AppFrame& out) {
+  APP.edit_frames = 0;
+  if (!editor_session().changed) return;
+  AppAsk ask;
+  ask.kind = AppAsk::Kind::KEEP_RECOVERY;
+  ask.text = edit_text(editor_session());
+  out.asks.push_back(std::move(ask));
+}
+
+// The windowed flag follows the screen, also when a frame switched it.
+void follow_screen() {
+  APP.picture.windowed = screen_windowed();
+  editor_set_windowed(APP.picture.windowed);
+}
+
+void back_to_editor(const Replay* won) {
+  hush();
+  APP.watch.reset();
+  APP.mode = AppMode::EDIT;
+  editor_resume(won);
+}
+
+void game_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& input, int32_t tick) {
+  Session& session = APP.play;
+  session.view.frame_tick = tick;
+  session.view.windowed = screen_windowed();
+  const int32_t status = session_frame(session, device, &input, nullptr);
+  if (status == SESSION_FAILED) {
+    out.status = APP_FAILED;
+    out.failure = session.failure;
+    return;
+  }
+  out.switched = session.switched;
+  if (out.switched) follow_screen();
+  replay_record_frame(APP.recording, session);
+  if (APP.mode == AppMode::PLAY) {
+    if (status == SESSION_GOING) return;
+    AppAsk ask;
+    ask.run = replay_record_finish(APP.recording, session);
+    out.asks.push_back(std::move(ask));
+    APP.mode = AppMode::ENDED;
+    out.status = APP_OVER;
+    return;
+  }
+  const Rules& rules = session.rules;
+  if (rules.game_state == STATE_TALLY && rules.level_number == APP.test_level) APP.test_won = 1;
+  if (status == SESSION_GOING && rules.level_number <= APP.test_level) return;
+  const Replay run = replay_record_finish(APP.recording, session);
+  // A run from the story is no proof of the level alone.
+  back_to_editor(APP.test_won && !APP.test_story ? &run : nullptr);
+}
+
+void watch_frame(AppFrame& out, const PlayerInput& input, int32_t tick) {
+  const int32_t going = replay_watch_frame(*APP.watch, input, tick);
+  out.shown = APP.watch->shown;
+  if (going == SESSION_GOING) return;
+  if (APP.mode == AppMode::SHOW_PLAN) {
+    back_to_editor(nullptr);
+    return;
+  }
+  leave_mode();
+  out.status = APP_OVER;
+}
+
+void edit_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& input, int32_t tick) {
+  const EditorAsk asked = editor_frame(device, input, tick);
+  if (++APP.edit_frames >= APP_RECOVERY_FRAMES) ask_recovery(out);
+  switch (asked) {
+    case EditorAsk::NOTHING:
+      break;
+    case EditorAsk::SAVE: {
+      AppAsk ask;
+      ask.kind = AppAsk::Kind::SAVE_PACK;
+      ask.text = edit_text(editor_session());
+      out.asks.push_back(std::move(ask));
+      break;
+    }
+    case EditorAsk::TEST_PLAY:
+    case EditorAsk::TEST_FROM_STORY:
+      ask_recovery(out);
+      APP.test_story = asked == EditorAsk::TEST_FROM_STORY ? 1 : 0;
+      APP.play = editor_test_play(APP.test_story != 0);
+      APP.test_level = editor_level_number();
+      APP.test_won = 0;
+      APP.recording = replay_record_begin(APP.play, APP.test_story ? 0 : APP.test_level);
+      APP.mode = AppMode::TEST_PLAY;
+      break;
+    case EditorAsk::SHOW_PLAN:
+      APP.watch = std::make_unique<Watch>();
+      editor_plan(*APP.watch);
+      APP.mode = AppMode::SHOW_PLAN;
+      break;
+    case EditorAsk::KEEP_PROOF: {
+      AppAsk ask;
+      ask.kind = AppAsk::Kind::KEEP_PROOF;
+      ask.run = editor_proof();
+      ask.level = editor_level_number();
+      out.asks.push_back(std::move(ask));
+      break;
+    }
+    case EditorAsk::QUIT:
+      leave_mode();
+      out.status = APP_OVER;
+      break;
+  }
+}
+
+}  // namespace
+
+void app_start(const View& picture, int32_t sound_ok) {
+  leave_mode();
+  APP = AppState{};
+  APP.picture = picture;
+  APP.sound_ok = sound_ok;
+}
+
+void app_play(int32_t start_level) {
+  leave_mode();
+  APP.picture.windowed = screen_windowed();
+  APP.play = session_make(session_levels(), APP.picture, APP.sound_ok, 1);
+  session_start_at_level(APP.play, start_level);
+  APP.recording = replay_record_begin(APP.play, start_level);
+  APP.mode = AppMode::PLAY;
+}
+
+void app_watch(const Replay& replay) {
+  leave_mode();
+  APP.picture.windowed = screen_windowed();
+  APP.watch = std::make_unique<Watch>();
+  replay_watch_begin(*APP.watch, replay, session_levels(), APP.picture, APP.sound_ok);
+  APP.mode = AppMode::WATCH;
+}
+
+void app_edit(EditSession session, const std::string& recovery) {
+  leave_mode();
+  APP.picture.windowed = screen_windowed();
+  editor_begin(std::move(session), APP.picture, APP.sound_ok);
+  if (!recovery.empty()) editor_offer_recovery(recovery);
+  APP.edit_frames = 0;
+  APP.mode = AppMode::EDIT;
+}
+
+AppFrame app_stop() {
+  AppFrame out;
+  out.status = APP_OVER;
+  if (APP.mode == AppMode::PLAY) {
+    AppAsk ask;
+    ask.run = replay_record_finish(APP.recording, APP.play);
+    out.asks.push_back(std::move(ask));
+  }
+  if (APP.mode == AppMode::EDIT || APP.mode == AppMode::TEST_PLAY ||
+      APP.mode == AppMode::SHOW_PLAN) {
+    ask_recovery(out);
+  }
+  leave_mode();
+  return out;
+}
+
+AppFrame app_frame(const FrameDevice& device) {
+  AppFrame out;
+  if (APP.mode == AppMode::ENDED) {
+    out.status = APP_OVER;
+    return out;
+  }
+  sound_service();
+  const int32_t tick = static_cast<int32_t>(tick_ms());
+  const bool viewing = APP.mode == AppMode::WATCH || APP.mode == AppMode::SHOW_PLAN;
+  const PlayerInput input = input_read_devices(viewing ? 0 : 1);
+  // M silences everything in any mode and plays no cue; the music runs on unheard, so it comes
+  // back in time. It changes no rule, so it is never recorded.
+  if (input.keys_read && input.released[KEY_M]) sound_cues_toggle_mute();
+  switch (APP.mode) {
+    case AppMode::PLAY:
+    case AppMode::TEST_PLAY:
+      game_frame(out, device, input, tick);
+      break;
+    case AppMode::WATCH:
+    case AppMode::SHOW_PLAN:
+      watch_frame(out, input, tick);
+      break;
+    case AppMode::EDIT:
+      edit_frame(out, device, input, tick);
+      break;
+    case AppMode::ENDED:
+      break;
+  }
+  return out;
+}
+
+AppMode app_mode() { return APP.mode; }
+
+Session& app_session() {
+  if ((APP.mode == AppMode::WATCH || APP.mode == AppMode::SHOW_PLAN) && APP.watch) {
+    return APP.watch->session;
+  }
+  if (APP.mode == AppMode::EDIT) return editor_preview();
+  return APP.play;
+}
+
+void app_saved(const std::string& error) {
+  if (error.empty()) {
+    editor_saved();
+    APP.edit_frames = 0;
+  } else {
+    editor_say("CANNOT SAVE: " + error);
+  }
+}
+
+void app_say(const std::string& message) { editor_say(message); }

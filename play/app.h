@@ -1,0 +1,78 @@
+// The program's one frame: which mode runs (the game with its intro, levels and tallies, a
+// replay watched, the level editor, its test-play and its plan shown) and what comes next is
+// decided here, once, for every shell. A frame reads the player's devices once, runs the mode on
+// sessions of its own, and returns what it asks of its shell (keep this run, save this text)
+// instead of doing it: the desktop shell writes files and paces, the browser's shell hands them
+// to the page. Neither reads a session's rules.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/edit.h"
+#include "core/replay_codec.h"
+#include "play/frame.h"
+#include "play/session.h"
+
+// What the program is doing.
+enum class AppMode {
+  ENDED,      // nothing: the run or the editor is over (or nothing began)
+  PLAY,       // the player's game from the intro or a level, recorded
+  WATCH,      // a replay shown
+  EDIT,       // the level editor
+  TEST_PLAY,  // the editor's level played, recorded; back to EDIT at its end
+  SHOW_PLAN,  // the checker's plan for the editor's level shown; back to EDIT at its end
+};
+
+// One thing a frame asks its shell to do before the next frame.
+struct AppAsk {
+  enum class Kind {
+    KEEP_RUN,       // the player's game is over: keep run (the last run, --record)
+    SAVE_PACK,      // write text to the pack's file, then tell app_saved how it went
+    KEEP_RECOVERY,  // keep text as the unsaved work's recovery copy
+    KEEP_PROOF,     // keep run as the proof of the pack's level (beside the pack)
+  };
+  Kind kind = Kind::KEEP_RUN;
+  std::string text;   // SAVE_PACK, KEEP_RECOVERY: the pack as text
+  Replay run;         // KEEP_RUN, KEEP_PROOF
+  int32_t level = 0;  // KEEP_PROOF: the pack's level it proves, from 1
+};
+
+// What app_frame found.
+constexpr int32_t APP_OVER = 0;     // the mode is over and nothing follows: ENDED now
+constexpr int32_t APP_GOING = 1;    // go on with the next frame
+constexpr int32_t APP_FAILED = -1;  // a display switch failed: failure says why
+
+struct AppFrame {
+  int32_t status = APP_GOING;     // APP_*
+  const char* failure = nullptr;  // APP_FAILED: the display's message
+  int32_t shown = 1;              // the frame was presented (a fast replay frame is not)
+  int32_t switched = 0;           // the display was switched in this frame
+  std::vector<AppAsk> asks;       // for the shell, in order
+};
+
+// The picture every session shares (its font, colours and window) and the sound device's
+// verdict, once the shell's devices are up. Ends any mode.
+void app_start(const View& picture, int32_t sound_ok);
+// A new game of the player's on the levels in use: the intro, or level start_level (1..count)
+// with score 0. Ends the mode before it, dropping its run.
+void app_play(int32_t start_level);
+// Shows replay (on the levels in use) in place of whatever ran.
+void app_watch(const Replay& replay);
+// The level editor on session's pack; a recovery copy (recovery not empty) is offered.
+void app_edit(EditSession session, const std::string& recovery);
+// Ends the mode as the player would (the page is going away): a game's run is asked to be
+// kept, unsaved editor work to be kept as a recovery copy.
+AppFrame app_stop();
+// One frame of the mode on device: the devices read, the mode's frame, what follows.
+AppFrame app_frame(const FrameDevice& device);
+
+AppMode app_mode();
+// The session on screen now: the player's game or test-play, the replay shown, or the editor's
+// level as the game draws it. For the tests and the page's probes; the shells do not need it.
+Session& app_session();
+// The pack's file after a SAVE_PACK: error is empty when it was written, else why not.
+void app_saved(const std::string& error);
+// A line for the editor's status bar (a proof kept, a file that could not be written).
+void app_say(const std::string& message);
