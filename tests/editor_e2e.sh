@@ -45,8 +45,18 @@ before=$(sed -n 's/^  barriers \([0-9]*\)$/\1/p' "$work/new.q47l")
 hold t                    # test-play, and back with Escape: the history is still there
 sleep 0.5
 shot testplay
+# The test-play draws its chemical as the game does, and the editor comes back with its own
+# picture: the leak on the board and the leak's swatch (key 2) in the chemical's green.
+leak=$(chemical_pixels "$work/testplay.ppm" 80 0 480 480)
+[ "$leak" -ge 400 ] || fail "the test-play shows no chemical ($leak green pixels on the board)"
 hold Escape
 sleep 0.3
+shot back
+swatch=$(chemical_pixels "$work/back.ppm" 30 44 22 22)
+[ "$swatch" -ge 200 ] || fail "back in the editor the leak's swatch is blank ($swatch green pixels)"
+board=$(chemical_pixels "$work/back.ppm" 80 0 480 480)
+[ "$board" -ge 400 ] || fail "back in the editor the leak is not drawn ($board green pixels)"
+echo "test-play: $leak green pixels; back in the editor: swatch $swatch, board $board"
 hold ctrl+z               # takes the last barrier back
 hold ctrl+s
 sleep 0.3

@@ -49,3 +49,31 @@ focus_window() {
   xdotool windowfocus --sync "$wid"
   sleep "${1:-0.5}"
 }
+
+# chemical_pixels FILE X Y W H: how many pixels of the rectangle in the PPM FILE have the
+# chemical's green (green above red and blue), as the game's colour ramp draws a leak, even a
+# leak just begun, whose ramp is still dark.
+chemical_pixels() {
+  python3 - "$@" <<'PY'
+import sys
+path, x0, y0, w, h = sys.argv[1], *map(int, sys.argv[2:6])
+data = open(path, 'rb').read()
+fields, pos = [], 0
+while len(fields) < 4:
+    while data[pos:pos + 1].isspace(): pos += 1
+    if data[pos:pos + 1] == b'#':
+        pos = data.index(b'\n', pos)
+        continue
+    end = pos
+    while not data[end:end + 1].isspace(): end += 1
+    fields.append(data[pos:end]); pos = end
+width = int(fields[1]); pos += 1
+count = 0
+for y in range(y0, y0 + h):
+    row = pos + (y * width + x0) * 3
+    for i in range(w):
+        r, g, b = data[row + 3 * i: row + 3 * i + 3]
+        count += g > r and g > b
+print(count)
+PY
+}

@@ -1,0 +1,126 @@
+// The program's one frame, driven as a player drives it: modes entered and left, the picture
+// checked after, taps and keypad Enter through the real event pump.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "core/edit.h"
+#include "core/level_pack.h"
+#include "game_harness.h"
+#include "media/random.h"
+#include "play/editor.h"
+
+namespace gh = game_harness;
+
+namespace {
+
+class App : public ::testing::Test {
+ protected:
+  void SetUp() override { gh::start(); }
+  void TearDown() override {
+    sound_set_play_observer(nullptr);
+    game_end();
+    session_use_builtin_levels();
+  }
+
+  // The back buffer after n more frames, the picture's random choices seeded first.
+  static std::vector<uint32_t> picture_after(int n) {
+    random_seed(4747);
+    gh::frames(n);
+    return std::vector<uint32_t>(screen_pixels(), screen_pixels() + SCREEN_WIDTH * SCREEN_HEIGHT);
+  }
+
+  // A key pressed and let go between two frames, as xdotool and a quick finger send it.
+  static void quick_tap(SDL_Scancode code) {
+    gh::push_key(code, true);
+    gh::push_key(code, false);
+    gh::frames(1);
+  }
+};
+
+TEST_F(App, ATapOrAZeroMsClickActsInTheFrameItCameIn) {
+  int taps = 0;
+  while (GAME.game_state == STATE_MESSAGE && taps < 30) {
+    quick_tap(taps % 2 ? SDL_SCANCODE_SPACE : SDL_SCANCODE_RETURN);
+    gh::frames(1);
+    ++taps;
+  }
+  EXPECT_EQ(taps, 12);  // every tap moved the story on: twelve lines, then the level
+  ASSERT_EQ(GAME.game_state, STATE_PLAYING);
+  gh::push_move_to_cell(5, 5);
+  gh::push_button(1, true);
+  gh::push_button(1, false);
+  gh::frames(1);
+  EXPECT_EQ(GAME.at(5, 5).flags & CELL_WALL, CELL_WALL);
+  EXPECT_EQ(GAME.barriers_left, 49);
+  gh::frames(2);  // the release came in the next frame: a new press places again
+  gh::push_move_to_cell(6, 5);
+  gh::push_button(1, true);
+  gh::push_button(1, false);
+  gh::frames(2);
+  EXPECT_EQ(GAME.barriers_left, 48);
+  gh::push_key(SDL_SCANCODE_ESCAPE, true);
+  gh::push_key(SDL_SCANCODE_ESCAPE, false);
+  EXPECT_EQ(gh::frames(1), 0);  // a tapped Escape ends the run
+}
+
+TEST_F(App, KeypadEnterMovesTheStoryOnAndContinues) {
+  int taps = 0;
+  while (GAME.game_state == STATE_MESSAGE && taps < 30) {
+    gh::tap(SDL_SCANCODE_KP_ENTER);
+    ++taps;
+  }
+  EXPECT_EQ(taps, 12);
+  ASSERT_EQ(GAME.game_state, STATE_PLAYING);
+  for (auto [x, y] : {std::pair{10, 12}, {18, 16}, {10, 17}, {11, 18}}) gh::click_cell(1, x, y);
+  ASSERT_EQ(GAME.contained, 1);
+  gh::tap(SDL_SCANCODE_KP_ENTER);
+  EXPECT_EQ(GAME.game_state, STATE_TALLY);
+}
+
+// T in the editor plays the level in a session of its own: it looks exactly as the same pack
+// played with --levels, chemical and all, and the editor comes back with its own picture.
+TEST_F(App, ATestPlayLooksAsTheLevelPlayedAndTheEditorComesBackWhole) {
+  EditSession edit;
+  edit_start(edit, edit_new_pack());
+  const LevelPack pack = edit.pack;
+  app_edit(std::move(edit), "");
+  gh::frames(2);
+  const View editor_picture = editor_preview().view;
+  gh::push_key(SDL_SCANCODE_T, true);
+  gh::frames(1);
+  ASSERT_EQ(app_mode(), AppMode::TEST_PLAY);
+  gh::push_key(SDL_SCANCODE_T, false);
+  const std::vector<uint32_t> tested = picture_after(60);
+  ASSERT_EQ(GAME.game_state, STATE_PLAYING);
+  int chemical = 0;
+  for (const Cell& cell : GAME.grid) chemical += (cell.flags & CELL_CHEMICAL) != 0;
+  ASSERT_GT(chemical, 0);
+
+  gh::tap(SDL_SCANCODE_ESCAPE);
+  ASSERT_EQ(app_mode(), AppMode::EDIT);
+  EXPECT_EQ(editor_preview().view.hud_font, editor_picture.hud_font);
+  EXPECT_EQ(editor_preview().view.chemical_palette[255], editor_picture.chemical_palette[255]);
+  EXPECT_NE(editor_picture.chemical_palette[255], 0u);
+
+  session_use_stream(level_pack_compile(pack));
+  app_play(1);
+  const std::vector<uint32_t> played = picture_after(60);
+  size_t differing = 0;
+  for (size_t i = 0; i < played.size(); ++i) differing += played[i] != tested[i];
+  EXPECT_EQ(differing, 0u);
+}
+
+// A replay watched ends the mode at its last frame; the frame then asks nothing more.
+TEST_F(App, AWatchedRunEndsAndNothingRunsAfter) {
+  std::vector<InputFrame> script(30);
+  const Replay run = replay_run_script(script, 1);
+  app_watch(run);
+  int frames = 0;
+  while (gh::frames(1) && frames < 100) ++frames;
+  EXPECT_EQ(frames, 30);
+  EXPECT_EQ(app_mode(), AppMode::ENDED);
+  EXPECT_EQ(gh::frames(1), 0);
+}
+
+}  // namespace
