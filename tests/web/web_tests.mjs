@@ -244,6 +244,11 @@ try {
         () => page.mouse.click(m.x, m.y, { delay: HOLD_MS }));
       await expectChange(`right click picks it up ${at}`, mouseCell, false,
         () => page.mouse.click(m.x, m.y, { button: 'right', delay: HOLD_MS }));
+      // Press and release together, as a touchpad's tap-to-click sends them: still a click.
+      await expectChange(`a 0 ms left click places a barrier ${at}`, mouseCell, true,
+        () => page.mouse.click(m.x, m.y));
+      await expectChange(`a 0 ms right click picks it up ${at}`, mouseCell, false,
+        () => page.mouse.click(m.x, m.y, { button: 'right' }));
       const t = await cellPoint(...touchCell);
       await expectChange(`tap places a barrier ${at}`, touchCell, true,
         () => page.touchscreen.tap(t.x, t.y));
@@ -253,6 +258,26 @@ try {
         await page.touchscreen.touchEnd();
       });
     }
+  });
+
+  // Keys pressed and released together (0 ms) are keys all the same: keypad Enter moves the
+  // story on, and a tapped Escape ends the run.
+  await group('keys', async (pages) => {
+    const page = await game(pages, '');
+    await start(page);
+    await page.waitForFunction(() => Module._web_game_state() === 2, { timeout: 10000 });
+    let presses = 0;
+    while (presses < 30 && await page.evaluate(() => Module._web_game_state()) === 2) {
+      await page.keyboard.press(presses % 2 ? 'NumpadEnter' : 'Space');
+      await sleep(60);
+      presses++;
+    }
+    check('keys: 0 ms taps of Space and keypad Enter move the intro on, line by line',
+      presses === 12 && await page.evaluate(() => Module._web_level_number()) === 1,
+      `${presses} presses, state ${await page.evaluate(() => Module._web_game_state())}`);
+    await page.keyboard.press('Escape');
+    check('keys: a 0 ms Escape ends the run', await page.waitForFunction(
+      () => !document.querySelector('#start').hidden, { timeout: 5000 }).then(() => true, () => false));
   });
 
   // Level packs given by URL: a broken one is told line for line as the native checker tells
@@ -402,6 +427,18 @@ try {
       Module._web_game_state() === 0 && Module._web_level_number() === 1, { timeout: 5000 })
       .then(() => true, () => false);
     check('editor: T test-plays the level', testing);
+    // The test-play draws its leak (the four cells at 5..6, 5..6) in the chemical's green.
+    await sleep(500);
+    const leak = await canvasPixels(page);
+    let green = 0;
+    for (let y = 5 * CELL; y < 7 * CELL; y++) {
+      for (let x = 80 + 5 * CELL; x < 80 + 7 * CELL; x++) {
+        const i = 4 * (y * leak.width + x);
+        green += leak.rgba[i + 1] > leak.rgba[i] && leak.rgba[i + 1] > leak.rgba[i + 2];
+      }
+    }
+    check('editor: the test-play draws the chemical', green >= CELL * CELL * 3,
+      `${green} green pixels in the leak's ${4 * CELL * CELL}`);
     const recovery = await page.evaluate(() => localStorage.getItem('q47.recovery.levels.q47l'));
     check('editor: test-play keeps a recovery copy with the unsaved cell',
       recovery?.split(/^\s*map\n/m)[1]?.split('\n')[10]?.trim()[10] === 'W', recovery);
