@@ -11,9 +11,11 @@
 #include "media/draw.h"
 #include "media/screen.h"
 #include "play/board_view.h"
-#include "tests/support/game_state.h"
+#include "play/session.h"
 
 namespace {
+
+Session BENCH;  // the game the frames are drawn from
 
 // Level 9 after the given number of frames of spreading, with both prompts on screen.
 void prepare(int spread_frames) {
@@ -21,31 +23,32 @@ void prepare(int spread_frames) {
   if (!started) {
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
-    game_startup();
+    shell_startup();
+    BENCH = session_make(nullptr, board_view_picture(1), 0, 0);
     started = true;
   }
-  load_level(GAME, 9);
-  for (int i = 0; i < spread_frames; ++i) spread_step(GAME);
-  GAME.contained = 1;
-  GAME.edge_reached = 1;
+  load_level(BENCH.rules, 9);
+  for (int i = 0; i < spread_frames; ++i) spread_step(BENCH.rules);
+  BENCH.rules.contained = 1;
+  BENCH.rules.edge_reached = 1;
 }
 
 void frame_work() {
   screen_clear(0);
   draw_begin(screen_output());
-  spread_step(GAME);
-  draw_board_view(app_session());
+  spread_step(BENCH.rules);
+  draw_board_view(BENCH);
   draw_end();
 }
 
 // Points at the last plain floor cell of the grid; false if there is none.
 bool point_at_floor() {
-  for (int32_t x = GAME.grid_width - 1; x >= 0; --x) {
-    for (int32_t y = GAME.grid_height - 1; y >= 0; --y) {
-      if (GAME.at(x, y).flags != 0) continue;
-      GAME.cursor_x = x;
-      GAME.cursor_y = y;
-      GAME.cursor_on_board = 1;
+  for (int32_t x = BENCH.rules.grid_width - 1; x >= 0; --x) {
+    for (int32_t y = BENCH.rules.grid_height - 1; y >= 0; --y) {
+      if (BENCH.rules.at(x, y).flags != 0) continue;
+      BENCH.rules.cursor_x = x;
+      BENCH.rules.cursor_y = y;
+      BENCH.rules.cursor_on_board = 1;
       return true;
     }
   }
@@ -65,7 +68,7 @@ void BM_FrameWithPlacement(benchmark::State& state) {
   bool place = true;
   for (auto _ : state) {
     frame_work();
-    barriers_apply_buttons(GAME, place ? 1 : 0, place ? 0 : 1);
+    barriers_apply_buttons(BENCH.rules, place ? 1 : 0, place ? 0 : 1);
     place = !place;
   }
 }

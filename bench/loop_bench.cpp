@@ -20,8 +20,8 @@
 #include "core/level_stream.h"
 #include "desktop/shell.h"
 #include "media/screen.h"
+#include "play/app.h"
 #include "play/sound_cues.h"
-#include "tests/support/game_state.h"
 
 namespace {
 
@@ -73,10 +73,9 @@ void start_game() {
   setenv("SDL_AUDIODRIVER", "dummy", 0);
   if (chdir(Q47_ASSETS_DIR) != 0)
     std::fprintf(stderr, "no %s: the loop runs without sound\n", Q47_ASSETS_DIR);
-  game_startup();
+  shell_startup();
   // Where the intro's end leaves the game: level 1 in play and the music running.
-  load_level(GAME, 1);
-  sound_cues_start_music();
+  app_play(1);
 }
 
 struct LoopFigures {
@@ -117,7 +116,7 @@ void BM_GameLoop(benchmark::State& state) {
   start_game();
   screen_set_frame_rate(GAME_FRAME_RATE);
   const LoopFigures game = run_loop(state, [] {
-    if (!game_frame()) GAME.quit_requested = 0;  // only a close request would end it; play on
+    if (!game_frame()) app_play(1);  // only a close request would end it; play on
   });
   if (FLIP_ONLY.cpu_share > 0)
     state.counters["game_over_flip"] = game.cpu_share / FLIP_ONLY.cpu_share;
