@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "play/replay.h"
-#include "tests/replay_script.h"
+#include "tests/support/replay_script.h"
 
 namespace {
 

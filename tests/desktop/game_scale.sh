@@ -9,7 +9,7 @@ set -euo pipefail
 game=$1
 tool=$2
 scale=$3
-. "$(dirname "$0")/support/e2e.sh"
+. "$(dirname "$0")/../support/e2e.sh"
 failures=0
 passed=0
 fail() { echo "game_scale: $*" >&2; failures=$((failures + 1)); }

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <string>
 
-#include "tests/sound_test_util.h"
+#include "tests/support/sound_test_util.h"
 
 using namespace sound_test;
 

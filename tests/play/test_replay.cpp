@@ -19,12 +19,12 @@
 
 #include "desktop/commands.h"
 #include "desktop/files.h"
-#include "game_harness.h"
 #include "media/keyboard.h"
 #include "play/input.h"
 #include "play/replay.h"
-#include "replay_script.h"
+#include "tests/support/game_harness.h"
 #include "tests/support/game_state.h"
+#include "tests/support/replay_script.h"
 
 namespace fs = std::filesystem;
 namespace gh = game_harness;

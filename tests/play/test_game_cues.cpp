@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "core/level_stream.h"
-#include "game_harness.h"
 #include "media/sound.h"
+#include "tests/support/game_harness.h"
 #include "tests/support/game_state.h"
 
 namespace gh = game_harness;

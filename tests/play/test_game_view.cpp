@@ -4,10 +4,10 @@
 #include <algorithm>
 
 #include "core/level_stream.h"
-#include "game_harness.h"
 #include "media/random.h"
 #include "play/board_view.h"
 #include "play/message_screen.h"
+#include "tests/support/game_harness.h"
 
 namespace gh = game_harness;
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 game=$1
 tool=$2
-. "$(dirname "$0")/support/e2e.sh"
+. "$(dirname "$0")/../support/e2e.sh"
 
 fail() { echo "game_e2e: $*" >&2; exit 1; }
 

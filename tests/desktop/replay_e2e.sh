@@ -4,7 +4,7 @@
 # write that must fail cleanly and the files --verify must refuse. Run it under with-xvfb.
 set -euo pipefail
 game=$1
-golden=$(cd "$(dirname "$0")" && pwd)/replays
+golden=$(cd "$(dirname "$0")/.." && pwd)/replays
 work=$(mktemp -d)
 chmod 755 "$work"
 pid=
@@ -27,7 +27,7 @@ fail() {
   [ -n "$keep" ] && cp "$work"/*.q47r "$keep"/ 2>/dev/null
   exit 1
 }
-. "$(dirname "$0")/support/e2e.sh"
+. "$(dirname "$0")/../support/e2e.sh"
 # Starts the game with its arguments (as the user in $as, when set) and waits for its window.
 # Muted: the run needs no sounds, and without them at hand the game would say so on stderr.
 start() {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "desktop/options.h"
-#include "game_harness.h"
+#include "tests/support/game_harness.h"
 #include "tests/support/game_state.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include "core/level_stream.h"
 #include "desktop/files.h"
 #include "play/replay.h"
-#include "replay_script.h"
 #include "tests/support/game_state.h"
+#include "tests/support/replay_script.h"
 
 namespace rs = replay_script;
 

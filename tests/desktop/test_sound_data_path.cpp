@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "desktop/data_path.h"
-#include "game_harness.h"
 #include "media/sound.h"
 #include "play/sound_cues.h"
+#include "tests/support/game_harness.h"
 #include "tests/support/game_state.h"
 
 namespace gh = game_harness;

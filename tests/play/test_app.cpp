@@ -6,9 +6,9 @@
 
 #include "core/edit.h"
 #include "core/level_pack.h"
-#include "game_harness.h"
 #include "media/random.h"
 #include "play/editor.h"
+#include "tests/support/game_harness.h"
 
 namespace gh = game_harness;
 

@@ -21,7 +21,7 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "game_audio: $*" >&2; exit 1; }
-. "$(dirname "$0")/support/e2e.sh"
+. "$(dirname "$0")/../support/e2e.sh"
 
 # Starts the game under strace (only its file opens are traced) with the given audio driver and
 # waits for its window; sets tracer and wid.

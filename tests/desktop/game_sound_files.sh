@@ -4,7 +4,7 @@
 # say which files it could not use, and Escape must end it with code 0. Run it under with-xvfb.
 set -euo pipefail
 game=$1
-. "$(dirname "$0")/support/e2e.sh"
+. "$(dirname "$0")/../support/e2e.sh"
 fail() { echo "game_sound_files: $*" >&2; exit 1; }
 
 mkdir "$work/run" "$work/data"

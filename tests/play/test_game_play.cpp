@@ -5,8 +5,8 @@
 
 #include "core/level_stream.h"
 #include "desktop/display.h"
-#include "game_harness.h"
 #include "media/window.h"
+#include "tests/support/game_harness.h"
 #include "tests/support/game_state.h"
 
 namespace gh = game_harness;

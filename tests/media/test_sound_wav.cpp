@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "media/wav.h"
-#include "tests/sound_test_util.h"
+#include "tests/support/sound_test_util.h"
 
 using namespace sound_test;
 

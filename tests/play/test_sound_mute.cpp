@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "game_harness.h"
 #include "media/sound.h"
-#include "tests/sound_test_util.h"
+#include "tests/support/game_harness.h"
 #include "tests/support/game_state.h"
+#include "tests/support/sound_test_util.h"
 
 namespace gh = game_harness;
 namespace fs = std::filesystem;

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "media/wav.h"
-#include "tests/sound_test_util.h"
+#include "tests/support/sound_test_util.h"
 
 using namespace sound_test;
 namespace fs = std::filesystem;

@@ -21,7 +21,7 @@ trap cleanup EXIT
 cd "$work"
 
 fail() { echo "input_faults $case_name: $*" >&2; exit 1; }
-. "$(dirname "$0")/support/e2e.sh"
+. "$(dirname "$0")/../support/e2e.sh"
 # start_game: the game in the background with its window found and given the focus.
 start_game() {
   # A background job of a script starts with SIGINT ignored; with job control it keeps the

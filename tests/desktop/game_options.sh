@@ -5,7 +5,7 @@
 # Run it under with-xvfb.
 set -euo pipefail
 game=$1
-. "$(dirname "$0")/support/e2e.sh"
+. "$(dirname "$0")/../support/e2e.sh"
 failures=0
 passed=0
 fail() { echo "game_options: $*" >&2; failures=$((failures + 1)); }

@@ -11,7 +11,7 @@ fail() {
   [ -n "${EDITOR_E2E_KEEP:-}" ] && cp "$work"/*.ppm "$work"/*.q47l "$EDITOR_E2E_KEEP"/ 2>/dev/null
   exit 1
 }
-. "$(dirname "$0")/support/e2e.sh"
+. "$(dirname "$0")/../support/e2e.sh"
 export HOME=$work/home SDL_AUDIODRIVER=dummy
 mkdir -p "$HOME"
 unset XDG_STATE_HOME
