@@ -258,7 +258,9 @@ bool edit_open(EditSession& session, std::string_view text, const std::string& n
                std::string& problems) {
   LevelPack pack;
   std::vector<PackProblem> found;
-  if (!level_pack_parse(text, pack, found)) {
+  // The editor opens every pack it writes, levels without a leak too: they are shown with
+  // what keeps them from being played (edit_problems).
+  if (!level_pack_parse(text, pack, found, true)) {
     problems = level_pack_problems_text(name, found);
     return false;
   }
@@ -307,7 +309,7 @@ std::string edit_problems(const EditSession& session) {
   // says so rather than the file it writes.
   LevelPack reread;
   std::vector<PackProblem> found;
-  if (!level_pack_parse(level_pack_format(session.pack), reread, found)) {
+  if (!level_pack_parse(level_pack_format(session.pack), reread, found, true)) {
     return level_pack_problems_text("pack", found);
   }
   return "";

@@ -53,6 +53,7 @@ struct Reader {
       : pack(pack_out), problems(problems_out) {}
   LevelPack& pack;
   std::vector<PackProblem>& problems;
+  bool for_editing = false;                // a level without a leak is read as it is
   int32_t line_number = 0;                 // line being read
   bool header_seen = false;                // the first line named the format
   Block block = Block::NONE;               // block open at this line
@@ -261,7 +262,7 @@ void close_level(Reader& reader) {
                    "map has " + std::to_string(level.rows.size()) + " rows, the level is " +
                        std::to_string(level.height) + " high");
   }
-  if (!reader.level_has_chemical) {
+  if (!reader.level_has_chemical && !reader.for_editing) {
     reader.problem(reader.map_line, 1, "level has no chemical (no 'I' in its map)");
   }
 }
@@ -603,10 +604,12 @@ int32_t level_pack_text_width(std::string_view text) {
   return width;
 }
 
-bool level_pack_parse(std::string_view text, LevelPack& pack, std::vector<PackProblem>& problems) {
+bool level_pack_parse(std::string_view text, LevelPack& pack, std::vector<PackProblem>& problems,
+                      bool for_editing) {
   pack = LevelPack{};
   problems.clear();
   Reader reader(pack, problems);
+  reader.for_editing = for_editing;
   // A carriage return not followed by a newline is a line end of old Mac files: read as one
   // line, such a pack would only give a screenful of misleading problems.
   for (size_t cr = text.find('\r'); cr != std::string_view::npos; cr = text.find('\r', cr + 1)) {

@@ -63,7 +63,10 @@ struct PackProblem {
 
 // Reads a pack's text into pack. Returns true when it is usable; otherwise problems lists what is
 // wrong (at most PACK_PROBLEMS_MAX of them, in the order of the text) and pack is unspecified.
-bool level_pack_parse(std::string_view text, LevelPack& pack, std::vector<PackProblem>& problems);
+// for_editing also reads a level that has no leak yet, which cannot be played but is work in
+// progress the level editor saved and must open again.
+bool level_pack_parse(std::string_view text, LevelPack& pack, std::vector<PackProblem>& problems,
+                      bool for_editing = false);
 // The text of pack, which level_pack_parse reads back to the same pack.
 std::string level_pack_format(const LevelPack& pack);
 // The stream and entry tables of a usable pack, in the built-in layout.

@@ -355,14 +355,17 @@ EditorAsk editing_keys() {
       say("THE PACK IS ON THE CLIPBOARD");
     }
     if (pressed(KEY_V)) {
-      LevelPack pack;
+      EditSession opened;
       std::string problems;
+      const std::string code = clipboard_text();
       if (session.changed) {
         say("SAVE FIRST: A CODE REPLACES THE WHOLE PACK");
-      } else if (!share_code_read(clipboard_text(), pack, problems)) {
+      } else if (code.empty()) {
+        say("THE CLIPBOARD HOLDS NO TEXT");
+      } else if (!edit_open_code(opened, code, problems)) {
         say(problems.substr(0, problems.find('\n')));
       } else {
-        edit_start(session, std::move(pack));
+        edit_start(session, std::move(opened.pack));
         say("OPENED THE CODE: CTRL+S SAVES IT AS THIS FILE");
       }
     }
@@ -754,7 +757,10 @@ void editor_say(const std::string& message) { say(message); }
 
 void editor_saved() {
   edit_mark_saved(EDITOR.session);
-  say("SAVED");
+  // Work in progress is saved as it is, and said to be so: --levels would refuse it.
+  const std::string problems = edit_problems(EDITOR.session);
+  say(problems.empty() ? "SAVED"
+                       : "SAVED, NOT YET PLAYABLE: " + problems.substr(0, problems.find('\n')));
 }
 
 EditSession& editor_session() { return EDITOR.session; }
