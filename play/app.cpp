@@ -13,8 +13,9 @@
 
 namespace {
 
-// Unsaved editor work is kept at least this often while it changes: a minute of frames.
-constexpr int64_t APP_RECOVERY_FRAMES = 60 * GAME_FRAMES_PER_SECOND;
+// Unsaved editor work is kept this long after it changed at the latest (a second of frames),
+// so a crash or a kill loses at most that much and the time a write takes.
+constexpr int64_t APP_RECOVERY_FRAMES = GAME_FRAMES_PER_SECOND;
 
 struct AppState {
   AppMode mode = AppMode::ENDED;  // what app_frame runs
@@ -26,7 +27,8 @@ struct AppState {
   int32_t test_level = 0;         // TEST_PLAY: the level played
   int32_t test_story = 0;         // it began at the story before it
   int32_t test_won = 0;           // the test-play has won that level
-  int64_t edit_frames = 0;        // EDIT: frames since unsaved work was last kept
+  uint64_t kept_revision = 0;     // EDIT: the editor's revision last kept or saved
+  int64_t unkept_frames = 0;      // EDIT: frames since a change not yet kept
 };
 
 AppState APP;
@@ -44,7 +46,8 @@ void leave_mode() {
 }
 
 void ask_recovery(AppFrame& out) {
-  APP.edit_frames = 0;
+  APP.unkept_frames = 0;
+  APP.kept_revision = editor_session().revision;
   if (!editor_session().changed) return;
   AppAsk ask;
   ask.kind = AppAsk::Kind::KEEP_RECOVERY;
@@ -109,13 +112,20 @@ void watch_frame(AppFrame& out, const PlayerInput& input, int32_t tick) {
 
 void edit_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& input, int32_t tick) {
   const EditorAsk asked = editor_frame(device, input, tick);
-  if (++APP.edit_frames >= APP_RECOVERY_FRAMES) ask_recovery(out);
+  // Unsaved work is kept a moment after it changed, and at once when the window is asked to
+  // close (a logout's SIGTERM is followed by a SIGKILL that no question survives).
+  if (editor_session().revision != APP.kept_revision) {
+    if (input.closed || ++APP.unkept_frames >= APP_RECOVERY_FRAMES) ask_recovery(out);
+  }
   switch (asked) {
     case EditorAsk::NOTHING:
       break;
-    case EditorAsk::SAVE: {
+    case EditorAsk::SAVE:
+    case EditorAsk::SAVE_OVER:
+    case EditorAsk::SAVE_AS: {
       AppAsk ask;
-      ask.kind = AppAsk::Kind::SAVE_PACK;
+      ask.kind = asked == EditorAsk::SAVE_AS ? AppAsk::Kind::SAVE_PACK_AS : AppAsk::Kind::SAVE_PACK;
+      ask.force = asked == EditorAsk::SAVE_OVER;
       ask.text = edit_text(editor_session());
       out.asks.push_back(std::move(ask));
       break;
@@ -181,7 +191,8 @@ void app_edit(EditSession session, const std::string& recovery) {
   APP.picture.windowed = screen_windowed();
   editor_begin(std::move(session), APP.picture, APP.sound_ok);
   if (!recovery.empty()) editor_offer_recovery(recovery);
-  APP.edit_frames = 0;
+  APP.kept_revision = editor_session().revision;
+  APP.unkept_frames = 0;
   APP.mode = AppMode::EDIT;
 }
 
@@ -245,10 +256,15 @@ Session& app_session() {
 void app_saved(const std::string& error) {
   if (error.empty()) {
     editor_saved();
-    APP.edit_frames = 0;
+    APP.kept_revision = editor_session().revision;
+    APP.unkept_frames = 0;
   } else {
     editor_say("CANNOT SAVE: " + error);
   }
+}
+
+void app_ask_before_saving(const std::string& why, const std::string* their_text) {
+  editor_ask_before_saving(why, their_text);
 }
 
 void app_say(const std::string& message) { editor_say(message); }

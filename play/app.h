@@ -29,14 +29,18 @@ enum class AppMode {
 struct AppAsk {
   enum class Kind {
     KEEP_RUN,       // the player's game is over: keep run (the last run, --record)
-    SAVE_PACK,      // write text to the pack's file, then tell app_saved how it went
+    SAVE_PACK,      // write text to the pack's file (over it even when it changed or is
+                    // read-only, when force), then tell app_saved how it went, or
+                    // app_ask_before_saving why it was not written
+    SAVE_PACK_AS,   // write text under a new name beside the pack's file, then app_saved
     KEEP_RECOVERY,  // keep text as the unsaved work's recovery copy
     KEEP_PROOF,     // keep run as the proof of the pack's level (beside the pack)
   };
   Kind kind = Kind::KEEP_RUN;
-  std::string text;   // SAVE_PACK, KEEP_RECOVERY: the pack as text
-  Replay run;         // KEEP_RUN, KEEP_PROOF
-  int32_t level = 0;  // KEEP_PROOF: the pack's level it proves, from 1
+  std::string text;    // SAVE_PACK, KEEP_RECOVERY: the pack as text
+  Replay run;          // KEEP_RUN, KEEP_PROOF
+  int32_t level = 0;   // KEEP_PROOF: the pack's level it proves, from 1
+  bool force = false;  // SAVE_PACK: the player chose to replace what the file holds
 };
 
 // What app_frame found.
@@ -74,5 +78,8 @@ AppMode app_mode();
 Session& app_session();
 // The pack's file after a SAVE_PACK: error is empty when it was written, else why not.
 void app_saved(const std::string& error);
+// The pack's file after a SAVE_PACK that was not written because it is not ours to replace
+// without asking: why, and what it holds now (null when that is not to be offered).
+void app_ask_before_saving(const std::string& why, const std::string* their_text);
 // A line for the editor's status bar (a proof kept, a file that could not be written).
 void app_say(const std::string& message);

@@ -31,7 +31,7 @@ constexpr int32_t EDITOR_VERDICT_BUDGET_MS = 8;  // of a 20 ms frame, for the ch
 constexpr uint32_t EDITOR_SAY_MS = 4000;         // how long a status line stays
 
 enum class Tool { PAINT, LINE, RECTANGLE, OUTLINE, FILL };
-enum class Mode { EDITING, STORY, HELP, QUIT_ASK, RECOVERY_ASK };
+enum class Mode { EDITING, STORY, HELP, QUIT_ASK, RECOVERY_ASK, SAVE_ASK };
 
 // Scan codes the editor reads beyond the game's own keys.
 constexpr int32_t KEY_1 = 0x02;
@@ -54,7 +54,7 @@ constexpr int32_t KEY_CODES = 256;
 constexpr int32_t KEY_B = 0x30, KEY_C = 0x2E, KEY_D = 0x20, KEY_E = 0x12, KEY_G = 0x22,
                   KEY_H = 0x23, KEY_I = 0x17, KEY_K = 0x25, KEY_L = 0x26, KEY_N = 0x31,
                   KEY_O = 0x18, KEY_P = 0x19, KEY_S = 0x1F, KEY_T = 0x14, KEY_V = 0x2F,
-                  KEY_X = 0x2D, KEY_Y = 0x15, KEY_Z = 0x2C;
+                  KEY_W = 0x11, KEY_X = 0x2D, KEY_Y = 0x15, KEY_Z = 0x2C;
 
 // What a key types in a story line: plain and with Shift.
 struct TypedKey {
@@ -124,6 +124,9 @@ struct EditorState {
   std::string typed;                     // that line's text as typed so far
   uint32_t typed_colour = 0xFFFFFF;      // and its colour
   std::string recovery;                  // the recovery copy offered
+  std::string save_why;                  // SAVE_ASK: why the file was not simply replaced
+  std::string their_text;                // SAVE_ASK: what another program wrote, if readable
+  bool their_text_known = false;         // their_text holds it
   Replay proof;                          // the last winning test-play
   bool has_proof = false;                // proof holds one
 };
@@ -640,6 +643,16 @@ void draw_editor() {
                 {"CTRL+S SAVES, ANY OTHER KEY GOES BACK", EDITOR_VALUE}},
                SIZE_MAX);
   }
+  if (EDITOR.mode == Mode::SAVE_ASK) {
+    std::vector<std::pair<std::string, uint32_t>> lines = {{EDITOR.save_why, EDITOR_BAD}};
+    if (EDITOR.their_text_known) {
+      lines.push_back({"T  TAKE THEIRS: OPEN THE FILE AS IT IS NOW", EDITOR_VALUE});
+    }
+    lines.push_back({"W  KEEP MINE: WRITE IT OVER THE FILE", EDITOR_VALUE});
+    lines.push_back({"N  SAVE MINE UNDER A NEW NAME BESIDE IT", EDITOR_VALUE});
+    lines.push_back({"ESCAPE  BACK TO EDITING, NOTHING SAVED", EDITOR_VALUE});
+    draw_panel(lines, SIZE_MAX);
+  }
   if (EDITOR.mode == Mode::RECOVERY_ASK) {
     draw_panel({{"A RECOVERY COPY OF UNSAVED WORK EXISTS", EDITOR_VALUE},
                 {"ENTER OPENS IT, ESCAPE KEEPS THE FILE", EDITOR_VALUE}},
@@ -718,6 +731,29 @@ EditorAsk editor_input(const PlayerInput& input) {
       if (any_key_pressed() && !ctrl()) EDITOR.mode = Mode::EDITING;
       if (ask == EditorAsk::SAVE) EDITOR.mode = Mode::EDITING;
       break;
+    case Mode::SAVE_ASK:
+      if (pressed(KEY_ESCAPE)) {
+        EDITOR.mode = Mode::EDITING;
+        say("NOT SAVED");
+      } else if (pressed(KEY_W)) {
+        EDITOR.mode = Mode::EDITING;
+        ask = EditorAsk::SAVE_OVER;
+      } else if (pressed(KEY_N)) {
+        EDITOR.mode = Mode::EDITING;
+        ask = EditorAsk::SAVE_AS;
+      } else if (pressed(KEY_T) && EDITOR.their_text_known) {
+        EditSession theirs;
+        std::string problems;
+        if (edit_open(theirs, EDITOR.their_text, "file", problems)) {
+          EDITOR.session = std::move(theirs);
+          EDITOR.preview_revision = ~0ull;
+          say("OPENED THE FILE AS IT IS NOW");
+        } else {
+          say(problems.substr(0, problems.find('\n')));
+        }
+        EDITOR.mode = Mode::EDITING;
+      }
+      break;
     case Mode::RECOVERY_ASK:
       if (pressed(KEY_RETURN)) {
         std::string problems;
@@ -754,6 +790,13 @@ void editor_resume(const Replay* won_replay) {
 }
 
 void editor_say(const std::string& message) { say(message); }
+
+void editor_ask_before_saving(const std::string& why, const std::string* their_text) {
+  EDITOR.mode = Mode::SAVE_ASK;
+  EDITOR.save_why = why;
+  EDITOR.their_text_known = their_text != nullptr;
+  EDITOR.their_text = their_text ? *their_text : std::string();
+}
 
 void editor_saved() {
   edit_mark_saved(EDITOR.session);

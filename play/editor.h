@@ -19,6 +19,9 @@
 enum class EditorAsk {
   NOTHING,          // go on with the next frame
   SAVE,             // write edit_text(editor_session()) to the file, then editor_saved or _say
+                    // (or editor_ask_before_saving, when the file is not simply replaced)
+  SAVE_OVER,        // the same, over a file that changed or is read-only: the player chose it
+  SAVE_AS,          // the same, under a new name beside the file
   TEST_PLAY,        // play editor_test_play(false), then editor_resume
   TEST_FROM_STORY,  // the same, from the story before the level
   SHOW_PLAN,        // show editor_plan, then editor_resume
@@ -39,6 +42,11 @@ EditorAsk editor_frame(const FrameDevice& device, const PlayerInput& input, int3
 void editor_resume(const Replay* won_replay);
 // A line on the status bar ("SAVED", an error), shown for a few seconds.
 void editor_say(const std::string& message);
+// A SAVE found the file not ours to replace without asking: why (it changed since it was
+// opened, or it is read-only), and what it holds now (null when that is not to be offered).
+// The player then takes theirs, keeps theirs aside by saving under a new name, saves over it
+// (SAVE_OVER) or goes back.
+void editor_ask_before_saving(const std::string& why, const std::string* their_text);
 // The pack was written: it is no longer changed.
 void editor_saved();
 // The session being edited.

@@ -100,6 +100,7 @@ void do_asks(const std::vector<AppAsk>& asks) {
         break;
       }
       case AppAsk::Kind::SAVE_PACK:
+      case AppAsk::Kind::SAVE_PACK_AS:
         app_saved(page_edit_save(ask.text.c_str()) ? "" : "THE BROWSER'S STORAGE REFUSED IT");
         break;
       case AppAsk::Kind::KEEP_RECOVERY:

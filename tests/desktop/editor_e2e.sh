@@ -82,4 +82,93 @@ grep -q '"winnable": true' "$work/check.json" || fail "the painted level has no 
 barriers=$(sed -n 's/^  barriers \([0-9]*\)$/\1/p' "$work/new.q47l")
 [ -n "$barriers" ] || fail "no barriers line in the pack"
 [ "$barriers" = $((before - 1)) ] || fail "undo after the test-play: barriers $barriers, before it $before"
+echo "editor: painted, test-played and saved (barriers $barriers)"
+
+# --- Nothing the player makes is lost ---
+pack=$work/new.q47l
+recovery=$HOME/.local/state/q47/recovery
+open_editor() {
+  "$game" --mute --edit "$pack" 2>"$work/stderr" &
+  pid=$!
+  find_window "$pid" 100
+  focus_window
+}
+quit_editor() {
+  hold Escape
+  rc=0
+  wait "$pid" || rc=$?
+  pid=
+  [ "$rc" = 0 ] || fail "$1: the editor ended with $rc: $(cat "$work/stderr")"
+}
+letter() {  # letter FILE X Y: the map's letter at cell (X, Y)
+  sed -n '/^  map/,/^end/p' "$1" | sed -n "$(($3 + 2))p" | tr -d ' ' | cut -c$(($2 + 1))
+}
+
+# Another program writes the file while it is open: Ctrl+S asks instead of replacing it; W
+# then writes the player's version over it.
+open_editor
+click 0 11
+echo '# a note written elsewhere' >>"$pack"
+hold ctrl+s
+sleep 0.3
+grep -q '# a note written elsewhere' "$pack" || fail "Ctrl+S replaced what another program wrote"
+hold w
+sleep 0.3
+[ "$(letter "$pack" 0 11)" = W ] || fail "W did not write the player's version"
+quit_editor "after keeping mine"
+
+# The same, and N keeps the player's version beside theirs under a new name.
+open_editor
+click 1 11
+echo '# another note' >>"$pack"
+hold ctrl+s
+sleep 0.3
+hold n
+sleep 0.3
+grep -q '# another note' "$pack" || fail "N lost what the other program wrote"
+[ "$(letter "$work/new.mine.q47l" 1 11)" = W ] || fail "N saved no copy beside the file"
+quit_editor "after saving under a new name"
+
+# A read-only pack is not replaced unasked; W replaces it, and it stays read-only.
+chmod 444 "$pack"
+before_text=$(cat "$pack")
+open_editor
+click 2 11
+hold ctrl+s
+sleep 0.3
+[ "$(cat "$pack")" = "$before_text" ] || fail "a read-only pack was replaced without a word"
+hold w
+sleep 0.3
+[ "$(letter "$pack" 2 11)" = W ] || fail "W did not save over the read-only pack"
+[ "$(stat -c %a "$pack")" = 444 ] || fail "the pack is no longer read-only: $(stat -c %a "$pack")"
+quit_editor "after saving a read-only pack"
+chmod 644 "$pack"
+
+# Killed two and a half seconds after a change: the change is in a recovery copy, offered when
+# the pack is opened again, and gone once it is saved.
+open_editor
+click 3 11
+sleep 2.5
+kill -9 "$pid"
+wait "$pid" 2>/dev/null || true
+pid=
+grep -l 'map' "$recovery"/*.q47l >/dev/null 2>&1 || fail "no recovery copy 2.5 s after the change"
+open_editor
+hold Return
+hold ctrl+s
+sleep 0.3
+[ "$(letter "$pack" 3 11)" = W ] || fail "the change made before the kill was lost"
+quit_editor "after recovering"
+[ -z "$(ls "$recovery")" ] || fail "recovery copies left after the save: $(ls "$recovery")"
+
+# A logout's SIGTERM, then its SIGKILL a moment later: the change made just before is kept.
+open_editor
+click 4 11
+kill -TERM "$pid"
+sleep 0.5
+kill -9 "$pid" 2>/dev/null || true
+wait "$pid" 2>/dev/null || true
+pid=
+copy=$(ls "$recovery"/*.q47l 2>/dev/null | head -1)
+[ -n "$copy" ] && [ "$(letter "$copy" 4 11)" = W ] || fail "SIGTERM then SIGKILL lost the change"
 echo "editor e2e passed (barriers $barriers)"

@@ -1,0 +1,305 @@
+// --edit FILE: the level editor's files. The program's frame edits; this shell reads the pack,
+// writes it when asked (never over what another program wrote, or over a read-only file,
+// without asking), keeps unsaved work as a recovery copy of this editor's own, and offers the
+// copy a killed editor left.
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/edit.h"
+#include "core/level_pack.h"
+#include "core/replay_codec.h"
+#include "core/report.h"
+#include "desktop/commands.h"
+#include "desktop/data_path.h"
+#include "desktop/files.h"
+#include "desktop/shell.h"
+#include "media/file.h"
+#include "play/app.h"
+
+namespace {
+
+// The pack's file as this editor last read or wrote it.
+struct FileSeen {
+  bool exists = false;  // there was a file
+  dev_t device = 0;     // which file it was
+  ino_t inode = 0;
+  off_t size = 0;
+  int64_t modified_ns = 0;
+  std::string text;  // what it held
+};
+
+// What the editor keeps about its files.
+struct EditFiles {
+  std::string path;            // the pack's file (a new name after a save under one)
+  FileSeen seen;               // the file as last read or written
+  std::string recovery;        // this editor's recovery copy; "" when none can be kept
+  std::string offered;         // a copy another editor left, offered at the start; removed on save
+  bool recovery_said = false;  // the player was told that no copy can be kept
+};
+
+bool stat_of(const std::string& path, struct stat& info) { return stat(path.c_str(), &info) == 0; }
+
+FileSeen seen_now(const std::string& path, const std::string& text) {
+  FileSeen seen;
+  struct stat info {};
+  if (!stat_of(path, info)) return seen;
+  seen.exists = true;
+  seen.device = info.st_dev;
+  seen.inode = info.st_ino;
+  seen.size = info.st_size;
+  seen.modified_ns = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  seen.text = text;
+  return seen;
+}
+
+// Whether the file is still what this editor last read or wrote. A file touched but not changed
+// is the same; its text is read only when its size, time or identity moved.
+bool unchanged(const EditFiles& files, std::string& their_text, bool& readable) {
+  struct stat info {};
+  readable = false;
+  if (!stat_of(files.path, info)) return !files.seen.exists && errno == ENOENT;
+  std::string error;
+  if (!files.seen.exists) {
+    readable = file_read(files.path, PACK_FILE_MAX, PACK_TOO_LARGE, their_text, error);
+    return false;
+  }
+  const int64_t modified =
+      static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  if (info.st_dev == files.seen.device && info.st_ino == files.seen.inode &&
+      info.st_size == files.seen.size && modified == files.seen.modified_ns) {
+    return true;
+  }
+  readable = file_read(files.path, PACK_FILE_MAX, PACK_TOO_LARGE, their_text, error);
+  return readable && their_text == files.seen.text;
+}
+
+// A file nobody may write (no write bit at all), which even root should not replace unasked.
+bool read_only(const std::string& path) {
+  struct stat info {};
+  return stat_of(path, info) && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+// The name of path's work in the recovery folder: the file's real path (through a link, and
+// the same before and after the file exists) hashed, then this editor's process id, so two
+// editors on one file keep a copy each.
+std::string recovery_stem(const std::string& path) {
+  char resolved[PATH_MAX];
+  std::string whole;
+  if (realpath(path.c_str(), resolved)) {
+    whole = resolved;
+  } else {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    whole = (realpath(folder.c_str(), resolved) ? resolved : folder) + "/" +
+            path.substr(slash == std::string::npos ? 0 : slash + 1);
+  }
+  return replay_hex(replay_hash(whole.data(), whole.size()));
+}
+
+// The recovery folder, made when missing; "" with why when there is none to be had.
+std::string recovery_folder(std::string& error) {
+  const std::string state = data_path_state_dir(error);
+  if (state.empty()) return {};
+  const std::string folder = state + "/recovery";
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    error = folder + ": " + std::strerror(errno);
+    return {};
+  }
+  return folder;
+}
+
+// The newest copy of stem's work that an editor no longer running left in folder, and its
+// text, when it differs from current; "" when there is none.
+std::string left_copy(const std::string& folder, const std::string& stem,
+                      const std::string& current, std::string& text) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return {};
+  std::string newest;
+  int64_t newest_ns = -1;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    // "STEM-PID.q47l", or "STEM.q47l" as earlier versions named the one copy of a file.
+    if (name.compare(0, stem.size(), stem) != 0 || name.size() < 5 ||
+        name.compare(name.size() - 5, 5, ".q47l") != 0) {
+      continue;
+    }
+    const std::string middle = name.substr(stem.size(), name.size() - 5 - stem.size());
+    if (!middle.empty()) {
+      if (middle[0] != '-' || middle.size() < 2 ||
+          middle.find_first_not_of("0123456789", 1) != std::string::npos) {
+        continue;
+      }
+      const long pid = std::strtol(middle.c_str() + 1, nullptr, 10);
+      // A running editor's copy is its own, not work to recover.
+      if (pid > 0 && pid != getpid() && kill(static_cast<pid_t>(pid), 0) == 0) continue;
+    }
+    const std::string path = folder + "/" + name;
+    struct stat info {};
+    if (!stat_of(path, info)) continue;
+    const int64_t modified =
+        static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    if (modified > newest_ns) {
+      newest_ns = modified;
+      newest = path;
+    }
+  }
+  closedir(dir);
+  std::string error;
+  if (newest.empty() || !file_read(newest, PACK_FILE_MAX, PACK_TOO_LARGE, text, error) ||
+      text == current) {
+    return {};
+  }
+  return newest;
+}
+
+// A free name beside path for the player's version: "NAME.mine.q47l", then ".mine-2" and on.
+std::string free_name_beside(const std::string& path) {
+  const size_t dot = path.rfind(".q47l");
+  const std::string stem =
+      dot == std::string::npos || dot + 5 != path.size() ? path : path.substr(0, dot);
+  for (int n = 1; n < 1000; ++n) {
+    const std::string name = stem + (n == 1 ? ".mine" : ".mine-" + std::to_string(n)) + ".q47l";
+    struct stat info {};
+    if (lstat(name.c_str(), &info) != 0 && errno == ENOENT) return name;
+  }
+  return {};
+}
+
+void say_no_recovery(EditFiles& files, const std::string& why) {
+  if (files.recovery_said) return;
+  files.recovery_said = true;
+  report("unsaved work cannot be kept: " + why);
+  app_say("UNSAVED WORK CANNOT BE KEPT: " + why);
+}
+
+void saved(EditFiles& files, const std::string& text) {
+  files.seen = seen_now(files.path, text);
+  app_saved("");
+  if (!files.recovery.empty()) unlink(files.recovery.c_str());
+  if (!files.offered.empty()) unlink(files.offered.c_str());
+  files.offered.clear();
+}
+
+void save(EditFiles& files, const AppAsk& ask) {
+  std::string error;
+  if (ask.kind == AppAsk::Kind::SAVE_PACK_AS) {
+    const std::string name = free_name_beside(files.path);
+    if (name.empty()) {
+      app_saved("no free name beside " + files.path);
+      return;
+    }
+    if (!file_write_atomic(name, ask.text, error)) {
+      app_saved(error);
+      return;
+    }
+    files.path = name;
+    saved(files, ask.text);
+    app_say("SAVED AS " + name.substr(name.rfind('/') + 1) + "; CTRL+S SAVES THERE NOW");
+    return;
+  }
+  if (!ask.force) {
+    std::string theirs;
+    bool readable = false;
+    if (!unchanged(files, theirs, readable)) {
+      app_ask_before_saving("THE FILE CHANGED SINCE IT WAS OPENED: ANOTHER PROGRAM WROTE IT",
+                            readable ? &theirs : nullptr);
+      return;
+    }
+    if (read_only(files.path)) {
+      app_ask_before_saving("THE FILE IS READ-ONLY", nullptr);
+      return;
+    }
+  }
+  if (!file_write_atomic(files.path, ask.text, error)) {
+    app_saved(error);
+    return;
+  }
+  saved(files, ask.text);
+}
+
+// Does what the editor's frame asked: the pack saved, unsaved work kept, a proof kept.
+void edit_asks(EditFiles& files, const std::vector<AppAsk>& asks) {
+  std::string error;
+  for (const AppAsk& ask : asks) {
+    switch (ask.kind) {
+      case AppAsk::Kind::SAVE_PACK:
+      case AppAsk::Kind::SAVE_PACK_AS:
+        save(files, ask);
+        break;
+      case AppAsk::Kind::KEEP_RECOVERY:
+        if (files.recovery.empty()) break;
+        if (!file_write_atomic(files.recovery, ask.text, error)) say_no_recovery(files, error);
+        break;
+      case AppAsk::Kind::KEEP_PROOF: {
+        char name[32];
+        std::snprintf(name, sizeof name, ".level%02d.q47r", ask.level);
+        const std::string proof = files.path.substr(0, files.path.rfind(".q47l")) + name;
+        if (files_write_replay(proof, ask.run, error)) {
+          app_say("KEPT AS " + proof.substr(proof.rfind('/') + 1) + " (SAVE THE PACK TOO)");
+        } else {
+          app_say("CANNOT KEEP IT: " + error);
+        }
+        break;
+      }
+      case AppAsk::Kind::KEEP_RUN:
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+int edit_main(const std::string& path) {
+  EditSession edit;
+  std::string text, error;
+  if (file_usable(path) || errno != ENOENT) {
+    if (!file_read(path, PACK_FILE_MAX, PACK_TOO_LARGE, text, error)) {
+      report(error);
+      return 2;
+    }
+    if (!edit_open(edit, text, path, error)) {
+      std::fputs(error.c_str(), stderr);
+      return 2;
+    }
+  } else {
+    edit_start(edit, edit_new_pack());
+  }
+  if (!file_can_write(path, error)) {
+    report("cannot save the pack: " + error);
+    return 2;
+  }
+  EditFiles files;
+  files.path = path;
+  files.seen = seen_now(path, text);
+  std::string recovery_error;
+  const std::string folder = recovery_folder(recovery_error);
+  const std::string stem = recovery_stem(path);
+  std::string recovered;
+  if (!folder.empty()) {
+    files.recovery = folder + "/" + stem + "-" + std::to_string(getpid()) + ".q47l";
+    files.offered = left_copy(folder, stem, edit_text(edit), recovered);
+  }
+  shell_startup();
+  app_edit(std::move(edit), files.offered.empty() ? std::string() : recovered);
+  if (folder.empty()) say_no_recovery(files, recovery_error);
+  if (read_only(path)) app_say("THE FILE IS READ-ONLY: CTRL+S ASKS BEFORE REPLACING IT");
+  for (;;) {
+    std::vector<AppAsk> asks;
+    const int32_t going = game_frame(&asks);
+    edit_asks(files, asks);
+    if (!going) break;
+  }
+  // Work quit unsaved keeps its copy: it is offered when the file is opened again.
+  game_end();
+  return 0;
+}
