@@ -182,10 +182,12 @@ void cut_begin(CheckCut& cut, const CheckPicture& level, const std::vector<char>
   cut.first.assign(2 * cells + 2, -1);
   cut.depth.assign(2 * cells + 2, 0);
   cut.next_edge.assign(2 * cells + 2, 0);
+  cut.cell_edge.resize(cells);
   cut.flow = 0;
   cut.phase = false;
   for (int32_t i = 0; i < cells; ++i) {
     const bool fixed = source[i] || (level.flags[i] & (CELL_CHEMICAL | CELL_NITRO | CELL_TETRA));
+    cut.cell_edge[i] = static_cast<int32_t>(cut.edges.size());
     cut_edge(cut, 2 * i, 2 * i + 1, fixed ? CHECK_INFINITE : 1);
     if (source[i] || (level.flags[i] & CELL_CHEMICAL)) cut_edge(cut, s, 2 * i, CHECK_INFINITE);
     if (level.on_edge(i)) cut_edge(cut, 2 * i + 1, t, CHECK_INFINITE);
@@ -200,6 +202,21 @@ void cut_begin(CheckCut& cut, const CheckPicture& level, const std::vector<char>
     }
   }
   work -= static_cast<int64_t>(cut.edges.size());
+}
+
+// Makes cell one of the sources of a cut whose flow is under way or found (source: the sources
+// so far), keeping that flow: it is a flow of the wider network too, so the greatest flow only
+// has to grow from there, and every greatest flow leaves the same cut (cut_cells).
+void cut_add_source(CheckCut& cut, const CheckPicture& level, const std::vector<char>& source,
+                    int32_t cell, int64_t& work) {
+  const int32_t flags = level.flags[cell];
+  if (source[cell] || (flags & CELL_CHEMICAL)) return;  // fed already, and without a limit
+  if (!(flags & (CELL_NITRO | CELL_TETRA))) {
+    cut.edges[cut.cell_edge[cell]].capacity += CHECK_INFINITE - 1;
+  }
+  cut_edge(cut, cut_source(level), 2 * cell, CHECK_INFINITE);
+  cut.phase = false;  // the depths of the phase no longer hold
+  --work;
 }
 
 // The depth of every node from the source through edges with capacity left; false when the sink
@@ -508,6 +525,7 @@ void cut_found(LevelCheckJob& job, int64_t& work) {
   work -= 4 * static_cast<int64_t>(in_cut.size());
   if (job.draft.missed_cell >= 0) {
     // Too late for that cell: the next cut goes round it.
+    cut_add_source(job.cut, level, job.forced, job.draft.missed_cell, work);
     job.forced[job.draft.missed_cell] = 1;
     return end_try(job, true);
   }
@@ -518,7 +536,7 @@ void cut_found(LevelCheckJob& job, int64_t& work) {
 
 // The run of the job's draft is over: the report gets its plan when it won, or the cut is
 // repaired round the cell that was lost.
-void run_over(LevelCheckJob& job) {
+void run_over(LevelCheckJob& job, int64_t& work) {
   const CheckRun& run = job.run;
   LevelReport& report = job.report;
   if (run.score >= 0) {
@@ -535,12 +553,15 @@ void run_over(LevelCheckJob& job) {
   }
   const CheckAction& lost = job.draft.plan[static_cast<size_t>(run.failed_action)];
   if (lost.take) return end_try(job, false);
-  job.forced[job.picture.index(lost.x, lost.y)] = 1;
+  const int32_t cell = job.picture.index(lost.x, lost.y);
+  cut_add_source(job.cut, job.picture, job.forced, cell, work);
+  job.forced[cell] = 1;
   end_try(job, true);
 }
 
 // One part of the search for the best verified plan at a pace: a try's start, a stretch of its
-// cut's flow or of its run, each ending what it finishes.
+// cut's flow or of its run, each ending what it finishes. A repaired cut's flow goes on from the
+// last one's, which its network keeps.
 void search_part(LevelCheckJob& job, int64_t& work) {
   switch (job.part) {
     case CHECK_PART_START:
@@ -549,15 +570,25 @@ void search_part(LevelCheckJob& job, int64_t& work) {
         if (!job.near_edge) job.arrival = job.idle_arrival;
         job.forced.assign(job.idle_arrival.size(), 0);
         for (size_t i = 0; i < job.forced.size(); ++i) job.forced[i] = job.idle_arrival[i] < radius;
+        if (job.near_edge) {
+          job.cut = job.front_cut;  // the same sources as the first cut on the chemical's side
+          work -= static_cast<int64_t>(job.cut.edges.size());
+        } else {
+          cut_begin(job.cut, job.picture, job.forced, work);
+        }
       }
-      cut_begin(job.cut, job.picture, job.forced, work);
       job.part = CHECK_PART_CUT;
       return;
     case CHECK_PART_CUT:
-      if (job_cut_flow(job, work)) cut_found(job, work);
+      if (!job_cut_flow(job, work)) return;
+      if (job.attempt == 0 && !job.near_edge) {
+        job.front_cut = job.cut;
+        work -= static_cast<int64_t>(job.cut.edges.size());
+      }
+      cut_found(job, work);
       return;
     default:
-      if (run_part(job.run, job.stream, job.draft.plan, work)) run_over(job);
+      if (run_part(job.run, job.stream, job.draft.plan, work)) run_over(job, work);
       return;
   }
 }

@@ -68,6 +68,7 @@ struct CheckCut {
   std::vector<int32_t> depth;      // breadth-first depth from the source in this phase
   std::vector<int32_t> next_edge;  // edge each node resumes its search at
   std::vector<int32_t> path;       // scratch of one augmenting path
+  std::vector<int32_t> cell_edge;  // each cell's edge from its "in" to its "out" node
   int64_t flow = 0;                // carried so far
   bool phase = false;              // depths are known and paths are being pushed along them
 };
@@ -117,6 +118,8 @@ struct LevelCheckJob {
   std::vector<int32_t> arrival;       // arrival times of this front position, as runs taught
   std::vector<char> forced;           // cells the cut must keep inside
   CheckCut cut;                       // the cut being worked out
+  CheckCut front_cut;                 // the first cut of this front position, found on the
+                                      // chemical's side and taken again on the edge's
   CheckDraft draft;                   // the plan built for it
   CheckRun run;                       // the plan's run through the rules
 };
