@@ -202,9 +202,9 @@ bool edit_redo(EditSession& session);
 // Moves the verdict on the level being edited on by one piece (level_check_step) of the check
 // of a pack holding that level alone, and true once the verdict is known. A check of content
 // the level no longer holds is dropped. A level checked before (by its content) is not checked
-// again, and one without a leak needs no check. A check of an 80 x 80 level can take seconds,
-// but no piece of it more than about 20 ms: an editor calls this until its frame's time is up
-// and shows the verdict once it is known.
+// again, and one without a leak needs no check. A check of an 80 x 80 level can take most of a
+// second, but no piece of it more than a few ms: an editor calls this until its frame's time is
+// up and shows the verdict once it is known.
 bool edit_verdict_step(EditSession& session);
 // The verdict on the level being edited (report.level is its number in the pack), checked to
 // its end at once if it is not known. A level without a leak gets an empty report.

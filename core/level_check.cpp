@@ -7,7 +7,6 @@
 #include <climits>
 #include <cstdio>
 #include <iterator>
-#include <queue>
 
 #include "core/barriers.h"
 #include "core/level_stream.h"
@@ -81,19 +80,17 @@ void skip_quiet_frames(Rules& rules, int64_t frames) {
   }
 }
 
-// Cells times frames of the idle run one piece of a job follows: about 10 ms of the spread.
-constexpr int64_t CHECK_IDLE_PIECE_CELL_FRAMES = 1000000;
-
-// The run with nobody acting, a piece at a time: the frame each cell is reached, and the edge
+// The run with nobody acting, a stretch at a time: the frame each cell is reached, and the edge
 // frame. Quiet stretches are skipped, so a slow leak is followed to its end however late that
 // is. True when the run is over.
-bool idle_piece(LevelCheckJob& job) {
+bool idle_part(LevelCheckJob& job, int64_t& work) {
   Rules& rules = job.idle_rules;
   rules.stream = &job.stream;  // the job may have been copied since the rules were loaded
-  const int64_t frames =
-      std::max<int64_t>(1, CHECK_IDLE_PIECE_CELL_FRAMES / static_cast<int64_t>(rules.grid.size()));
-  for (int64_t n = 0; n < frames; ++n, ++job.idle_frame) {
+  const auto cells = static_cast<int64_t>(rules.grid.size());
+  for (;; ++job.idle_frame) {
     if (job.idle_frame >= CHECK_NEVER) return true;
+    if (work <= 0) return false;
+    work -= 4 * cells;  // the front, the skip, the spread and the arrivals
     const int64_t next = frames_to_next_spread(rules);
     if (next == 0) return true;  // nothing more will ever turn chemical
     if (next > 1) {
@@ -108,208 +105,256 @@ bool idle_piece(LevelCheckJob& job) {
       job.report.edge_frame = static_cast<int32_t>(job.idle_frame);
     }
   }
-  return false;
 }
 
-// What a run of a plan through the real rules showed.
-struct RunResult {
-  int32_t score = -1;            // barriers in hand at the end if walled in, else -1
-  int32_t failed_action = -1;    // index of the first action without effect, or -1
-  std::vector<int32_t> arrival;  // frame each cell turned chemical in this run
-};
+// Starts run on the first count actions of plan, from a fresh load.
+void run_begin(CheckRun& run, const LevelStream& stream, int32_t level, size_t count,
+               int64_t& work) {
+  run.rules = fresh_load(stream, level);
+  run.count = count;
+  run.next = 0;
+  run.frame = 0;
+  run.score = -1;
+  run.failed_action = -1;
+  run.arrival.assign(run.rules.grid.size(), CHECK_NEVER);
+  note_arrivals(run.rules, run.arrival, 0);
+  work -= 2 * static_cast<int64_t>(run.rules.grid.size());
+}
 
-// Runs the first count actions of plan from a fresh load, each checked for its effect.
-RunResult run_plan(const LevelStream& stream, int32_t level, const std::vector<CheckAction>& plan,
-                   size_t count) {
-  RunResult result;
-  Rules rules = fresh_load(stream, level);
-  result.arrival.assign(rules.grid.size(), CHECK_NEVER);
-  note_arrivals(rules, result.arrival, 0);
-  size_t next = 0;
-  const int32_t last_frame = count > 0 ? plan[count - 1].frame : 0;
-  for (int32_t frame = 1; frame <= last_frame; ++frame) {
+// Runs frames of plan while work lasts, each action checked for its effect. True when the run is
+// over: every frame up to the last action's run, or an action without effect met.
+bool run_part(CheckRun& run, const LevelStream& stream, const std::vector<CheckAction>& plan,
+              int64_t& work) {
+  Rules& rules = run.rules;
+  rules.stream = &stream;  // the job may have been copied since the rules were loaded
+  if (run.failed_action >= 0) return true;
+  const auto cells = static_cast<int64_t>(rules.grid.size());
+  const int32_t last_frame = run.count > 0 ? plan[run.count - 1].frame : 0;
+  while (run.frame < last_frame) {
+    if (work <= 0) return false;
+    const int32_t frame = ++run.frame;
+    work -= 2 * cells;  // the spread and the arrivals
     spread_step(rules);
-    note_arrivals(rules, result.arrival, frame);
-    if (next < count && plan[next].frame == frame) {
-      const CheckAction& action = plan[next];
+    note_arrivals(rules, run.arrival, frame);
+    if (run.next < run.count && plan[run.next].frame == frame) {
+      const CheckAction& action = plan[run.next];
       rules.cursor_x = action.x;
       rules.cursor_y = action.y;
       rules.cursor_on_board = 1;
       const int32_t before = rules.barriers_left;
+      work -= cells;  // the containment check a changed wall brings
       barriers_apply_buttons(rules, action.take ? 0 : 1, action.take ? 1 : 0);
       if (rules.barriers_left != before + (action.take ? 1 : -1)) {
-        result.failed_action = static_cast<int32_t>(next);
-        return result;
+        run.failed_action = static_cast<int32_t>(run.next);
+        return true;
       }
-      ++next;
+      ++run.next;
     } else {
       barriers_apply_buttons(rules, 0, 0);
     }
   }
-  if (next == count && rules.contained == 1 && rules.edge_reached == 0)
-    result.score = rules.barriers_left;
-  return result;
+  if (run.next == run.count && rules.contained == 1 && rules.edge_reached == 0) {
+    run.score = rules.barriers_left;
+  }
+  return true;
 }
 
-// A flow network for minimum vertex cuts: each cell is an "in" and an "out" node joined by its
-// capacity; Dinic's algorithm.
-class CutNetwork {
- public:
-  explicit CutNetwork(int32_t nodes) : first_(nodes, -1), level_(nodes), next_edge_(nodes) {}
-  void add(int32_t from, int32_t to, int32_t capacity) {
-    edges_.push_back({to, capacity, first_[from]});
-    first_[from] = static_cast<int32_t>(edges_.size()) - 1;
-    edges_.push_back({from, 0, first_[to]});
-    first_[to] = static_cast<int32_t>(edges_.size()) - 1;
-  }
-  // Flow from source to sink, stopping once it reaches limit.
-  int64_t max_flow(int32_t source, int32_t sink, int64_t limit) {
-    int64_t flow = 0;
-    while (flow < limit && levels(source, sink)) {
-      std::copy(first_.begin(), first_.end(), next_edge_.begin());
-      while (flow < limit) {
-        const int32_t pushed = push(source, sink, CHECK_INFINITE);
-        if (pushed == 0) break;
-        flow += pushed;
-      }
-    }
-    return flow;
-  }
-  // Nodes the source reaches through edges with capacity left.
-  std::vector<char> from_source(int32_t source) const { return reach(source, false); }
-  // Nodes that reach the sink through edges with capacity left.
-  std::vector<char> to_sink(int32_t sink) const { return reach(sink, true); }
+// --- The smallest enclosure: a minimum vertex cut in a flow network, by Dinic's algorithm ---
 
- private:
-  struct Edge {
-    int32_t to;
-    int32_t capacity;
-    int32_t next;  // next edge out of the same node, or -1
-  };
-  std::vector<Edge> edges_;
-  std::vector<int32_t> first_;      // first edge out of each node
-  std::vector<int32_t> level_;      // BFS depth from the source in this phase
-  std::vector<int32_t> next_edge_;  // edge each node resumes its search at
+void cut_edge(CheckCut& cut, int32_t from, int32_t to, int32_t capacity) {
+  cut.edges.push_back({to, capacity, cut.first[from]});
+  cut.first[from] = static_cast<int32_t>(cut.edges.size()) - 1;
+  cut.edges.push_back({from, 0, cut.first[to]});
+  cut.first[to] = static_cast<int32_t>(cut.edges.size()) - 1;
+}
 
-  bool levels(int32_t source, int32_t sink) {
-    std::fill(level_.begin(), level_.end(), -1);
-    std::queue<int32_t> queue;
-    level_[source] = 0;
-    queue.push(source);
-    while (!queue.empty()) {
-      const int32_t node = queue.front();
-      queue.pop();
-      for (int32_t e = first_[node]; e >= 0; e = edges_[e].next) {
-        if (edges_[e].capacity > 0 && level_[edges_[e].to] < 0) {
-          level_[edges_[e].to] = level_[node] + 1;
-          queue.push(edges_[e].to);
-        }
-      }
-    }
-    return level_[sink] >= 0;
-  }
-  // One augmenting path of the layered network, iteratively (paths can be thousands of nodes).
-  int32_t push(int32_t source, int32_t sink, int32_t limit) {
-    std::vector<int32_t> path;  // edges from the source
-    int32_t node = source;
-    while (true) {
-      if (node == sink) {
-        int32_t amount = limit;
-        for (int32_t e : path) amount = std::min(amount, edges_[e].capacity);
-        for (int32_t e : path) {
-          edges_[e].capacity -= amount;
-          edges_[e ^ 1].capacity += amount;
-        }
-        return amount;
-      }
-      int32_t& e = next_edge_[node];
-      while (e >= 0 && !(edges_[e].capacity > 0 && level_[edges_[e].to] == level_[node] + 1)) {
-        e = edges_[e].next;
-      }
-      if (e >= 0) {
-        path.push_back(e);
-        node = edges_[e].to;
-        continue;
-      }
-      // A dead end: no path goes on from here in this phase.
-      level_[node] = -1;
-      if (path.empty()) return 0;
-      node = edges_[path.back() ^ 1].to;
-      path.pop_back();
-    }
-  }
-  std::vector<char> reach(int32_t start, bool backwards) const {
-    std::vector<char> seen(first_.size(), 0);
-    std::vector<int32_t> stack = {start};
-    seen[start] = 1;
-    while (!stack.empty()) {
-      const int32_t node = stack.back();
-      stack.pop_back();
-      for (int32_t e = first_[node]; e >= 0; e = edges_[e].next) {
-        // Forwards along edges with capacity left; backwards against them (the reverse edge
-        // of e is e ^ 1, and it has capacity left when e's reverse does).
-        const int32_t other = edges_[e].to;
-        const int32_t capacity = backwards ? edges_[e ^ 1].capacity : edges_[e].capacity;
-        if (capacity > 0 && !seen[other]) {
-          seen[other] = 1;
-          stack.push_back(other);
-        }
-      }
-    }
-    return seen;
-  }
-};
+// The network's two end nodes: the source feeds the chemical, the edge cells drain to the sink.
+int32_t cut_source(const CheckPicture& level) { return 2 * level.width * level.height; }
+int32_t cut_sink(const CheckPicture& level) { return 2 * level.width * level.height + 1; }
 
-// The fewest cells that separate the sources (and the chemical) from the edge, or -1 when none
-// do. in_cut marks one such set: the one nearest the edge, or nearest the sources.
-int32_t min_cut(const CheckPicture& level, const std::vector<char>& source, bool near_edge,
-                std::vector<char>& in_cut) {
+// Builds the network separating the sources (and the chemical) from the edge, with no flow yet.
+// The vectors keep their capacity from one cut to the next.
+void cut_begin(CheckCut& cut, const CheckPicture& level, const std::vector<char>& source,
+               int64_t& work) {
   const int32_t cells = level.width * level.height;
-  const int32_t s = 2 * cells, t = 2 * cells + 1;
-  CutNetwork network(2 * cells + 2);
+  const int32_t s = cut_source(level), t = cut_sink(level);
+  cut.edges.clear();
+  cut.first.assign(2 * cells + 2, -1);
+  cut.depth.assign(2 * cells + 2, 0);
+  cut.next_edge.assign(2 * cells + 2, 0);
+  cut.cell_edge.resize(cells);
+  cut.flow = 0;
+  cut.phase = false;
   for (int32_t i = 0; i < cells; ++i) {
     const bool fixed = source[i] || (level.flags[i] & (CELL_CHEMICAL | CELL_NITRO | CELL_TETRA));
-    network.add(2 * i, 2 * i + 1, fixed ? CHECK_INFINITE : 1);
-    if (source[i] || (level.flags[i] & CELL_CHEMICAL)) network.add(s, 2 * i, CHECK_INFINITE);
-    if (level.on_edge(i)) network.add(2 * i + 1, t, CHECK_INFINITE);
+    cut.cell_edge[i] = static_cast<int32_t>(cut.edges.size());
+    cut_edge(cut, 2 * i, 2 * i + 1, fixed ? CHECK_INFINITE : 1);
+    if (source[i] || (level.flags[i] & CELL_CHEMICAL)) cut_edge(cut, s, 2 * i, CHECK_INFINITE);
+    if (level.on_edge(i)) cut_edge(cut, 2 * i + 1, t, CHECK_INFINITE);
     const int32_t x = i / level.height, y = i % level.height;
     if (x + 1 < level.width) {
-      network.add(2 * i + 1, 2 * level.index(x + 1, y), CHECK_INFINITE);
-      network.add(2 * level.index(x + 1, y) + 1, 2 * i, CHECK_INFINITE);
+      cut_edge(cut, 2 * i + 1, 2 * level.index(x + 1, y), CHECK_INFINITE);
+      cut_edge(cut, 2 * level.index(x + 1, y) + 1, 2 * i, CHECK_INFINITE);
     }
     if (y + 1 < level.height) {
-      network.add(2 * i + 1, 2 * level.index(x, y + 1), CHECK_INFINITE);
-      network.add(2 * level.index(x, y + 1) + 1, 2 * i, CHECK_INFINITE);
+      cut_edge(cut, 2 * i + 1, 2 * level.index(x, y + 1), CHECK_INFINITE);
+      cut_edge(cut, 2 * level.index(x, y + 1) + 1, 2 * i, CHECK_INFINITE);
     }
   }
-  const int64_t flow = network.max_flow(s, t, cells + 1);
-  if (flow > cells) return -1;
-  in_cut.assign(cells, 0);
-  if (near_edge) {
-    const std::vector<char> reaches = network.to_sink(t);
-    for (int32_t i = 0; i < cells; ++i) in_cut[i] = !reaches[2 * i] && reaches[2 * i + 1];
-  } else {
-    const std::vector<char> reached = network.from_source(s);
-    for (int32_t i = 0; i < cells; ++i) in_cut[i] = reached[2 * i] && !reached[2 * i + 1];
-  }
-  return static_cast<int32_t>(flow);
+  work -= static_cast<int64_t>(cut.edges.size());
 }
 
-// A plan built for one cut; build_plan's answer.
-struct Draft {
-  std::vector<CheckAction> plan;
-  size_t enclosing_actions = 0;  // actions up to the one that completes the enclosure
-  int32_t missed_cell = -1;      // a cell the schedule reached too late, or -1
-  int32_t score = -1;            // barriers in hand at the end
-};
+// Makes cell one of the sources of a cut whose flow is under way or found (source: the sources
+// so far), keeping that flow: it is a flow of the wider network too, so the greatest flow only
+// has to grow from there, and every greatest flow leaves the same cut (cut_cells).
+void cut_add_source(CheckCut& cut, const CheckPicture& level, const std::vector<char>& source,
+                    int32_t cell, int64_t& work) {
+  const int32_t flags = level.flags[cell];
+  if (source[cell] || (flags & CELL_CHEMICAL)) return;  // fed already, and without a limit
+  if (!(flags & (CELL_NITRO | CELL_TETRA))) {
+    cut.edges[cut.cell_edge[cell]].capacity += CHECK_INFINITE - 1;
+  }
+  cut_edge(cut, cut_source(level), 2 * cell, CHECK_INFINITE);
+  cut.phase = false;  // the depths of the phase no longer hold
+  --work;
+}
+
+// The depth of every node from the source through edges with capacity left; false when the sink
+// is out of reach (the flow is the greatest).
+bool cut_depths(CheckCut& cut, int32_t source, int32_t sink, int64_t& work) {
+  std::fill(cut.depth.begin(), cut.depth.end(), -1);
+  std::vector<int32_t>& queue = cut.path;  // free between paths: the search's queue
+  queue.assign(1, source);
+  cut.depth[source] = 0;
+  for (size_t head = 0; head < queue.size(); ++head) {
+    const int32_t node = queue[head];
+    for (int32_t e = cut.first[node]; e >= 0; e = cut.edges[e].next) {
+      --work;
+      const int32_t to = cut.edges[e].to;
+      if (cut.edges[e].capacity > 0 && cut.depth[to] < 0) {
+        cut.depth[to] = cut.depth[node] + 1;
+        queue.push_back(to);
+      }
+    }
+  }
+  work -= static_cast<int64_t>(cut.depth.size());
+  return cut.depth[sink] >= 0;
+}
+
+// One augmenting path of the layered network, iteratively (paths can be thousands of nodes);
+// the amount pushed, 0 when no path is left in this phase.
+int32_t cut_push(CheckCut& cut, int32_t source, int32_t sink, int32_t limit, int64_t& work) {
+  std::vector<int32_t>& path = cut.path;  // edges from the source
+  path.clear();
+  int32_t node = source;
+  while (true) {
+    --work;
+    if (node == sink) {
+      int32_t amount = limit;
+      for (int32_t e : path) amount = std::min(amount, cut.edges[e].capacity);
+      for (int32_t e : path) {
+        cut.edges[e].capacity -= amount;
+        cut.edges[e ^ 1].capacity += amount;
+      }
+      work -= static_cast<int64_t>(path.size());
+      return amount;
+    }
+    int32_t& e = cut.next_edge[node];
+    while (e >= 0 &&
+           !(cut.edges[e].capacity > 0 && cut.depth[cut.edges[e].to] == cut.depth[node] + 1)) {
+      --work;
+      e = cut.edges[e].next;
+    }
+    if (e >= 0) {
+      path.push_back(e);
+      node = cut.edges[e].to;
+      continue;
+    }
+    // A dead end: no path goes on from here in this phase.
+    cut.depth[node] = -1;
+    if (path.empty()) return 0;
+    node = cut.edges[path.back() ^ 1].to;
+    path.pop_back();
+  }
+}
+
+// Moves the flow on while work lasts, stopping once it exceeds limit. True when it is done: no
+// more can flow, or more than limit does.
+bool cut_flow(CheckCut& cut, int32_t source, int32_t sink, int64_t limit, int64_t& work) {
+  while (cut.flow < limit) {
+    if (work <= 0) return false;
+    if (!cut.phase) {
+      if (!cut_depths(cut, source, sink, work)) return true;
+      std::copy(cut.first.begin(), cut.first.end(), cut.next_edge.begin());
+      cut.phase = true;
+      continue;
+    }
+    const int32_t pushed = cut_push(cut, source, sink, CHECK_INFINITE, work);
+    if (pushed == 0) {
+      cut.phase = false;
+    } else {
+      cut.flow += pushed;
+    }
+  }
+  return true;
+}
+
+// Nodes the start reaches through edges with capacity left, or (backwards) that reach it.
+std::vector<char> cut_reach(const CheckCut& cut, int32_t start, bool backwards, int64_t& work) {
+  std::vector<char> seen(cut.first.size(), 0);
+  std::vector<int32_t> stack = {start};
+  seen[start] = 1;
+  while (!stack.empty()) {
+    const int32_t node = stack.back();
+    stack.pop_back();
+    for (int32_t e = cut.first[node]; e >= 0; e = cut.edges[e].next) {
+      --work;
+      // Forwards along edges with capacity left; backwards against them (the reverse edge
+      // of e is e ^ 1, and it has capacity left when e's reverse does).
+      const int32_t other = cut.edges[e].to;
+      const int32_t capacity = backwards ? cut.edges[e ^ 1].capacity : cut.edges[e].capacity;
+      if (capacity > 0 && !seen[other]) {
+        seen[other] = 1;
+        stack.push_back(other);
+      }
+    }
+  }
+  return seen;
+}
+
+// The cut a finished flow gives: the fewest cells that separate the sources (and the chemical)
+// from the edge, or -1 when none do. in_cut marks one such set: the one nearest the edge, or
+// nearest the sources. Every greatest flow leaves the same nodes on either side of these two, so
+// they do not depend on how the flow was found.
+int32_t cut_cells(const CheckCut& cut, const CheckPicture& level, bool near_edge,
+                  std::vector<char>& in_cut, int64_t& work) {
+  const int32_t cells = level.width * level.height;
+  if (cut.flow > cells) return -1;
+  in_cut.assign(cells, 0);
+  if (near_edge) {
+    const std::vector<char> reaches = cut_reach(cut, cut_sink(level), true, work);
+    for (int32_t i = 0; i < cells; ++i) in_cut[i] = !reaches[2 * i] && reaches[2 * i + 1];
+  } else {
+    const std::vector<char> reached = cut_reach(cut, cut_source(level), false, work);
+    for (int32_t i = 0; i < cells; ++i) in_cut[i] = reached[2 * i] && !reached[2 * i + 1];
+  }
+  return static_cast<int32_t>(cut.flow);
+}
+
+// The flow of the job's cut, while work lasts; true once it is done.
+bool job_cut_flow(LevelCheckJob& job, int64_t& work) {
+  const CheckPicture& level = job.picture;
+  return cut_flow(job.cut, cut_source(level), cut_sink(level), level.width * level.height + 1,
+                  work);
+}
 
 // Builds the enclosure in_cut, placing the cells the chemical reaches first first, one action
 // every pace frames; walls are picked up only when the hand is empty, from outside the
 // enclosure first and from the far side of the front first; after that every wall the
 // enclosure does not use is picked up.
-Draft build_plan(const CheckPicture& level, const std::vector<char>& in_cut,
-                 const std::vector<int32_t>& arrival, int32_t pace) {
-  Draft draft;
+CheckDraft build_plan(const CheckPicture& level, const std::vector<char>& in_cut,
+                      const std::vector<int32_t>& arrival, int32_t pace) {
+  CheckDraft draft;
   const int32_t cells = level.width * level.height;
   // Inside: what the chemical can reach without crossing the enclosure.
   std::vector<char> inside(cells, 0);
@@ -415,49 +460,31 @@ std::vector<int32_t> radii(const std::vector<int32_t>& arrival, int32_t edge_fra
   return chosen;
 }
 
-// What the next piece of a job does.
+// What the job is doing.
 constexpr int32_t CHECK_STAGE_LOAD = 0;       // load the level
-constexpr int32_t CHECK_STAGE_IDLE = 1;       // follow it a stretch with nobody acting
+constexpr int32_t CHECK_STAGE_IDLE = 1;       // follow it with nobody acting
 constexpr int32_t CHECK_STAGE_ENCLOSURE = 2;  // the smallest enclosure and the best bound
-constexpr int32_t CHECK_STAGE_SEARCH = 3;     // one cut tried at the job's pace and radius
+constexpr int32_t CHECK_STAGE_SEARCH = 3;     // cuts tried at each pace and radius
 constexpr int32_t CHECK_STAGE_VERIFY = 4;     // the whole plan through the rules once more
 constexpr int32_t CHECK_STAGE_DONE = 5;
+
+// How far the stage's cut or run has got.
+constexpr int32_t CHECK_PART_START = 0;  // not begun
+constexpr int32_t CHECK_PART_CUT = 1;    // the cut's flow
+constexpr int32_t CHECK_PART_RUN = 2;    // the run of the rules
 
 // The paces tried in turn until one gives a plan.
 constexpr int32_t CHECK_PACES[] = {CHECK_FRAMES_PER_ACTION, CHECK_FRAMES_PER_ACTION_FAST,
                                    CHECK_FRAMES_PER_ACTION_DRAG};
 
-// Tries the job's cut once; report gets its plan when it beats what it holds. True when the cut
-// should be repaired and tried again.
-bool try_cut(LevelCheckJob& job) {
-  const CheckPicture& level = job.picture;
-  LevelReport& report = job.report;
-  const int32_t pace = CHECK_PACES[job.pace];
-  std::vector<char> in_cut;
-  if (min_cut(level, job.forced, job.near_edge, in_cut) < 0) return false;
-  const Draft draft = build_plan(level, in_cut, job.arrival, pace);
-  if (draft.missed_cell >= 0) {
-    // Too late for that cell: the next cut goes round it.
-    job.forced[draft.missed_cell] = 1;
-    return true;
+// One action a frame, in order, on the level's grid.
+bool plan_fits(const CheckPicture& level, const std::vector<CheckAction>& plan) {
+  for (size_t i = 0; i < plan.size(); ++i) {
+    if (plan[i].frame < 1 || (i > 0 && plan[i].frame <= plan[i - 1].frame)) return false;
+    if (plan[i].x < 0 || plan[i].y < 0 || plan[i].x >= level.width || plan[i].y >= level.height) {
+      return false;
+    }
   }
-  if (draft.score < 0 || draft.score <= report.plan_score) return false;
-  const RunResult run = run_plan(job.stream, job.level, draft.plan, draft.enclosing_actions);
-  if (run.score >= 0) {
-    report.plan = draft.plan;
-    report.plan_score = draft.score;
-    report.frames_per_action = pace;
-    return false;
-  }
-  if (run.failed_action < 0) return false;
-  // The real spread differed from the idle picture (the walls changed which circles the
-  // chemical met): learn its times and go round the cell that was lost.
-  for (size_t i = 0; i < job.arrival.size(); ++i) {
-    job.arrival[i] = std::min(job.arrival[i], run.arrival[i]);
-  }
-  const CheckAction& lost = draft.plan[static_cast<size_t>(run.failed_action)];
-  if (lost.take) return false;
-  job.forced[level.index(lost.x, lost.y)] = 1;
   return true;
 }
 
@@ -471,17 +498,12 @@ void end_pace(LevelCheckJob& job) {
   }
 }
 
-// One try of the search for the best verified plan at a pace. For each front position it cuts
-// nearest the chemical, then nearest the edge, each cut repaired a few times; the times a run
-// taught are kept for the second cut of the same position.
-void search_step(LevelCheckJob& job) {
-  if (job.attempt == 0) {
-    const int32_t radius = job.radii[job.radius];
-    if (!job.near_edge) job.arrival = job.idle_arrival;
-    job.forced.assign(job.idle_arrival.size(), 0);
-    for (size_t i = 0; i < job.forced.size(); ++i) job.forced[i] = job.idle_arrival[i] < radius;
-  }
-  if (try_cut(job) && ++job.attempt < CHECK_REFINEMENTS) return;
+// A try of a cut is over; repair says the cut should be repaired and tried again. For each front
+// position the search cuts nearest the chemical, then nearest the edge, each cut repaired a few
+// times; the times a run taught are kept for the second cut of the same position.
+void end_try(LevelCheckJob& job, bool repair) {
+  job.part = CHECK_PART_START;
+  if (repair && ++job.attempt < CHECK_REFINEMENTS) return;
   job.attempt = 0;
   if (job.report.plan_score >= job.report.best_score_bound) {
     end_pace(job);
@@ -493,22 +515,177 @@ void search_step(LevelCheckJob& job) {
   }
 }
 
+// The job's cut is found: its plan is built and, when it could beat the plan in hand, run
+// through the rules; otherwise the try is over.
+void cut_found(LevelCheckJob& job, int64_t& work) {
+  const CheckPicture& level = job.picture;
+  std::vector<char> in_cut;
+  if (cut_cells(job.cut, level, job.near_edge, in_cut, work) < 0) return end_try(job, false);
+  job.draft = build_plan(level, in_cut, job.arrival, CHECK_PACES[job.pace]);
+  work -= 4 * static_cast<int64_t>(in_cut.size());
+  if (job.draft.missed_cell >= 0) {
+    // Too late for that cell: the next cut goes round it.
+    cut_add_source(job.cut, level, job.forced, job.draft.missed_cell, work);
+    job.forced[job.draft.missed_cell] = 1;
+    return end_try(job, true);
+  }
+  if (job.draft.score < 0 || job.draft.score <= job.report.plan_score) return end_try(job, false);
+  run_begin(job.run, job.stream, job.level, job.draft.enclosing_actions, work);
+  job.part = CHECK_PART_RUN;
+}
+
+// The run of the job's draft is over: the report gets its plan when it won, or the cut is
+// repaired round the cell that was lost.
+void run_over(LevelCheckJob& job, int64_t& work) {
+  const CheckRun& run = job.run;
+  LevelReport& report = job.report;
+  if (run.score >= 0) {
+    report.plan = job.draft.plan;
+    report.plan_score = job.draft.score;
+    report.frames_per_action = CHECK_PACES[job.pace];
+    return end_try(job, false);
+  }
+  if (run.failed_action < 0) return end_try(job, false);
+  // The real spread differed from the idle picture (the walls changed which circles the
+  // chemical met): learn its times and go round the cell that was lost.
+  for (size_t i = 0; i < job.arrival.size(); ++i) {
+    job.arrival[i] = std::min(job.arrival[i], run.arrival[i]);
+  }
+  const CheckAction& lost = job.draft.plan[static_cast<size_t>(run.failed_action)];
+  if (lost.take) return end_try(job, false);
+  const int32_t cell = job.picture.index(lost.x, lost.y);
+  cut_add_source(job.cut, job.picture, job.forced, cell, work);
+  job.forced[cell] = 1;
+  end_try(job, true);
+}
+
+// One part of the search for the best verified plan at a pace: a try's start, a stretch of its
+// cut's flow or of its run, each ending what it finishes. A repaired cut's flow goes on from the
+// last one's, which its network keeps.
+void search_part(LevelCheckJob& job, int64_t& work) {
+  switch (job.part) {
+    case CHECK_PART_START:
+      if (job.attempt == 0) {
+        const int32_t radius = job.radii[job.radius];
+        if (!job.near_edge) job.arrival = job.idle_arrival;
+        job.forced.assign(job.idle_arrival.size(), 0);
+        for (size_t i = 0; i < job.forced.size(); ++i) job.forced[i] = job.idle_arrival[i] < radius;
+        if (job.near_edge) {
+          job.cut = job.front_cut;  // the same sources as the first cut on the chemical's side
+          work -= static_cast<int64_t>(job.cut.edges.size());
+        } else {
+          cut_begin(job.cut, job.picture, job.forced, work);
+        }
+      }
+      job.part = CHECK_PART_CUT;
+      return;
+    case CHECK_PART_CUT:
+      if (!job_cut_flow(job, work)) return;
+      if (job.attempt == 0 && !job.near_edge) {
+        job.front_cut = job.cut;
+        work -= static_cast<int64_t>(job.cut.edges.size());
+      }
+      cut_found(job, work);
+      return;
+    default:
+      if (run_part(job.run, job.stream, job.draft.plan, work)) run_over(job, work);
+      return;
+  }
+}
+
+// One part of the smallest enclosure: the network, a stretch of its flow, or the bound and the
+// front positions once the flow is done.
+void enclosure_part(LevelCheckJob& job, int64_t& work) {
+  const CheckPicture& level = job.picture;
+  LevelReport& report = job.report;
+  if (job.part == CHECK_PART_START) {
+    cut_begin(job.cut, level, std::vector<char>(level.flags.size(), 0), work);
+    job.part = CHECK_PART_CUT;
+    return;
+  }
+  if (!job_cut_flow(job, work)) return;
+  job.part = CHECK_PART_START;
+  const int64_t cells = static_cast<int64_t>(level.flags.size());
+  report.enclosure_cells = job.cut.flow > cells ? -1 : static_cast<int32_t>(job.cut.flow);
+  if (report.enclosure_cells >= 0) {
+    const int32_t walls =
+        static_cast<int32_t>(std::count_if(level.flags.begin(), level.flags.end(),
+                                           [](int32_t flags) { return (flags & CELL_WALL) != 0; }));
+    report.best_score_bound = level.barriers + walls - report.enclosure_cells;
+  }
+  // Fewer barriers and walls than the enclosure needs: it cannot be built at all.
+  if (report.best_score_bound < 0) report.enclosure_cells = report.best_score_bound = -1;
+  job.radii = radii(job.idle_arrival, report.edge_frame);
+  work -= 4 * cells;
+  job.stage = report.enclosure_cells >= 0 ? CHECK_STAGE_SEARCH : CHECK_STAGE_VERIFY;
+}
+
+// One part of the final run: the whole plan, its clean-up included, through the rules once more.
+void verify_part(LevelCheckJob& job, int64_t& work) {
+  LevelReport& report = job.report;
+  int32_t score = -1;
+  if (job.part == CHECK_PART_START) {
+    if (!report.plan.empty() && plan_fits(job.picture, report.plan)) {
+      run_begin(job.run, job.stream, job.level, report.plan.size(), work);
+      job.part = CHECK_PART_RUN;
+      return;
+    }
+  } else {
+    if (!run_part(job.run, job.stream, report.plan, work)) return;
+    score = job.run.score;
+  }
+  if (!report.plan.empty() && score != report.plan_score) {
+    report.plan.clear();
+    report.plan_score = report.frames_per_action = -1;
+  }
+  job.part = CHECK_PART_START;
+  job.run = CheckRun{};
+  report.winnable = !report.plan.empty();
+  job.stage = CHECK_STAGE_DONE;
+}
+
+// Does one part of the job's stage, at most about work of it (a part that cannot be split may
+// take more), and takes what it did off work.
+void check_part(LevelCheckJob& job, int64_t& work) {
+  switch (job.stage) {
+    case CHECK_STAGE_LOAD:
+      job.picture = snapshot(job.stream, job.level);
+      job.idle_rules = fresh_load(job.stream, job.level);
+      job.idle_arrival.assign(job.idle_rules.grid.size(), CHECK_NEVER);
+      note_arrivals(job.idle_rules, job.idle_arrival, 0);
+      work -= 3 * static_cast<int64_t>(job.idle_arrival.size());
+      job.idle_frame = 1;
+      job.stage = CHECK_STAGE_IDLE;
+      return;
+    case CHECK_STAGE_IDLE:
+      if (idle_part(job, work)) {
+        job.idle_rules = Rules{};
+        job.stage = CHECK_STAGE_ENCLOSURE;
+      }
+      return;
+    case CHECK_STAGE_ENCLOSURE:
+      return enclosure_part(job, work);
+    case CHECK_STAGE_SEARCH:
+      return search_part(job, work);
+    case CHECK_STAGE_VERIFY:
+      return verify_part(job, work);
+    default:
+      return;
+  }
+}
+
 std::string number_or_null(int32_t value) { return value < 0 ? "null" : std::to_string(value); }
 
 }  // namespace
 
 int32_t level_check_run_plan(const LevelStream& stream, int32_t level,
                              const std::vector<CheckAction>& plan) {
-  const CheckPicture picture = snapshot(stream, level);
-  for (size_t i = 0; i < plan.size(); ++i) {
-    // One action a frame, in order, on the grid.
-    if (plan[i].frame < 1 || (i > 0 && plan[i].frame <= plan[i - 1].frame)) return -1;
-    if (plan[i].x < 0 || plan[i].y < 0 || plan[i].x >= picture.width ||
-        plan[i].y >= picture.height) {
-      return -1;
-    }
-  }
-  return run_plan(stream, level, plan, plan.size()).score;
+  if (!plan_fits(snapshot(stream, level), plan)) return -1;
+  CheckRun run;
+  int64_t work = INT64_MAX;
+  run_begin(run, stream, level, plan.size(), work);
+  run_part(run, stream, plan, work);
+  return run.score;
 }
 
 void level_check_begin(LevelCheckJob& job, LevelStream stream, int32_t level) {
@@ -518,62 +695,19 @@ void level_check_begin(LevelCheckJob& job, LevelStream stream, int32_t level) {
   job.report.level = level;
 }
 
-bool level_check_step(LevelCheckJob& job) {
-  LevelReport& report = job.report;
-  switch (job.stage) {
-    case CHECK_STAGE_LOAD:
-      job.picture = snapshot(job.stream, job.level);
-      job.idle_rules = fresh_load(job.stream, job.level);
-      job.idle_arrival.assign(job.idle_rules.grid.size(), CHECK_NEVER);
-      note_arrivals(job.idle_rules, job.idle_arrival, 0);
-      job.idle_frame = 1;
-      job.stage = CHECK_STAGE_IDLE;
-      return false;
-    case CHECK_STAGE_IDLE:
-      if (idle_piece(job)) {
-        job.idle_rules = Rules{};
-        job.stage = CHECK_STAGE_ENCLOSURE;
-      }
-      return false;
-    case CHECK_STAGE_ENCLOSURE: {
-      const CheckPicture& level = job.picture;
-      std::vector<char> in_cut;
-      report.enclosure_cells =
-          min_cut(level, std::vector<char>(level.flags.size(), 0), false, in_cut);
-      if (report.enclosure_cells >= 0) {
-        const int32_t walls = static_cast<int32_t>(
-            std::count_if(level.flags.begin(), level.flags.end(),
-                          [](int32_t flags) { return (flags & CELL_WALL) != 0; }));
-        report.best_score_bound = level.barriers + walls - report.enclosure_cells;
-      }
-      // Fewer barriers and walls than the enclosure needs: it cannot be built at all.
-      if (report.best_score_bound < 0) report.enclosure_cells = report.best_score_bound = -1;
-      job.radii = radii(job.idle_arrival, report.edge_frame);
-      job.stage = report.enclosure_cells >= 0 ? CHECK_STAGE_SEARCH : CHECK_STAGE_VERIFY;
-      return false;
-    }
-    case CHECK_STAGE_SEARCH:
-      search_step(job);
-      return false;
-    case CHECK_STAGE_VERIFY:
-      // The whole plan, its clean-up included, through the rules once more.
-      if (!report.plan.empty() &&
-          level_check_run_plan(job.stream, job.level, report.plan) != report.plan_score) {
-        report.plan.clear();
-        report.plan_score = report.frames_per_action = -1;
-      }
-      report.winnable = !report.plan.empty();
-      job.stage = CHECK_STAGE_DONE;
-      return true;
-    default:
-      return true;
+bool level_check_step(LevelCheckJob& job, int64_t work) {
+  work = std::max<int64_t>(work, 1);
+  while (job.stage != CHECK_STAGE_DONE) {
+    if (work <= 0) return false;
+    check_part(job, work);
   }
+  return true;
 }
 
 LevelReport level_check(const LevelStream& stream, int32_t level) {
   LevelCheckJob job;
   level_check_begin(job, stream, level);
-  while (!level_check_step(job)) {
+  while (!level_check_step(job, INT64_MAX)) {
   }
   return std::move(job.report);
 }

@@ -61,6 +61,20 @@ long level_block_offset(const LevelStream& stream, int32_t finished_level) {
              : -1;
 }
 
+void rules_start(Rules& rules, const LevelStream* stream, const RulesEffects* effects) {
+  rules = Rules{};
+  rules.stream = stream;
+  rules.effects = effects;
+  rules.level_data_cursor = LEVEL_ENTRY_INTRO;
+  rules.level_number = 1;
+  rules.fill_generation = 1;
+  rules.game_state = STATE_MESSAGE;
+}
+
+const LevelStream& rules_stream(const Rules& rules) {
+  return rules.stream ? *rules.stream : level_stream_builtin();
+}
+
 // Both readers stop at the end of the stream, so a cursor set past an entry's end yields empty
 // items instead of reading outside the array.
 std::string level_read_string(Rules& rules) {

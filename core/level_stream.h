@@ -10,6 +10,7 @@
 #include <vector>
 
 struct Rules;
+struct RulesEffects;
 
 constexpr size_t LEVEL_STREAM_SIZE = 10932;  // total length in bytes
 extern const unsigned char level_stream[LEVEL_STREAM_SIZE];
@@ -36,6 +37,13 @@ int32_t level_count(const LevelStream& stream);
 size_t level_record_offset(const LevelStream& stream, int32_t level);
 // Offset of the message block shown after level n, or -1 when none follows it (7, 8, others).
 long level_block_offset(const LevelStream& stream, int32_t finished_level);
+
+// The state at program start, before the intro opens: level 1 about to be played, score 0,
+// the first fill stamp 1, the cursor on the intro of stream (null = built-in), telling effects
+// (null = nobody).
+void rules_start(Rules& rules, const LevelStream* stream, const RulesEffects* effects);
+// The stream rules reads: its own, or the built-in one.
+const LevelStream& rules_stream(const Rules& rules);
 
 // Reads the string item at rules' cursor in its stream and moves past its zero byte.
 std::string level_read_string(Rules& rules);

@@ -7,6 +7,7 @@
 #include "core/bytes.h"
 #include "core/level_stream.h"
 #include "core/rules.h"
+#include "core/rules_state.h"
 
 #ifndef Q47_VERSION
 #define Q47_VERSION "0.0.0"
@@ -315,39 +316,12 @@ std::vector<InputFrame> replay_frames(const Replay& replay) {
 
 uint32_t replay_state_checksum(const Rules& rules) {
   uint32_t h = REPLAY_HASH_START;
-  for (int64_t value : {int64_t{rules.game_state},
-                        int64_t{rules.level_number},
-                        int64_t{rules.quit_requested},
-                        int64_t{rules.plain_view},
-                        int64_t{rules.score},
-                        int64_t{rules.grid_width},
-                        int64_t{rules.grid_height},
-                        int64_t{rules.board_size},
-                        int64_t{rules.board_left},
-                        int64_t{rules.board_top},
-                        int64_t{rules.cell_width},
-                        int64_t{rules.cell_height},
-                        int64_t{rules.barriers_left},
-                        int64_t{rules.barriers_at_start},
-                        int64_t{rules.spread_rate},
-                        int64_t{rules.spread_threshold},
-                        int64_t{rules.contained},
-                        int64_t{rules.edge_reached},
-                        int64_t{rules.fill_generation},
-                        int64_t{rules.mouse_px},
-                        int64_t{rules.mouse_py},
-                        int64_t{rules.cursor_x},
-                        int64_t{rules.cursor_y},
-                        int64_t{rules.cursor_on_board},
-                        int64_t{rules.empty_click_latch},
-                        int64_t{rules.tally_frames},
-                        static_cast<int64_t>(rules.level_data_cursor),
-                        int64_t{rules.message_colour}}) {
-    h = hash_int(h, value);
-  }
-  h = hash_int(h, static_cast<int64_t>(rules.message_line.size()));
-  h = replay_hash(rules.message_line.data(), rules.message_line.size(), h);
-  for (const Cell& cell : rules.grid) {
+  std::apply([&](auto... number) { ((h = hash_int(h, static_cast<int64_t>(rules.*number))), ...); },
+             RULES_STATE_NUMBERS);
+  const std::string& line = rules.*RULES_STATE_LINE;
+  h = hash_int(h, static_cast<int64_t>(line.size()));
+  h = replay_hash(line.data(), line.size(), h);
+  for (const Cell& cell : rules.*RULES_STATE_GRID) {
     h = hash_int(h, cell.concentration);
     h = hash_int(h, cell.flags);
     h = hash_int(h, cell.highlight);

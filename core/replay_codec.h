@@ -84,9 +84,9 @@ bool replay_decode(const uint8_t* bytes, size_t size, Replay& replay, std::strin
 std::vector<InputFrame> replay_frames(const Replay& replay);
 
 // Checksum of everything the rules carry from frame to frame: the grid, the level's numbers,
-// the state, the score, the pointer's cell, the story's place. Nothing only the picture uses
-// (the shake, the random generator, the clock) is in it, so a run drawn and a run not drawn
-// agree.
+// the state, the score, the pointer's cell, the story's place (core/rules_state.h names every
+// field it takes and every one it leaves out). Nothing only the picture uses (the shake, the
+// random generator, the clock) is in it, so a run drawn and a run not drawn agree.
 uint32_t replay_state_checksum(const Rules& rules);
 // Hash of the level data a run plays on; a replay made on other data is refused.
 uint32_t replay_level_data_hash(const LevelStream& stream);

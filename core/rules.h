@@ -113,13 +113,8 @@ struct Rules {
   }
 };
 
-// The stream rules reads: its own, or the built-in one.
-const LevelStream& rules_stream(const Rules& rules);
 // Asks the effects for slot, when there are effects.
 void rules_cue(const Rules& rules, int32_t slot);
 void rules_start_music(const Rules& rules);
 void rules_stop_music(const Rules& rules);
 void rules_centre_pointer(const Rules& rules);
-// The state at program start, before the intro opens: level 1 about to be played, score 0,
-// the first fill stamp 1, reading stream (null = built-in) and telling effects (null = nobody).
-void rules_start(Rules& rules, const LevelStream* stream, const RulesEffects* effects);

@@ -1,18 +1,14 @@
-// 2D drawing into the back buffer between draw_begin and draw_end, and fonts.
+// 2D drawing into the back buffer between draw_begin and draw_end, in the fonts media/font.h
+// loads and with the mode bits (DRAW_*) of media/raster.h.
 #pragma once
 
 #include <cstdint>
 
-// draw_set_mode bits.
-constexpr int32_t DRAW_TRANSPARENT = 1;  // text without its background cell
-constexpr int32_t DRAW_INVERT = 2;       // boxes and circles invert what is under them
-constexpr int32_t DRAW_OUTLINED = 4;     // boxes and circles as one-pixel outlines
+#include "media/font.h"
+#include "media/raster.h"
 
 // A drawing pass on a surface (defined by the drawing module).
 struct DrawTarget;
-
-// Font handle; 0 = none.
-using FontHandle = intptr_t;
 
 // red + green * 256 + blue * 65536, by plain addition (no masking or clamping).
 constexpr uint32_t rgb(int32_t red, int32_t green, int32_t blue) {
@@ -45,5 +41,3 @@ void draw_set_font(FontHandle font);
 int32_t text_width(const char* text);
 // Height in pixels of text in the selected font; 0 for null or empty text.
 int32_t text_height(const char* text);
-// Loads the system face name at size points under id; the handle, or 0 when the face is missing.
-FontHandle font_load(int32_t id, const char* face, int32_t size, int32_t style = 0);

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "media/draw.h"
+#include "media/font.h"
 
 // Operations of one kind of surface, in the order the front end knows them. The front end
 // reaches every primitive only through this table, so another surface kind needs only a table.

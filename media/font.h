@@ -1,12 +1,16 @@
 // Fonts: system faces found by family through fontconfig, rendered with SDL2_ttf into the
-// software rasteriser. font_load itself is declared with the drawing operations in draw.h.
+// software rasteriser. The drawing operations (media/draw.h) select them by handle.
 #pragma once
 
 #include <cstdint>
 
-#include "media/draw.h"
 #include "media/raster.h"
 
+// Font handle; 0 = none.
+using FontHandle = intptr_t;
+
+// Loads the system face name at size points under id; the handle, or 0 when the face is missing.
+FontHandle font_load(int32_t id, const char* face, int32_t size, int32_t style = 0);
 // Points to pixels at the 96 dots per inch the game's sizes are meant for: 14 pt = 19 px.
 int32_t font_pixel_size(int32_t points);
 // Prepares the font engine; harmless to call again.

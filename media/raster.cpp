@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "media/draw.h"
-
 namespace {
 
 // Only the low 24 bits are a colour; the top byte of a pixel stays 0.

@@ -5,6 +5,12 @@
 
 #include <cstdint>
 
+// The mode bits of a drawing pass (draw_set_mode), one word for boxes, circles and text: here,
+// with the boxes and circles that read most of them.
+constexpr int32_t DRAW_TRANSPARENT = 1;  // text without its background cell
+constexpr int32_t DRAW_INVERT = 2;       // boxes and circles invert what is under them
+constexpr int32_t DRAW_OUTLINED = 4;     // boxes and circles as one-pixel outlines
+
 // A pixel array to draw into; pixels are 0x00BBGGRR.
 struct RasterSurface {
   uint32_t* pixels;  // first pixel of the top row

@@ -382,8 +382,8 @@ TEST(EditVerdict, IsTheCheckersAndNoLevelIsCheckedTwice) {
   EXPECT_EQ(session.checks_run, 2);
 
   // A piece at a time: a check of content the level no longer holds is dropped, and the
-  // verdict is the same as the whole check's.
-  edit_resize(session, 10, 10, 10, 10);
+  // verdict is the same as the whole check's. An 80 x 80 level takes many pieces.
+  edit_resize(session, 34, 34, 34, 34);
   EXPECT_FALSE(edit_verdict_step(session));
   edit_set_number(session, EditNumber::RATE, 40);
   int32_t pieces = 1;

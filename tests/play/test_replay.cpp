@@ -1,6 +1,6 @@
 // Replays: the file format and its reader's refusals, the input seam's answers, the window's
-// run recorded and checked headless, the golden runs, and a changed click found at its
-// checkpoint.
+// run recorded and checked headless, the golden runs, a changed click found at its checkpoint,
+// and a checksum that changes with every field of the rules' state and with nothing else.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,9 +14,12 @@
 #include <iterator>
 #include <map>
 #include <numeric>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "core/level_stream.h"
+#include "core/rules_state.h"
 #include "desktop/commands.h"
 #include "desktop/files.h"
 #include "media/keyboard.h"
@@ -481,6 +484,49 @@ TEST(ReplayVerify, AChangedClickIsFoundAtTheCheckpointAfterIt) {
                       " (frame " + std::to_string((changed / 256 + 1) * 256) + ")"),
             std::string::npos)
       << said;
+}
+
+// Each field core/rules_state.h calls state changes the checksum on its own (so none in the lists
+// is left out of the hash), and no field it calls not state does. Every field is listed once, so
+// with the count checked when it builds, the lists hold every field of Rules.
+TEST(ReplayChecksum, EveryFieldOfTheStateChangesItAndNothingElseDoes) {
+  Rules base;
+  rules_start(base, nullptr, nullptr);
+  load_level(base, 1);
+  base.message_line = "WALL IT IN";
+  const uint32_t sum = replay_state_checksum(base);
+  std::set<const void*> fields;
+  auto changes = [&](auto field, auto change) {
+    EXPECT_TRUE(fields.insert(&(base.*field)).second) << "a field listed twice";
+    Rules changed = base;
+    change(changed.*field);
+    return replay_state_checksum(changed) != sum;
+  };
+  size_t number = 0;
+  auto number_changes = [&](auto field) {
+    EXPECT_TRUE(changes(field, [](auto& value) { ++value; })) << "number " << number;
+    ++number;
+  };
+  std::apply([&](auto... field) { (number_changes(field), ...); }, RULES_STATE_NUMBERS);
+  EXPECT_TRUE(changes(RULES_STATE_LINE, [](std::string& line) { line.back() = '!'; }));
+  EXPECT_TRUE(changes(RULES_STATE_GRID, [](std::vector<Cell>& grid) { grid.push_back({}); }));
+  for (int32_t Cell::*part :
+       {&Cell::concentration, &Cell::flags, &Cell::highlight, &Cell::fill_mark}) {
+    Rules changed = base;
+    changed.grid[17].*part += 1;
+    EXPECT_NE(replay_state_checksum(changed), sum);
+  }
+
+  const RulesEffects effects{};
+  const LevelStream other = level_stream_builtin();
+  const auto [sound_ok, shake_frames, stream, effects_of, fill_stack] = RULES_NOT_STATE;
+  EXPECT_FALSE(changes(sound_ok, [](int32_t& value) { value = 1; }));
+  EXPECT_FALSE(changes(shake_frames, [](int32_t& value) { value = 10; }));
+  EXPECT_FALSE(changes(stream, [&](const LevelStream*& value) { value = &other; }));
+  EXPECT_FALSE(changes(effects_of, [&](const RulesEffects*& value) { value = &effects; }));
+  EXPECT_FALSE(changes(fill_stack, [](std::vector<int32_t>& value) { value.assign(9, 3); }));
+  EXPECT_EQ(fields.size(), std::tuple_size_v<decltype(RULES_STATE_NUMBERS)> + RULES_STATE_OTHERS +
+                               std::tuple_size_v<decltype(RULES_NOT_STATE)>);
 }
 
 TEST(ReplayVerify, OtherLevelDataOrAMissingLevelIsRefused) {
