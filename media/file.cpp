@@ -101,7 +101,11 @@ bool write_target(const std::string& path, std::string& target, struct stat& inf
 int open_temporary(const std::string& path, std::string& target, struct stat& info, bool& replacing,
                    std::string& temporary, std::string& error) {
   if (!write_target(path, target, info, replacing, error)) return -1;
-  temporary = target + ".XXXXXX";
+  // A short name of its own in the target's folder: the target's name with a suffix would not
+  // fit beside a name of 250 bytes or more (NAME_MAX is 255), and mkstemp makes it exclusive.
+  const size_t slash = target.rfind('/');
+  temporary =
+      (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".q47-XXXXXX";
   const int fd = mkstemp(temporary.data());
   if (fd < 0) error = failed(path, std::strerror(errno));
   return fd;
