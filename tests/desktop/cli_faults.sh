@@ -142,16 +142,17 @@ check "a picture past the end was written" test ! -e late.png
 
 # 11. A picture written over the run's own input, by any name, is refused and writes nothing.
 ln -s run.q47r runlink.q47r
+expect 2 "--picture pack.q47l is the file the run reads \\(--levels pack.q47l\\)" --levels pack.q47l --verify run.q47r --picture pack.q47l
 expect 2 "--picture run.q47r is the file the run reads \\(--verify run.q47r\\)" --verify run.q47r --picture run.q47r
 expect 2 "--picture runlink.q47r is the file the run reads" --verify run.q47r --picture runlink.q47r
-expect 2 "--picture pack.q47l is the file the run reads \\(--levels pack.q47l\\)" --levels pack.q47l --verify run.q47r --picture pack.q47l
 check "the replay was overwritten by its picture" test "$(head -c 8 run.q47r)" = Q47RPLAY
 check "the pack was overwritten by a picture" grep -qx 'q47-level-pack 1' pack.q47l
 
 # 12. Every option given twice is misuse, agreeing or not, by either of its names; --levels
 #     does not go with the editor, which edits the pack it is given. (The replay comes afresh:
-#     a build that wrote a picture over it would spoil every row after.)
+#     a build that wrote a picture over it would spoil every row after; the pack too.)
 cp "$source_dir/tests/replays/level01-win.q47r" run.q47r
+"$game" --export-levels pack.q47l
 expect 2 "option '--scale' given twice" --scale 2 --scale 1
 expect 2 "option '--level' given twice" --level 2 --level 1
 expect 2 "option '--frame' given twice" --verify run.q47r --picture twice.png --frame 3 --frame 1
