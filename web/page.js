@@ -304,6 +304,7 @@
       response.body?.cancel();
       throw tooLarge;
     }
+    if (!response.body) return new Uint8Array(0);
     const reader = response.body.getReader();
     const chunks = [];
     let size = 0;
