@@ -311,16 +311,8 @@ TEST(ReplayFile, TheOrderOfWritingCountsNotTheClockAndOtherNamesStay) {
   EXPECT_EQ(runs.rbegin()->second, 77u);
   for (const char* name : others) EXPECT_TRUE(fs::exists(dir.path / name)) << name;
 
-  // Only the exact pattern is a kept run; an earlier version's two-digit count is the oldest.
-  const std::pair<const char*, int64_t> names[] = {{"run-20261208-140000-000042.q47r", 42},
-                                                   {"run-20261208-140000-07.q47r", 0},
-                                                   {"run-0-my-best.q47r", -1},
-                                                   {"run-20261208-140000-0001.q47r", -1},
-                                                   {"run-2026120x-140000-000001.q47r", -1},
-                                                   {"run-20261208-140000-000001.q47l", -1},
-                                                   {"run-20261208_140000-000001.q47r", -1},
-                                                   {"last.q47r", -1}};
-  for (const auto& [name, number] : names) EXPECT_EQ(files_run_number(name), number) << name;
+  // A run kept by an earlier version (a two-digit count) is older than any numbered one.
+  EXPECT_EQ(files_run_number("run-20261208-140000-07.q47r"), 0);
 }
 
 TEST(ReplayInput, GivenFramesAnswerLikeTheDevices) {
