@@ -604,25 +604,64 @@ int32_t level_pack_text_width(std::string_view text) {
   return width;
 }
 
+namespace {
+
+// Where text shows it is no text: its first NUL byte, or a byte that breaks UTF-8 among its
+// first PACK_TEXT_PROBE bytes (a comment further on may be in another encoding); npos when none.
+constexpr size_t PACK_TEXT_PROBE = 256;
+size_t not_text_at(std::string_view text) {
+  const size_t nul = text.find('\0');
+  const size_t probe = std::min(text.size(), nul == std::string_view::npos ? PACK_TEXT_PROBE : nul);
+  for (size_t i = 0; i < probe;) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const size_t length = c < 0x80           ? 1
+                          : (c >> 5) == 0x6  ? 2
+                          : (c >> 4) == 0xE  ? 3
+                          : (c >> 3) == 0x1E ? 4
+                                             : 0;
+    if (length == 0) return i;
+    for (size_t k = 1; k < length; ++k) {
+      // A character cut by the probe's end is given the benefit of the doubt.
+      if (i + k >= text.size()) return std::string_view::npos;
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return i;
+    }
+    i += length;
+  }
+  return nul;
+}
+
+}  // namespace
+
 bool level_pack_parse(std::string_view text, LevelPack& pack, std::vector<PackProblem>& problems,
                       bool for_editing) {
   pack = LevelPack{};
   problems.clear();
   Reader reader(pack, problems);
   reader.for_editing = for_editing;
+  // The line and column of a byte, for the problems found before the text is read as lines.
+  const auto problem_at = [&](size_t at, const std::string& message) {
+    const int32_t line =
+        1 + static_cast<int32_t>(std::count(text.begin(), text.begin() + at, '\n'));
+    const size_t line_start = at == 0 ? std::string_view::npos : text.rfind('\n', at - 1);
+    const int32_t column =
+        static_cast<int32_t>(at - (line_start == std::string_view::npos ? 0 : line_start + 1)) + 1;
+    reader.problem(line, column, message);
+  };
+  // A binary file (a replay, a picture) given as a pack: one line saying so, not a screenful
+  // of problems about its bytes. Text never holds a NUL, and its first bytes are UTF-8.
+  const size_t binary = not_text_at(text);
+  if (binary != std::string_view::npos) {
+    problem_at(binary, text[binary] == '\0' ? "not a text file (a NUL byte); a level pack is text"
+                                            : "not a text file (not UTF-8); a level pack is text");
+    return false;
+  }
   // A carriage return not followed by a newline is a line end of old Mac files: read as one
   // line, such a pack would only give a screenful of misleading problems.
   for (size_t cr = text.find('\r'); cr != std::string_view::npos; cr = text.find('\r', cr + 1)) {
     if (cr + 1 == text.size() || text[cr + 1] != '\n') {
-      const int32_t line =
-          1 + static_cast<int32_t>(std::count(text.begin(), text.begin() + cr, '\n'));
-      const size_t line_start = text.rfind('\n', cr);
-      const int32_t column =
-          static_cast<int32_t>(cr - (line_start == std::string_view::npos ? 0 : line_start + 1)) +
-          1;
-      reader.problem(line, column,
-                     "lines end in a lone carriage return (old Mac line ends); save the pack with "
-                     "LF or CRLF line ends");
+      problem_at(cr,
+                 "lines end in a lone carriage return (old Mac line ends); save the pack with "
+                 "LF or CRLF line ends");
       return false;
     }
   }

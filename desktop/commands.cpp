@@ -75,7 +75,8 @@ bool outputs_spare_inputs() {
       {"--play", &game_options.play_path}};
   const std::pair<const char*, const std::string*> outputs[] = {
       {"--record", &game_options.record_path},
-      {"--export-levels", &game_options.export_levels_path}};
+      {"--export-levels", &game_options.export_levels_path},
+      {"--picture", &game_options.picture_path}};
   for (const auto& [output_option, output] : outputs) {
     for (const auto& [input_option, input] : inputs) {
       if (output->empty() || input->empty() || !file_same(*output, *input)) continue;

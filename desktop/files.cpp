@@ -5,6 +5,8 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/parse.h"
@@ -43,38 +45,67 @@ bool files_write_replay(const std::string& path, const Replay& replay, std::stri
       path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), error);
 }
 
-bool files_keep_run(const std::string& folder, const Replay& replay, std::string& error) {
-  std::vector<std::string> runs;  // the dated runs kept so far
-  std::error_code listing;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, listing)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("run-", 0) == 0 && entry.path().extension() == ".q47r") runs.push_back(name);
+int64_t files_run_number(std::string_view name) {
+  // run-YYYYMMDD-HHMMSS-N.q47r, N of 6 to 12 digits: nothing else is ours to remove. Runs kept
+  // by earlier versions (N of 2 digits, a count within the second) are the oldest of all.
+  constexpr std::string_view prefix = "run-", suffix = ".q47r";
+  if (name.size() < prefix.size() + 16 + 2 + suffix.size() || name.substr(0, 4) != prefix ||
+      name.substr(name.size() - suffix.size()) != suffix) {
+    return -1;
   }
-  // The names sort by their time, then by a count that keeps two runs of one second apart.
-  std::sort(runs.begin(), runs.end());
+  const std::string_view middle = name.substr(4, name.size() - 4 - suffix.size());
+  const std::string_view number = middle.substr(16);
+  if (number.size() > 12 || (number.size() > 2 && number.size() < 6)) return -1;
+  for (size_t i = 0; i < middle.size(); ++i) {
+    const bool dash = i == 8 || i == 15;
+    if (dash ? middle[i] != '-' : (middle[i] < '0' || middle[i] > '9')) return -1;
+  }
+  if (number.size() == 2) return 0;
+  int64_t value = 0;
+  for (char digit : number) value = value * 10 + (digit - '0');
+  return value;
+}
+
+bool files_keep_run(const std::string& folder, const Replay& replay, std::string& error) {
+  // Runs are numbered in the order they are written; the date in the name is for people. A
+  // clock set back, or two games ending in one second, cannot reorder them or share a name.
+  const auto listed = [&folder] {
+    std::vector<std::pair<int64_t, std::string>> runs;
+    std::error_code listing;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, listing)) {
+      const std::string name = entry.path().filename().string();
+      const int64_t number = files_run_number(name);
+      if (number >= 0) runs.emplace_back(number, name);
+    }
+    std::sort(runs.begin(), runs.end());
+    return runs;
+  };
+  const auto before = listed();
+  const int64_t next = before.empty() ? 1 : before.back().first + 1;
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "run-%Y%m%d-%H%M%S", &local);
-  int count = 0;
-  const size_t stamp_length = std::strlen(stamp);
-  for (const std::string& run : runs) {
-    int64_t earlier = 0;
-    if (run.rfind(stamp, 0) == 0 && parse_int(std::string_view(run).substr(stamp_length + 1, 2), 0,
-                                              99, earlier) == ParseInt::OK) {
-      count = std::max(count, static_cast<int>(earlier) + 1);
-    }
-  }
-  char name[48];
-  std::snprintf(name, sizeof name, "%s-%02d.q47r", stamp, count);
-  if (!files_write_replay(folder + "/" + name, replay, error) ||
-      !files_write_replay(folder + "/" + FILES_LAST_RUN_NAME, replay, error)) {
+  const auto name = [&](int attempt) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%s-%06lld.q47r", stamp,
+                  static_cast<long long>(next + attempt));
+    return std::string(text);
+  };
+  const std::vector<uint8_t> bytes = replay_encode(replay);
+  const std::string_view view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  std::string taken;
+  if (!file_write_new(folder, name, view, taken, error) ||
+      !file_write_atomic(folder + "/" + FILES_LAST_RUN_NAME, view, error)) {
     return false;
   }
-  runs.push_back(name);
+  // Listed again: runs that ended at the same moment count too, and each removes only the
+  // oldest, so however they interleave the newest twenty stay.
+  const auto runs = listed();
+  std::error_code removing;
   for (size_t i = 0; i + FILES_RUNS_KEPT < runs.size(); ++i) {
-    std::filesystem::remove(folder + "/" + runs[i], listing);
+    std::filesystem::remove(folder + "/" + runs[i].second, removing);
   }
   return true;
 }

@@ -2,7 +2,9 @@
 // reader and writer goes through media/file.h; the formats themselves are the core's.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "core/level_pack.h"
 #include "core/replay_codec.h"
@@ -17,7 +19,11 @@ bool files_read_pack(const std::string& path, LevelPack& pack, std::string& erro
 bool files_read_replay(const std::string& path, Replay& replay, std::string& error);
 // Writes replay to path atomically; false with "PATH: reason" in error.
 bool files_write_replay(const std::string& path, const Replay& replay, std::string& error);
-// Keeps replay in folder as the newest of the runs: a dated copy (run-YYYYMMDD-HHMMSS-NN.q47r, the
-// local time and a count within the second) and last.q47r, then removes the oldest dated runs
-// beyond FILES_RUNS_KEPT. False with the reason in error.
+// Keeps replay in folder as the newest of the runs: last.q47r and a new file of its own,
+// run-YYYYMMDD-HHMMSS-NNNNNN.q47r (the local time, then a number one past the highest kept, so
+// the order of writing is the order of the numbers whatever the clock says), then removes the
+// lowest-numbered runs beyond FILES_RUNS_KEPT. Only names of that exact pattern are ever
+// removed. False with the reason in error.
 bool files_keep_run(const std::string& folder, const Replay& replay, std::string& error);
+// The number of a kept run's name, or -1 for any other name.
+int64_t files_run_number(std::string_view name);

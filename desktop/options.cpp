@@ -3,6 +3,7 @@
 #include <getopt.h>
 
 #include <cstring>
+#include <string_view>
 
 #include "core/level_pack.h"
 #include "core/parse.h"
@@ -88,6 +89,44 @@ std::string misuse(const std::string& problem) {
   return report_line(problem) + "Try '" + GAME_PROGRAM_NAME + " --help'.\n";
 }
 
+// The long name of an option's code ("fullscreen" for 'f').
+const char* long_name(int code) {
+  for (const struct option* o = LONG_OPTIONS; o->name; ++o) {
+    if (o->val == code) return o->name;
+  }
+  return "?";
+}
+
+// An option given twice is misuse even when both agree: a script that says --scale 2 and later
+// --scale 1 has a mistake in it, and taking either silently would hide it. (-f and -w are two
+// options: the last of them wins, as GNU programs let an alias be overridden.) seen marks the
+// codes given so far. False with the problem in err.
+constexpr int OPTION_SLOTS = OPT_FRAME + 1;
+bool first_time(bool (&seen)[OPTION_SLOTS], int code, std::string& err) {
+  if (!seen[code]) {
+    seen[code] = true;
+    return true;
+  }
+  err = misuse("option '--" + std::string(long_name(code)) + "' given twice");
+  return false;
+}
+
+// Why an unknown long option was refused: a prefix of several options is ambiguous, and saying
+// which ones tells the user what to type (glibc's getopt says nothing when opterr is off).
+std::string unknown_long(const std::string& word) {
+  const std::string given = word.substr(2, word.find('=') - 2);
+  std::string possible;
+  for (const struct option* o = LONG_OPTIONS; o->name; ++o) {
+    if (!given.empty() && std::string_view(o->name).substr(0, given.size()) == given) {
+      possible += " '--" + std::string(o->name) + "'";
+    }
+  }
+  if (possible.find(' ', 1) != std::string::npos) {
+    return "option '--" + given + "' is ambiguous; possibilities:" + possible;
+  }
+  return "unrecognized option '" + word.substr(0, word.find('=')) + "'";
+}
+
 }  // namespace
 
 std::string options_usage() {
@@ -138,10 +177,15 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
   optind = 0;
   opterr = 0;
   int32_t display_asked = 0;  // an option about the window or the sound was given
+  bool seen[OPTION_SLOTS] = {};
   for (;;) {
     int index = 0;
     const int code = getopt_long(argc, argv, ":hfw", LONG_OPTIONS, &index);
     if (code == -1) break;
+    if (code != ':' && code != '?' && code != 'h' && code != OPT_VERSION &&
+        !first_time(seen, code, err)) {
+      return OptionsAction::ERROR;
+    }
     switch (code) {
       case 'h':
         out = options_usage();
@@ -232,6 +276,8 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
         const std::string word = argv[optind - 1];
         if (word.rfind("--", 0) == 0 && optopt) {
           err = misuse("option '" + word.substr(0, word.find('=')) + "' doesn't allow an argument");
+        } else if (word.rfind("--", 0) == 0) {
+          err = misuse(unknown_long(word));
         } else {
           const std::string what = optopt ? std::string("-") + static_cast<char>(optopt) : word;
           err = misuse("unrecognized option '" + what + "'");
@@ -277,6 +323,11 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
     err = misuse("--json and --write-replays only go with --check");
     return OptionsAction::ERROR;
   }
+  // The editor edits the pack it is given; a second pack would be ignored or overwritten.
+  if (!game_options.levels_path.empty() && !game_options.edit_path.empty()) {
+    err = misuse("--levels and --edit exclude each other (--edit FILE edits the pack FILE)");
+    return OptionsAction::ERROR;
+  }
   if (game_options.start_level && (!game_options.play_path.empty() || modes > 0)) {
     err = misuse("--level only goes with a game that is played");
     return OptionsAction::ERROR;
@@ -285,7 +336,8 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
   if (display_asked && modes > 0 && game_options.play_path.empty() &&
       game_options.edit_path.empty()) {
     err = misuse(
-        "--fullscreen, --window, --scale and --mute only go with a window (a game or --play)");
+        "--fullscreen, --window, --scale and --mute only go with a window (a game, --play or "
+        "--edit)");
     return OptionsAction::ERROR;
   }
   if (game_options.check && !game_options.check_path.empty() && !game_options.levels_path.empty()) {

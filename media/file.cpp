@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -101,7 +102,11 @@ bool write_target(const std::string& path, std::string& target, struct stat& inf
 int open_temporary(const std::string& path, std::string& target, struct stat& info, bool& replacing,
                    std::string& temporary, std::string& error) {
   if (!write_target(path, target, info, replacing, error)) return -1;
-  temporary = target + ".XXXXXX";
+  // A short name of its own in the target's folder: the target's name with a suffix would not
+  // fit beside a name of 250 bytes or more (NAME_MAX is 255), and mkstemp makes it exclusive.
+  const size_t slash = target.rfind('/');
+  temporary =
+      (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".q47-XXXXXX";
   const int fd = mkstemp(temporary.data());
   if (fd < 0) error = failed(path, std::strerror(errno));
   return fd;
@@ -135,13 +140,12 @@ bool file_read(const std::string& path, size_t max_bytes, const char* too_large,
   return false;
 }
 
-bool file_write_atomic(const std::string& path, std::string_view bytes, std::string& error) {
-  std::string target, temporary;
-  struct stat info {};
-  bool replacing = false;
-  const int fd = open_temporary(path, target, info, replacing, temporary, error);
-  if (fd < 0) return false;
-  int error_number = 0;
+namespace {
+
+// Fills the temporary file fd (made by open_temporary) with bytes, with the mode and owner the
+// file at its target is to have, synced and closed. False with errno's value in error_number.
+bool fill_temporary(int fd, std::string_view bytes, const struct stat& info, bool replacing,
+                    int& error_number) {
   bool ok = write_all(fd, bytes, error_number);
   // mkstemp makes the file private: a replaced file keeps its permissions, a new one is an
   // ordinary document under the user's umask.
@@ -157,9 +161,71 @@ bool file_write_atomic(const std::string& path, std::string_view bytes, std::str
   }
   if (ok && fsync(fd) != 0) ok = false, error_number = errno;
   if (close(fd) != 0 && ok) ok = false, error_number = errno;
+  return ok;
+}
+
+}  // namespace
+
+bool file_write_atomic(const std::string& path, std::string_view bytes, std::string& error) {
+  std::string target, temporary;
+  struct stat info {};
+  bool replacing = false;
+  const int fd = open_temporary(path, target, info, replacing, temporary, error);
+  if (fd < 0) return false;
+  int error_number = 0;
+  bool ok = fill_temporary(fd, bytes, info, replacing, error_number);
   if (ok && rename(temporary.c_str(), target.c_str()) != 0) ok = false, error_number = errno;
   if (ok) return true;
   unlink(temporary.c_str());
+  error = failed(path, std::strerror(error_number));
+  return false;
+}
+
+bool file_write_new(const std::string& folder, const std::function<std::string(int)>& name,
+                    std::string_view bytes, std::string& taken, std::string& error) {
+  std::string target, temporary;
+  struct stat info {};
+  bool replacing = false;
+  const std::string first = file_join(folder, name(0));
+  const int fd = open_temporary(first, target, info, replacing, temporary, error);
+  if (fd < 0) return false;
+  int error_number = 0;
+  bool ok = fill_temporary(fd, bytes, info, false, error_number);
+  std::string path = first;
+  for (int attempt = 0; ok; ++attempt) {
+    if (attempt == 1000) {
+      ok = false, error_number = EEXIST;
+      break;
+    }
+    path = attempt ? file_join(folder, name(attempt)) : first;
+    // link fails where anything is, even a dangling link: never a file replaced.
+    if (link(temporary.c_str(), path.c_str()) == 0) break;
+    if (errno == EEXIST) continue;
+    // Folders without hard links (FAT, some network mounts): the name is claimed by creating
+    // it exclusively, then the whole file is renamed over that empty claim.
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS) {
+      ok = false, error_number = errno;
+      break;
+    }
+    const int claim = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (claim < 0 && errno == EEXIST) continue;
+    if (claim < 0) {
+      ok = false, error_number = errno;
+      break;
+    }
+    close(claim);
+    if (rename(temporary.c_str(), path.c_str()) == 0) {
+      taken = path;
+      return true;
+    }
+    ok = false, error_number = errno;
+    unlink(path.c_str());
+  }
+  unlink(temporary.c_str());
+  if (ok) {
+    taken = path;
+    return true;
+  }
   error = failed(path, std::strerror(error_number));
   return false;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,12 @@ bool file_read(const std::string& path, size_t max_bytes, const char* too_large,
 // bits; anything else at path (a device, a FIFO, a folder) is refused. A new file gets the
 // user's umask. False with "PATH: reason" in error.
 bool file_write_atomic(const std::string& path, std::string_view bytes, std::string& error);
+// Writes bytes as a new file in folder under the first of name(0), name(1), ... that no file
+// holds yet: written and synced under a temporary name, then linked in only where nothing is,
+// so writers at the same moment never take one name and no reader sees half a file. The name
+// taken goes to taken (gives up after 1000 names). False with "PATH: reason" in error.
+bool file_write_new(const std::string& folder, const std::function<std::string(int)>& name,
+                    std::string_view bytes, std::string& taken, std::string& error);
 // Whether path names a file the program can use: a regular file it may read. Opens nothing,
 // so a FIFO cannot block here.
 bool file_usable(const std::string& path);

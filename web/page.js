@@ -18,6 +18,12 @@
   const RECOVERY_KEY = 'q47.recovery.';  // + a pack's name: its unsaved work
   const NEW_PACK_NAME = 'levels.q47l';   // what a pack without a file name is saved as
   const CODE_FRAGMENT = '#pack=';        // a link's fragment before a pack's share code
+  // The largest files the game takes, and why a larger one is refused, as the desktop says it
+  // (PACK_FILE_MAX and PACK_TOO_LARGE in core/level_pack.h, REPLAY_FILE_MAX in
+  // core/replay_codec.h). Checked before a file is read, so a huge one never reaches the game's
+  // memory, which would keep its size for the rest of the session.
+  const PACK_LIMIT = { bytes: 4 << 20, reason: 'too large for a level pack (over 4 MiB)' };
+  const REPLAY_LIMIT = { bytes: 64 << 20, reason: 'too large for a replay' };
 
   const params = new URLSearchParams(location.search);
   const canvas = document.getElementById('canvas');
@@ -283,7 +289,9 @@
     }
   }
 
-  async function fetchBytes(url) {
+  // The file at url, refused past limit: by its announced length before any of it is read,
+  // else as soon as the bytes read pass the limit.
+  async function fetchBytes(url, limit) {
     let response;
     try {
       response = await fetch(url);
@@ -291,26 +299,63 @@
       throw new Error(`q47: ${url}: cannot fetch (${e.message})`);
     }
     if (!response.ok) throw new Error(`q47: ${url}: cannot fetch (HTTP ${response.status})`);
-    return new Uint8Array(await response.arrayBuffer());
+    const tooLarge = new Error(`q47: ${url}: ${limit.reason}`);
+    if (Number(response.headers.get('Content-Length')) > limit.bytes) {
+      response.body?.cancel();
+      throw tooLarge;
+    }
+    if (!response.body) return new Uint8Array(0);
+    const reader = response.body.getReader();
+    const chunks = [];
+    let size = 0;
+    for (;;) {
+      const { done, value } = await reader.read();
+      if (done) break;
+      size += value.length;
+      if (size > limit.bytes) {
+        reader.cancel();
+        throw tooLarge;
+      }
+      chunks.push(value);
+    }
+    const bytes = new Uint8Array(size);
+    let at = 0;
+    for (const chunk of chunks) {
+      bytes.set(chunk, at);
+      at += chunk.length;
+    }
+    return bytes;
   }
 
   // A file dropped on the page or picked with Open: a replay plays, a level pack is played.
-  function openFile(file) {
+  // Its first bytes tell a replay from a pack, and so its limit, before the rest is read.
+  async function openFile(file) {
     if (!page.display) return;
-    file.arrayBuffer().then((buffer) => {
-      messageBox.textContent = '';
-      messageBox.hidden = true;
-      holdAudio(false);
-      const bytes = new Uint8Array(buffer);
-      const isReplay = new TextDecoder().decode(bytes.subarray(0, REPLAY_MAGIC.length)) === REPLAY_MAGIC;
-      if (page.editing && !isReplay) {
-        editText(bytes, file.name);
+    messageBox.textContent = '';
+    messageBox.hidden = true;
+    let bytes;
+    let isReplay;
+    try {
+      const head = new Uint8Array(await file.slice(0, REPLAY_MAGIC.length).arrayBuffer());
+      isReplay = new TextDecoder().decode(head) === REPLAY_MAGIC;
+      const limit = isReplay ? REPLAY_LIMIT : PACK_LIMIT;
+      if (file.size > limit.bytes) {
+        message(`q47: ${file.name}: ${limit.reason}`);
         return;
       }
-      if (callWithBytes('web_open_file', bytes, ['string'], [file.name]) && !isReplay) {
-        page.packInUse = { bytes, name: file.name };
-      }
-    }, (e) => message(`q47: ${file.name}: ${e.message}`));
+      bytes = new Uint8Array(await file.arrayBuffer());
+    } catch (e) {
+      message(`q47: ${file.name}: ${e.message}`);
+      return;
+    }
+    holdAudio(false);
+    if (page.editing && !isReplay) {
+      editText(bytes, file.name);
+      return;
+    }
+    if (callWithBytes('web_open_file', bytes, ['string'], [file.name]) && !isReplay) {
+      page.packInUse = { bytes, name: file.name };
+    }
   }
   document.getElementById('open').addEventListener('click', (event) => {
     event.currentTarget.blur();
@@ -492,14 +537,21 @@
   // replay to check or to watch; without one of those the intro waits behind the overlay.
   async function boot() {
     const name = (key) => params.get(key);
+    // A link option given twice is a mistake in the link, as on the command line: which one
+    // was meant cannot be known, so neither is taken.
+    for (const key of new Set(params.keys())) {
+      if (params.getAll(key).length < 2) continue;
+      message(`q47: link option '${key}' given twice`);
+      params.delete(key);
+    }
     try {
       if (params.has('verify')) {
         showOverlay(false);
         if (params.has('levels')) {
-          const pack = await fetchBytes(name('levels'));
+          const pack = await fetchBytes(name('levels'), PACK_LIMIT);
           if (!callWithBytes('web_use_pack', pack, ['string'], [name('levels')])) return;
         }
-        const replay = await fetchBytes(name('verify'));
+        const replay = await fetchBytes(name('verify'), REPLAY_LIMIT);
         const frame = Number.parseInt(name('frame') || '0', 10) || 0;
         callWithBytes('web_verify', replay, ['string', 'number', 'number'],
           [name('verify'), params.has('draw') ? 1 : 0, frame]);
@@ -515,7 +567,7 @@
         if (editCode(location.hash)) return;
       } else if (params.has('edit') && params.has('levels')) {
         try {
-          if (editText(await fetchBytes(name('levels')), name('levels'))) return;
+          if (editText(await fetchBytes(name('levels'), PACK_LIMIT), name('levels'))) return;
         } catch (e) {
           message(e.message);
         }
@@ -526,7 +578,7 @@
       }
       if (params.has('levels') && !params.has('edit')) {
         try {
-          const pack = await fetchBytes(name('levels'));
+          const pack = await fetchBytes(name('levels'), PACK_LIMIT);
           if (callWithBytes('web_use_pack', pack, ['string'], [name('levels')])) {
             page.packInUse = { bytes: pack, name: name('levels') };
           }
@@ -537,7 +589,7 @@
       if (params.has('level')) Module.ccall('web_set_level', 'number', ['string'], [name('level')]);
       if (params.has('play')) {
         try {
-          const replay = await fetchBytes(name('play'));
+          const replay = await fetchBytes(name('play'), REPLAY_LIMIT);
           if (callWithBytes('web_watch', replay, ['string'], [name('play')])) return;
         } catch (e) {
           message(e.message);

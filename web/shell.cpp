@@ -281,9 +281,10 @@ EMSCRIPTEN_KEEPALIVE int32_t web_open_display() {
 EMSCRIPTEN_KEEPALIVE int32_t web_set_level(const char* text) {
   int64_t level = 0;
   const int32_t count = level_count(session_stream());
+  // The range said is that of the levels in use: a pack's, or the game's own.
   if (parse_int(text, 1, PACK_LEVELS_MAX, level) != ParseInt::OK) {
     say(report_line("level=" + std::string(text) + ": not a level (a whole number from 1 to " +
-                    std::to_string(PACK_LEVELS_MAX) + ")"));
+                    std::to_string(count) + ")"));
     return 0;
   }
   const std::string problem = level_pack_level_problem(

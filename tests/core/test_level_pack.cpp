@@ -176,6 +176,10 @@ TEST(LevelPack, EachProblemIsReportedAtItsLineAndColumn) {
       {with_line(3, ""), 2, 1, "'intro' block has no lines"},
       {with_line(5, "intro"), 5, 1, "second 'intro' block"},
       {GOOD_PACK + "final\n  black \"~\"\nend\n", 32, 1, "after the 'final' block"},
+      // Binary files: said to be no text where it shows, before any line end is judged.
+      {with_line(2, std::string("in\0tro\r", 7)), 2, 3, "not a text file (a NUL byte)"},
+      {"\x89PNG\r\n\x1a\n" + GOOD_PACK, 1, 1, "not a text file (not UTF-8)"},
+      {"q47-level-pack 1 # \xC3(\n" + GOOD_PACK.substr(17), 1, 20, "not a text file (not UTF-8)"},
   };
   for (const Case& c : cases) {
     LevelPack pack;
@@ -187,6 +191,12 @@ TEST(LevelPack, EachProblemIsReportedAtItsLineAndColumn) {
                 first.message.find(c.message) != std::string::npos)
         << "wanted " << c.line << ":" << c.column << ": ..." << c.message << "...\n   got "
         << first.line << ":" << first.column << ": " << first.message;
+  }  // A comment in UTF-8 is text, and so is one in another encoding past the first bytes.
+  for (const std::string& text : {with_line(1, "q47-level-pack 1 # CAF\xC3\x89"),
+                                  with_line(14, "story # " + std::string(300, '-') + " CAF\xC9")}) {
+    LevelPack pack;
+    std::vector<PackProblem> problems;
+    EXPECT_TRUE(level_pack_parse(text, pack, problems)) << level_pack_problems_text("p", problems);
   }
 }
 

@@ -140,5 +140,49 @@ check "--picture wrote no 640x480 PNG" test "$(od -An -tx1 -j16 -N8 frame.png | 
 expect 2 "--frame 99999: the run has only [0-9]+ frames" --verify run.q47r --frame 99999 --picture late.png
 check "a picture past the end was written" test ! -e late.png
 
+# 11. A picture written over the run's own input, by any name, is refused and writes nothing.
+ln -s run.q47r runlink.q47r
+expect 2 "--picture pack.q47l is the file the run reads \\(--levels pack.q47l\\)" --levels pack.q47l --verify run.q47r --picture pack.q47l
+expect 2 "--picture run.q47r is the file the run reads \\(--verify run.q47r\\)" --verify run.q47r --picture run.q47r
+expect 2 "--picture runlink.q47r is the file the run reads" --verify run.q47r --picture runlink.q47r
+check "the replay was overwritten by its picture" test "$(head -c 8 run.q47r)" = Q47RPLAY
+check "the pack was overwritten by a picture" grep -qx 'q47-level-pack 1' pack.q47l
+
+# 12. Every option given twice is misuse, agreeing or not, by either of its names; --levels
+#     does not go with the editor, which edits the pack it is given. (The replay comes afresh:
+#     a build that wrote a picture over it would spoil every row after; the pack too.)
+cp "$source_dir/tests/replays/level01-win.q47r" run.q47r
+"$game" --export-levels pack.q47l
+expect 2 "option '--scale' given twice" --scale 2 --scale 1
+expect 2 "option '--level' given twice" --level 2 --level 1
+expect 2 "option '--frame' given twice" --verify run.q47r --picture twice.png --frame 3 --frame 1
+expect 2 "option '--fullscreen' given twice" -f -f
+expect 2 "option '--fullscreen' given twice" -f --fullscreen
+expect 2 "option '--mute' given twice" --mute --mute
+expect 2 "option '--check' given twice" --check --check
+expect 2 "option '--json' given twice" --check --json --json
+expect 2 "option '--draw' given twice" --verify run.q47r --draw --draw
+expect 2 "--levels and --edit exclude each other" --levels pack.q47l --edit new.q47l
+check "a refused run wrote its picture or made a pack" test ! -e twice.png -a ! -e new.q47l
+
+# 13. Names of 255 bytes, the longest a folder holds, are written like any other.
+long=$(printf 'x%.0s' $(seq 250))
+expect 0 "" --export-levels "$long.q47l"
+check "a 255-byte pack name was not written" grep -qx 'q47-level-pack 1' "$long.q47l"
+expect 0 "" --verify run.q47r --picture "${long}p.png"
+check "a 255-byte picture name was not written" test -s "${long}p.png"
+# The recording's name is accepted; only the missing display stops the game here.
+expect 1 "" --record "$long.q47r"
+check "temporary files were left behind: $(ls -A | grep '^\.')" test -z "$(ls -A | grep '^\.')"
+
+# 14. Messages that name the real problem: a binary file given as a pack, an abbreviation of
+#     two options, the options a window takes.
+printf '\x89PNG\r\n\x1a\n' >picture.q47l
+expect 2 "^run.q47r:1:[0-9]+: not a text file \\(a NUL byte\\)" --check run.q47r
+expect 2 "^picture.q47l:1:1: not a text file \\(not UTF-8\\)" --levels picture.q47l
+expect 2 "option '--ver' is ambiguous; possibilities: '--version' '--verify'" --ver
+expect 2 "unrecognized option '--verbose'" --verbose
+expect 2 "only go with a window \\(a game, --play or --edit\\)" --check --mute
+
 echo "cli_faults: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -249,6 +249,75 @@ TEST(ReplayFile, TheLastTwentyRunsAreKeptAndLastIsTheNewest) {
   EXPECT_EQ(last.seed, FILES_RUNS_KEPT + 3u);
 }
 
+// The runs kept in dir, by number: their seeds.
+std::map<int64_t, uint32_t> kept_runs(const fs::path& dir) {
+  std::map<int64_t, uint32_t> runs;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    const int64_t number = files_run_number(entry.path().filename().string());
+    if (number < 0) continue;
+    Replay read;
+    std::string error;
+    runs[number] = files_read_replay(entry.path(), read, error) ? read.seed : 0;
+  }
+  return runs;
+}
+
+// Games ended at the same moment (one SIGTERM to all of them) each keep a file of their own.
+TEST(ReplayFile, RunsEndingTogetherEachKeepTheirOwnFile) {
+  TempDir dir;
+  constexpr uint32_t GAMES = 12;
+  std::vector<pid_t> children;
+  for (uint32_t game = 1; game <= GAMES; ++game) {
+    const pid_t child = fork();
+    if (child == 0) {
+      Replay replay = small_replay();
+      replay.seed = game;
+      std::string error;
+      _exit(files_keep_run(dir.path.string(), replay, error) ? 0 : 1);
+    }
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  std::vector<uint32_t> seeds;
+  for (const auto& [number, seed] : kept_runs(dir.path)) seeds.push_back(seed);
+  std::sort(seeds.begin(), seeds.end());
+  std::vector<uint32_t> all(GAMES);
+  std::iota(all.begin(), all.end(), 1u);
+  EXPECT_EQ(seeds, all);
+  EXPECT_TRUE(fs::exists(dir.path / FILES_LAST_RUN_NAME));
+}
+
+// After the clock was set back, the newest run still has the highest number and the oldest
+// goes; files of other names, the player's own among them, are never removed.
+TEST(ReplayFile, TheOrderOfWritingCountsNotTheClockAndOtherNamesStay) {
+  TempDir dir;
+  const char* const others[] = {"run-0-my-best.q47r", "run-20261208-140000-0001.q47r",
+                                "run-20261208-140000-000001.q47r.bak", "notes.txt"};
+  for (const char* name : others) std::ofstream(dir.path / name) << "mine";
+  for (int number = 1; number <= FILES_RUNS_KEPT; ++number) {
+    char name[48];
+    std::snprintf(name, sizeof name, "run-29991231-235959-%06d.q47r", number);
+    std::ofstream(dir.path / name) << "x";
+  }
+  Replay replay = small_replay();
+  replay.seed = 77;
+  std::string error;
+  ASSERT_TRUE(files_keep_run(dir.path.string(), replay, error)) << error;
+  const std::map<int64_t, uint32_t> runs = kept_runs(dir.path);
+  ASSERT_EQ(runs.size(), size_t{FILES_RUNS_KEPT});
+  EXPECT_EQ(runs.begin()->first, 2);
+  EXPECT_EQ(runs.rbegin()->first, FILES_RUNS_KEPT + 1);
+  EXPECT_EQ(runs.rbegin()->second, 77u);
+  for (const char* name : others) EXPECT_TRUE(fs::exists(dir.path / name)) << name;
+
+  // A run kept by an earlier version (a two-digit count) is older than any numbered one.
+  EXPECT_EQ(files_run_number("run-20261208-140000-07.q47r"), 0);
+}
+
 TEST(ReplayInput, GivenFramesAnswerLikeTheDevices) {
   InputFrame frame;
   frame.pointer_x = 123;

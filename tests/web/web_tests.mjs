@@ -323,6 +323,50 @@ try {
     }
   });
 
+  // Hostile links and files: a huge pack by link or by the Open button is refused by its size
+  // before the game's memory takes it, in the desktop's words; a binary pack is said to be no
+  // text as the native checker says it; a link option given twice and a level out of range are
+  // told on the page.
+  await group('hostile input', async (pages) => {
+    const huge = path.join(packs, 'huge.q47l');
+    writeFileSync(huge, Buffer.alloc(50 << 20, 0x23));
+    const said = (page) => page.$eval('#message', (e) => e.textContent);
+    const memory = (page) => page.evaluate(() => Module.HEAPU8.length);
+    // A 50 MB file that reached the game would grow its memory by at least that much.
+    const plain = await memory(await game(pages, ''));
+    const unmoved = async (page) => await memory(page) < plain + (16 << 20);
+    let page = await game(pages, 'levels=test/packs/huge.q47l');
+    check('huge pack by link: refused by its size',
+      (await said(page)).includes('huge.q47l: too large for a level pack (over 4 MiB)'),
+      await said(page));
+    check('huge pack by link: the memory did not grow', await unmoved(page),
+      `${plain} then ${await memory(page)} bytes`);
+    page = await game(pages, '');
+    await (await page.$('#file')).uploadFile(huge);
+    await page.waitForFunction(() => document.querySelector('#message').textContent.includes(
+      'q47: huge.q47l: too large for a level pack'), { timeout: 20000 });
+    check('huge pack opened: the memory did not grow', await unmoved(page),
+      `${plain} then ${await memory(page)} bytes`);
+    rmSync(huge);
+
+    const replay = path.join(REPLAYS, 'level01-win.q47r');
+    const nativeBinary = native(q47, ['--check', replay]);
+    page = await game(pages, 'levels=test/replays/level01-win.q47r');
+    const binaryLine = (text) => /:\d+:\d+: not a text file.*/.exec(text)?.[0];
+    check('binary pack: said to be no text, as the native checker says',
+      nativeBinary.status === 2 && binaryLine(nativeBinary.stderr) !== undefined &&
+      binaryLine(await said(page)) === binaryLine(nativeBinary.stderr),
+      `page: ${await said(page)} native: ${nativeBinary.stderr}`);
+
+    page = await game(pages, 'level=3&level=5');
+    check('a link option given twice is refused',
+      (await said(page)).includes("link option 'level' given twice"), await said(page));
+    page = await game(pages, 'level=0');
+    check('?level=0 names the range of the levels in use',
+      (await said(page)).includes('level=0: not a level (a whole number from 1 to 10)'),
+      await said(page));
+  });
+
   // The level editor: cells painted with the mouse on a new pack are in the text Ctrl+S keeps,
   // which the native checker reads with a winning plan; the page's share link opens that very
   // pack in the editor; a damaged code is told as the desktop tells it.
