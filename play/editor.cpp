@@ -354,21 +354,28 @@ EditorAsk editing_keys() {
     if (pressed(KEY_D)) said_by(edit_duplicate_level(session));
     if (pressed(KEY_DELETE)) said_by(edit_delete_level(session));
     if (pressed(KEY_C)) {
-      clipboard_set_text(share_code_encode(edit_text(session)).c_str());
-      say("THE PACK IS ON THE CLIPBOARD");
+      const std::string code = share_code_encode(edit_text(session));
+      clipboard_set_text(code.c_str());
+      say("THE PACK IS ON THE CLIPBOARD (A CODE OF " + std::to_string((code.size() + 1023) / 1024) +
+          " KB)");
     }
     if (pressed(KEY_V)) {
       EditSession opened;
       std::string problems;
       const std::string code = clipboard_text();
-      if (session.changed) {
+      // A new file nobody has touched yet has nothing to lose to the pack a code holds.
+      const bool untouched = session.undo.empty() && session.saved_text.empty();
+      if (session.changed && !untouched) {
         say("SAVE FIRST: A CODE REPLACES THE WHOLE PACK");
       } else if (code.empty()) {
-        say("THE CLIPBOARD HOLDS NO TEXT");
+        say("THE CLIPBOARD HOLDS NO TEXT THE GAME CAN READ");
       } else if (!edit_open_code(opened, code, problems)) {
         say(problems.substr(0, problems.find('\n')));
       } else {
-        edit_start(session, std::move(opened.pack));
+        // The code's text, comments and all, is what Ctrl+S writes; the file does not hold it.
+        session = std::move(opened);
+        session.changed = true;
+        EDITOR.preview_revision = ~0ull;
         say("OPENED THE CODE: CTRL+S SAVES IT AS THIS FILE");
       }
     }

@@ -245,9 +245,17 @@
     const fragment = Module.ccall('web_edit_fragment', 'string', [], []);
     return fragment ? `${location.origin}${location.pathname}?edit${fragment}` : '';
   }
+  // Browsers cut links longer than about 2 MB; a pack whose link would be longer is shared as
+  // its file instead, and the player is told so rather than handed a link that breaks.
+  const LINK_MAX = 2000000;
   function copyShareLink() {
     const link = shareLink();
     if (!link) return;
+    if (link.length > LINK_MAX) {
+      message(`q47: the pack is too large for a link (${(link.length / 1e6).toFixed(1)} MB, at most ` +
+        `${LINK_MAX / 1e6} MB): save it with Ctrl+S and share the file`);
+      return;
+    }
     // Shown as well: a page without clipboard permission still lets the player copy it.
     linkField.value = link;
     linkField.hidden = false;

@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "core/edit.h"
+#include "core/level_pack.h"
+#include "core/level_stream.h"
+#include "play/editor.h"
 #include "tests/support/game_harness.h"
 
 namespace gh = game_harness;
@@ -124,6 +127,41 @@ TEST_F(EditorSession, EveryPackARandomSessionSavesOpensAgain) {
   EXPECT_GE(saves, 30);
   std::printf("%d saves, %d of them with a level not yet playable; opened again %d times\n", saves,
               without_leak, reopened_files);
+}
+
+}  // namespace
+
+namespace {
+
+// Ctrl+C of the largest kind of pack a player saves (long comments make it 3.9 MB) and Ctrl+V in
+// a new, untouched file: the same text comes back, byte for byte, ready to save.
+TEST_F(EditorSession, ABigPacksCodeIsPastedBackWholeIntoANewFile) {
+  std::string text = level_pack_format(level_pack_from_stream(level_stream_builtin()));
+  std::mt19937 random(3);
+  while (text.size() < 3900000) {
+    std::string comment = "# ";
+    for (int i = 0; i < 70; ++i) comment += static_cast<char>('a' + random() % 26);
+    text += comment + "\n";
+  }
+  EditSession big;
+  std::string problems;
+  ASSERT_TRUE(edit_open(big, text, "big.q47l", problems)) << problems;
+  app_edit(std::move(big), "");
+  gh::frames(1);
+  gh::push_key(SDL_SCANCODE_LCTRL, true);
+  gh::tap(SDL_SCANCODE_C);
+  gh::push_key(SDL_SCANCODE_LCTRL, false);
+  EditSession fresh;
+  edit_start(fresh, edit_new_pack());
+  app_edit(std::move(fresh), "");
+  gh::frames(1);
+  gh::push_key(SDL_SCANCODE_LCTRL, true);
+  gh::tap(SDL_SCANCODE_V);
+  gh::push_key(SDL_SCANCODE_LCTRL, false);
+  gh::frames(1);
+  EXPECT_EQ(editor_session().pack.levels.size(), 10u);
+  EXPECT_TRUE(editor_session().changed);
+  EXPECT_TRUE(edit_text(editor_session()) == text);
 }
 
 }  // namespace
