@@ -817,6 +817,8 @@ EditSession& editor_session() { return EDITOR.session; }
 
 const LevelReport& editor_verdict() { return EDITOR.verdict; }
 
+bool editor_verdict_known() { return EDITOR.verdict_known; }
+
 Session& editor_preview() { return EDITOR.preview; }
 
 int32_t editor_level_number() { return EDITOR.session.level + 1; }

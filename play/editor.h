@@ -53,6 +53,8 @@ void editor_saved();
 EditSession& editor_session();
 // The verdict on the level being edited, as far as it is known.
 const LevelReport& editor_verdict();
+// Whether editor_verdict is the whole verdict on the level as it is now.
+bool editor_verdict_known();
 // The level being edited as the game shows it (its rules are that level, just loaded).
 Session& editor_preview();
 // The level being edited, as a pack's number from 1.
