@@ -13,6 +13,12 @@ constexpr int32_t KEY_F = 0x21;
 constexpr int32_t KEY_M = 0x32;
 constexpr int32_t KEY_SPACE = 0x39;
 constexpr int32_t KEY_RCONTROL = 0x9D;
+constexpr int32_t KEY_BACKSPACE = 0x0E;
+constexpr int32_t KEY_UP = 0xC8;
+constexpr int32_t KEY_LEFT = 0xCB;
+constexpr int32_t KEY_RIGHT = 0xCD;
+constexpr int32_t KEY_DOWN = 0xD0;
+constexpr int32_t KEY_DELETE = 0xD3;
 
 // Non-zero on success (also when already initialised).
 int32_t keyboard_init();

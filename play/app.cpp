@@ -8,6 +8,7 @@
 #include "media/sound.h"
 #include "media/timing.h"
 #include "play/editor.h"
+#include "play/key_cursor.h"
 #include "play/replay.h"
 #include "play/sound_cues.h"
 
@@ -22,6 +23,7 @@ struct AppState {
   View picture;                   // the font, colours and window every session starts with
   int32_t sound_ok = 0;           // a sound device is open: every session's sound_ok
   Session play;                   // PLAY: the player's game; TEST_PLAY: the editor's level
+  KeyCursor keys;                 // PLAY and TEST_PLAY: the cell cursor of keys-alone play
   Recording recording;            // PLAY and TEST_PLAY: the run so far
   std::unique_ptr<Watch> watch;   // WATCH and SHOW_PLAN: the run shown
   int32_t test_level = 0;         // TEST_PLAY: the level played
@@ -72,7 +74,10 @@ void game_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& inp
   Session& session = APP.play;
   session.view.frame_tick = tick;
   session.view.windowed = screen_windowed();
-  const int32_t status = session_frame(session, device, &input, nullptr);
+  PlayerInput steered = input;
+  key_cursor_apply(APP.keys, steered, session.rules);
+  session.view.key_cursor = APP.keys.on;
+  const int32_t status = session_frame(session, device, &steered, nullptr);
   if (status == SESSION_FAILED) {
     out.status = APP_FAILED;
     out.failure = session.failure;
@@ -135,6 +140,7 @@ void edit_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& inp
       ask_recovery(out);
       APP.test_story = asked == EditorAsk::TEST_FROM_STORY ? 1 : 0;
       APP.play = editor_test_play(APP.test_story != 0);
+      APP.keys = KeyCursor{};
       APP.test_level = editor_level_number();
       APP.test_won = 0;
       APP.recording = replay_record_begin(APP.play, APP.test_story ? 0 : APP.test_level);
@@ -173,6 +179,7 @@ void app_play(int32_t start_level) {
   leave_mode();
   APP.picture.windowed = screen_windowed();
   APP.play = session_make(session_levels(), APP.picture, APP.sound_ok, 1);
+  APP.keys = KeyCursor{};
   session_start_at_level(APP.play, start_level);
   APP.recording = replay_record_begin(APP.play, start_level);
   APP.mode = AppMode::PLAY;

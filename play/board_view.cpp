@@ -139,6 +139,25 @@ void draw_cells(Session& session) {
   }
 }
 
+// The keys' cursor: the cell under the pointer outlined, so a player without a mouse sees where
+// Space will place. Drawn only while the keys steer, so a mouse player's picture is as ever.
+void draw_key_cursor(const Session& session) {
+  const Rules& rules = session.rules;
+  if (!session.view.key_cursor || !rules.cursor_on_board || rules.game_state != STATE_PLAYING) {
+    return;
+  }
+  const int32_t left = rules.board_left + session.view.shake_dx +
+                       rules.board_size * rules.cursor_x / rules.grid_width;
+  const int32_t top = rules.board_top + rules.board_size * rules.cursor_y / rules.grid_height;
+  const int32_t right = rules.board_left + session.view.shake_dx +
+                        rules.board_size * (rules.cursor_x + 1) / rules.grid_width;
+  const int32_t bottom =
+      rules.board_top + rules.board_size * (rules.cursor_y + 1) / rules.grid_height;
+  draw_set_mode(DRAW_OUTLINED);
+  draw_box(left - 1, top - 1, right - left + 2, bottom - top + 2, BOARD_VIEW_KEY_CURSOR);
+  draw_set_mode(0);
+}
+
 void draw_frame(const Rules& rules) {
   draw_set_mode(DRAW_OUTLINED);
   draw_box(rules.board_left - 1, rules.board_top - 1, rules.board_size + 2, rules.board_size + 2,
@@ -189,6 +208,7 @@ void draw_board_view(Session& session) {
   draw_hud_numbers(session);
   draw_cells(session);
   draw_frame(rules);
+  draw_key_cursor(session);
   draw_prompts(session);
 }
 

@@ -30,5 +30,6 @@ constexpr uint32_t BOARD_VIEW_FRAME = 0x404040;        // dark grey board frame
 constexpr uint32_t BOARD_VIEW_FRAME_LOST = 0x0000FF;   // red frame once the edge is reached
 constexpr uint32_t BOARD_VIEW_PROMPT_WIN = 0x00FF00;   // green "continue" prompt
 constexpr uint32_t BOARD_VIEW_PROMPT_LOST = 0x0000FF;  // red "restart" prompt
+constexpr uint32_t BOARD_VIEW_KEY_CURSOR = 0x00FFFF;   // yellow outline of the keys' cursor
 constexpr int32_t BOARD_VIEW_PROMPT_BOTTOM = 430;      // bottom edge of both prompts
 constexpr int32_t BOARD_VIEW_FONT_POINTS = 14;         // size of the game's one font

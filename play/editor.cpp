@@ -35,19 +35,13 @@ enum class Mode { EDITING, STORY, HELP, QUIT_ASK, RECOVERY_ASK, SAVE_ASK };
 
 // Scan codes the editor reads beyond the game's own keys.
 constexpr int32_t KEY_1 = 0x02;
-constexpr int32_t KEY_BACKSPACE = 0x0E;
 constexpr int32_t KEY_LSHIFT = 0x2A;
 constexpr int32_t KEY_RSHIFT = 0x36;
 constexpr int32_t KEY_LALT = 0x38;
 constexpr int32_t KEY_F1 = 0x3B;
-constexpr int32_t KEY_UP = 0xC8;
 constexpr int32_t KEY_PAGE_UP = 0xC9;
-constexpr int32_t KEY_LEFT = 0xCB;
-constexpr int32_t KEY_RIGHT = 0xCD;
-constexpr int32_t KEY_DOWN = 0xD0;
 constexpr int32_t KEY_PAGE_DOWN = 0xD1;
 constexpr int32_t KEY_INSERT = 0xD2;
-constexpr int32_t KEY_DELETE = 0xD3;
 constexpr int32_t KEY_CODES = 256;
 
 // Letter keys by set-1 code.

@@ -98,7 +98,8 @@ PlayerInput input_read_devices(int32_t take_pointer) {
 
 void input_frame_start(SessionInput& input, const PlayerInput* live, const InputFrame* given) {
   input.given = given ? 1 : 0;
-  input.live = given ? nullptr : live;
+  input.has_live = !given && live ? 1 : 0;
+  if (input.has_live) input.live = *live;
   if (given) {
     input.frame = *given;
     input.noted = *given;
@@ -115,14 +116,14 @@ const InputFrame& input_frame_noted(const SessionInput& input) {
 
 int32_t input_closed(SessionInput& input) {
   if (input.given) return (input.frame.events & INPUT_CLOSED) ? 1 : 0;
-  const int32_t closed = input.live && input.live->closed ? 1 : 0;
+  const int32_t closed = input.has_live && input.live.closed ? 1 : 0;
   if (closed) input.frame.events |= INPUT_CLOSED;
   return closed;
 }
 
 int32_t input_is_active(SessionInput& input) {
   if (input.given) return (input.frame.held & INPUT_ACTIVE) ? 1 : 0;
-  const int32_t active = input.live && input.live->active ? 1 : 0;
+  const int32_t active = input.has_live && input.live.active ? 1 : 0;
   note_held(input.frame, INPUT_ACTIVE, active);
   return active;
 }
@@ -135,20 +136,20 @@ int32_t input_pass_began(SessionInput& input, int32_t began_now) {
 
 int32_t input_mouse_x(SessionInput& input) {
   if (input.given) return input.frame.pointer_x;
-  if (input.live) input.frame.pointer_x = input.live->pointer_x;
+  if (input.has_live) input.frame.pointer_x = input.live.pointer_x;
   return input.frame.pointer_x;
 }
 
 int32_t input_mouse_y(SessionInput& input) {
   if (input.given) return input.frame.pointer_y;
-  if (input.live) input.frame.pointer_y = input.live->pointer_y;
+  if (input.has_live) input.frame.pointer_y = input.live.pointer_y;
   return input.frame.pointer_y;
 }
 
 int32_t input_mouse_button(SessionInput& input, int32_t button) {
   const uint8_t bit = button == 1 ? INPUT_HELD_LEFT : button == 2 ? INPUT_HELD_RIGHT : 0;
   if (input.given) return bit && (input.frame.held & bit) ? 1 : 0;
-  const int32_t down = input.live && bit && (input.live->buttons & (1 << (button - 1))) ? 1 : 0;
+  const int32_t down = input.has_live && bit && (input.live.buttons & (1 << (button - 1))) ? 1 : 0;
   if (bit) note_held(input.frame, bit, down);
   return down;
 }
@@ -157,8 +158,8 @@ int32_t input_key_down(SessionInput& input, int32_t code) {
   const uint8_t bit = bit_of(INPUT_DOWN_KEYS, code);
   // 128 like the device, for a caller that keeps the value.
   if (input.given) return bit && (input.frame.held & bit) ? 128 : 0;
-  if (!bit || !input.live || !input.live->keys_read) return 0;
-  const int32_t down = input.live->keys[code] ? 128 : 0;
+  if (!bit || !input.has_live || !input.live.keys_read) return 0;
+  const int32_t down = input.live.keys[code] ? 128 : 0;
   note_held(input.frame, bit, down);
   return down;
 }
@@ -172,10 +173,10 @@ int32_t input_key_released(SessionInput& input, int32_t code) {
     input.frame.events &= static_cast<uint8_t>(~bit);
     return 1;
   }
-  if (!input.live || !input.live->keys_read) return 0;
+  if (!input.has_live || !input.live.keys_read) return 0;
   // The keyboard's release rule, on the frame's record: a test that finds the key held arms
   // its latch, and the first test that then finds it up reports the release.
-  if (input.live->keys[code]) {
+  if (input.live.keys[code]) {
     input.armed[code] = 1;
     return 0;
   }

@@ -33,13 +33,13 @@ PlayerInput input_read_devices(int32_t take_pointer);
 
 // A session's side of the rules' input: the frame being answered and the release latches.
 struct SessionInput {
-  int32_t given = 0;                  // this frame answers from a given InputFrame, not from live
-  const PlayerInput* live = nullptr;  // the frame's device record (live frames only)
-  InputFrame frame;  // given: what is left to answer; live: the answers noted so far
-  InputFrame noted;  // given: the frame as given (frame loses its releases as they go)
+  int32_t given = 0;     // this frame answers from a given InputFrame, not from live
+  int32_t has_live = 0;  // live holds this frame's devices (live frames only)
+  PlayerInput live;      // the frame's device record, kept with the session: the picture drawn
+                         // after the frame still asks it
+  InputFrame frame;      // given: what is left to answer; live: the answers noted so far
+  InputFrame noted;      // given: the frame as given (frame loses its releases as they go)
   uint8_t armed[INPUT_KEY_CODES] = {};  // a release test saw the key held (live)
-  int32_t pointer_x = 0;                // live: the pointer the rules last asked for
-  int32_t pointer_y = 0;
 };
 
 // Opens a frame of input: from live (the devices' record), or from given. Exactly one is set.

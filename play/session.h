@@ -31,6 +31,7 @@ struct View {
   std::string hud_text;                 // scratch text for the number or prompt being drawn
   int32_t shake_dx = 0;                 // board offset this frame (x)
   int32_t shake_dy = 0;                 // board offset this frame (always 0)
+  int32_t key_cursor = 0;               // the keys steer the pointer: its cell is outlined
 };
 
 struct Session {

@@ -78,6 +78,45 @@ TEST_F(App, KeypadEnterMovesTheStoryOnAndContinues) {
   EXPECT_EQ(GAME.game_state, STATE_TALLY);
 }
 
+// Level 1 played with the keys alone: arrows to each gap of the leak's room, Space to wall it,
+// Enter to continue; the cursor's outline shows only once the keys steer.
+TEST_F(App, KeysAlonePlayALevelToItsTally) {
+  app_play(1);
+  gh::frames(2);
+  EXPECT_EQ(app_session().view.key_cursor, 0);
+  auto move = [](int dx, int dy) {
+    for (; dx > 0; --dx) gh::tap(SDL_SCANCODE_RIGHT);
+    for (; dx < 0; ++dx) gh::tap(SDL_SCANCODE_LEFT);
+    for (; dy > 0; --dy) gh::tap(SDL_SCANCODE_DOWN);
+    for (; dy < 0; ++dy) gh::tap(SDL_SCANCODE_UP);
+  };
+  // The pointer waits mid-screen: cell (15, 15) of level 1's 30 x 30.
+  move(-5, -3);  // (10, 12)
+  EXPECT_EQ(app_session().view.key_cursor, 1);
+  EXPECT_EQ(GAME.cursor_x, 10);
+  EXPECT_EQ(GAME.cursor_y, 12);
+  gh::tap(SDL_SCANCODE_SPACE);
+  move(8, 4);  // (18, 16)
+  gh::tap(SDL_SCANCODE_SPACE);
+  move(-8, 1);  // (10, 17)
+  gh::tap(SDL_SCANCODE_SPACE);
+  move(1, 1);                    // (11, 18)
+  gh::tap(SDL_SCANCODE_DELETE);  // nothing to pick up on the floor
+  gh::tap(SDL_SCANCODE_SPACE);
+  EXPECT_EQ(GAME.barriers_left, 46);
+  ASSERT_EQ(GAME.contained, 1);
+  gh::tap(SDL_SCANCODE_RETURN);
+  EXPECT_EQ(GAME.game_state, STATE_TALLY);
+  // The mouse moving hands the board back to it, and the outline goes.
+  app_play(1);
+  gh::frames(2);
+  gh::tap(SDL_SCANCODE_RIGHT);
+  EXPECT_EQ(app_session().view.key_cursor, 1);
+  gh::push_move_to(300, 300);
+  gh::frames(2);
+  EXPECT_EQ(app_session().view.key_cursor, 0);
+}
+
 // T in the editor plays the level in a session of its own: it looks exactly as the same pack
 // played with --levels, chemical and all, and the editor comes back with its own picture.
 TEST_F(App, ATestPlayLooksAsTheLevelPlayedAndTheEditorComesBackWhole) {
