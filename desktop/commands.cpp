@@ -149,8 +149,9 @@ int replay_verify_main(const std::string& path, int32_t draw) {
   const bool picture = !game_options.picture_path.empty();
   const int64_t picture_frame =
       game_options.picture_frame ? game_options.picture_frame : replay.frame_count;
-  const ReplayVerdict verdict = replay_verify(replay, draw, picture ? picture_frame : 0,
-                                              "--frame " + std::to_string(picture_frame));
+  const ReplayVerdict verdict =
+      replay_verify(replay, draw, picture ? picture_frame : 0,
+                    "--frame " + std::to_string(picture_frame), game_options.palette_marked);
   if (!put_out(verdict.line + "\n")) return 2;
   if (verdict.code == 2) {
     report(verdict.problem);

@@ -35,6 +35,7 @@ enum : int {
   OPT_PICTURE,
   OPT_EDIT,
   OPT_FRAME,
+  OPT_PALETTE,
 };
 
 const struct option LONG_OPTIONS[] = {
@@ -57,6 +58,7 @@ const struct option LONG_OPTIONS[] = {
     {"picture", required_argument, nullptr, OPT_PICTURE},
     {"edit", required_argument, nullptr, OPT_EDIT},
     {"frame", required_argument, nullptr, OPT_FRAME},
+    {"palette", required_argument, nullptr, OPT_PALETTE},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -101,7 +103,7 @@ const char* long_name(int code) {
 // --scale 1 has a mistake in it, and taking either silently would hide it. (-f and -w are two
 // options: the last of them wins, as GNU programs let an alias be overridden.) seen marks the
 // codes given so far. False with the problem in err.
-constexpr int OPTION_SLOTS = OPT_FRAME + 1;
+constexpr int OPTION_SLOTS = OPT_PALETTE + 1;
 bool first_time(bool (&seen)[OPTION_SLOTS], int code, std::string& err) {
   if (!seen[code]) {
     seen[code] = true;
@@ -139,6 +141,9 @@ std::string options_usage() {
          "                         whole scale that fits the desktop comfortably (default: auto)\n"
          "      --level N          skip the intro and practise level N, score 0\n"
          "      --mute             open no audio device\n"
+         "      --palette plain|marked  marked: a cue besides colour in every kind of\n"
+         "                         cell (marks in the discs, dots in the chemical);\n"
+         "                         plain: the game's own picture (the default)\n"
          "      --levels FILE      play the level pack FILE instead of the built-in levels\n"
          "      --record FILE      also write the run's input to FILE as a replay\n"
          "      --play FILE        watch the replay FILE (Space: 4x speed, Escape: quit)\n"
@@ -263,6 +268,16 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
         game_options.picture_frame = frame;
         break;
       }
+      case OPT_PALETTE:
+        if (std::strcmp(optarg, "plain") == 0) {
+          game_options.palette_marked = 0;
+        } else if (std::strcmp(optarg, "marked") == 0) {
+          game_options.palette_marked = 1;
+        } else {
+          err = misuse("invalid palette '" + std::string(optarg) + "' (plain or marked)");
+          return OptionsAction::ERROR;
+        }
+        break;
       case OPT_WRITE_REPLAYS:
         if (!take_path(game_options.write_replays_dir, "write-replays", err))
           return OptionsAction::ERROR;
@@ -338,6 +353,11 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
     err = misuse(
         "--fullscreen, --window, --scale and --mute only go with a window (a game, --play or "
         "--edit)");
+    return OptionsAction::ERROR;
+  }
+  // Only a run that draws has a picture to mark.
+  if (seen[OPT_PALETTE] && (game_options.check || !game_options.export_levels_path.empty())) {
+    err = misuse("--palette only goes with a picture (a game, --play, --edit or --verify)");
     return OptionsAction::ERROR;
   }
   if (game_options.check && !game_options.check_path.empty() && !game_options.levels_path.empty()) {

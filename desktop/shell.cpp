@@ -12,7 +12,8 @@
 
 void shell_startup() {
   window_system_init();
-  const View picture = board_view_picture(1);
+  View picture = board_view_picture(1);
+  picture.marked_cells = game_options.palette_marked;
   display_open();
   // Muted, no device is opened at all: the game behaves exactly as on a machine without sound.
   if (game_options.mute) sound_cues_set_no_device(1);

@@ -175,6 +175,8 @@ void app_start(const View& picture, int32_t sound_ok) {
   APP.sound_ok = sound_ok;
 }
 
+View& app_picture() { return APP.picture; }
+
 void app_play(int32_t start_level) {
   leave_mode();
   APP.picture.windowed = screen_windowed();

@@ -73,6 +73,9 @@ AppFrame app_stop();
 AppFrame app_frame(const FrameDevice& device);
 
 AppMode app_mode();
+// The picture every new session starts with: a picture setting changed here (View's
+// marked_cells) holds from the next session on.
+View& app_picture();
 // The session on screen now: the player's game or test-play, the replay shown, or the editor's
 // level as the game draws it. For the tests and the page's probes; the shells do not need it.
 Session& app_session();

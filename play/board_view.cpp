@@ -1,5 +1,6 @@
 #include "play/board_view.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "media/draw.h"
@@ -14,6 +15,8 @@ constexpr int32_t BOARD_VIEW_DISC_BASE = 192;  // pulse centre of the N and T di
 constexpr int32_t BOARD_VIEW_WALL_BASE = 96;   // pulse centre of walls
 constexpr uint32_t BOARD_VIEW_BEVEL = 0xA0A0A0;
 constexpr uint32_t BOARD_VIEW_TALLY_GREEN = 255 * 256;
+constexpr uint32_t BOARD_VIEW_MARK_DARK = 0x000000;   // marks on a light ground
+constexpr uint32_t BOARD_VIEW_MARK_LIGHT = 0xFFFFFF;  // marks on a dark ground
 
 // Rounds to nearest with ties to even (the current rounding mode is never changed).
 int32_t round_even(double value) { return static_cast<int32_t>(std::nearbyint(value)); }
@@ -64,27 +67,43 @@ void draw_specks(const Session& session, const Cell& cell, int32_t left, int32_t
   }
 }
 
+// --- The marked cells: a cue besides colour for every kind of cell ---
+// Marks are sized from the cell so that they stay whole at 6 pixels a cell (80 x 80 levels) and
+// bolder at 12; they draw nothing random, so a seeded run's random draws are those of the plain
+// picture.
+
+// Stroke of a mark: 1 pixel up to 11-pixel cells, 2 from 12.
+int32_t mark_stroke(int32_t cell) { return std::max(1, cell / 6); }
+
 void draw_cell_playing(const Session& session, const Cell& cell, int32_t left, int32_t top,
                        int32_t w, int32_t h) {
   const Rules& rules = session.rules;
   const View& view = session.view;
+  const int32_t cx = left + rules.cell_width / 2;
+  const int32_t cy = top + rules.cell_height / 2;
+  const int32_t radius = rules.cell_height / 3;
   if (cell.flags & CELL_CHEMICAL) {
-    draw_box(left, top, w, h, view.chemical_palette[cell.concentration >> 8]);
+    const uint32_t ground = view.chemical_palette[cell.concentration >> 8];
+    draw_box(left, top, w, h, ground);
     draw_specks(session, cell, left, top);
+    if (view.marked_cells) board_view_chemical_dots(ground, left, top, w, h);
   } else if (cell.flags & CELL_NITRO) {
     const int32_t pulse = board_view_pulse(view, BOARD_VIEW_DISC_BASE);
-    draw_circle(left + rules.cell_width / 2, top + rules.cell_height / 2, rules.cell_height / 3,
-                rgb(0, 2 * pulse / 3, pulse));
+    draw_circle(cx, cy, radius, rgb(0, 2 * pulse / 3, pulse));
+    if (view.marked_cells) board_view_disc_mark(cx, cy, radius, std::min(w, h), 1);
   } else if (cell.flags & CELL_TETRA) {
     const int32_t pulse = board_view_pulse(view, BOARD_VIEW_DISC_BASE);
-    draw_circle(left + rules.cell_width / 2, top + rules.cell_height / 2, rules.cell_height / 3,
-                rgb(pulse, pulse, 0));
+    draw_circle(cx, cy, radius, rgb(pulse, pulse, 0));
+    if (view.marked_cells) board_view_disc_mark(cx, cy, radius, std::min(w, h), 0);
   } else if (cell.flags & CELL_WALL) {
     const int32_t pulse = board_view_pulse(view, BOARD_VIEW_WALL_BASE);
     const uint32_t grey = rgb(pulse, pulse, pulse);
     if (cell.flags & CELL_BLOCK) {
       // Masking to 15 bits turns the grey olive and, where the pulse reaches 128, dark red.
-      draw_box(left + 3, top + 3, w - 6, h - 6, grey & 0x7FFF);
+      // The game's 3-pixel inset leaves nothing of a 6-pixel cell; marked, the inset shrinks
+      // with the cell so that a block never reads as floor.
+      const int32_t inset = view.marked_cells ? std::min(3, std::max(1, std::min(w, h) / 4)) : 3;
+      draw_box(left + inset, top + inset, w - 2 * inset, h - 2 * inset, grey & 0x7FFF);
     } else {
       draw_box(left, top, w, h, grey);
       if (!rules.plain_view) draw_box(left + 2, top + 2, w - 4, h - 4, BOARD_VIEW_BEVEL - grey);
@@ -92,15 +111,24 @@ void draw_cell_playing(const Session& session, const Cell& cell, int32_t left, i
   }
 }
 
-// The won board flickers: every chemical and wall cell picks its own colour each frame.
-void draw_cell_tally(const Cell& cell, int32_t left, int32_t top, int32_t w, int32_t h) {
+// The won board flickers: every chemical and wall cell picks its own colour each frame. Marked,
+// the chemical keeps its dots and a wall its light outline, so neither blinks into floor.
+void draw_cell_tally(const View& view, const Cell& cell, int32_t left, int32_t top, int32_t w,
+                     int32_t h) {
   if (cell.flags & CELL_CHEMICAL) {
-    draw_box(left, top, w, h, random_int(1) * BOARD_VIEW_TALLY_GREEN);
+    const uint32_t ground = random_int(1) * BOARD_VIEW_TALLY_GREEN;
+    draw_box(left, top, w, h, ground);
+    if (view.marked_cells) board_view_chemical_dots(ground, left, top, w, h);
   } else if (cell.flags & (CELL_NITRO | CELL_TETRA)) {
     return;
   } else if (cell.flags & CELL_WALL) {
     const int32_t grey = static_cast<int32_t>(random_int(1)) * 128;
     draw_box(left, top, w, h, rgb(grey, grey, grey));
+    if (view.marked_cells) {
+      draw_set_mode(DRAW_OUTLINED);
+      draw_box(left, top, w, h, BOARD_VIEW_MARK_LIGHT);
+      draw_set_mode(0);
+    }
   }
 }
 
@@ -127,7 +155,7 @@ void draw_cells(Session& session) {
       if (rules.game_state == STATE_PLAYING) {
         draw_cell_playing(session, cell, left, top, w, h);
       } else {
-        draw_cell_tally(cell, left, top, w, h);
+        draw_cell_tally(view, cell, left, top, w, h);
       }
       if (cell.highlight > 0 && rules.game_state == STATE_PLAYING) {
         // The glow value itself is the colour: an outline in red of that intensity.
@@ -195,6 +223,27 @@ void build_chemical_palette(View& view) {
   }
   // The first visible step of a fresh cell flashes yellow-green before the ramp takes over.
   view.chemical_palette[1] = rgb(64, 192, 0);
+}
+
+// Fast disc: a dark plus across the disc (more speed); slow disc: a dark bar alone (less).
+void board_view_disc_mark(int32_t cx, int32_t cy, int32_t radius, int32_t cell, int32_t fast) {
+  const int32_t t = mark_stroke(cell);
+  draw_box(cx - radius, cy - t / 2, 2 * radius + 1, t, BOARD_VIEW_MARK_DARK);
+  if (fast) draw_box(cx - t / 2, cy - radius, t, 2 * radius + 1, BOARD_VIEW_MARK_DARK);
+}
+
+// The chemical reads as a regular dot texture: one pixel every third, dark on a light ramp
+// colour and light on a dark one, so a thin chemical never looks like bare floor.
+void board_view_chemical_dots(uint32_t ground, int32_t left, int32_t top, int32_t w, int32_t h) {
+  const int32_t red = static_cast<int32_t>(ground & 0xFF);
+  const int32_t green = static_cast<int32_t>((ground >> 8) & 0xFF);
+  const int32_t blue = static_cast<int32_t>((ground >> 16) & 0xFF);
+  const uint32_t dot =
+      (2 * red + 7 * green + blue) / 10 >= 112 ? BOARD_VIEW_MARK_DARK : BOARD_VIEW_MARK_LIGHT;
+  const int32_t stride = std::max(3, std::min(w, h) / 4);
+  for (int32_t y = stride / 2; y < h; y += stride) {
+    for (int32_t x = stride / 2; x < w; x += stride) draw_box(left + x, top + y, 1, 1, dot);
+  }
 }
 
 int32_t board_view_pulse(const View& view, int32_t base) {

@@ -19,6 +19,11 @@ void build_chemical_palette(View& view);
 void draw_board_view(Session& session);
 // Brightness of a pulsing colour at frame_tick around base (192 for discs, 96 for walls).
 int32_t board_view_pulse(const View& view, int32_t base);
+// The marked cells' cues (View::marked_cells), for any picture of the board's kinds of cell:
+// the mark over a disc of radius at (cx, cy) in a cell of that many pixels (a plus when fast,
+// else a bar), and the chemical's dot texture over a box filled with ground.
+void board_view_disc_mark(int32_t cx, int32_t cy, int32_t radius, int32_t cell, int32_t fast);
+void board_view_chemical_dots(uint32_t ground, int32_t left, int32_t top, int32_t w, int32_t h);
 
 // Colours the view uses (0x00BBGGRR).
 constexpr uint32_t BOARD_VIEW_GAUGE = 0x202020;        // dark grey gauge bars

@@ -464,6 +464,9 @@ void swatch(int32_t x, int32_t y, char letter) {
   switch (letter) {
     case 'I':
       draw_box(x, y, size, size, EDITOR.picture.chemical_palette[255]);
+      if (EDITOR.picture.marked_cells) {
+        board_view_chemical_dots(EDITOR.picture.chemical_palette[255], x, y, size, size);
+      }
       break;
     case 'W':
       draw_box(x, y, size, size, 0x909090);
@@ -476,9 +479,13 @@ void swatch(int32_t x, int32_t y, char letter) {
       break;
     case 'N':
       draw_circle(x + size / 2, y + size / 2, size / 2 - 2, 0xFF4040);
+      if (EDITOR.picture.marked_cells)
+        board_view_disc_mark(x + size / 2, y + size / 2, size / 2 - 2, size, 1);
       break;
     case 'T':
       draw_circle(x + size / 2, y + size / 2, size / 2 - 2, 0x00E0E0);
+      if (EDITOR.picture.marked_cells)
+        board_view_disc_mark(x + size / 2, y + size / 2, size / 2 - 2, size, 0);
       break;
     default:
       draw_set_mode(DRAW_TRANSPARENT | DRAW_OUTLINED);

@@ -52,8 +52,10 @@ constexpr FrameDevice WATCH_DEVICE = {nullptr, watch_pass, nothing, 1};
 
 // A session for a run checked or scripted headless, on levels, as the replay began it.
 Session headless_session(std::shared_ptr<const LevelStream> levels, int32_t draw,
-                         const Replay& replay) {
-  Session session = session_make(std::move(levels), board_view_picture(draw), 0, 0);
+                         const Replay& replay, int32_t marked_cells = 0) {
+  View picture = board_view_picture(draw);
+  picture.marked_cells = marked_cells;
+  Session session = session_make(std::move(levels), picture, 0, 0);
   session.view.windowed = 0;
   random_seed(replay.seed);
   session_start_at_level(session, replay.start_level);
@@ -111,9 +113,10 @@ Replay replay_record_finish(Recording& recording, const Session& session) {
 }
 
 ReplayOutcome replay_run_headless(const Replay& replay, int32_t draw, int64_t picture_frame,
-                                  std::vector<uint32_t>* picture, Session* ended) {
+                                  std::vector<uint32_t>* picture, Session* ended,
+                                  int32_t marked_cells) {
   ReplayOutcome outcome;
-  Session session = headless_session(session_levels(), draw, replay);
+  Session session = headless_session(session_levels(), draw, replay, marked_cells);
   std::vector<uint32_t> pixels;
   if (draw) {
     pixels.assign(static_cast<size_t>(SCREEN_WIDTH) * SCREEN_HEIGHT, 0);
@@ -186,11 +189,11 @@ std::string replay_outcome_problem(const Replay& replay, const ReplayOutcome& ou
 }
 
 ReplayVerdict replay_verify(const Replay& replay, int32_t draw, int64_t picture_frame,
-                            const std::string& frame_option) {
+                            const std::string& frame_option, int32_t marked_cells) {
   ReplayVerdict verdict;
   const bool picture = picture_frame > 0;
-  const ReplayOutcome outcome =
-      replay_run_headless(replay, draw || picture, picture_frame, &verdict.pixels);
+  const ReplayOutcome outcome = replay_run_headless(replay, draw || picture, picture_frame,
+                                                    &verdict.pixels, nullptr, marked_cells);
   verdict.line = replay_outcome_line(outcome);
   if (picture && verdict.pixels.empty()) {
     verdict.code = 2;

@@ -44,10 +44,11 @@ struct ReplayOutcome {
 // Runs replay on the levels in use through the real frame with no window, sound, pacing or
 // waits, on a session of its own; with draw every frame is drawn into a 640 x 480 pixel array as
 // in play. picture_frame > 0 copies that frame's picture (drawn runs only) into picture; ended,
-// when given, receives the session as the run left it.
+// when given, receives the session as the run left it; marked_cells is the picture's View
+// setting of that name (the rules, and so the checksum, never see it).
 ReplayOutcome replay_run_headless(const Replay& replay, int32_t draw, int64_t picture_frame = 0,
                                   std::vector<uint32_t>* picture = nullptr,
-                                  Session* ended = nullptr);
+                                  Session* ended = nullptr, int32_t marked_cells = 0);
 // The one line a verification prints: "levels L, score S, F frames, R frames/s, checksum C".
 std::string replay_outcome_line(const ReplayOutcome& outcome);
 // Why a run that does not match its recording differs (the first differing checkpoint, the
@@ -63,9 +64,10 @@ struct ReplayVerdict {
   std::vector<uint32_t> pixels;  // the picture of the frame asked for (640 x 480), else empty
 };
 // Runs replay headless (drawn when draw or when picture_frame > 0, which also keeps that frame's
-// picture); frame_option names the frame in a problem ("--frame 900", "frame=900").
+// picture); frame_option names the frame in a problem ("--frame 900", "frame=900"); the
+// picture is drawn with marked cells when marked_cells.
 ReplayVerdict replay_verify(const Replay& replay, int32_t draw, int64_t picture_frame,
-                            const std::string& frame_option);
+                            const std::string& frame_option, int32_t marked_cells = 0);
 
 // --- Watching a replay in the window ---
 // A replay being shown at normal speed on a session of its own; the viewer's Escape and the

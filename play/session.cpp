@@ -59,6 +59,7 @@ Session session_make(std::shared_ptr<const LevelStream> levels, const View& pict
   session.rules.sound_ok = sound_ok;
   session.view.windowed = picture.windowed;
   session.view.hud_font = picture.hud_font;
+  session.view.marked_cells = picture.marked_cells;
   std::copy(std::begin(picture.chemical_palette), std::end(picture.chemical_palette),
             session.view.chemical_palette);
   session.live = live;

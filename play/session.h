@@ -32,6 +32,10 @@ struct View {
   int32_t shake_dx = 0;                 // board offset this frame (x)
   int32_t shake_dy = 0;                 // board offset this frame (always 0)
   int32_t key_cursor = 0;               // the keys steer the pointer: its cell is outlined
+  // A second cue besides colour for every kind of cell (marks in the discs, dots in the
+  // chemical, outlines), for players who cannot tell the colours apart; 0 = the game's own
+  // picture. Copied into every session from the shared picture; it never reaches the rules.
+  int32_t marked_cells = 0;
 };
 
 struct Session {

@@ -561,14 +561,18 @@
         }
         const replay = await fetchBytes(name('verify'), REPLAY_LIMIT);
         const frame = Number.parseInt(name('frame') || '0', 10) || 0;
-        callWithBytes('web_verify', replay, ['string', 'number', 'number'],
-          [name('verify'), params.has('draw') ? 1 : 0, frame]);
+        callWithBytes('web_verify', replay, ['string', 'number', 'number', 'string'],
+          [name('verify'), params.has('draw') ? 1 : 0, frame, name('palette') || '']);
         return;
       }
       if (!Module.ccall('web_open_display', 'number', [], [])) return;
       FRAME_MS = Module.ccall('web_frame_ms', 'number', [], []);
       page.display = true;
       holdAudio(true);
+      // A picture setting, before any session (the editor's too) is made.
+      if (params.has('palette')) {
+        Module.ccall('web_set_palette', 'number', ['string'], [name('palette')]);
+      }
       // The editor's links: a pack's code in the fragment, ?edit&levels=URL, ?edit alone. A
       // pack that cannot be edited is said, and the game starts as without the link.
       if (location.hash.startsWith(CODE_FRAGMENT)) {

@@ -250,6 +250,16 @@ extern "C" {
 
 EMSCRIPTEN_KEEPALIVE int32_t web_edit_text(const uint8_t* bytes, int32_t size, const char* name);
 
+// A ?palette= value: 0 plain (also when the link has none), 1 marked, -1 after saying it is
+// neither, in the command line's words.
+int32_t web_palette_marked(const char* text) {
+  const std::string value = text;
+  if (value.empty() || value == "plain") return 0;
+  if (value == "marked") return 1;
+  say(report_line("palette=" + value + ": invalid palette (plain or marked)"));
+  return -1;
+}
+
 // Brings up the devices as the desktop's game_startup does, in a 640 x 480 window that is the
 // page's canvas; 1 when the game can be shown. Verification pages never call it.
 EMSCRIPTEN_KEEPALIVE int32_t web_open_display() {
@@ -294,6 +304,15 @@ EMSCRIPTEN_KEEPALIVE int32_t web_set_level(const char* text) {
     return 0;
   }
   WEB.start_level = static_cast<int32_t>(level);
+  return 1;
+}
+
+// ?palette=plain|marked: the picture's cells with or without their cue besides colour, from the
+// next session on; 0 after saying why text is neither.
+EMSCRIPTEN_KEEPALIVE int32_t web_set_palette(const char* text) {
+  const int32_t marked = web_palette_marked(text);
+  if (marked < 0 || !WEB.display_open) return 0;
+  app_picture().marked_cells = marked;
   return 1;
 }
 
@@ -358,11 +377,13 @@ EMSCRIPTEN_KEEPALIVE int32_t web_open_file(const uint8_t* bytes, int32_t size, c
 // draw every frame is drawn, and frame > 0 also shows that frame's picture on the canvas. The
 // exit code the desktop would give: 0 as recorded, 1 differing, 2 unusable.
 EMSCRIPTEN_KEEPALIVE int32_t web_verify(const uint8_t* bytes, int32_t size, const char* name,
-                                        int32_t draw, int32_t frame) {
+                                        int32_t draw, int32_t frame, const char* palette) {
   Replay replay;
+  const int32_t marked = web_palette_marked(palette);
+  if (marked < 0) return 2;
   if (!usable_replay(bytes, size, name, replay)) return 2;
   const ReplayVerdict verdict =
-      replay_verify(replay, draw, frame > 0 ? frame : 0, "frame=" + std::to_string(frame));
+      replay_verify(replay, draw, frame > 0 ? frame : 0, "frame=" + std::to_string(frame), marked);
   page_output(verdict.line.c_str());
   if (verdict.code == 2) {
     say(report_line(verdict.problem));

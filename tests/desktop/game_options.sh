@@ -40,6 +40,7 @@ done <<'CASES'
 --level 100|invalid level '100' (a whole number from 1 to 99)
 --level|option '--level' requires an argument
 --mute=1|option '--mute' doesn't allow an argument
+--palette grey|invalid palette 'grey' (plain or marked)
 extra|unexpected argument 'extra'
 CASES
 

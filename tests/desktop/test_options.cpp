@@ -64,6 +64,15 @@ TEST(Options, ValuesAndSwitchesAreTaken) {
   EXPECT_EQ(game_options.json, 1);
   parse({"--check"});
   EXPECT_TRUE(game_options.check_path.empty());
+  // The picture setting: plain unless marked is asked for, by a game or by a drawn check.
+  EXPECT_EQ(game_options.palette_marked, 0);
+  EXPECT_EQ(parse({"--palette", "marked"}).action, OptionsAction::RUN);
+  EXPECT_EQ(game_options.palette_marked, 1);
+  EXPECT_EQ(parse({"--verify", "a", "--picture", "b.png", "--palette=marked"}).action,
+            OptionsAction::RUN);
+  EXPECT_EQ(game_options.palette_marked, 1);
+  parse({"--palette", "plain"});
+  EXPECT_EQ(game_options.palette_marked, 0);
 }
 
 TEST(Options, HelpAndVersionGoToStandardOutput) {
@@ -72,7 +81,7 @@ TEST(Options, HelpAndVersionGoToStandardOutput) {
   EXPECT_EQ(parsed.out.rfind("Usage: q47 [OPTION]...", 0), 0u);
   for (const char* option :
        {"--fullscreen", "--window", "--scale", "--level", "--mute", "--record", "--play",
-        "--verify", "--levels", "--export-levels", "--check", "--version"}) {
+        "--verify", "--levels", "--export-levels", "--check", "--palette", "--version"}) {
     EXPECT_NE(parsed.out.find(option), std::string::npos) << option;
   }
   EXPECT_TRUE(parsed.err.empty());
@@ -108,6 +117,11 @@ TEST(Options, MisuseNamesTheProblemAndPointsToHelp) {
       {{"--draw"}, "q47: --draw and --picture only go with --verify\n"},
       {{"--json"}, "q47: --json and --write-replays only go with --check\n"},
       {{"--level", "3", "--play", "a"}, "q47: --level only goes with a game that is played\n"},
+      {{"--palette", "Marked"}, "q47: invalid palette 'Marked' (plain or marked)\n"},
+      {{"--palette", ""}, "q47: invalid palette '' (plain or marked)\n"},
+      {{"--palette", "plain", "--palette", "marked"}, "q47: option '--palette' given twice\n"},
+      {{"--check", "--palette", "marked"},
+       "q47: --palette only goes with a picture (a game, --play, --edit or --verify)\n"},
   };
   for (const auto& c : cases) {
     const Parsed parsed = parse(c.words);

@@ -124,12 +124,16 @@ try {
       ['intro-level1-win.q47r', 245, 'level 1 with three barriers, the chemical, both panels'],
       ['intro-level1-win.q47r', 300, "a won level's tally"],
       ['level09-win.q47r', 50, 'level 9, 40 x 40 cells, discs and barriers'],
+      ['level09-win.q47r', 300, 'level 9 with the marked cells', 'marked'],
     ];
-    for (const [name, frame, what] of frames) {
+    for (const [name, frame, what, palette] of frames) {
       const png = path.join(scratch, `${name}-${frame}.png`);
-      native(q47, ['--verify', path.join(REPLAYS, name), '--picture', png, '--frame', `${frame}`]);
+      const marked = palette ? ['--palette', palette] : [];
+      native(q47, ['--verify', path.join(REPLAYS, name), '--picture', png, '--frame', `${frame}`,
+        ...marked]);
       const want = readPng(readFileSync(png));
-      await page.goto(`${origin}/index.html?verify=test/replays/${name}&draw&frame=${frame}`);
+      await page.goto(`${origin}/index.html?verify=test/replays/${name}&draw&frame=${frame}` +
+        (palette ? `&palette=${palette}` : ''));
       await outputLine(page);
       const got = await canvasPixels(page);
       const label = `picture of ${name} frame ${frame} (${what})`;
