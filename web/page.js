@@ -736,8 +736,41 @@
     if (page.display) Module.ccall('web_leave', null, [], []);
   });
 
+  // --- The offline copy, and a new version of it ---
+
+  // A new build's worker installs beside the running one and waits: the page says so, and its
+  // Reload button lets the new worker take over and loads the page it serves. Only a page an
+  // older worker already controls is told; on a first visit the one installed is this version.
+  const update = document.getElementById('update');
+  const reloadButton = document.getElementById('reload');
+  let waiting = null;
+  function offerUpdate(worker) {
+    if (!worker || !navigator.serviceWorker.controller) return;
+    waiting = worker;
+    update.hidden = false;
+  }
+  function watchUpdates(registration) {
+    offerUpdate(registration.waiting);
+    registration.addEventListener('updatefound', () => {
+      const worker = registration.installing;
+      worker?.addEventListener('statechange', () => {
+        if (worker.state === 'installed') offerUpdate(worker);
+      });
+    });
+  }
+  reloadButton.addEventListener('click', () => {
+    if (!waiting) return;
+    let reloaded = false;
+    navigator.serviceWorker.addEventListener('controllerchange', () => {
+      if (reloaded) return;
+      reloaded = true;
+      location.reload();
+    });
+    waiting.postMessage('take-over');
+  });
   if ('serviceWorker' in navigator && location.protocol !== 'file:') {
-    navigator.serviceWorker.register('sw.js').catch((e) => console.warn(`q47: offline copy: ${e.message}`));
+    navigator.serviceWorker.register('sw.js').then(watchUpdates)
+      .catch((e) => console.warn(`q47: offline copy: ${e.message}`));
   }
 
   window.Module = {

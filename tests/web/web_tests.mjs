@@ -6,7 +6,9 @@
 // level pack must be told as the native checker tells it, the level editor's saved pack and
 // share link must hold what was painted, the page must start offline after one visit, and the
 // game must be heard. Prints one line per check and "N passed, N failed".
-import { mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync, mkdirSync } from 'node:fs';
+import {
+  cpSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync, mkdirSync,
+} from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import {
@@ -60,11 +62,16 @@ if (missing.length) {
 const scratch = mkdtempSync(path.join(os.tmpdir(), 'q47-web-'));
 const packs = path.join(scratch, 'packs');
 mkdirSync(packs);
+// A copy of the site under another path (its own service worker's scope), to be rebuilt as a
+// new version under a page that runs the old one.
+const nextSite = path.join(scratch, 'next');
+cpSync(site, nextSite, { recursive: true });
 const server = await serve({
   '/': site,
   '/test/replays/': REPLAYS,
   '/test/levels/': path.join(ROOT, 'levels'),
   '/test/packs/': packs,
+  '/next/': nextSite,
 });
 const { origin } = server;
 const browser = await launch();
@@ -683,6 +690,42 @@ try {
     await sleep(500);
     const muted = await loudest(1000);
     check(`sound: silence after M (peak ${muted.toFixed(4)})`, muted < 0.001);
+  });
+
+  // A new version installed while the old one runs: the page says so, keeps running the old
+  // one meanwhile, and its Reload button loads the new one at once.
+  await group('update', async (pages) => {
+    const page = await bare(pages);
+    await openGame(page, `${origin}/next`, '');
+    const controlled = () => page.evaluate(async () => {
+      await navigator.serviceWorker.ready;
+      for (let i = 0; i < 100 && !navigator.serviceWorker.controller; i++) {
+        await new Promise((done) => setTimeout(done, 100));
+      }
+      return navigator.serviceWorker.controller !== null;
+    });
+    check('update: the first visit is controlled and says nothing of a new version',
+      await controlled() && await page.$eval('#update', (e) => e.hidden));
+    const caches = () => page.evaluate(() => caches.keys());
+    const before = await caches();
+    // Any change to the site is a new cache name in the worker: a new version.
+    const worker = path.join(nextSite, 'sw.js');
+    writeFileSync(worker, readFileSync(worker, 'utf8').replace("'q47-", "'q47-next-"));
+    await page.evaluate(async () => (await navigator.serviceWorker.getRegistration()).update());
+    const told = await page.waitForFunction(() => !document.querySelector('#update').hidden,
+      { timeout: 30000 }).then(() => true, () => false);
+    const both = await caches();
+    check('update: a new version installed is told, and the old copy is kept meanwhile',
+      told && before.every((name) => both.includes(name)) &&
+      both.some((name) => name.startsWith('q47-next-')), `told ${told}, ${both.join()}`);
+    if (!told) return;
+    await Promise.all([page.waitForNavigation({ timeout: 30000 }), page.click('#reload')]);
+    await waitReady(page);
+    await controlled();
+    const after = await caches();
+    check('update: Reload loads the new version and drops the old copy',
+      after.length === 1 && after[0].startsWith('q47-next-') &&
+      await page.$eval('#update', (e) => e.hidden), after.join());
   });
 
   // After one visit the service worker holds the site: with the network gone (the browser set
