@@ -744,17 +744,17 @@
   const update = document.getElementById('update');
   const reloadButton = document.getElementById('reload');
   let waiting = null;
-  function offerUpdate(worker) {
-    if (!worker || !navigator.serviceWorker.controller) return;
+  function offerUpdate(worker, registration) {
+    if (!worker || !registration.active || !navigator.serviceWorker.controller) return;
     waiting = worker;
     update.hidden = false;
   }
   function watchUpdates(registration) {
-    offerUpdate(registration.waiting);
+    offerUpdate(registration.waiting, registration);
     registration.addEventListener('updatefound', () => {
       const worker = registration.installing;
       worker?.addEventListener('statechange', () => {
-        if (worker.state === 'installed') offerUpdate(worker);
+        if (worker.state === 'installed') offerUpdate(worker, registration);
       });
     });
   }
