@@ -370,7 +370,7 @@ try {
   });
 
   // A screen reader hears what the picture shows: the level and the barriers in hand when a
-  // level begins, and the level won, from a watched golden run of the intro and level 1.
+  // level begins, and the level won or lost, from watched golden runs.
   await group('said', async (pages) => {
     const page = await bare(pages);
     await page.evaluateOnNewDocument(() => {
@@ -395,6 +395,13 @@ try {
       heard.join(' | '));
     check('said: the live region is polite', await page.$eval('#said',
       (e) => e.getAttribute('aria-live') === 'polite'));
+    // A lost level is said once, when the chemical first touches an edge.
+    await page.goto(`${origin}/index.html?play=test/replays/level01-lose.q47r`);
+    const LOST = 'Level 1 lost: the chemical reached the edge.';
+    const lost = await page.waitForFunction((text) => window.q47Said.includes(text) &&
+      window.q47Said, { timeout: 60000 }, LOST).then((h) => h.jsonValue(), () => null);
+    check('said: a lost level is said, once', lost?.filter((t) => t === LOST).length === 1,
+      (lost ?? await page.evaluate(() => window.q47Said)).join(' | '));
   });
 
   // A phone held either way: zoom is allowed, every button is inside the screen and a finger's
