@@ -397,10 +397,11 @@
 
   // --- Keys ---
 
-  // A bar button clicked with the mouse hands the keys back to the game, as before it was
-  // clicked; one pressed from the keyboard keeps the focus, so Tab goes on from there.
+  // A bar button clicked with the mouse hands the keys back to the game (or to the start
+  // overlay's Enter), as before it was clicked; one pressed from the keyboard keeps the focus,
+  // so Tab goes on from there.
   function handBack(event) {
-    if (event.detail > 0 && !page.overlay) event.currentTarget.blur();
+    if (event.detail > 0) event.currentTarget.blur();
   }
 
   // Whether the game takes this key: while the picture has focus, or while the game runs (or

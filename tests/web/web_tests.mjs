@@ -357,6 +357,11 @@ try {
       await page.$eval('#start', (e) => !e.hidden) && await frames() === waiting &&
       (await focused()).id === 'save', `frames ${waiting} -> ${await frames()}`);
 
+    // Save clicked with the mouse gives the keys back: Enter then starts the game, as before.
+    await page.click('#save');
+    check('keyboard: a mouse click on Save leaves no focus on it',
+      (await focused()).id !== 'save', (await focused()).id);
+
     // Enter on Edit levels opens the editor on the levels in use; the picture has the keys.
     // The editor keeps a recovery copy as the page goes; it must not be offered to the editor's
     // group, which opens a pack of the same name.
