@@ -664,6 +664,9 @@
   // replay to check or to watch; without one of those the intro waits behind the overlay.
   async function boot() {
     const name = (key) => params.get(key);
+    // The start-up is cut into tasks of its own (the runtime's, the devices', the first frame's),
+    // so a slow phone answers a tap or a key between them rather than after all of them.
+    const nextTask = () => new Promise((done) => setTimeout(done, 0));
     // A link option given twice is a mistake in the link, as on the command line: which one
     // was meant cannot be known, so neither is taken.
     for (const key of new Set(params.keys())) {
@@ -684,7 +687,10 @@
           [name('verify'), params.has('draw') ? 1 : 0, frame]);
         return;
       }
-      if (!Module.ccall('web_open_display', 'number', [], [])) return;
+      await nextTask();
+      const opened = Module.ccall('web_open_display', 'number', [], []);
+      if (!opened) return;
+      await nextTask();
       FRAME_MS = Module.ccall('web_frame_ms', 'number', [], []);
       page.display = true;
       holdAudio(true);
