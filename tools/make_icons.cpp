@@ -1,7 +1,11 @@
 // make_icons DIR NAME: draws the game's icon, a leak of green chemical walled in by grey barriers
 // on the black board, with the game's own rasteriser, and writes it into the hicolor layout under
 // DIR: DIR/hicolor/NxN/apps/NAME.png for each theme size and DIR/hicolor/scalable/apps/NAME.svg,
-// the same shapes as vectors. Each file is written to a temporary name and renamed.
+// the same shapes as vectors. Each file is written to a temporary name and renamed. For the web
+// page's manifest it also writes DIR/web/NAME-512.png, the design at 512 px (the size an
+// installed page's splash screen asks for, above the theme's largest), and
+// DIR/web/NAME-maskable-512.png, the tile shrunk onto a full square of the frame's grey so a
+// launcher may cut it to a circle or any rounded shape without cutting into the board.
 
 #include <cerrno>
 #include <cstdint>
@@ -21,6 +25,10 @@ namespace {
 
 constexpr int32_t ICON_SIZES[] = {16, 32, 48, 64, 128, 256};
 constexpr int32_t ICON_SVG_SIZE = 256;  // the vector icon's view box: the largest raster size
+constexpr int32_t ICON_WEB_SIZE = 512;   // the page's largest icon, plain and maskable
+// The maskable icon's tile, as a share of its side: with its rounded corners it lies within the
+// circle of 40 % of the side that every launcher's cut keeps.
+constexpr int32_t ICON_MASKABLE_TILE_FIFTHS = 3;
 constexpr int32_t ICON_GRID = 5;        // cells across the board: a ring of walls and the pool
 
 // Colours as the game packs them (rgb: red + green * 256 + blue * 65536).
@@ -105,21 +113,23 @@ std::vector<IconShape> icon_shapes(int32_t size) {
   return shapes;
 }
 
-// The design drawn into a size x size pixel array (0x00BBGGRR) by the game's drawing front end.
-std::vector<uint32_t> icon_pixels(int32_t size) {
-  std::vector<uint32_t> pixels(static_cast<size_t>(size) * size, ICON_CLEAR);
+// The design at tile x tile pixels drawn into a size x size pixel array (0x00BBGGRR), its top
+// left corner at (at, at), over background, by the game's drawing front end.
+std::vector<uint32_t> icon_pixels(int32_t size, int32_t tile, int32_t at, uint32_t background) {
+  std::vector<uint32_t> pixels(static_cast<size_t>(size) * size, background);
   draw_begin(draw_target_on_pixels(pixels.data(), size, size, size));
   draw_set_mode(0);
-  for (const IconShape& shape : icon_shapes(size)) {
+  for (const IconShape& shape : icon_shapes(tile)) {
     if (shape.circle) {
-      draw_circle(shape.x, shape.y, shape.w, shape.colour);
+      draw_circle(at + shape.x, at + shape.y, shape.w, shape.colour);
     } else {
-      draw_box(shape.x, shape.y, shape.w, shape.h, shape.colour);
+      draw_box(at + shape.x, at + shape.y, shape.w, shape.h, shape.colour);
     }
   }
   draw_end();
   return pixels;
 }
+std::vector<uint32_t> icon_pixels(int32_t size) { return icon_pixels(size, size, 0, ICON_CLEAR); }
 
 // "#rrggbb" of a colour packed as the game packs it.
 std::string svg_colour(uint32_t colour) {
@@ -185,20 +195,33 @@ int main(int argc, char** argv) {
   if (argc != 3 || !*argv[1] || !*argv[2]) {
     std::fputs(
         "Usage: make_icons DIR NAME\n"
-        "Draw the game's icon into DIR/hicolor/<size>/apps/NAME.png and .svg.\n",
+        "Draw the game's icon into DIR/hicolor/<size>/apps/NAME.png and .svg, and the web\n"
+        "page's into DIR/web/NAME-512.png and NAME-maskable-512.png.\n",
         stderr);
     return 2;
   }
   const std::filesystem::path theme = std::filesystem::path(argv[1]) / "hicolor";
   const std::string name = argv[2];
-  for (const int32_t size : ICON_SIZES) {
-    const std::string png = png_encode(icon_pixels(size), size, size, &ICON_CLEAR);
+  const auto write_png = [](const std::filesystem::path& path, const std::vector<uint32_t>& pixels,
+                             int32_t size) {
+    const std::string png = png_encode(pixels, size, size, &ICON_CLEAR);
     if (png.empty()) {
       std::fprintf(stderr, "make_icons: cannot compress the %d px icon\n", size);
-      return 1;
+      return false;
     }
+    return write_file(path, png);
+  };
+  for (const int32_t size : ICON_SIZES) {
     const std::string folder = std::to_string(size) + "x" + std::to_string(size);
-    if (!write_file(theme / folder / "apps" / (name + ".png"), png)) return 1;
+    if (!write_png(theme / folder / "apps" / (name + ".png"), icon_pixels(size), size)) return 1;
+  }
+  const std::filesystem::path web = std::filesystem::path(argv[1]) / "web";
+  const int32_t tile = ICON_WEB_SIZE * ICON_MASKABLE_TILE_FIFTHS / 5;
+  if (!write_png(web / (name + "-512.png"), icon_pixels(ICON_WEB_SIZE), ICON_WEB_SIZE) ||
+      !write_png(web / (name + "-maskable-512.png"),
+                 icon_pixels(ICON_WEB_SIZE, tile, (ICON_WEB_SIZE - tile) / 2, ICON_FRAME),
+                 ICON_WEB_SIZE)) {
+    return 1;
   }
   return write_file(theme / "scalable" / "apps" / (name + ".svg"), svg_document()) ? 0 : 1;
 }

@@ -68,18 +68,30 @@
 
   // --- The canvas's size: the largest whole scale that fits, a fraction only below 1 ---
 
+  // The scale is whole in the screen's own pixels, not in CSS pixels: a phone with 3 device
+  // pixels to the CSS pixel shows each game pixel as 3 x 3 device pixels, where a whole CSS
+  // scale that fits might leave it 2.25 and draw uneven lines. The CSS size is then that many
+  // device pixels over the ratio.
   function fit() {
     const full = !!document.fullscreenElement;
     document.body.classList.toggle('full', full);
     const stage = canvas.parentElement;
+    const ratio = window.devicePixelRatio || 1;
     const room = Math.min(stage.clientWidth / WIDTH, stage.clientHeight / HEIGHT);
     // A verification's picture is shown 1:1, to be compared pixel for pixel.
-    let scale = params.has('frame') ? 1 : Math.floor(room);
-    if (scale < 1) scale = room;
+    let scale = params.has('frame') ? 1 : Math.floor(room * ratio) / ratio;
+    if (scale * ratio < 1) scale = room;
     canvas.style.width = `${WIDTH * scale}px`;
     canvas.style.height = `${HEIGHT * scale}px`;
   }
   window.addEventListener('resize', fit);
+  // A page dragged to a screen of another density, or zoomed, changes the ratio without
+  // always resizing the window.
+  function watchRatio() {
+    matchMedia(`(resolution: ${window.devicePixelRatio}dppx)`)
+      .addEventListener('change', () => { fit(); watchRatio(); }, { once: true });
+  }
+  watchRatio();
   document.addEventListener('fullscreenchange', fit);
   fit();
 
@@ -117,10 +129,17 @@
 
   // --- The overlay and the game's runs ---
 
+  // The keyboard goes with what is shown: the start button while the overlay is up, the picture
+  // (which takes the game's keys) while the game runs. Focus is moved only from the other of
+  // the two, or from nowhere: a player on a bar button keeps their place.
   function showOverlay(shown) {
     page.overlay = shown;
+    const from = document.activeElement;
+    const adrift = !from || from === document.body || from === canvas || from === start;
     start.hidden = !shown;
+    canvas.tabIndex = shown ? -1 : 0;
     holdAudio(shown);
+    if (adrift && page.display) (shown ? start : canvas).focus({ preventScroll: true });
   }
 
   // What the overlay's click does; a test calls it without a click.
@@ -133,7 +152,10 @@
     holdAudio(false);
     Module.ccall('web_start', null, [], []);
   };
-  start.addEventListener('click', () => window.q47Start());
+  start.addEventListener('click', () => {
+    window.q47Start();
+    if (page.display) canvas.focus({ preventScroll: true });
+  });
 
   // --- Storage: the last run ---
 
@@ -166,8 +188,8 @@
     saveButton.disabled = !lastRun();
   }
   saveButton.disabled = !lastRun();
-  saveButton.addEventListener('click', () => {
-    saveButton.blur();
+  saveButton.addEventListener('click', (event) => {
+    handBack(event);
     const kept = lastRun();
     if (!kept) return;
     download(fromBase64(kept), 'last.q47r', 'application/octet-stream');
@@ -262,13 +284,14 @@
     linkField.select();
     if (navigator.clipboard) navigator.clipboard.writeText(link).catch(() => {});
   }
-  shareButton.addEventListener('click', () => {
-    shareButton.blur();
+  shareButton.addEventListener('click', (event) => {
+    handBack(event);
     copyShareLink();
   });
   editButton.addEventListener('click', () => {
-    editButton.blur();
     if (!page.booted || !page.display || page.editing) return;
+    // The editor takes its keys on the picture.
+    canvas.focus({ preventScroll: true });
     if (page.packInUse) {
       editText(page.packInUse.bytes, page.packInUse.name);
     } else {
@@ -364,9 +387,10 @@
     if (callWithBytes('web_open_file', bytes, ['string'], [file.name]) && !isReplay) {
       page.packInUse = { bytes, name: file.name };
     }
+    if (!page.overlay) canvas.focus({ preventScroll: true });
   }
   document.getElementById('open').addEventListener('click', (event) => {
-    event.currentTarget.blur();
+    handBack(event);
     fileInput.click();
   });
   fileInput.addEventListener('change', () => {
@@ -380,6 +404,24 @@
   });
 
   // --- Keys ---
+
+  // A bar button clicked with the mouse hands the keys back to the game (or to the start
+  // overlay's Enter), as before it was clicked; one pressed from the keyboard keeps the focus,
+  // so Tab goes on from there.
+  function handBack(event) {
+    if (event.detail > 0) event.currentTarget.blur();
+  }
+
+  // Whether the game takes this key: while the picture has focus, or while the game runs (or
+  // its editor is open) and nothing else has focus. Anywhere else the key is the page's own:
+  // Tab moves on, and Enter or Space presses the focused button.
+  let sending = false;  // a key the bar's key buttons send is always the game's
+  function gameTakesKeys() {
+    if (sending) return true;
+    const at = document.activeElement;
+    if (at === canvas) return true;
+    return !page.overlay && (!at || at === document.body);
+  }
 
   window.addEventListener('keydown', (event) => {
     // The browser keeps its function keys and its shortcuts (reload, address bar, tools): the
@@ -397,13 +439,32 @@
       event.stopPropagation();
       return;
     }
-    // Enter or Space on the overlay starts the game; the game never sees that press.
-    if (page.overlay && page.display && (event.code === 'Enter' || event.code === 'Space')) {
+    // Enter or Space on the overlay, with nothing focused, starts the game; the game never
+    // sees that press.
+    const at = document.activeElement;
+    const nowhere = !at || at === document.body;
+    if (page.overlay && page.display && nowhere &&
+        (event.code === 'Enter' || event.code === 'Space' || event.code === 'NumpadEnter')) {
       event.stopPropagation();
       event.preventDefault();
-      window.q47Start();
+      start.click();
+      return;
+    }
+    if (!gameTakesKeys() && !(page.overlay && nowhere && event.code !== 'Tab')) {
+      event.stopPropagation();
     }
   }, true);
+  // Its release goes where its press went: the runtime would otherwise see a key come up that
+  // never went down, or a button's Space release would reach the game.
+  for (const type of ['keyup', 'keypress']) {
+    window.addEventListener(type, (event) => {
+      const at = document.activeElement;
+      const nowhere = !at || at === document.body;
+      if (!gameTakesKeys() && !(page.overlay && nowhere && event.code !== 'Tab')) {
+        event.stopPropagation();
+      }
+    }, true);
+  }
 
   const EDITOR_CTRL = /^(Key[ZYSNDCV]|Delete|Arrow\w+|Page\w+)$/;
 
@@ -416,17 +477,30 @@
     // The runtime reads the legacy keyCode, which a constructed event cannot be given.
     Object.defineProperty(event, 'keyCode', { get: () => KEY_CODES[code] });
     Object.defineProperty(event, 'which', { get: () => KEY_CODES[code] });
-    window.dispatchEvent(event);
+    sending = true;
+    try {
+      window.dispatchEvent(event);
+    } finally {
+      sending = false;
+    }
+  }
+  function keyButton(button) {
+    if (page.overlay && (button.dataset.key === 'Enter' || button.dataset.key === 'Space')) {
+      start.click();
+      return;
+    }
+    sendKey('keydown', button.dataset.key);
+    setTimeout(() => sendKey('keyup', button.dataset.key), CLICK_HOLD_MS);
   }
   for (const button of document.querySelectorAll('#bar [data-key]')) {
+    // Pressed on the way down, as a key is, and without taking the focus from the picture.
     button.addEventListener('pointerdown', (event) => {
       event.preventDefault();
-      if (page.overlay && (button.dataset.key === 'Enter' || button.dataset.key === 'Space')) {
-        window.q47Start();
-        return;
-      }
-      sendKey('keydown', button.dataset.key);
-      setTimeout(() => sendKey('keyup', button.dataset.key), CLICK_HOLD_MS);
+      keyButton(button);
+    });
+    // Pressed from a keyboard (a click with no pointer behind it): the same key.
+    button.addEventListener('click', (event) => {
+      if (event.detail === 0) keyButton(button);
     });
   }
 
@@ -509,6 +583,59 @@
   window.addEventListener('touchend', touchEnd, { capture: true, passive: false });
   window.addEventListener('touchcancel', touchEnd, { capture: true, passive: false });
   canvas.addEventListener('contextmenu', (event) => event.preventDefault());
+  // Playing on the picture gives it the keys, whatever had them before.
+  canvas.addEventListener('pointerdown', () => {
+    if (!page.overlay) canvas.focus({ preventScroll: true });
+  });
+
+  // --- What a screen reader hears: the changes the picture shows ---
+
+  // The game's state read a few times a second through its probes; only what changed is said,
+  // in a polite live region, so a reader is not interrupted mid-sentence.
+  const said = document.getElementById('said');
+  const CELL_CHEMICAL = 1;    // core/rules.h's cell flag
+  const STATE_PLAYING = 0;    // core/rules.h's game states
+  const STATE_TALLY = 1;
+  const POLL_MS = 300;
+  let heard = null;  // the state last said: level, barriers, state, lost
+  function boardSize() {
+    let size = 0;
+    while (size < 256 && Module._web_cell_flags(size, 0) !== -1) size++;
+    return size;
+  }
+  function edgeReached(size) {
+    for (let i = 0; i < size; i++) {
+      for (const [x, y] of [[i, 0], [i, size - 1], [0, i], [size - 1, i]]) {
+        if (Module._web_cell_flags(x, y) & CELL_CHEMICAL) return true;
+      }
+    }
+    return false;
+  }
+  function listen() {
+    if (!page.booted || !page.display || page.overlay || page.editing) {
+      heard = null;
+      return;
+    }
+    const now = { level: Module._web_level_number(), left: Module._web_barriers_left(),
+      state: Module._web_game_state(), size: heard?.size ?? 0, lost: false };
+    const newLevel = !heard || now.level !== heard.level;
+    if (newLevel) now.size = boardSize();
+    now.lost = now.state === STATE_PLAYING && now.size > 0 && edgeReached(now.size);
+    const barriers = `${now.left} ${now.left === 1 ? 'barrier' : 'barriers'} in hand`;
+    let text = '';
+    if (now.state === STATE_PLAYING && (newLevel || heard.state !== STATE_PLAYING)) {
+      text = `Level ${now.level}: ${barriers}.`;
+    } else if (now.state === STATE_TALLY && heard && heard.state !== STATE_TALLY) {
+      text = `Level ${now.level} won.`;
+    } else if (now.lost && !heard?.lost) {
+      text = `Level ${now.level} lost: the chemical reached the edge.`;
+    } else if (now.state === STATE_PLAYING && now.left !== heard.left) {
+      text = `${barriers}.`;
+    }
+    if (text) said.textContent = text;
+    heard = now;
+  }
+  setInterval(listen, POLL_MS);
 
   // --- Full screen ---
 
@@ -545,6 +672,9 @@
   // replay to check or to watch; without one of those the intro waits behind the overlay.
   async function boot() {
     const name = (key) => params.get(key);
+    // The start-up is cut into tasks of its own (the runtime's, the devices', the first frame's),
+    // so a slow phone answers a tap or a key between them rather than after all of them.
+    const nextTask = () => new Promise((done) => setTimeout(done, 0));
     // A link option given twice is a mistake in the link, as on the command line: which one
     // was meant cannot be known, so neither is taken.
     for (const key of new Set(params.keys())) {
@@ -565,7 +695,10 @@
           [name('verify'), params.has('draw') ? 1 : 0, frame, name('palette') || '']);
         return;
       }
-      if (!Module.ccall('web_open_display', 'number', [], [])) return;
+      await nextTask();
+      const opened = Module.ccall('web_open_display', 'number', [], []);
+      if (!opened) return;
+      await nextTask();
       FRAME_MS = Module.ccall('web_frame_ms', 'number', [], []);
       page.display = true;
       holdAudio(true);
@@ -622,8 +755,41 @@
     if (page.display) Module.ccall('web_leave', null, [], []);
   });
 
+  // --- The offline copy, and a new version of it ---
+
+  // A new build's worker installs beside the running one and waits: the page says so, and its
+  // Reload button lets the new worker take over and loads the page it serves. Only a page an
+  // older worker already controls is told; on a first visit the one installed is this version.
+  const update = document.getElementById('update');
+  const reloadButton = document.getElementById('reload');
+  let waiting = null;
+  function offerUpdate(worker, registration) {
+    if (!worker || !registration.active || !navigator.serviceWorker.controller) return;
+    waiting = worker;
+    update.hidden = false;
+  }
+  function watchUpdates(registration) {
+    offerUpdate(registration.waiting, registration);
+    registration.addEventListener('updatefound', () => {
+      const worker = registration.installing;
+      worker?.addEventListener('statechange', () => {
+        if (worker.state === 'installed') offerUpdate(worker, registration);
+      });
+    });
+  }
+  reloadButton.addEventListener('click', () => {
+    if (!waiting) return;
+    let reloaded = false;
+    navigator.serviceWorker.addEventListener('controllerchange', () => {
+      if (reloaded) return;
+      reloaded = true;
+      location.reload();
+    });
+    waiting.postMessage('take-over');
+  });
   if ('serviceWorker' in navigator && location.protocol !== 'file:') {
-    navigator.serviceWorker.register('sw.js').catch((e) => console.warn(`q47: offline copy: ${e.message}`));
+    navigator.serviceWorker.register('sw.js').then(watchUpdates)
+      .catch((e) => console.warn(`q47: offline copy: ${e.message}`));
   }
 
   window.Module = {

@@ -8,9 +8,15 @@ const FILES = @SITE_FILES@;
 
 self.addEventListener('install', (event) => {
   // cache: 'reload' skips the browser's HTTP cache, so the stored copy is this build's own.
+  // A first visit's worker takes over at once; a new version waits for the page's Reload, so a
+  // page running the old version is never served a mix of the two builds' files.
   event.waitUntil(caches.open(CACHE)
     .then((cache) => cache.addAll(FILES.map((file) => new Request(file, { cache: 'reload' }))))
-    .then(() => self.skipWaiting()));
+    .then(() => self.registration.active || self.skipWaiting()));
+});
+
+self.addEventListener('message', (event) => {
+  if (event.data === 'take-over') self.skipWaiting();
 });
 
 self.addEventListener('activate', (event) => {

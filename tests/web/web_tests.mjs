@@ -6,7 +6,9 @@
 // level pack must be told as the native checker tells it, the level editor's saved pack and
 // share link must hold what was painted, the page must start offline after one visit, and the
 // game must be heard. Prints one line per check and "N passed, N failed".
-import { mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync, mkdirSync } from 'node:fs';
+import {
+  cpSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync, mkdirSync,
+} from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import {
@@ -60,12 +62,17 @@ if (missing.length) {
 const scratch = mkdtempSync(path.join(os.tmpdir(), 'q47-web-'));
 const packs = path.join(scratch, 'packs');
 mkdirSync(packs);
+// A copy of the site on an origin of its own (its own service worker and caches), to be rebuilt
+// as a new version under a page that runs the old one.
+const nextSite = path.join(scratch, 'next');
+cpSync(site, nextSite, { recursive: true });
 const server = await serve({
   '/': site,
   '/test/replays/': REPLAYS,
   '/test/levels/': path.join(ROOT, 'levels'),
   '/test/packs/': packs,
 });
+const nextServer = await serve({ '/': nextSite });
 const { origin } = server;
 const browser = await launch();
 
@@ -282,6 +289,163 @@ try {
     await page.keyboard.press('Escape');
     check('keys: a 0 ms Escape ends the run', await page.waitForFunction(
       () => !document.querySelector('#start').hidden, { timeout: 5000 }).then(() => true, () => false));
+  });
+
+  // The page from the keyboard alone: Tab walks the buttons with a ring that shows where it is,
+  // a focused button takes Enter and Space as its own press (the game never sees them), the
+  // start button starts the game and hands the keys to the picture, and Escape hands them back.
+  await group('keyboard', async (pages) => {
+    const page = await game(pages, '');
+    const focused = () => page.evaluate(() => {
+      const e = document.activeElement;
+      const style = getComputedStyle(e);
+      return { id: e.id || e.tagName, outline: style.outlineStyle,
+        width: Number.parseFloat(style.outlineWidth) };
+    });
+    const ring = (f) => f.outline !== 'none' && f.width >= 2;
+    // Its name is what it shows, the help aside: a voice saying "click to play" finds it.
+    const startButton = await page.$('#start');
+    const named = await page.accessibility.snapshot({ root: startButton });
+    check('keyboard: the start screen is a button named by its title and "to play"',
+      await startButton.evaluate((e) => e.tagName === 'BUTTON') && named?.role === 'button' &&
+      /^Q-47 (Click|Tap) to play$/.test(named?.name), JSON.stringify(named));
+
+    const frames = () => page.evaluate(() => Module._web_frames());
+    const framesBefore = await frames();
+    // Save is there only once a run was kept, by an earlier group in this browser.
+    const expected = await page.evaluate(() => ['start', 'open', 'save', 'edit']
+      .filter((id) => !document.getElementById(id).disabled).join(' '));
+    const order = [];
+    for (let i = 0; i < expected.split(' ').length; i++) {
+      await page.keyboard.press('Tab');
+      order.push(await focused());
+    }
+    check('keyboard: Tab walks the start button and the bar\'s buttons in order',
+      order.map((f) => f.id).join(' ') === expected, `${order.map((f) => f.id).join(' ')}, ` +
+      `wanted ${expected}`);
+    check('keyboard: each focused button shows a ring', order.every(ring),
+      order.map((f) => `${f.id} ${f.outline} ${f.width}px`).join(', '));
+    check('keyboard: an unfocused button shows none',
+      await page.$eval('#open', (e) => getComputedStyle(e).outlineStyle) === 'none');
+
+    // Space on Open is Open's: the file chooser, and the game still waits behind the overlay.
+    await page.focus('#open');
+    const [chooser] = await Promise.all([
+      page.waitForFileChooser({ timeout: 5000 }).catch(() => null),
+      page.keyboard.press('Space'),
+    ]);
+    await chooser?.cancel();
+    check('keyboard: Space on Open opens the file chooser, not the game',
+      chooser !== null && await page.$eval('#start', (e) => !e.hidden) &&
+      await frames() === framesBefore, `chooser ${chooser !== null}, frames ${framesBefore} -> ` +
+      `${await frames()}`);
+
+    // Enter on the start button plays, and the keys are the picture's from there.
+    await page.focus('#start');
+    await page.keyboard.press('Enter');
+    await page.waitForFunction(() => document.querySelector('#start').hidden, { timeout: 5000 });
+    check('keyboard: Enter on the start button plays, with the keys on the picture',
+      (await focused()).id === 'canvas', (await focused()).id);
+    await page.keyboard.press('Escape', { delay: HOLD_MS });
+    await page.waitForFunction(() => !document.querySelector('#start').hidden, { timeout: 5000 });
+    check('keyboard: Escape ends the run and the focus is on the start button again',
+      (await focused()).id === 'start', (await focused()).id);
+
+    // Enter on Save (the run just ended is kept) saves, and the game still waits.
+    const waiting = await frames();
+    await page.focus('#save');
+    await page.keyboard.press('Enter');
+    await page.keyboard.press('Space');
+    await sleep(200);
+    check('keyboard: Enter and Space on Save leave the game waiting behind the overlay',
+      await page.$eval('#start', (e) => !e.hidden) && await frames() === waiting &&
+      (await focused()).id === 'save', `frames ${waiting} -> ${await frames()}`);
+
+    // Save clicked with the mouse gives the keys back: Enter then starts the game, as before.
+    await page.click('#save');
+    check('keyboard: a mouse click on Save leaves no focus on it',
+      (await focused()).id !== 'save', (await focused()).id);
+
+    // Enter on Edit levels opens the editor on the levels in use; the picture has the keys.
+    // The editor keeps a recovery copy as the page goes; it must not be offered to the editor's
+    // group, which opens a pack of the same name.
+    await page.evaluate(() => addEventListener('pagehide', () => localStorage.clear()));
+    await page.focus('#edit');
+    await page.keyboard.press('Enter');
+    const editing = await page.waitForFunction(() => document.body.classList.contains('editing'),
+      { timeout: 5000 }).then(() => true, () => false);
+    check('keyboard: Enter on Edit levels opens the editor, and the picture takes the keys',
+      editing && (await focused()).id === 'canvas', `editing ${editing}, focus ${(await focused()).id}`);
+  });
+
+  // A screen reader hears what the picture shows: the level and the barriers in hand when a
+  // level begins, and the level won or lost, from watched golden runs.
+  await group('said', async (pages) => {
+    const page = await bare(pages);
+    await page.evaluateOnNewDocument(() => {
+      window.q47Said = [];
+      new MutationObserver(() => {
+        const text = document.querySelector('#said')?.textContent;
+        if (text) window.q47Said.push(text);
+      }).observe(document, { subtree: true, childList: true, characterData: true });
+    });
+    await openGame(page, origin, 'play=test/replays/intro-level1-win.q47r');
+    check('said: the picture has a text alternative', await page.$eval('#canvas', (e) =>
+      e.getAttribute('role') === 'img' && e.getAttribute('aria-label')?.length > 0 &&
+      document.getElementById(e.getAttribute('aria-describedby'))?.textContent.length > 40));
+    const won = await page.waitForFunction(
+      () => window.q47Said.includes('Level 1 won.') && window.q47Said, { timeout: 30000 })
+      .then((h) => h.jsonValue(), () => null);
+    const heard = won ?? await page.evaluate(() => window.q47Said);
+    const begun = heard.findIndex((t) => /^Level 1: \d+ barriers in hand\.$/.test(t));
+    const placed = heard.findIndex((t) => /^\d+ barriers? in hand\.$/.test(t));
+    check('said: level 1 is announced with its barriers, then the barriers placed, then won',
+      won !== null && begun >= 0 && begun < placed && placed < heard.indexOf('Level 1 won.'),
+      heard.join(' | '));
+    check('said: the live region is polite', await page.$eval('#said',
+      (e) => e.getAttribute('aria-live') === 'polite'));
+    // A lost level is said once, when the chemical first touches an edge.
+    await page.goto(`${origin}/index.html?play=test/replays/level01-lose.q47r`);
+    const LOST = 'Level 1 lost: the chemical reached the edge.';
+    const lost = await page.waitForFunction((text) => window.q47Said.includes(text) &&
+      window.q47Said, { timeout: 60000 }, LOST).then((h) => h.jsonValue(), () => null);
+    check('said: a lost level is said, once', lost?.filter((t) => t === LOST).length === 1,
+      (lost ?? await page.evaluate(() => window.q47Said)).join(' | '));
+  });
+
+  // A phone held either way: zoom is allowed, every button is inside the screen and a finger's
+  // size, and each game pixel is a whole number of the screen's own pixels.
+  await group('phone', async (pages) => {
+    const page = await bare(pages);
+    for (const [width, height, ratio] of [[390, 844, 3], [844, 390, 3], [412, 915, 2.625]]) {
+      await page.setViewport({ width, height, deviceScaleFactor: ratio, isMobile: true,
+        hasTouch: true });
+      await page.goto(`${origin}/index.html`);
+      await waitReady(page);
+      const at = `${width}x${height} at ${ratio}x`;
+      const m = await page.evaluate(() => ({
+        buttons: [...document.querySelectorAll('#bar button')].filter((b) => b.offsetParent)
+          .map((b) => { const r = b.getBoundingClientRect();
+            return { text: b.textContent, left: r.left, top: r.top, right: r.right,
+              bottom: r.bottom, height: r.height }; }),
+        canvas: document.querySelector('#canvas').getBoundingClientRect().width,
+        viewport: document.querySelector('meta[name=viewport]').content,
+        inner: [innerWidth, innerHeight],
+      }));
+      check(`phone ${at}: zoom allowed`, !/user-scalable|maximum-scale/.test(m.viewport),
+        m.viewport);
+      check(`phone ${at}: the five key buttons and the bar's own are shown`,
+        m.buttons.length >= 7, m.buttons.map((b) => b.text).join(' '));
+      const out = m.buttons.filter((b) => b.left < 0 || b.top < 0 || b.right > m.inner[0] ||
+        b.bottom > m.inner[1] || b.height < 44);
+      check(`phone ${at}: every button inside the screen and 44 px tall`, out.length === 0,
+        out.map((b) => `${b.text} ${Math.round(b.left)},${Math.round(b.top)} ` +
+          `${Math.round(b.height)} px`).join('; '));
+      // Layout keeps sizes to 1/64 of a CSS pixel: a whole number within that.
+      const perPixel = m.canvas * ratio / 640;
+      check(`phone ${at}: a whole number of screen pixels per game pixel`,
+        perPixel >= 0.999 && Math.abs(perPixel - Math.round(perPixel)) < 0.001, `${perPixel}`);
+    }
   });
 
   // Level packs given by URL: a broken one is told line for line as the native checker tells
@@ -552,6 +716,42 @@ try {
     check(`sound: silence after M (peak ${muted.toFixed(4)})`, muted < 0.001);
   });
 
+  // A new version installed while the old one runs: the page says so, keeps running the old
+  // one meanwhile, and its Reload button loads the new one at once.
+  await group('update', async (pages) => {
+    const page = await bare(pages);
+    await openGame(page, nextServer.origin, '');
+    const controlled = () => page.evaluate(async () => {
+      await navigator.serviceWorker.ready;
+      for (let i = 0; i < 100 && !navigator.serviceWorker.controller; i++) {
+        await new Promise((done) => setTimeout(done, 100));
+      }
+      return navigator.serviceWorker.controller !== null;
+    });
+    check('update: the first visit is controlled and says nothing of a new version',
+      await controlled() && await page.$eval('#update', (e) => e.hidden));
+    const caches = () => page.evaluate(() => caches.keys());
+    const before = await caches();
+    // Any change to the site is a new cache name in the worker: a new version.
+    const worker = path.join(nextSite, 'sw.js');
+    writeFileSync(worker, readFileSync(worker, 'utf8').replace("'q47-", "'q47-next-"));
+    await page.evaluate(async () => (await navigator.serviceWorker.getRegistration()).update());
+    const told = await page.waitForFunction(() => !document.querySelector('#update').hidden,
+      { timeout: 30000 }).then(() => true, () => false);
+    const both = await caches();
+    check('update: a new version installed is told, and the old copy is kept meanwhile',
+      told && before.every((name) => both.includes(name)) &&
+      both.some((name) => name.startsWith('q47-next-')), `told ${told}, ${both.join()}`);
+    if (!told) return;
+    await Promise.all([page.waitForNavigation({ timeout: 30000 }), page.click('#reload')]);
+    await waitReady(page);
+    await controlled();
+    const after = await caches();
+    check('update: Reload loads the new version and drops the old copy',
+      after.length === 1 && after[0].startsWith('q47-next-') &&
+      await page.$eval('#update', (e) => e.hidden), after.join());
+  });
+
   // After one visit the service worker holds the site: with the network gone (the browser set
   // offline and our server dropping every connection) a reload still starts the game.
   await group('offline', async (pages) => {
@@ -584,6 +784,7 @@ try {
 } finally {
   await browser.close();
   await server.close();
+  await nextServer.close();
   rmSync(scratch, { recursive: true, force: true });
 }
 console.log(`${passed} passed, ${failed} failed`);
