@@ -25,11 +25,11 @@ namespace {
 
 constexpr int32_t ICON_SIZES[] = {16, 32, 48, 64, 128, 256};
 constexpr int32_t ICON_SVG_SIZE = 256;  // the vector icon's view box: the largest raster size
-constexpr int32_t ICON_WEB_SIZE = 512;   // the page's largest icon, plain and maskable
+constexpr int32_t ICON_WEB_SIZE = 512;  // the page's largest icon, plain and maskable
 // The maskable icon's tile, as a share of its side: with its rounded corners it lies within the
 // circle of 40 % of the side that every launcher's cut keeps.
 constexpr int32_t ICON_MASKABLE_TILE_FIFTHS = 3;
-constexpr int32_t ICON_GRID = 5;        // cells across the board: a ring of walls and the pool
+constexpr int32_t ICON_GRID = 5;  // cells across the board: a ring of walls and the pool
 
 // Colours as the game packs them (rgb: red + green * 256 + blue * 65536).
 constexpr uint32_t ICON_FRAME = 0x404040;              // the board frame's dark grey
@@ -203,7 +203,7 @@ int main(int argc, char** argv) {
   const std::filesystem::path theme = std::filesystem::path(argv[1]) / "hicolor";
   const std::string name = argv[2];
   const auto write_png = [](const std::filesystem::path& path, const std::vector<uint32_t>& pixels,
-                             int32_t size) {
+                            int32_t size) {
     const std::string png = png_encode(pixels, size, size, &ICON_CLEAR);
     if (png.empty()) {
       std::fprintf(stderr, "make_icons: cannot compress the %d px icon\n", size);
