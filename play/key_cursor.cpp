@@ -30,10 +30,15 @@ bool steps(const KeyCursor& cursor, const PlayerInput& input, int32_t code) {
 }  // namespace
 
 void key_cursor_apply(KeyCursor& cursor, PlayerInput& input, const Rules& rules) {
-  // The mouse moved the pointer away from where the cursor put it: the mouse plays again.
-  if (cursor.on && (input.pointer_x != cursor.pointer_x || input.pointer_y != cursor.pointer_y)) {
-    cursor.on = 0;
-  }
+  // The mouse moved: it plays again. Where the cursor's own move of the pointer went through
+  // (a window can warp the system's pointer; a browser page cannot) the device now reports the
+  // cursor's place, which is no move of the player's.
+  const bool device_moved =
+      input.pointer_x != cursor.device_x || input.pointer_y != cursor.device_y;
+  const bool to_cursor = input.pointer_x == cursor.pointer_x && input.pointer_y == cursor.pointer_y;
+  if (cursor.on && device_moved && !to_cursor) cursor.on = 0;
+  cursor.device_x = input.pointer_x;
+  cursor.device_y = input.pointer_y;
   const bool any_arrow = held(input, KEY_UP) || held(input, KEY_DOWN) || held(input, KEY_LEFT) ||
                          held(input, KEY_RIGHT);
   if (rules.game_state != STATE_PLAYING || rules.board_size <= 0) {

@@ -16,8 +16,10 @@ struct KeyCursor {
   int32_t cell_x = 0;  // the cell under the cursor
   int32_t cell_y = 0;
   int32_t held_frames = 0;  // frames an arrow has been held, for its repeat
-  int32_t pointer_x = -1;   // where the cursor put the pointer, to tell the mouse moving it
+  int32_t pointer_x = -1;   // where the cursor put the pointer
   int32_t pointer_y = -1;
+  int32_t device_x = -1;  // where the device's pointer was last frame, to tell the mouse moving
+  int32_t device_y = -1;
 };
 
 // Applies the keys of input to cursor on the board rules show, and, while the cursor is on,

@@ -64,6 +64,15 @@ if "$tool" same "$work/placed.ppm" "$work/count50.ppm" 0 400 >/dev/null; then
   fail "the count still shows 50"
 fi
 
+# Keys alone: an arrow takes the cursor one cell on from the pointer's, Space places there.
+xdotool key Right
+sleep 0.2
+xdotool key space
+sleep 0.3
+shot keyed
+"$tool" count-reference 48 "$work/count48.ppm" >/dev/null
+"$tool" same "$work/keyed.ppm" "$work/count48.ppm" 0 400 || fail "keys alone placed no barrier"
+
 # Escape, tapped: the window hides, and half a second later the process ends with code 0.
 xdotool key Escape
 hidden_at=

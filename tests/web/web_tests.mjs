@@ -286,6 +286,17 @@ try {
     check('keys: 0 ms taps of Space and keypad Enter move the intro on, line by line',
       presses === 12 && await page.evaluate(() => Module._web_level_number()) === 1,
       `${presses} presses, state ${await page.evaluate(() => Module._web_game_state())}`);
+    // Keys alone: the arrows take the cursor from the pointer's cell (the middle of level 1,
+    // beside the leak's room) out onto open floor, and Space places a barrier there.
+    const inHand = await page.evaluate(() => Module._web_barriers_left());
+    for (let step = 0; step < 8; step++) {
+      await page.keyboard.press('ArrowRight');
+      await sleep(60);
+    }
+    await page.keyboard.press('Space');
+    check('keys: an arrow and Space place a barrier without the mouse', await page.waitForFunction(
+      (n) => Module._web_barriers_left() === n - 1, { timeout: 3000 }, inHand).then(() => true, () => false),
+    `${await page.evaluate(() => Module._web_barriers_left())} in hand, ${inHand} before`);
     await page.keyboard.press('Escape');
     check('keys: a 0 ms Escape ends the run', await page.waitForFunction(
       () => !document.querySelector('#start').hidden, { timeout: 5000 }).then(() => true, () => false));
