@@ -341,10 +341,12 @@ try {
 
     // Space on Open is Open's: the file chooser, and the game still waits behind the overlay.
     await page.focus('#open');
-    const [chooser] = await Promise.all([
-      page.waitForFileChooser({ timeout: 5000 }).catch(() => null),
-      page.keyboard.press('Space'),
-    ]);
+    // The chooser is caught only once the browser was asked to catch it: on a busy machine that
+    // takes a moment, and a press sent at once would open an uncaught one.
+    const choosing = page.waitForFileChooser({ timeout: 5000 }).catch(() => null);
+    await sleep(200);
+    await page.keyboard.press('Space');
+    const chooser = await choosing;
     await chooser?.cancel();
     check('keyboard: Space on Open opens the file chooser, not the game',
       chooser !== null && await page.$eval('#start', (e) => !e.hidden) &&
