@@ -1,5 +1,9 @@
 #include "desktop/files.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -80,6 +84,17 @@ bool files_keep_run(const std::string& folder, const Replay& replay, std::string
     std::sort(runs.begin(), runs.end());
     return runs;
   };
+  // One run is kept at a time: its number picked, its file written and the oldest removed under
+  // a lock on the folder, so runs ending at one moment (a logout's SIGTERM to every game) in two
+  // different seconds neither take one number nor remove each other's file. Without the lock
+  // (a folder that refuses it) the exclusive names still keep every file whole.
+  struct FolderLock {
+    int fd;
+    ~FolderLock() {
+      if (fd >= 0) close(fd);
+    }
+  } lock{open((folder + "/" + FILES_RUNS_LOCK_NAME).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)};
+  if (lock.fd >= 0) flock(lock.fd, LOCK_EX);
   const auto before = listed();
   const int64_t next = before.empty() ? 1 : before.back().first + 1;
   const std::time_t now = std::time(nullptr);

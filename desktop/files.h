@@ -11,6 +11,7 @@
 
 constexpr const char* FILES_LAST_RUN_NAME = "last.q47r";  // in the state folder: the newest run
 constexpr int FILES_RUNS_KEPT = 20;  // dated runs kept beside it, the oldest removed first
+constexpr const char* FILES_RUNS_LOCK_NAME = ".runs.lock";  // held while one run is kept
 
 // Reads and parses the pack file at path. On failure, error holds every problem as
 // "PATH:LINE:COLUMN: message" lines (or one "q47: PATH: reason" line when it cannot be read).

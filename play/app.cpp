@@ -14,9 +14,9 @@
 
 namespace {
 
-// Unsaved editor work is kept this long after it changed at the latest (a second of frames),
-// so a crash or a kill loses at most that much and the time a write takes.
-constexpr int64_t APP_RECOVERY_FRAMES = GAME_FRAMES_PER_SECOND;
+// Unsaved editor work is kept this long after it changed at the latest, by the clock (frames
+// come late on a busy machine), so a crash or a kill loses at most that much and a write's time.
+constexpr int32_t APP_RECOVERY_MS = 1000;
 
 struct AppState {
   AppMode mode = AppMode::ENDED;  // what app_frame runs
@@ -30,7 +30,8 @@ struct AppState {
   int32_t test_story = 0;         // it began at the story before it
   int32_t test_won = 0;           // the test-play has won that level
   uint64_t kept_revision = 0;     // EDIT: the editor's revision last kept or saved
-  int64_t unkept_frames = 0;      // EDIT: frames since a change not yet kept
+  int32_t unkept_since = 0;       // EDIT: the clock when a change not yet kept was first seen
+  int32_t unkept = 0;             // EDIT: such a change exists
 };
 
 AppState APP;
@@ -48,7 +49,7 @@ void leave_mode() {
 }
 
 void ask_recovery(AppFrame& out) {
-  APP.unkept_frames = 0;
+  APP.unkept = 0;
   APP.kept_revision = editor_session().revision;
   if (!editor_session().changed) return;
   AppAsk ask;
@@ -120,7 +121,11 @@ void edit_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& inp
   // Unsaved work is kept a moment after it changed, and at once when the window is asked to
   // close (a logout's SIGTERM is followed by a SIGKILL that no question survives).
   if (editor_session().revision != APP.kept_revision) {
-    if (input.closed || ++APP.unkept_frames >= APP_RECOVERY_FRAMES) ask_recovery(out);
+    if (!APP.unkept) {
+      APP.unkept = 1;
+      APP.unkept_since = tick;
+    }
+    if (input.closed || tick - APP.unkept_since >= APP_RECOVERY_MS) ask_recovery(out);
   }
   switch (asked) {
     case EditorAsk::NOTHING:
@@ -201,7 +206,7 @@ void app_edit(EditSession session, const std::string& recovery) {
   editor_begin(std::move(session), APP.picture, APP.sound_ok);
   if (!recovery.empty()) editor_offer_recovery(recovery);
   APP.kept_revision = editor_session().revision;
-  APP.unkept_frames = 0;
+  APP.unkept = 0;
   APP.mode = AppMode::EDIT;
 }
 
@@ -266,7 +271,7 @@ void app_saved(const std::string& error) {
   if (error.empty()) {
     editor_saved();
     APP.kept_revision = editor_session().revision;
-    APP.unkept_frames = 0;
+    APP.unkept = 0;
   } else {
     editor_say("CANNOT SAVE: " + error);
   }

@@ -165,7 +165,7 @@ quit_editor "after recovering"
 open_editor
 click 4 11
 kill -TERM "$pid"
-sleep 0.5
+sleep 1
 kill -9 "$pid" 2>/dev/null || true
 wait "$pid" 2>/dev/null || true
 pid=
