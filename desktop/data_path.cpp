@@ -80,17 +80,23 @@ std::string data_path_find(const std::string& name) {
   return {};
 }
 
-std::string data_path_state_dir(std::string& error) {
+namespace {
+
+// $VARIABLE/q47 when that is an absolute path, else $HOME/BELOW/q47, made as needed (private to
+// the user, unless make is false); empty with the reason in error when there is no such place.
+// purpose ends the message for a missing home ("to keep the last run in").
+std::string xdg_home_dir(const char* variable, const char* below_home, const char* purpose,
+                         bool make, std::string& error) {
   std::string base;
   std::string below;
-  const char* state = std::getenv("XDG_STATE_HOME");
+  const char* chosen = std::getenv(variable);
   // Only an absolute path counts; a relative one is to be ignored.
-  if (state && state[0] == '/') {
-    base = state;
+  if (chosen && chosen[0] == '/') {
+    base = chosen;
   } else {
     const char* home = std::getenv("HOME");
     if (!home || home[0] != '/') {
-      error = "no home folder to keep the last run in (HOME is not set)";
+      error = std::string("no home folder ") + purpose + " (HOME is not set)";
       return {};
     }
     // A home that is not there is not ours to make.
@@ -100,9 +106,10 @@ std::string data_path_state_dir(std::string& error) {
       return {};
     }
     base = home;
-    below = "/.local/state";
+    below = below_home;
   }
   const std::string path = base + below + "/" + DATA_PATH_SUBFOLDER;
+  if (!make) return path;
   // Each missing folder on the way below the home, private to the user.
   for (size_t slash = path.find('/', base.size() > 1 ? base.size() : 1); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
@@ -110,4 +117,14 @@ std::string data_path_state_dir(std::string& error) {
   }
   if (!make_folder(path, error)) return {};
   return path;
+}
+
+}  // namespace
+
+std::string data_path_state_dir(std::string& error) {
+  return xdg_home_dir("XDG_STATE_HOME", "/.local/state", "to keep the last run in", true, error);
+}
+
+std::string data_path_config_dir(std::string& error, bool make) {
+  return xdg_home_dir("XDG_CONFIG_HOME", "/.config", "to keep the settings in", make, error);
 }

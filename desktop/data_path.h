@@ -19,3 +19,7 @@ std::string data_path_find(const std::string& name);
 // else $HOME/.local/state/q47; the folders are made as needed (private to the user). Empty,
 // with the reason in error, when there is no such place.
 std::string data_path_state_dir(std::string& error);
+// The folder the game keeps its settings in: $XDG_CONFIG_HOME/q47 when that is an absolute path,
+// else $HOME/.config/q47, made as needed like data_path_state_dir's when make is true (a reader
+// passes false: only saving the settings should leave a folder behind).
+std::string data_path_config_dir(std::string& error, bool make);

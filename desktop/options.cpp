@@ -277,6 +277,7 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
           err = misuse("invalid palette '" + std::string(optarg) + "' (plain or marked)");
           return OptionsAction::ERROR;
         }
+        game_options.palette_given = 1;
         break;
       case OPT_WRITE_REPLAYS:
         if (!take_path(game_options.write_replays_dir, "write-replays", err))

@@ -16,6 +16,7 @@ struct GameOptions {
   int32_t start_level = 0;             // --level: 1..99 skips the intro; 0 = the intro
   int32_t mute = 0;                    // --mute: open no audio device
   int32_t palette_marked = 0;          // --palette marked: a cue besides colour in every cell
+  int32_t palette_given = 0;           // --palette was given: it wins over the saved setting
   std::string record_path;             // --record: write the run's input here
   std::string play_path;               // --play: watch a recorded run
   std::string verify_path;         // --verify: run a recording headless and compare its checksum

@@ -3,6 +3,7 @@
 #include "desktop/data_path.h"
 #include "desktop/display.h"
 #include "desktop/options.h"
+#include "desktop/settings_file.h"
 #include "media/draw.h"
 #include "media/screen.h"
 #include "media/timing.h"
@@ -12,12 +13,16 @@
 
 void shell_startup() {
   window_system_init();
+  // The saved settings, with the command line winning for this run alone (it is never saved).
+  const Settings settings = settings_file_load();
   View picture = board_view_picture(1);
-  picture.marked_cells = game_options.palette_marked;
+  picture.marked_cells =
+      game_options.palette_given ? game_options.palette_marked : settings.palette_marked;
   display_open();
   // Muted, no device is opened at all: the game behaves exactly as on a machine without sound.
   if (game_options.mute) sound_cues_set_no_device(1);
   const int32_t sound_ok = sound_cues_open_device();
+  sound_cues_set_volumes(settings.effects_volume, settings.music_volume);
   sound_cues_load(data_path_dirs(), sound_ok);
   screen_set_frame_rate(GAME_FRAME_RATE);
   screen_clear(0);

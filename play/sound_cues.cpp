@@ -1,10 +1,12 @@
 #include "play/sound_cues.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "core/report.h"
 #include "core/rules.h"
+#include "core/settings.h"
 #include "media/file.h"
 #include "media/music.h"
 #include "media/sound.h"
@@ -29,7 +31,9 @@ constexpr SoundCueFile SOUND_CUES_FILES[] = {
 };
 
 struct SoundCuesState {
-  int32_t no_device = 0;  // run as without a sound device (asked for before start-up)
+  int32_t no_device = 0;          // run as without a sound device (asked for before start-up)
+  int32_t effects_percent = 100;  // the player's effects volume
+  int32_t music_percent = 100;    // the player's music volume
 };
 
 SoundCuesState CUES;
@@ -57,6 +61,16 @@ bool load_cue(const SoundCueFile& cue, const std::vector<std::string>& dirs) {
   return false;
 }
 
+// Each slot at its own volume scaled by the player's setting for its kind; at 100 each is exactly
+// the volume the game was made with. Every buffer of a slot follows, playing or not.
+void apply_volumes() {
+  for (const SoundCueFile& cue : SOUND_CUES_FILES) {
+    const int32_t own = cue.volume >= 0 ? cue.volume : 100;
+    const int32_t setting = cue.slot == MUSIC_SLOT ? CUES.music_percent : CUES.effects_percent;
+    sound_set_volume(cue.slot, settings_scaled_volume(own, setting), -1);
+  }
+}
+
 // "a, b, c"
 std::string joined(const std::vector<std::string>& items) {
   std::string text;
@@ -80,8 +94,8 @@ void sound_cues_load(const std::vector<std::string>& dirs, int32_t sound_ok) {
   std::vector<std::string> unusable;
   for (const SoundCueFile& cue : SOUND_CUES_FILES) {
     if (!load_cue(cue, dirs)) unusable.push_back(cue.file);
-    if (cue.volume >= 0) sound_set_volume(cue.slot, cue.volume);
   }
+  apply_volumes();
   if (!unusable.empty()) {
     report("no usable sound file for " + joined(unusable) + " (looked in: " + joined(dirs) + ")");
   }
@@ -98,3 +112,9 @@ void sound_cues_stop_music(int32_t sound_ok) {
 }
 
 void sound_cues_toggle_mute() { sound_set_muted(sound_muted() ? 0 : 1); }
+
+void sound_cues_set_volumes(int32_t effects_percent, int32_t music_percent) {
+  CUES.effects_percent = std::clamp(effects_percent, 0, 100);
+  CUES.music_percent = std::clamp(music_percent, 0, 100);
+  apply_volumes();
+}

@@ -17,6 +17,10 @@ int32_t sound_cues_open_device();
 // for are named once on standard error, with where they were looked for. sound_ok: what
 // sound_cues_open_device said.
 void sound_cues_load(const std::vector<std::string>& dirs, int32_t sound_ok);
+// The player's volumes in percent (0..100, default 100): every effect slot's own volume and the
+// music's are scaled by them, now and at any later sound_cues_load. 100 and 100 give the volumes
+// the game was made with; 0 silences that kind.
+void sound_cues_set_volumes(int32_t effects_percent, int32_t music_percent);
 // Plays effect slot once when sound_ok is set; does nothing without a device.
 void sound_cues_play(int32_t sound_ok, int32_t slot);
 // Starts the music looping. Made with or without a device: an empty slot plays nothing.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # game_options.sh GAME: the command line through the real executable. Help and version on
 # standard output with code 0; each misuse one line naming it plus the pointer to --help on
-# standard error, code 2 and no window; --level 9 shows its 40 x 40 board in the first frame.
-# Run it under with-xvfb.
+# standard error, code 2 and no window; --level 9 shows its 40 x 40 board in the first frame; a
+# damaged settings file is one line on standard error and the game still starts. Run it under
+# with-xvfb.
 set -euo pipefail
 game=$1
 . "$(dirname "$0")/../support/e2e.sh"
@@ -10,6 +11,8 @@ failures=0
 passed=0
 fail() { echo "game_options: $*" >&2; failures=$((failures + 1)); }
 windows() { xdotool search --name '^ZORARUVO' 2>/dev/null | wc -l; }
+# A settings folder of the test's own, so no player's file changes what is seen.
+export XDG_CONFIG_HOME="$work/config"
 
 for args in "--help" "-h" "--version"; do
   rc=0
@@ -59,5 +62,21 @@ if [ -n "$wid" ]; then
   wait "$pid" || true
   pid=
 fi
+# A settings file of binary junk: named in one line, and the game opens its window regardless.
+mkdir -p "$work/config/q47"
+printf '\177ELF\0\0\1music_volume 3\n' >"$work/config/q47/settings"
+"$game" --level 9 --mute 2>"$work/stderr" &
+pid=$!
+find_window "$pid"
+expected="q47: $work/config/q47/settings: not a settings file (binary data); the defaults are used"
+if [ -n "$wid" ] && [ "$(cat "$work/stderr")" = "$expected" ]; then passed=$((passed + 1)); else
+  fail "damaged settings: window '$wid', stderr '$(cat "$work/stderr")'"
+fi
+if [ -n "$wid" ]; then
+  kill -TERM "$pid"
+  wait "$pid" || true
+fi
+pid=
+
 echo "$passed passed, $failures failed"
 [ "$failures" = 0 ]
