@@ -11,6 +11,7 @@
 #include "media/draw.h"
 #include "media/keyboard.h"
 #include "media/mouse.h"
+#include "media/pad.h"
 #include "media/screen.h"
 #include "media/sound.h"
 #include "media/str.h"
@@ -108,6 +109,8 @@ void display_open() {
   if (!screen_system_init()) fatal_error("Screen could not be initialized!");
   if (!mouse_init()) fatal_error("Mouse input could not be initialized!");
   if (!keyboard_init()) fatal_error("Keyboard input could not be initialized!");
+  // Without pad support the game plays on with the mouse and keys.
+  pad_init();
   const int32_t too_small = choose_window_scale();
   if (game_options.fullscreen || too_small) {
     // Straight into full screen, without a window that would flash up first.
@@ -148,6 +151,7 @@ void display_shutdown() {
   sound_shutdown();
   mouse_shutdown();
   keyboard_shutdown();
+  pad_shutdown();
   screen_system_shutdown();
   drawing_system_shutdown();
 }

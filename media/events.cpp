@@ -144,6 +144,12 @@ void take(const SDL_Event& event) {
       }
       break;
     }
+    case SDL_CONTROLLERDEVICEADDED:
+      ++frame.pads_added;
+      break;
+    case SDL_CONTROLLERDEVICEREMOVED:
+      frame.pads_removed.push_back(event.cdevice.which);
+      break;
     case SDL_RENDER_TARGETS_RESET:
     case SDL_RENDER_DEVICE_RESET:
       frame.render_reset = 1;
@@ -209,6 +215,8 @@ void events_pump() {
   frame.motion_x = frame.motion_y = 0;
   std::fill(frame.buttons, frame.buttons + EVENTS_BUTTONS, EVENTS_NO_BUTTON_EVENT);
   frame.screen_focus_lost = frame.screen_resized = frame.render_reset = 0;
+  frame.pads_added = 0;
+  frame.pads_removed.clear();
   // The releases of the last pump's taps come now, before anything this pump brings.
   for (int scancode = 0; scancode < SDL_NUM_SCANCODES; ++scancode) {
     if (EVENTS.key_up_owed[scancode]) frame.keys_down[scancode] = 0;

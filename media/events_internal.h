@@ -5,8 +5,8 @@
 //
 // A module takes the record at its first call of the frame: window at window_poll_event; screen
 // at screen_is_active, screen_flip and screen_output; mouse at mouse_examine and mouse_release
-// (and when the screen hands it on); keyboard at keyboard_examine. The frame asks
-// screen_is_active before it reads input, since it must know whether to, so a resized window's
+// (and when the screen hands it on); keyboard at keyboard_examine; pad at pad_examine. The frame
+// asks screen_is_active before it reads input, since it must know whether to, so a resized window's
 // picture is placed anew before the mouse converts motion on it.
 #pragma once
 
@@ -62,6 +62,10 @@ struct EventsFrame {
   int32_t screen_focus_lost = 0;  // the screen's window lost the focus during the frame
   int32_t screen_resized = 0;     // the screen's window changed size
   int32_t render_reset = 0;       // the render device lost its textures
+  // Game pads that arrived (a count: the pad module opens the first it can) and the SDL
+  // instance ids of those removed during the frame.
+  int32_t pads_added = 0;
+  std::vector<int32_t> pads_removed;
 };
 
 // Initialises SDL's video (with the layer's hints) for one more user; 1 on success. A failure

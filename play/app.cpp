@@ -9,6 +9,7 @@
 #include "media/timing.h"
 #include "play/editor.h"
 #include "play/key_cursor.h"
+#include "play/pad_cursor.h"
 #include "play/replay.h"
 #include "play/sound_cues.h"
 
@@ -24,6 +25,7 @@ struct AppState {
   int32_t sound_ok = 0;           // a sound device is open: every session's sound_ok
   Session play;                   // PLAY: the player's game; TEST_PLAY: the editor's level
   KeyCursor keys;                 // PLAY and TEST_PLAY: the cell cursor of keys-alone play
+  PadCursor pad;                  // PLAY and TEST_PLAY: the cell cursor of the game pad
   Recording recording;            // PLAY and TEST_PLAY: the run so far
   std::unique_ptr<Watch> watch;   // WATCH and SHOW_PLAN: the run shown
   int32_t test_level = 0;         // TEST_PLAY: the level played
@@ -77,7 +79,8 @@ void game_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& inp
   session.view.windowed = screen_windowed();
   PlayerInput steered = input;
   key_cursor_apply(APP.keys, steered, session.rules);
-  session.view.key_cursor = APP.keys.on;
+  pad_cursor_apply(APP.pad, steered, session.rules);
+  session.view.key_cursor = APP.keys.on || APP.pad.on ? 1 : 0;
   const int32_t status = session_frame(session, device, &steered, nullptr);
   if (status == SESSION_FAILED) {
     out.status = APP_FAILED;
@@ -146,6 +149,7 @@ void edit_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& inp
       APP.test_story = asked == EditorAsk::TEST_FROM_STORY ? 1 : 0;
       APP.play = editor_test_play(APP.test_story != 0);
       APP.keys = KeyCursor{};
+      APP.pad = PadCursor{};
       APP.test_level = editor_level_number();
       APP.test_won = 0;
       APP.recording = replay_record_begin(APP.play, APP.test_story ? 0 : APP.test_level);
@@ -187,6 +191,7 @@ void app_play(int32_t start_level) {
   APP.picture.windowed = screen_windowed();
   APP.play = session_make(session_levels(), APP.picture, APP.sound_ok, 1);
   APP.keys = KeyCursor{};
+  APP.pad = PadCursor{};
   session_start_at_level(APP.play, start_level);
   APP.recording = replay_record_begin(APP.play, start_level);
   APP.mode = AppMode::PLAY;

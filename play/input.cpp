@@ -6,6 +6,7 @@
 #include "media/events.h"
 #include "media/keyboard.h"
 #include "media/mouse.h"
+#include "media/pad.h"
 #include "media/screen.h"
 #include "media/window.h"
 
@@ -76,6 +77,10 @@ PlayerInput input_read_devices(int32_t take_pointer) {
     mouse_examine();
     keyboard_examine();
   }
+  // The pad is examined in every frame, so a pad plugged in or out while the game is behind is
+  // known when it comes back; what it says counts only while in front.
+  const PadRecord pad = pad_examine();
+  if (input.active) input.pad = pad;
   input.pointer_x = mouse_x();
   input.pointer_y = mouse_y();
   for (int32_t button = 1; button <= 3; ++button) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "core/input_frame.h"
+#include "media/pad.h"
 
 // Set-1 scan codes beyond the game's own (media/keyboard.h) that the frame's readers use.
 constexpr int32_t INPUT_KEY_CODES = 256;  // every set-1 code, extended keys plus 0x80
@@ -24,6 +25,7 @@ struct PlayerInput {
   uint8_t keys[INPUT_KEY_CODES] = {};      // 1 while held, by set-1 code (keypad Enter as Enter)
   uint8_t pressed[INPUT_KEY_CODES] = {};   // 1 for a key that went down since the last frame
   uint8_t released[INPUT_KEY_CODES] = {};  // 1 for a key that went up since the last frame
+  PadRecord pad;                           // the game pad (nothing connected while behind)
 };
 
 // Reads the devices for a frame: the frame's events (once), the focus, then, while in front,

@@ -100,8 +100,8 @@ std::string module_of(const fs::path& path) {
 // Each module of the input and display side and its rank: a module may include and call only
 // modules of a lower rank, so the calls can never run in a circle. The events module, at the
 // bottom, calls none of them.
-const std::map<std::string, int> MEDIA_RANKS = {
-    {"events", 0}, {"keyboard", 1}, {"mouse", 1}, {"screen", 2}, {"window", 3}};
+const std::map<std::string, int> MEDIA_RANKS = {{"events", 0}, {"keyboard", 1}, {"mouse", 1},
+                                                {"pad", 1},    {"screen", 2},   {"window", 3}};
 
 // The functions the headers of each ranked module declare.
 std::map<std::string, std::set<std::string>> declared_functions(const fs::path& media) {

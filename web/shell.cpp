@@ -21,6 +21,7 @@
 #include "media/events.h"
 #include "media/keyboard.h"
 #include "media/mouse.h"
+#include "media/pad.h"
 #include "media/screen.h"
 #include "media/sound.h"
 #include "media/window.h"
@@ -274,6 +275,8 @@ EMSCRIPTEN_KEEPALIVE int32_t web_open_display() {
     say(report_line("Input could not be initialized!"));
     return 0;
   }
+  // Without pad support the game plays on with the mouse and keys.
+  pad_init();
   if (!window_open(0, 0, 0, SCREEN_WIDTH, SCREEN_HEIGHT, WEB_WINDOW_TITLE, 0) ||
       !screen_open_scaled(window_handle(0), SCREEN_WIDTH, SCREEN_HEIGHT)) {
     say(report_line("Window could not be opened!"));

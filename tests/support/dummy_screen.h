@@ -9,6 +9,7 @@
 #include "media/events_internal.h"
 #include "media/keyboard.h"
 #include "media/mouse.h"
+#include "media/pad.h"
 #include "media/screen.h"
 #include "media/window.h"
 
@@ -21,6 +22,7 @@ class DummyScreen : public ::testing::Test {
     ASSERT_EQ(screen_system_init(), 1);
     ASSERT_EQ(mouse_init(), 1);
     ASSERT_NE(keyboard_init(), 0);
+    ASSERT_EQ(pad_init(), 1);
     ASSERT_NE(window_open(0, 0, 0, 640, 480, "Q-47 test", 0xCA0009), 0);
     ASSERT_EQ(screen_open_windowed(window_handle(0), 0, 0, 640, 480, 0, 0, 0), 1);
     ASSERT_EQ(screen_set_frame_rate(0), 1);
@@ -32,6 +34,7 @@ class DummyScreen : public ::testing::Test {
     window_system_shutdown();
     mouse_shutdown();
     keyboard_shutdown();
+    pad_shutdown();
     screen_system_shutdown();
     drawing_system_shutdown();
   }
