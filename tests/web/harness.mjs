@@ -111,10 +111,14 @@ export async function openGame(page, origin, query, viewport) {
   return page;
 }
 
+// The page loads the game at a player's first sign; q47Load() stands for it here.
 export async function waitReady(page, timeout = 60000) {
   // A boolean: a predicate's promise would be awaited, and q47Ready resolves to nothing.
   await page.waitForFunction(() => window.q47Ready !== undefined, { timeout });
-  await page.evaluate(() => window.q47Ready);
+  await page.evaluate(() => {
+    window.q47Load();
+    return window.q47Ready;
+  });
 }
 
 // The text the page put into #output, once there is some.

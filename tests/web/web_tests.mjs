@@ -729,6 +729,29 @@ try {
     check(`sound: silence after M (peak ${muted.toFixed(4)})`, muted < 0.001);
   });
 
+  // The plain page fetches nothing of the game until a player shows up, and a press on the
+  // start button before the game has loaded starts it once it has.
+  await group('loading', async (pages) => {
+    const page = await bare(pages);
+    await page.goto(`${origin}/index.html`);
+    await sleep(500);
+    const fetched = () => page.evaluate(() => performance.getEntriesByType('resource')
+      .map((e) => new URL(e.name).pathname).filter((p) => /\/q47\.(js|wasm|data)$/.test(p)));
+    const early = await fetched();
+    check('loading: nothing of the game is fetched before a sign of the player',
+      early.length === 0, early.join());
+    await page.click('#start');
+    const waiting = await page.$eval('#start', (e) => e.classList.contains('waiting'));
+    check('loading: the start button pressed early says it is loading', waiting);
+    const played = await page.waitForFunction(() => window.Module?._web_frames?.() > 10 &&
+      document.querySelector('#start').hidden, { timeout: 30000 }).then(() => true, () => false);
+    check('loading: a press before the game loaded starts it once loaded', played &&
+      !await page.$eval('#start', (e) => e.classList.contains('waiting')));
+    const files = await fetched();
+    check('loading: the game fetched once', ['/q47.js', '/q47.wasm', '/q47.data']
+      .every((name) => files.filter((p) => p === name).length === 1), files.join());
+  });
+
   // A new version installed while the old one runs: the page says so, keeps running the old
   // one meanwhile, and its Reload button loads the new one at once.
   await group('update', async (pages) => {
