@@ -75,6 +75,7 @@ const server = await serve({
 const nextServer = await serve({ '/': nextSite });
 const { origin } = server;
 const browser = await launch();
+console.log(`# in ${await browser.version()}`);
 
 // A page that is only navigated: ?verify pages print their line without waiting for a player.
 async function bare(pages) {
