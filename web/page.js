@@ -806,9 +806,10 @@
     });
     waiting.postMessage('take-over');
   });
+  let registering = Promise.resolve(null);
   if ('serviceWorker' in navigator && location.protocol !== 'file:') {
-    navigator.serviceWorker.register('sw.js').then(watchUpdates)
-      .catch((e) => console.warn(`q47: offline copy: ${e.message}`));
+    registering = navigator.serviceWorker.register('sw.js');
+    registering.then(watchUpdates).catch((e) => console.warn(`q47: offline copy: ${e.message}`));
   }
 
   window.Module = {
@@ -843,11 +844,28 @@
   // visit fetches the same files in the background meanwhile, so they are usually here by then.
   const SIGNS = ['pointermove', 'pointerdown', 'touchstart', 'keydown', 'focusin', 'dragenter',
     'wheel'];
+  // On a first visit the worker is filling its cache with the same files: the game waits for
+  // it to take over and is served from there, rather than its 3 MB coming twice over a phone's
+  // network at once. A worker that fails goes on at once; one that stalls, after a while.
+  const WORKER_WAIT_MS = 30000;
+  async function workerSettled() {
+    const registration = await registering.catch(() => null);
+    const worker = registration?.installing || registration?.waiting;
+    if (!worker || navigator.serviceWorker.controller) return;
+    await new Promise((done) => {
+      navigator.serviceWorker.addEventListener('controllerchange', done, { once: true });
+      worker.addEventListener('statechange', () => {
+        if (worker.state === 'redundant') done();
+      });
+      setTimeout(done, WORKER_WAIT_MS);
+    });
+  }
   let loading = false;
-  function loadGame() {
+  async function loadGame() {
     if (loading) return;
     loading = true;
     for (const type of SIGNS) window.removeEventListener(type, loadGame, true);
+    await workerSettled();
     const script = document.createElement('script');
     script.src = 'q47.js';
     script.onerror = () => {
