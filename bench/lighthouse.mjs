@@ -23,7 +23,9 @@ const fail = (text) => {
   console.error(`lighthouse: ${text}`);
   process.exit(1);
 };
-if (!Number.isInteger(runs) || runs < 1) fail(`runs must be a whole number from 1: ${process.argv[3]}`);
+if (!Number.isInteger(runs) || runs < 1) {
+  fail(`runs must be a whole number from 1: ${process.argv[3]}`);
+}
 if (!existsSync(CHROMIUM)) fail(`no chromium at ${CHROMIUM} (Debian package chromium)`);
 // Lighthouse and its launcher come from bench/lighthouse's own lock, not from the tests'.
 const local = createRequire(path.join(HERE, 'lighthouse/package.json'));
@@ -59,7 +61,8 @@ async function score(preset) {
     try {
       const options = { port: chrome.port, output: 'json', logLevel: 'error',
         onlyCategories: ['performance', 'accessibility', 'best-practices'] };
-      const { lhr } = await lighthouse(url, options, preset === 'desktop' ? desktopConfig : undefined);
+      const config = preset === 'desktop' ? desktopConfig : undefined;
+      const { lhr } = await lighthouse(url, options, config);
       if (lhr.runtimeError) throw new Error(`${preset}: ${lhr.runtimeError.message}`);
       const category = (name) => Math.round((lhr.categories[name].score ?? 0) * 100);
       const ms = (audit) => lhr.audits[audit]?.numericValue ?? NaN;

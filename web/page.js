@@ -846,12 +846,13 @@
     'wheel'];
   // On a first visit the worker is filling its cache with the same files: the game waits for
   // it to take over and is served from there, rather than its 3 MB coming twice over a phone's
-  // network at once. A worker that fails goes on at once; one that stalls, after a while.
+  // network at once. A worker that fails goes on at once; one that stalls, after a while. A
+  // new version's worker never takes over a page by itself: only the first one is waited for.
   const WORKER_WAIT_MS = 30000;
   async function workerSettled() {
     const registration = await registering.catch(() => null);
     const worker = registration?.installing || registration?.waiting;
-    if (!worker || navigator.serviceWorker.controller) return;
+    if (!worker || registration.active || navigator.serviceWorker.controller) return;
     await new Promise((done) => {
       navigator.serviceWorker.addEventListener('controllerchange', done, { once: true });
       worker.addEventListener('statechange', () => {

@@ -1,5 +1,6 @@
 // What the browser tests and the browser benchmark share: the native game run for reference,
-// a file server on loopback, Debian's chromium (or firefox-esr), the game's page and a PNG reader.
+// a file server on loopback, Debian's chromium (or firefox-esr), the game's page and a PNG
+// reader.
 import http from 'node:http';
 import { spawnSync } from 'node:child_process';
 import { readFile, stat } from 'node:fs/promises';
