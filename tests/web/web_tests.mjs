@@ -7,7 +7,7 @@
 // share link must hold what was painted, the page must start offline after one visit, and the
 // game must be heard. Prints one line per check and "N passed, N failed".
 import {
-  cpSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync, mkdirSync,
+  cpSync, mkdtempSync, readdirSync, readFileSync, rmSync, statSync, writeFileSync, mkdirSync,
 } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -75,6 +75,7 @@ const server = await serve({
 const nextServer = await serve({ '/': nextSite });
 const { origin } = server;
 const browser = await launch();
+console.log(`# in ${await browser.version()}`);
 
 // A page that is only navigated: ?verify pages print their line without waiting for a player.
 async function bare(pages) {
@@ -727,6 +728,51 @@ try {
     await sleep(500);
     const muted = await loudest(1000);
     check(`sound: silence after M (peak ${muted.toFixed(4)})`, muted < 0.001);
+  });
+
+  // A first visit (a browser context of its own: no cache, no service worker yet), the start
+  // button pressed at once: the game starts once it has loaded, and its files come over the
+  // network once, the worker's copy serving the game. On the next visit the plain page fetches
+  // nothing of the game until a player shows up.
+  await group('loading', async (pages) => {
+    const context = await browser.createBrowserContext();
+    const page = await loggedPage(context);
+    pages.push(page);
+    server.bytes.clear();
+    await page.goto(`${origin}/index.html`);
+    // Pressed with no sign before it (as a screen reader presses it), in one task with the
+    // look at the button, so the game cannot have loaded in between.
+    const waiting = await page.$eval('#start', (e) => {
+      e.click();
+      return e.classList.contains('waiting');
+    });
+    check('loading: the start button pressed early says it is loading', waiting);
+    // The module's calls exist before it is instantiated: its first frame comes first.
+    const played = await page.waitForFunction(() => window.q47FirstFrameMs !== undefined &&
+      Module._web_frames() > 10 && document.querySelector('#start').hidden,
+    { timeout: 30000 }).then(() => true, () => false);
+    check('loading: a press before the game loaded starts it once loaded', played &&
+      !await page.$eval('#start', (e) => e.classList.contains('waiting')));
+    const sent = ['q47.js', 'q47.wasm', 'q47.data'].map((name) =>
+      `${name} ${server.bytes.get(`/${name}`)} of ${statSync(path.join(site, name)).size}`);
+    check('loading: on a first visit each of its files crossed the network once',
+      sent.every((line) => /^\S+ (\d+) of \1$/.test(line)), sent.join(', '));
+
+    await page.goto(`${origin}/index.html`);
+    await sleep(500);
+    const fetched = () => page.evaluate(() => performance.getEntriesByType('resource')
+      .map((e) => new URL(e.name).pathname).filter((p) => /\/q47\.(js|wasm|data)$/.test(p)));
+    const early = await fetched();
+    check('loading: nothing of the game is fetched before a sign of the player',
+      early.length === 0, early.join());
+    await page.mouse.move(20, 20);
+    const files = await page.waitForFunction(() => window.q47FirstFrameMs !== undefined,
+      { timeout: 30000 }).then(fetched, () => []);
+    check('loading: a pointer on the page loads the game, each file once',
+      ['/q47.js', '/q47.wasm', '/q47.data']
+        .every((name) => files.filter((p) => p === name).length === 1), files.join());
+    await page.close();
+    await context.close();
   });
 
   // A new version installed while the old one runs: the page says so, keeps running the old
