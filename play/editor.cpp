@@ -74,7 +74,7 @@ constexpr uint32_t STORY_COLOURS[] = {0xFFFFFF, 0x0000FF, 0x00FF00, 0xFFFF00,
                                       0x00FFFF, 0xFF00FF, 0xC0C0C0, 0xFF8000};
 
 const char* const HELP_LINES[] = {
-    "F1  THIS HELP (ANY KEY CLOSES IT)",
+    "F1  THIS HELP (ANY KEY OR PAD BUTTON CLOSES IT)",
     "LEFT BUTTON / SPACE  PAINT     RIGHT / DELETE  FLOOR",
     "1-6  FLOOR, LEAK, WALL, FIXED WALL, FAST, SLOW",
     "P PAINT  L LINE  R RECTANGLE  O OUTLINE  F FILL",
@@ -172,6 +172,7 @@ constexpr PadMenuItem PAD_MENU[] = {
     {"QUIT", {KEY_ESCAPE, 0, 0}, {}, {}, true, PadValue::NONE},
 };
 constexpr size_t PAD_MENU_ITEMS = std::size(PAD_MENU);
+static_assert(PAD_MENU_ITEMS >= 16, "the menu scrolls by its shown lines");
 
 struct EditorState {
   EditSession session;                   // the pack and its history
@@ -580,6 +581,8 @@ void pad_editing(PlayerInput& input, uint32_t fresh) {
 void pad_menu(PlayerInput& input, uint32_t fresh) {
   if (fresh & (PAD_B | PAD_START | PAD_BACK)) {
     EDITOR.mode = Mode::EDITING;
+    // The B that closed the menu paints nothing.
+    EDITOR.pad_fresh = 0;
     return;
   }
   if (fresh & PAD_UP) EDITOR.menu_item = (EDITOR.menu_item + PAD_MENU_ITEMS - 1) % PAD_MENU_ITEMS;
@@ -872,15 +875,22 @@ std::string pad_menu_value(size_t index) {
   return "";
 }
 
+// The pad's menu, as many lines as fit, scrolled to keep the chosen one in the middle.
 void draw_pad_menu() {
+  constexpr size_t SHOWN = 16;
+  const size_t first = std::min(EDITOR.menu_item > SHOWN / 2 ? EDITOR.menu_item - SHOWN / 2 : 0,
+                                PAD_MENU_ITEMS - SHOWN);
   std::vector<std::pair<std::string, uint32_t>> lines = {
       {"UP/DOWN CHOOSE  A DO  LEFT/RIGHT LESS/MORE  B CLOSE", EDITOR_TEXT}};
-  for (size_t i = 0; i < PAD_MENU_ITEMS; ++i) {
+  for (size_t i = first; i < first + SHOWN; ++i) {
     const std::string value = pad_menu_value(i);
-    lines.push_back({std::string(PAD_MENU[i].label) + (value.empty() ? "" : "   < " + value + " >"),
+    const bool more =
+        (i == first && first > 0) || (i + 1 == first + SHOWN && i + 1 < PAD_MENU_ITEMS);
+    lines.push_back({std::string(PAD_MENU[i].label) +
+                         (value.empty() ? "" : "   < " + value + " >") + (more ? "   ..." : ""),
                      EDITOR_VALUE});
   }
-  draw_panel(lines, EDITOR.menu_item + 1, 18, 16);
+  draw_panel(lines, EDITOR.menu_item - first + 1);
 }
 
 void draw_story() {

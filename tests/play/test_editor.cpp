@@ -250,8 +250,13 @@ TEST_F(EditorPad, APadAloneEditsTestPlaysUndoesAndSaves) {
          for (int y = 2; y <= 4; ++y) EXPECT_EQ(cell(5, y), 'W') << y;
          EXPECT_EQ(cell(5, 1), '.');
        }},
-      {"the menu raises the barriers", "SddddddrB",
-       [&] { EXPECT_EQ(edit_level(editor_session()).barriers, barriers + 1); }},
+      {"Y back round to painting; the menu raises the barriers, the B that closes it paints "
+       "nothing",
+       "YYYYSddddddrB",
+       [&] {
+         EXPECT_EQ(edit_level(editor_session()).barriers, barriers + 1);
+         EXPECT_EQ(cell(5, 2), 'W');
+       }},
       {"the menu's undo takes that back, then the line", "SdddAAB",
        [&] {
          EXPECT_EQ(edit_level(editor_session()).barriers, barriers);
