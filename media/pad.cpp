@@ -62,6 +62,13 @@ int32_t stick(SDL_GameControllerAxis axis) {
 
 int32_t pad_init() {
   if (PAD.initialised) return 1;
+#if defined(__EMSCRIPTEN__)
+  // SDL drops a pad's presses while its window lacks keyboard focus, which in a page it takes
+  // only from a focus event the canvas may never send (a page opened and played without a
+  // click). The browser itself shows pads only to the page in front, and the game reads the
+  // pad only while it has the player (PlayerInput::active).
+  SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+#endif
   if (SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) != 0) return 0;
   PAD.initialised = 1;
   PAD.serial = events_frame().serial;
@@ -87,9 +94,10 @@ PadRecord pad_examine() {
     for (int32_t removed : frame.pads_removed) {
       if (removed == PAD.open_id) close_pad();
     }
-    // Another pad still plugged in takes over from one that went.
-    if (!PAD.open && (!frame.pads_removed.empty() || frame.pads_added)) open_first();
   }
+  // Another pad still plugged in takes over from one that went; and a pad whose arrival came in
+  // a pump no examine followed (a shell that drops a waiting page's stale input) is found too.
+  if (!PAD.open && SDL_NumJoysticks() > 0) open_first();
   if (PAD.open && !SDL_GameControllerGetAttached(PAD.open)) close_pad();
   if (!PAD.open) return record;
   record.connected = 1;
