@@ -62,13 +62,6 @@ int32_t stick(SDL_GameControllerAxis axis) {
 
 int32_t pad_init() {
   if (PAD.initialised) return 1;
-#if defined(__EMSCRIPTEN__)
-  // SDL drops a pad's presses while its window lacks keyboard focus, which in a page it takes
-  // only from a focus event the canvas may never send (a page opened and played without a
-  // click). The browser itself shows pads only to the page in front, and the game reads the
-  // pad only while it has the player (PlayerInput::active).
-  SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
-#endif
   if (SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) != 0) return 0;
   PAD.initialised = 1;
   PAD.serial = events_frame().serial;
