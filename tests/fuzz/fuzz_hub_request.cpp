@@ -35,7 +35,9 @@ HubRequest request_of(std::string_view bytes, const std::string& key) {
   }
   if (!bytes.empty()) {
     const uint8_t who = static_cast<uint8_t>(bytes[0]) % 3;
-    request.authorization = who == 1 ? "Bearer " + key : who == 2 ? "Bearer " + std::string(64, 'f') : "";
+    request.authorization = who == 1   ? "Bearer " + key
+                            : who == 2 ? "Bearer " + std::string(64, 'f')
+                                       : "";
     bytes.remove_prefix(1);
   }
   request.body = std::string(bytes);
