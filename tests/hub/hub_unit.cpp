@@ -293,6 +293,15 @@ TEST(HubAnswers, RoutesRefusalsAndARunVerifiedOnTheSpot) {
       hub_handle(hub, request("GET", "/api/levels/builtin/10/histogram", nullptr, key)).body);
   EXPECT_EQ(histogram["mine"], run["levels"][9]["score"]);
   EXPECT_EQ(histogram["players"], 1);
+
+  // The daily limits: new players per address, packs per player.
+  hub.limits.players_per_address_day = 1;
+  EXPECT_EQ(hub_handle(hub, request("POST", "/api/players", {{"name", "Too many"}})).status, 429);
+  hub.limits.packs_per_key_day = 0;
+  const HubResponse publish =
+      hub_handle(hub, request("POST", "/api/packs",
+                              {{"pack", "q47-level-pack 1\n"}, {"runs", Json::array()}}, key));
+  EXPECT_EQ(publish.status, 429);
 }
 
 }  // namespace
