@@ -311,6 +311,7 @@ int main(int argc, char** argv) {
     }
   });
 
+  hub_warm_up();
   int bound = 0;
   if (port == 0) {
     bound = server.bind_to_any_port(host);
