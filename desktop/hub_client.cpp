@@ -145,14 +145,6 @@ std::string hub_sha256_hex(std::string_view bytes) {
   return hex;
 }
 
-bool hub_key_well_formed(std::string_view key) {
-  if (key.size() != 64) return false;
-  for (char c : key) {
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  }
-  return true;
-}
-
 std::string hub_answer_error(const HubAnswer& answer) {
   const nlohmann::json parsed = nlohmann::json::parse(answer.body, nullptr, false);
   if (parsed.is_object() && parsed.contains("error") && parsed["error"].is_string()) {

@@ -47,7 +47,5 @@ std::string hub_url_normal(const std::string& url, std::string& problem);
 std::string hub_base64(std::string_view bytes);
 // The lowercase hex SHA-256 of bytes: a pack's id on a hub.
 std::string hub_sha256_hex(std::string_view bytes);
-// Whether key looks like a hub key: 64 lowercase hex digits.
-bool hub_key_well_formed(std::string_view key);
 // The "error" sentence of a hub's JSON answer, or a line saying what came back instead.
 std::string hub_answer_error(const HubAnswer& answer);

@@ -22,6 +22,7 @@
 #include "desktop/data_path.h"
 #include "desktop/files.h"
 #include "desktop/hub_client.h"
+#include "desktop/hub_keys.h"
 #include "desktop/options.h"
 #include "media/file.h"
 #include "play/session.h"
@@ -59,22 +60,7 @@ bool read_lines(const std::string& path, std::vector<std::vector<std::string>>& 
     report(error);
     return false;
   }
-  size_t from = 0;
-  while (from < text.size()) {
-    size_t to = text.find('\n', from);
-    if (to == std::string::npos) to = text.size();
-    std::vector<std::string> words;
-    size_t at = from;
-    while (at < to) {
-      while (at < to && (text[at] == ' ' || text[at] == '\t' || text[at] == '\r')) ++at;
-      size_t end = at;
-      while (end < to && text[end] != ' ' && text[end] != '\t' && text[end] != '\r') ++end;
-      if (end > at) words.push_back(text.substr(at, end - at));
-      at = end;
-    }
-    if (!words.empty() && words[0][0] != '#') lines.push_back(words);
-    from = to + 1;
-  }
+  lines = hub_keys_lines(text);
   return true;
 }
 
@@ -94,22 +80,18 @@ bool write_private(const std::string& path, const std::string& text) {
 
 // The kept keys, hub URL to key; false after saying why the file cannot be used.
 bool read_keys(const std::string& path, std::map<std::string, std::string>& keys) {
-  std::vector<std::vector<std::string>> lines;
-  if (!read_lines(path, lines)) return false;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].size() != 2 || !hub_key_well_formed(lines[i][1])) {
-      report(path + ": a line is not 'URL KEY'; the file is kept as it is");
-      return false;
-    }
-    keys[lines[i][0]] = lines[i][1];
+  if (!std::filesystem::exists(path)) return true;
+  std::string text;
+  std::string error;
+  if (!file_read(path, 1 << 20, "too large for a list of keys", text, error)) {
+    report(error);
+    return false;
+  }
+  if (!hub_keys_parse(text, keys)) {
+    report(path + ": a line is not 'URL KEY'; the file is kept as it is");
+    return false;
   }
   return true;
-}
-
-std::string keys_text(const std::map<std::string, std::string>& keys) {
-  std::string text;
-  for (const auto& [url, key] : keys) text += url + " " + key + "\n";
-  return text;
 }
 
 // The player's name on a new key: the login name when it is one a hub takes.
@@ -141,7 +123,7 @@ std::string key_for(HubConnection& connection, const std::string& hub, const std
     return {};
   }
   keys[hub] = parsed["key"].get<std::string>();
-  if (!write_private(path, keys_text(keys))) return {};
+  if (!write_private(path, hub_keys_format(keys))) return {};
   return keys[hub];
 }
 
@@ -406,7 +388,7 @@ int hub_key_export_main() {
     report("no hub key is kept yet (--submit makes one)");
     return 1;
   }
-  const std::string text = keys_text(keys);
+  const std::string text = hub_keys_format(keys);
   if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
     report("standard output: cannot write the keys");
     return 2;
@@ -428,7 +410,7 @@ int hub_key_import_main(const std::string& path) {
     report(error);
     return 2;
   }
-  if (!read_lines(path, lines)) return 2;
+  lines = hub_keys_lines(text);
   std::map<std::string, std::string> imported;
   for (const auto& words : lines) {
     const bool bare = words.size() == 1 && hub_key_well_formed(words[0]);
@@ -462,5 +444,5 @@ int hub_key_import_main(const std::string& path) {
     }
     keys[url] = key;
   }
-  return write_private(kept_path, keys_text(keys)) ? 0 : 2;
+  return write_private(kept_path, hub_keys_format(keys)) ? 0 : 2;
 }
