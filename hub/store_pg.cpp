@@ -128,7 +128,7 @@ class PgStore final : public Store {
 
   // Connects once and makes the tables; throws StoreError when the server cannot be used.
   void open() {
-    transact([](pqxx::work& tx) {
+    transact([](pqxx::transaction_base& tx) {
       tx.exec_params("SELECT pg_advisory_xact_lock($1)", STORE_PG_SCHEMA_LOCK);
       tx.exec(SCHEMA);
     });
@@ -136,7 +136,7 @@ class PgStore final : public Store {
 
   int64_t add_player(const std::string& name, const std::string& key_hash, int64_t now) override {
     int64_t id = 0;
-    transact([&](pqxx::work& tx) {
+    single([&](pqxx::transaction_base& tx) {
       id = tx.exec_params1(
                  "INSERT INTO players (name, key_hash, created) VALUES ($1, $2, $3) RETURNING id",
                  name, key_hash, now)[0]
@@ -147,7 +147,7 @@ class PgStore final : public Store {
 
   std::optional<StorePlayer> player_by_key(const std::string& key_hash) override {
     std::optional<StorePlayer> found;
-    transact([&](pqxx::work& tx) {
+    single([&](pqxx::transaction_base& tx) {
       const pqxx::result rows = tx.exec_params(
           "SELECT id, name, key_hash, created FROM players WHERE key_hash = $1", key_hash);
       if (!rows.empty()) found = player_of(rows[0]);
@@ -157,7 +157,7 @@ class PgStore final : public Store {
 
   std::optional<StorePlayer> player(int64_t id) override {
     std::optional<StorePlayer> found;
-    transact([&](pqxx::work& tx) {
+    single([&](pqxx::transaction_base& tx) {
       const pqxx::result rows =
           tx.exec_params("SELECT id, name, key_hash, created FROM players WHERE id = $1", id);
       if (!rows.empty()) found = player_of(rows[0]);
@@ -167,7 +167,7 @@ class PgStore final : public Store {
 
   bool rename_player(int64_t id, const std::string& name) override {
     bool renamed = false;
-    transact([&](pqxx::work& tx) {
+    single([&](pqxx::transaction_base& tx) {
       renamed =
           tx.exec_params("UPDATE players SET name = $2 WHERE id = $1", id, name).affected_rows() ==
           1;
@@ -177,7 +177,7 @@ class PgStore final : public Store {
 
   bool add_pack(const StorePack& pack, const std::vector<StoreLevel>& levels) override {
     bool added = false;
-    transact([&](pqxx::work& tx) {
+    transact([&](pqxx::transaction_base& tx) {
       added =
           tx.exec_params(
                 "INSERT INTO packs (id, author, title, first_line, published, replaces, "
@@ -200,7 +200,7 @@ class PgStore final : public Store {
 
   std::optional<StorePack> pack(const std::string& id, bool with_text) override {
     std::optional<StorePack> found;
-    transact([&](pqxx::work& tx) {
+    single([&](pqxx::transaction_base& tx) {
       const pqxx::result rows = tx.exec_params(
           std::string("SELECT ") + PACK_COLUMNS + ", " + (with_text ? "p.text" : "NULL") +
               " FROM packs p JOIN players a ON a.id = p.author WHERE p.id = $1",
@@ -217,7 +217,7 @@ class PgStore final : public Store {
 
   std::vector<StoreLevel> pack_levels(const std::string& id) override {
     std::vector<StoreLevel> levels;
-    transact([&](pqxx::work& tx) {
+    single([&](pqxx::transaction_base& tx) {
       levels.clear();
       for (const pqxx::row& row :
            tx.exec_params("SELECT level, edge_frame, enclosure, bound FROM pack_levels WHERE "
@@ -232,7 +232,7 @@ class PgStore final : public Store {
 
   bool withdraw_pack(const std::string& id) override {
     bool withdrawn = false;
-    transact([&](pqxx::work& tx) {
+    single([&](pqxx::transaction_base& tx) {
       withdrawn =
           tx.exec_params("UPDATE packs SET withdrawn = TRUE WHERE id = $1", id).affected_rows() ==
           1;
@@ -272,7 +272,7 @@ class PgStore final : public Store {
              : " AND $3::bigint IS NOT NULL") +
         " ORDER BY " + order_by + " LIMIT $1 OFFSET $2";
     std::vector<StorePackSummary> packs;
-    transact([&](pqxx::work& tx) {
+    single([&](pqxx::transaction_base& tx) {
       packs.clear();
       for (const pqxx::row& row : tx.exec_params(query, std::max<int64_t>(limit, 0),
                                                  std::max<int64_t>(offset, 0), viewer)) {
@@ -289,7 +289,7 @@ class PgStore final : public Store {
 
   int64_t pack_count() override {
     int64_t count = 0;
-    transact([&](pqxx::work& tx) {
+    single([&](pqxx::transaction_base& tx) {
       count = tx.exec1("SELECT count(*) FROM packs WHERE NOT withdrawn")[0].as<int64_t>();
     });
     return count;
@@ -297,7 +297,7 @@ class PgStore final : public Store {
 
   int64_t packs_published_since(int64_t player, int64_t since) override {
     int64_t count = 0;
-    transact([&](pqxx::work& tx) {
+    single([&](pqxx::transaction_base& tx) {
       count = tx.exec_params1("SELECT count(*) FROM packs WHERE author = $1 AND published >= $2",
                               player, since)[0]
                   .as<int64_t>();
@@ -308,7 +308,7 @@ class PgStore final : public Store {
   int64_t add_run(int64_t player, const std::string& pack, const std::vector<uint8_t>& replay,
                   int64_t now) override {
     int64_t id = 0;
-    transact([&](pqxx::work& tx) {
+    single([&](pqxx::transaction_base& tx) {
       id = tx.exec_params1(
                  "INSERT INTO runs (player, pack, replay, submitted, status) VALUES ($1, $2, $3, "
                  "$4, 'queued') RETURNING id",
@@ -320,7 +320,7 @@ class PgStore final : public Store {
 
   std::optional<StoreRun> run(int64_t id, bool with_replay) override {
     std::optional<StoreRun> found;
-    transact([&](pqxx::work& tx) {
+    single([&](pqxx::transaction_base& tx) {
       const pqxx::result rows = tx.exec_params(
           std::string("SELECT id, player, pack, submitted, status, reason, frames, checksum, ") +
               (with_replay ? "replay" : "NULL") + " FROM runs WHERE id = $1",
@@ -351,7 +351,7 @@ class PgStore final : public Store {
 
   std::vector<int64_t> queued_runs() override {
     std::vector<int64_t> ids;
-    transact([&](pqxx::work& tx) {
+    single([&](pqxx::transaction_base& tx) {
       ids.clear();
       for (const pqxx::row& row :
            tx.exec("SELECT id FROM runs WHERE status = 'queued' ORDER BY id")) {
@@ -362,7 +362,7 @@ class PgStore final : public Store {
   }
 
   void finish_run(const StoreRun& verdict) override {
-    transact([&](pqxx::work& tx) {
+    transact([&](pqxx::transaction_base& tx) {
       // Only a queued run takes a verdict: a run verified twice (two hub processes picking up
       // the same queue after a restart) counts once.
       const pqxx::result updated = tx.exec_params(
@@ -383,7 +383,7 @@ class PgStore final : public Store {
 
   std::optional<int32_t> best(int64_t player, const std::string& pack, int32_t level) override {
     std::optional<int32_t> found;
-    transact([&](pqxx::work& tx) {
+    single([&](pqxx::transaction_base& tx) {
       const pqxx::result rows =
           tx.exec_params("SELECT score FROM bests WHERE pack = $1 AND level = $2 AND player = $3",
                          pack, level, player);
@@ -395,7 +395,7 @@ class PgStore final : public Store {
   std::vector<std::pair<int32_t, int64_t>> histogram(const std::string& pack,
                                                      int32_t level) override {
     std::vector<std::pair<int32_t, int64_t>> counts;
-    transact([&](pqxx::work& tx) {
+    single([&](pqxx::transaction_base& tx) {
       counts.clear();
       for (const pqxx::row& row :
            tx.exec_params("SELECT score, players FROM histograms WHERE pack = $1 AND level = $2 "
@@ -408,7 +408,7 @@ class PgStore final : public Store {
   }
 
   void rate(int64_t player, const std::string& pack, int32_t level, int32_t stars) override {
-    transact([&](pqxx::work& tx) {
+    single([&](pqxx::transaction_base& tx) {
       tx.exec_params(
           "INSERT INTO ratings (pack, level, player, stars) VALUES ($1, $2, $3, $4) ON CONFLICT "
           "(pack, level, player) DO UPDATE SET stars = excluded.stars",
@@ -418,7 +418,7 @@ class PgStore final : public Store {
 
   int64_t count(const std::string& name, int64_t window_start, int64_t amount) override {
     int64_t value = 0;
-    transact([&](pqxx::work& tx) {
+    single([&](pqxx::transaction_base& tx) {
       value = tx.exec_params1(
                     "INSERT INTO counters (name, window_start, value) VALUES ($1, $2, $3) ON "
                     "CONFLICT (name, window_start) DO UPDATE SET value = counters.value + "
@@ -433,8 +433,8 @@ class PgStore final : public Store {
   // Raises player's best on a level to score when it is higher, moving the player from one
   // count of the histogram to the other. The insert waits for a concurrent insert of the same
   // best and then finds its row, so two runs of one player verified at once count once.
-  static void raise_best(pqxx::work& tx, int64_t player, const std::string& pack, int32_t level,
-                         int32_t score) {
+  static void raise_best(pqxx::transaction_base& tx, int64_t player, const std::string& pack,
+                         int32_t level, int32_t score) {
     const pqxx::result inserted = tx.exec_params(
         "INSERT INTO bests (pack, level, player, score) VALUES ($1, $2, $3, $4) ON CONFLICT "
         "(pack, level, player) DO NOTHING",
@@ -459,12 +459,25 @@ class PgStore final : public Store {
         pack, level, score);
   }
 
-  // Runs work in one transaction on a pooled connection and commits it. A failure of the
-  // server or the statement becomes StoreError; a broken connection is dropped from the pool.
-  void transact(const std::function<void(pqxx::work&)>& work) {
+  // Runs work in one transaction on a pooled connection and commits it.
+  void transact(const std::function<void(pqxx::transaction_base&)>& work) {
+    on_connection<pqxx::work>(work);
+  }
+
+  // Runs work, one write or reads that need no common snapshot, without a transaction block:
+  // the server commits each statement as it runs, which spares the round trips of a begin and
+  // a commit and is just as durable.
+  void single(const std::function<void(pqxx::transaction_base&)>& work) {
+    on_connection<pqxx::nontransaction>(work);
+  }
+
+  // Runs work in a Transaction on a pooled connection and commits it. A failure of the server
+  // or the statement becomes StoreError; a broken connection is dropped from the pool.
+  template <typename Transaction>
+  void on_connection(const std::function<void(pqxx::transaction_base&)>& work) {
     std::unique_ptr<pqxx::connection> connection = take();
     try {
-      pqxx::work tx(*connection);
+      Transaction tx(*connection);
       work(tx);
       tx.commit();
     } catch (const pqxx::broken_connection& error) {

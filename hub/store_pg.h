@@ -1,6 +1,7 @@
 // The hub's storage on a PostgreSQL server (store_open_postgresql in hub/store.h): for a hub
 // of several processes, or one that outgrows a file. Connections are pooled; every statement
-// binds its values; each operation is one transaction, committed before it returns.
+// binds its values; an operation of several writes is one transaction; every
+// operation has committed before it returns.
 #pragma once
 
 #include <cstddef>
