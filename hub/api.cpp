@@ -532,8 +532,49 @@ HubResponse level_route(Hub& hub, const HubRequest& request,
   return failure(404, "no such path");
 }
 
+// A pack's page without script: its title, author and levels with what players reached, the
+// text alternative of the histograms the hub's page draws. Every player's text is escaped.
+HubResponse pack_page(Hub& hub, const std::string& id) {
+  const std::optional<StorePack> pack = is_pack_id(id) ? find_pack(hub, id, false) : std::nullopt;
+  HubResponse response;
+  response.content_type = "text/html; charset=utf-8";
+  if (!pack) {
+    response.status = 404;
+    response.body = "<!doctype html><title>No such pack</title><p>No such pack.</p>\n";
+    return response;
+  }
+  const std::string title = html_escape(pack->title);
+  std::string html = "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>" +
+                     title + " - Q-47 hub</title>\n<link rel=\"stylesheet\" href=\"/hub.css\">\n" +
+                     "</head><body><main>\n<h1>" + title + "</h1>\n<p>By " +
+                     html_escape(pack->author_name.empty() ? "the game" : pack->author_name) +
+                     (pack->withdrawn ? " (withdrawn by its author)" : "") +
+                     ". <a href=\"/api/packs/" + pack->id +
+                     "/file\">The pack</a>, <a href=\"/play/?levels=/api/packs/" + pack->id +
+                     "/file\">play it</a>.</p>\n<table>\n<tr><th>level</th><th>best possible</th>"
+                     "<th>players by best score</th></tr>\n";
+  for (const StoreLevel& level : find_levels(hub, id)) {
+    const std::vector<std::pair<int32_t, int64_t>> counts = hub.store.histogram(id, level.level);
+    std::string players;
+    for (const auto& [score, count] : counts) {
+      players +=
+          (players.empty() ? "" : ", ") + std::to_string(count) + " at " + std::to_string(score);
+    }
+    html += "<tr><td>" + std::to_string(level.level) + "</td><td>" + std::to_string(level.bound) +
+            (proven_best(counts, level.bound) ? " (reached)" : "") + "</td><td>" +
+            (players.empty() ? "none yet" : players) + "</td></tr>\n";
+  }
+  html += "</table>\n<p><a href=\"/\">All packs</a></p>\n</main></body></html>\n";
+  response.body = html;
+  return response;
+}
+
 HubResponse route(Hub& hub, const HubRequest& request) {
   const std::vector<std::string> parts = path_parts(request.path);
+  if (parts.size() == 2 && parts[0] == "packs") {
+    if (request.method != "GET") return failure(405, "use GET");
+    return pack_page(hub, parts[1]);
+  }
   if (parts.size() < 2 || parts[0] != "api") return failure(404, "no such path");
   const std::string& method = request.method;
   const std::string& what = parts[1];

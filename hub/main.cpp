@@ -281,7 +281,8 @@ int main(int argc, char** argv) {
     const HubResponse response = hub_handle(hub, request_of(from));
     to.status = response.status;
     for (const auto& [name, value] : response.headers) to.set_header(name, value);
-    to.set_header("Content-Security-Policy", CSP_API);
+    to.set_header("Content-Security-Policy",
+                  response.content_type.rfind("text/html", 0) == 0 ? CSP_PAGE : CSP_API);
     to.set_header("Cache-Control", "no-store");
     if (!response.content_type.empty()) to.set_content(response.body, response.content_type);
   };
@@ -289,6 +290,7 @@ int main(int argc, char** argv) {
   server.Post("/api/.*", handle);
   server.Put("/api/.*", handle);
   server.Delete("/api/.*", handle);
+  server.Get("/packs/.*", handle);
   server.set_mount_point("/", page, {{"Content-Security-Policy", CSP_PAGE}});
   if (!options.site.empty()) {
     server.set_mount_point("/play", options.site, {{"Content-Security-Policy", CSP_GAME}});
@@ -297,8 +299,9 @@ int main(int argc, char** argv) {
   server.set_file_extension_and_mimetype_mapping("q47l", "text/plain");
   // Whatever else went wrong is said in a line, under the API's policy.
   server.set_error_handler([](const httplib::Request&, httplib::Response& to) {
-    if (!to.has_header("Content-Security-Policy"))
+    if (!to.has_header("Content-Security-Policy")) {
       to.set_header("Content-Security-Policy", CSP_API);
+    }
     if (to.body.empty()) {
       to.set_content(to.status == 404 ? "{\"error\": \"no such path\"}\n"
                                       : "{\"error\": \"the request could not be served\"}\n",

@@ -22,6 +22,7 @@ CREATE TABLE IF NOT EXISTS players (
   created BIGINT NOT NULL);
 CREATE TABLE IF NOT EXISTS packs (
   id TEXT PRIMARY KEY,
+  added BIGSERIAL NOT NULL,
   author BIGINT NOT NULL REFERENCES players (id),
   title TEXT NOT NULL,
   first_line TEXT NOT NULL,
@@ -242,35 +243,38 @@ class PgStore final : public Store {
 
   std::vector<StorePackSummary> list_packs(PackOrder order, int64_t viewer, int64_t offset,
                                            int64_t limit) override {
-    // Ties always fall to the newest and then the id, so pages never repeat or skip a pack.
-    const char* order_by = "p.published DESC, p.id";
+    // Ties fall to the later published (within a second, the later added), so pages never
+    // repeat or skip a pack.
+    const char* order_by = "published DESC, added DESC";
     switch (order) {
       case PackOrder::NEWEST:
       case PackOrder::UNPLAYED:
         break;
       case PackOrder::OLDEST:
-        order_by = "p.published ASC, p.id";
+        order_by = "published ASC, added ASC";
         break;
       case PackOrder::PLAYED:
-        order_by = "plays DESC, p.published DESC, p.id";
+        order_by = "plays DESC, published DESC, added DESC";
         break;
       case PackOrder::RATED:
-        order_by = "(ratings = 0), rating DESC, p.published DESC, p.id";
+        order_by = "(ratings = 0), rating DESC, published DESC, added DESC";
         break;
       case PackOrder::RANDOM:
         order_by = "random()";
         break;
     }
+    // The counts are columns of an inner query, so the order can name them.
     const std::string query =
-        std::string("SELECT ") + PACK_COLUMNS +
+        std::string("SELECT * FROM (SELECT ") + PACK_COLUMNS +
         ", (SELECT count(DISTINCT r.player) FROM runs r WHERE r.pack = p.id AND r.status = "
         "'verified') AS plays, (SELECT coalesce(avg(s.stars), 0)::float8 FROM ratings s WHERE "
         "s.pack = p.id) AS rating, (SELECT count(*) FROM ratings s WHERE s.pack = p.id) AS "
-        "ratings FROM packs p JOIN players a ON a.id = p.author WHERE NOT p.withdrawn" +
+        "ratings, p.added AS added FROM packs p JOIN players a ON a.id = p.author WHERE NOT "
+        "p.withdrawn" +
         (order == PackOrder::UNPLAYED
              ? " AND NOT EXISTS (SELECT 1 FROM runs r WHERE r.pack = p.id AND r.player = $3)"
              : " AND $3::bigint IS NOT NULL") +
-        " ORDER BY " + order_by + " LIMIT $1 OFFSET $2";
+        ") listed ORDER BY " + order_by + " LIMIT $1 OFFSET $2";
     std::vector<StorePackSummary> packs;
     single([&](pqxx::transaction_base& tx) {
       packs.clear();

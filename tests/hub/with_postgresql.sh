@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # with_postgresql.sh COMMAND [ARG]...: runs COMMAND with a private PostgreSQL of its own
-# (pg_cluster.sh), its URL in Q47_HUB_DATABASE, and stops and removes the cluster afterwards,
-# whatever way COMMAND ends. The exit status is COMMAND's.
+# (pg_cluster.sh), its URL in Q47_HUB_DATABASE and in place of every ARG that is @DATABASE@,
+# and stops and removes the cluster afterwards, whatever way COMMAND ends. The exit status is
+# COMMAND's.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 dir=$(mktemp -d)
@@ -17,4 +18,9 @@ stop() {
 }
 trap stop EXIT
 trap 'exit 143' TERM INT
-Q47_HUB_DATABASE=$url "$@"
+words=()
+for word in "$@"; do
+  [ "$word" = @DATABASE@ ] && word=$url
+  words+=("$word")
+done
+Q47_HUB_DATABASE=$url "${words[@]}"
