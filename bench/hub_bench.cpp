@@ -194,10 +194,19 @@ void client_work(int port, int index, int share, bool keep_alive, const std::vec
     other[what + " " +
           (answer ? std::to_string(answer->status) : httplib::to_string(answer.error()))]++;
   };
-  const auto player = client.Post(
-      "/api/players", Json{{"name", "bench " + std::to_string(index)}}.dump(), "application/json");
-  if (!player || player->status != 201) {
+  // A connection dropped before any answer is tried again, as a player's client would: no
+  // player was made.
+  const auto make_player = [&client, index] {
+    return client.Post("/api/players", Json{{"name", "bench " + std::to_string(index)}}.dump(),
+                       "application/json");
+  };
+  httplib::Result player = make_player();
+  for (int attempt = 1; attempt < 5 && !player; ++attempt) {
     note("POST /api/players", player);
+    player = make_player();
+  }
+  if (!player || player->status != 201) {
+    if (player) note("POST /api/players", player);
     std::lock_guard<std::mutex> hold(measured.lock);
     for (const auto& [what, count] : other) measured.other[what] += count;
     measured.unsent += share;
