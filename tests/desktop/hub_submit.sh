@@ -79,6 +79,25 @@ grep -q "^q47: $dir/missing.q47r: No such file or directory" "$dir/err" || fail 
 [ $? -eq 2 ] || fail "a pack's run sent as the built-in levels' is not exit 2"
 grep -q -- "--levels" "$dir/err" || fail "no hint at --levels: $(cat "$dir/err")"
 
+# A pack's run goes with --levels PACK, named by its bytes' SHA-256 as the hub names the pack its
+# author published (with a winning plan of each level, as the checker wrote them).
+pack=$source_dir/levels/first-shift.q47l
+python3 - "$url" "$key" "$pack" "$dir" <<'PY' || fail "publishing our pack failed"
+import base64, glob, json, sys, urllib.request
+url, key, pack, folder = sys.argv[1:]
+runs = [base64.b64encode(open(f, 'rb').read()).decode() for f in sorted(glob.glob(folder + '/level*.q47r'))]
+body = json.dumps({'pack': open(pack, encoding='utf-8').read(), 'runs': runs}).encode()
+request = urllib.request.Request(url + '/api/packs', body, method='POST', headers={
+    'Content-Type': 'application/json', 'Authorization': 'Bearer ' + key})
+answer = json.load(urllib.request.urlopen(request))
+assert answer['pack'] == __import__('hashlib').sha256(open(pack, 'rb').read()).hexdigest(), answer
+PY
+"$game" --submit --hub "$url" --levels "$pack" "$dir/level02.q47r" >"$dir/out" 2>"$dir/err"
+rc=$?
+[ "$rc" -eq 0 ] || fail "--submit --levels: exit $rc: $(cat "$dir/out" "$dir/err")"
+grep -q "^$dir/level02.q47r: run .* verified: score [1-9][0-9]* on 1 level (2: " "$dir/out" ||
+  fail "a pack's run: $(cat "$dir/out")"
+
 # The kept runs: each sent once, however often --submit runs; runs of another pack wait.
 runs=$XDG_STATE_HOME/q47
 cp "$replays/level04-win.q47r" "$runs/run-20261201-120000-000001.q47r"
