@@ -77,7 +77,7 @@ async function showList(sort) {
       const link = element('a', pack.title, {href: '#pack=' + pack.pack});
       const rating = pack.rating === null ? 'not rated' : pack.rating.toFixed(1) + ' stars';
       item.append(link, element('span', ' by ' + pack.author_name + ': ' + pack.levels +
-          ' levels, ' + pack.plays + ' players, ' + rating));
+          ' levels, players: ' + pack.plays + ', ' + rating));
       list.append(item);
     }
   } catch (error) {
@@ -166,7 +166,7 @@ function drawHistogram(histogram) {
     svg.append(line);
   }
   const table = element('table');
-  table.append(element('caption', histogram.players + ' players; best possible ' +
+  table.append(element('caption', 'Players: ' + histogram.players + '; best possible ' +
       histogram.bound + (histogram.proven_best ? ' (reached)' : '') +
       (histogram.mine === null ? '' : '; your best ' + histogram.mine)));
   const head = element('tr');
