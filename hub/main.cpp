@@ -274,6 +274,8 @@ int main(int argc, char** argv) {
   server.set_keep_alive_timeout(5);
   server.set_keep_alive_max_count(100);
   server.set_payload_max_length(HUB_BODY_MAX);
+  // Small answers go out at once, not after the client's delayed acknowledgement of the last.
+  server.set_tcp_nodelay(true);
   server.new_task_queue = [] { return new httplib::ThreadPool(16); };
   server.set_default_headers(
       {{"X-Content-Type-Options", "nosniff"}, {"Referrer-Policy", "same-origin"}});
