@@ -3,6 +3,7 @@
 #include <getopt.h>
 #include <httplib.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -311,6 +312,14 @@ int main(int argc, char** argv) {
     }
   });
 
+  // The library listens with a queue of five waiting connections, built into Debian's shared
+  // copy of it: under a burst of clients the kernel drops the rest and each one's retry waits a
+  // second. The listening socket is caught as it is made and given the system's queue after.
+  socket_t listening = INVALID_SOCKET;
+  server.set_socket_options([&listening](socket_t sock) {
+    httplib::default_socket_options(sock);
+    listening = sock;
+  });
   hub_warm_up();
   int bound = 0;
   if (port == 0) {
@@ -323,6 +332,7 @@ int main(int argc, char** argv) {
                  std::strerror(errno));
     return 1;
   }
+  if (listening != INVALID_SOCKET) ::listen(listening, SOMAXCONN);
   std::printf("%s: serving http://%s:%d/ from %s\n", PROGRAM,
               host.find(':') != std::string::npos ? ("[" + host + "]").c_str() : host.c_str(),
               bound, database.c_str());
