@@ -27,6 +27,7 @@ struct PadCursor {
   uint32_t buttons_before = 0;  // the pad's buttons in the last frame, to tell a fresh press
   int32_t pointer_x = -1;       // where the cursor put the pointer, to tell the mouse moving it
   int32_t pointer_y = -1;
+  int32_t stick_percent = 100;  // the stick's speed, percent of the game's own (the player's)
 };
 
 // Applies the pad of input to cursor on the board rules show: gives input the keys the pad

@@ -151,7 +151,7 @@ TEST_F(SettingsFile, AFolderWhereTheFileShouldBeIsOneLineAndTheDefaults) {
 TEST_F(SettingsFile, WrittenWholeWhereItIsReadAndReadBackAlike) {
   Settings settings;
   settings.music_volume = 20;
-  settings.kept = {{"key_up", "w"}};
+  settings.kept = {{"key_jump", "w"}};
   std::string error;
   const std::string path = settings_file_path();
   EXPECT_EQ(path, (root / "config" / "q47" / "settings").string());
