@@ -82,6 +82,11 @@ void back_to_editor(const Replay* won) {
 
 bool game_mode() { return APP.mode == AppMode::PLAY || APP.mode == AppMode::TEST_PLAY; }
 
+// Keys held into the settings screen and let go on it are none of the game's releases.
+void forget_held_keys() {
+  std::fill(std::begin(APP.play.input.armed), std::end(APP.play.input.armed), uint8_t{0});
+}
+
 // A frame of the settings screen over the paused game: the rules do not run and nothing is
 // recorded, so a run with the screen opened in it replays as if it never was.
 void settings_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& input) {
@@ -96,10 +101,7 @@ void settings_frame(AppFrame& out, const FrameDevice& device, const PlayerInput&
     ask.text = settings_format(APP.settings);
     out.asks.push_back(std::move(ask));
   }
-  if (answer & SETTINGS_SCREEN_CLOSED) {
-    // Keys held into the screen and let go on it are none of the game's releases.
-    std::fill(std::begin(APP.play.input.armed), std::end(APP.play.input.armed), uint8_t{0});
-  }
+  if (answer & SETTINGS_SCREEN_CLOSED) forget_held_keys();
   if (device.begin_pass()) {
     if (device.draws && settings_screen_is_open()) {
       settings_screen_draw(APP.settings, marked, APP.picture);
@@ -236,6 +238,13 @@ const Settings& app_settings() { return APP.settings; }
 bool app_open_settings() {
   if (!game_mode()) return false;
   if (!settings_screen_is_open()) settings_screen_open();
+  return true;
+}
+
+bool app_close_settings() {
+  if (!settings_screen_is_open()) return false;
+  settings_screen_close();
+  forget_held_keys();
   return true;
 }
 

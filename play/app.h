@@ -70,6 +70,8 @@ const Settings& app_settings();
 // Opens the settings screen over the player's game or test-play (F2 does too); the game waits
 // while it shows. False when no game runs.
 bool app_open_settings();
+// Closes the settings screen as Escape does; false when it was not open.
+bool app_close_settings();
 // A new game of the player's on the levels in use: the intro, or level start_level (1..count)
 // with score 0. Ends the mode before it, dropping its run.
 void app_play(int32_t start_level);
