@@ -285,7 +285,7 @@ void settings_screen_draw(const Settings& settings, int32_t marked, const View& 
     draw_text(SETTINGS_VALUE_MIDDLE - text_width(value.c_str()) / 2, y, value.c_str(),
               waiting ? SETTINGS_WAIT : SETTINGS_VALUE);
   }
-  const char* hint = "ARROWS AND ENTER: CHOOSE AND CHANGE    ESCAPE OR F2: BACK";
+  const char* hint = "ARROWS, ENTER, CLICK: CHANGE      ESCAPE: BACK";
   draw_text((SCREEN_WIDTH - text_width(hint)) / 2, SETTINGS_HINT_Y, hint, SETTINGS_LABEL);
   if (!screen.said.empty()) {
     draw_text((SCREEN_WIDTH - text_width(screen.said.c_str())) / 2, SETTINGS_SAID_Y,
