@@ -87,9 +87,10 @@ PadRecord pad_examine() {
     for (int32_t removed : frame.pads_removed) {
       if (removed == PAD.open_id) close_pad();
     }
-    // Another pad still plugged in takes over from one that went.
-    if (!PAD.open && (!frame.pads_removed.empty() || frame.pads_added)) open_first();
   }
+  // Another pad still plugged in takes over from one that went; and a pad whose arrival came in
+  // a pump no examine followed (a shell that drops a waiting page's stale input) is found too.
+  if (!PAD.open && SDL_NumJoysticks() > 0) open_first();
   if (PAD.open && !SDL_GameControllerGetAttached(PAD.open)) close_pad();
   if (!PAD.open) return record;
   record.connected = 1;

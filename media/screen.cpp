@@ -259,20 +259,11 @@ int32_t recover_texture() {
   return 1;
 }
 
-// The largest picture with the back buffer's shape that fits out_w x out_h, centred. With
-// whole_scale the picture is a whole multiple of the back buffer when one fits, so that every
-// pixel is an N x N block; only an output smaller than the back buffer gets a fraction.
+// The largest picture with the back buffer's shape that fits out_w x out_h, centred (see
+// screen_fit).
 SDL_Rect fitted(int out_w, int out_h, bool whole_scale) {
-  const int whole = std::min(out_w / SCREEN.width, out_h / SCREEN.height);
-  if (whole_scale && whole >= 1) {
-    const int w = SCREEN.width * whole, h = SCREEN.height * whole;
-    return SDL_Rect{(out_w - w) / 2, (out_h - h) / 2, w, h};
-  }
-  const double scale = std::min(static_cast<double>(out_w) / SCREEN.width,
-                                static_cast<double>(out_h) / SCREEN.height);
-  const int w = static_cast<int>(SCREEN.width * scale + 0.5);
-  const int h = static_cast<int>(SCREEN.height * scale + 0.5);
-  return SDL_Rect{(out_w - w) / 2, (out_h - h) / 2, w, h};
+  const ScreenFit fit = screen_fit(SCREEN.width, SCREEN.height, out_w, out_h, whole_scale ? 1 : 0);
+  return SDL_Rect{fit.x, fit.y, fit.width, fit.height};
 }
 
 // Where the picture goes in the renderer's output, in output pixels.
@@ -444,6 +435,31 @@ int32_t open_windowed(intptr_t parent, SDL_Rect area, int32_t auto_stretch, int3
 }
 
 }  // namespace
+
+ScreenFit screen_fit(int32_t width, int32_t height, int32_t out_width, int32_t out_height,
+                     int32_t whole) {
+  ScreenFit fit;
+  if (width <= 0 || height <= 0 || out_width <= 0 || out_height <= 0) return fit;
+  const int32_t times = std::min(out_width / width, out_height / height);
+  if (whole && times >= 1) {
+    fit.width = width * times;
+    fit.height = height * times;
+  } else {
+    // The side that runs out first is filled exactly; the other keeps the shape, rounded.
+    if (static_cast<int64_t>(out_width) * height <= static_cast<int64_t>(out_height) * width) {
+      fit.width = out_width;
+      fit.height = static_cast<int32_t>((static_cast<int64_t>(height) * out_width * 2 + width) /
+                                        (2 * width));
+    } else {
+      fit.height = out_height;
+      fit.width = static_cast<int32_t>((static_cast<int64_t>(width) * out_height * 2 + height) /
+                                       (2 * height));
+    }
+  }
+  fit.x = (out_width - fit.width) / 2;
+  fit.y = (out_height - fit.height) / 2;
+  return fit;
+}
 
 int32_t screen_system_init() {
   if (SCREEN.initialised) return 0;

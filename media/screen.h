@@ -17,7 +17,20 @@ int32_t screen_open_windowed(intptr_t parent, int32_t x, int32_t y, int32_t widt
 // every pixel an N x N block, centred between black bars; in a window smaller than the
 // picture, at the largest size with its shape that fits. 1 = open.
 int32_t screen_open_scaled(intptr_t parent, int32_t width, int32_t height);
-// Opens a full-screen display showing width x height; 1 = open.
+// Where a width x height picture goes on an output of out_width x out_height pixels, centred
+// between black bars with its shape kept. whole: a whole multiple of the picture when one fits
+// (every pixel an N x N block), else the largest that fits. Full: the largest that fits, which
+// fills the output's height (or width): a whole multiple when that is the largest, else a
+// nearest-pixel stretch, every picture pixel a block of whole device pixels, never a blur.
+struct ScreenFit {
+  int32_t x = 0;
+  int32_t y = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+};
+ScreenFit screen_fit(int32_t width, int32_t height, int32_t out_width, int32_t out_height,
+                     int32_t whole);
+// Opens a full-screen display showing width x height, as screen_fit(..., 0) places it; 1 = open.
 int32_t screen_open_full(int32_t width, int32_t height, int32_t depth, const char* title);
 // The first display's size and the part of it windows may use (less panels and docks), in
 // pixels; 1 on success, 0 (all four 0) without a display.

@@ -148,8 +148,18 @@ void game_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& inp
   back_to_editor(APP.test_won && !APP.test_story ? &run : nullptr);
 }
 
+// A pad's Back stops a replay or a plan shown as Escape does.
+PlayerInput pad_as_escape(const PlayerInput& input) {
+  PlayerInput viewer = input;
+  if (input.pad.buttons & PAD_BACK) {
+    viewer.keys_read = 1;
+    viewer.keys[KEY_ESCAPE] = 1;
+  }
+  return viewer;
+}
+
 void watch_frame(AppFrame& out, const PlayerInput& input, int32_t tick) {
-  const int32_t going = replay_watch_frame(*APP.watch, input, tick);
+  const int32_t going = replay_watch_frame(*APP.watch, pad_as_escape(input), tick);
   out.shown = APP.watch->shown;
   if (going == SESSION_GOING) return;
   if (APP.mode == AppMode::SHOW_PLAN) {
@@ -191,6 +201,8 @@ void edit_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& inp
       APP.play = editor_test_play(APP.test_story != 0);
       APP.keys = KeyCursor{};
       APP.pad = PadCursor{};
+      // The pad's A that chose the test-play is still held: it must not place a barrier.
+      APP.pad.buttons_before = input.pad.buttons;
       APP.test_level = editor_level_number();
       APP.test_won = 0;
       APP.recording = replay_record_begin(APP.play, APP.test_story ? 0 : APP.test_level);

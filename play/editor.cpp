@@ -15,6 +15,7 @@
 #include "media/window.h"
 #include "play/board_view.h"
 #include "play/input.h"
+#include "play/pad_cursor.h"
 #include "play/replay.h"
 #include "play/session.h"
 
@@ -31,7 +32,7 @@ constexpr int32_t EDITOR_VERDICT_BUDGET_MS = 8;  // of a 20 ms frame, for the ch
 constexpr uint32_t EDITOR_SAY_MS = 4000;         // how long a status line stays
 
 enum class Tool { PAINT, LINE, RECTANGLE, OUTLINE, FILL };
-enum class Mode { EDITING, STORY, HELP, QUIT_ASK, RECOVERY_ASK, SAVE_ASK };
+enum class Mode { EDITING, STORY, HELP, QUIT_ASK, RECOVERY_ASK, SAVE_ASK, PAD_MENU };
 
 // Scan codes the editor reads beyond the game's own keys.
 constexpr int32_t KEY_1 = 0x02;
@@ -73,7 +74,7 @@ constexpr uint32_t STORY_COLOURS[] = {0xFFFFFF, 0x0000FF, 0x00FF00, 0xFFFF00,
                                       0x00FFFF, 0xFF00FF, 0xC0C0C0, 0xFF8000};
 
 const char* const HELP_LINES[] = {
-    "F1  THIS HELP (ANY KEY CLOSES IT)",
+    "F1  THIS HELP (ANY KEY OR PAD BUTTON CLOSES IT)",
     "LEFT BUTTON / SPACE  PAINT     RIGHT / DELETE  FLOOR",
     "1-6  FLOOR, LEAK, WALL, FIXED WALL, FAST, SLOW",
     "P PAINT  L LINE  R RECTANGLE  O OUTLINE  F FILL",
@@ -89,7 +90,89 @@ const char* const HELP_LINES[] = {
     "CTRL+Z UNDO  CTRL+Y REDO  CTRL+S SAVE",
     "CTRL+C COPY AS CODE  CTRL+V OPEN A CODE",
     "ESCAPE  QUIT (TWICE WITH UNSAVED CHANGES)",
+    "PAD: D-PAD / STICK MOVE  A PAINT  B OR X FLOOR  Y TOOL",
+    "PAD: LB / RB PALETTE  BACK AS ESCAPE  START THE MENU:",
+    "  UP / DOWN CHOOSE, A DOES IT, LEFT / RIGHT CHANGE IT",
+    "PAD LINES AND RECTANGLES: HOLD A AND MOVE, OR A, MOVE, A",
 };
+
+// A key the pad's menu stands for, with the modifiers held with it; code 0 is none.
+struct PadKey {
+  int32_t code;
+  int32_t with;
+  int32_t also;
+};
+
+// What a line of the pad's menu shows beside its label.
+enum class PadValue { NONE, BARRIERS, RATE, THRESHOLD, SIZE, MIRROR, LEVEL };
+
+// One line of the pad's menu: what A does on it, or d-pad left and right; closes: the menu
+// makes way for what A starts.
+struct PadMenuItem {
+  const char* label;
+  PadKey a;
+  PadKey left;
+  PadKey right;
+  bool closes;
+  PadValue value;
+};
+
+constexpr int32_t KEY_LCTRL = KEY_LCONTROL;
+
+// Every operation of the editor's keys but typing a story, in the order a level is made.
+constexpr PadMenuItem PAD_MENU[] = {
+    {"TEST-PLAY", {KEY_T, 0, 0}, {}, {}, true, PadValue::NONE},
+    {"TEST-PLAY FROM ITS STORY", {KEY_T, KEY_LSHIFT, 0}, {}, {}, true, PadValue::NONE},
+    {"SHOW THE PLAN", {KEY_V, 0, 0}, {}, {}, true, PadValue::NONE},
+    {"UNDO", {KEY_Z, KEY_LCTRL, 0}, {}, {}, false, PadValue::NONE},
+    {"REDO", {KEY_Y, KEY_LCTRL, 0}, {}, {}, false, PadValue::NONE},
+    {"SAVE", {KEY_S, KEY_LCTRL, 0}, {}, {}, true, PadValue::NONE},
+    {"BARRIERS", {}, {KEY_B, KEY_LSHIFT, 0}, {KEY_B, 0, 0}, false, PadValue::BARRIERS},
+    {"RATE", {}, {KEY_E, KEY_LSHIFT, 0}, {KEY_E, 0, 0}, false, PadValue::RATE},
+    {"THRESHOLD", {}, {KEY_H, KEY_LSHIFT, 0}, {KEY_H, 0, 0}, false, PadValue::THRESHOLD},
+    {"LEFT SIDE",
+     {},
+     {KEY_LEFT, KEY_LCTRL, KEY_LSHIFT},
+     {KEY_LEFT, KEY_LCTRL, 0},
+     false,
+     PadValue::SIZE},
+    {"RIGHT SIDE",
+     {},
+     {KEY_RIGHT, KEY_LCTRL, KEY_LSHIFT},
+     {KEY_RIGHT, KEY_LCTRL, 0},
+     false,
+     PadValue::SIZE},
+    {"TOP SIDE",
+     {},
+     {KEY_UP, KEY_LCTRL, KEY_LSHIFT},
+     {KEY_UP, KEY_LCTRL, 0},
+     false,
+     PadValue::SIZE},
+    {"BOTTOM SIDE",
+     {},
+     {KEY_DOWN, KEY_LCTRL, KEY_LSHIFT},
+     {KEY_DOWN, KEY_LCTRL, 0},
+     false,
+     PadValue::SIZE},
+    {"MIRROR", {KEY_X, 0, 0}, {KEY_X, 0, 0}, {KEY_X, 0, 0}, false, PadValue::MIRROR},
+    {"LEVEL", {}, {KEY_PAGE_UP, 0, 0}, {KEY_PAGE_DOWN, 0, 0}, false, PadValue::LEVEL},
+    {"MOVE THE LEVEL",
+     {},
+     {KEY_PAGE_UP, KEY_LALT, 0},
+     {KEY_PAGE_DOWN, KEY_LALT, 0},
+     false,
+     PadValue::LEVEL},
+    {"NEW LEVEL", {KEY_INSERT, 0, 0}, {}, {}, false, PadValue::NONE},
+    {"DUPLICATE THE LEVEL", {KEY_D, KEY_LCTRL, 0}, {}, {}, false, PadValue::NONE},
+    {"REMOVE THE LEVEL", {KEY_DELETE, KEY_LCTRL, 0}, {}, {}, false, PadValue::NONE},
+    {"KEEP A WON TEST-PLAY AS PROOF", {KEY_K, 0, 0}, {}, {}, false, PadValue::NONE},
+    {"COPY AS CODE", {KEY_C, KEY_LCTRL, 0}, {}, {}, false, PadValue::NONE},
+    {"OPEN A CODE", {KEY_V, KEY_LCTRL, 0}, {}, {}, false, PadValue::NONE},
+    {"HELP", {KEY_F1, 0, 0}, {}, {}, true, PadValue::NONE},
+    {"QUIT", {KEY_ESCAPE, 0, 0}, {}, {}, true, PadValue::NONE},
+};
+constexpr size_t PAD_MENU_ITEMS = std::size(PAD_MENU);
+static_assert(PAD_MENU_ITEMS >= 16, "the menu scrolls by its shown lines");
 
 struct EditorState {
   EditSession session;                   // the pack and its history
@@ -123,6 +206,14 @@ struct EditorState {
   bool their_text_known = false;         // their_text holds it
   Replay proof;                          // the last winning test-play
   bool has_proof = false;                // proof holds one
+  PadCursor pad;                         // the game pad's cell cursor on the board
+  uint32_t pad_before = 0;               // the pad's buttons last frame (all, after a resume:
+                                         // what is still held from a test-play does nothing)
+  int32_t pad_button = 0;                // pad button painting (1 A, 2 B or X), 0 = none
+  char pad_letter = 'W';                 // what that button paints
+  bool pad_ending = false;               // the press that ended a shape, until it is let go
+  uint32_t pad_fresh = 0;                // the pad's buttons pressed in this frame
+  size_t menu_item = 0;                  // PAD_MENU: the line chosen
 };
 
 EditorState EDITOR;
@@ -452,6 +543,153 @@ EditorAsk editing_keys() {
   return EditorAsk::NOTHING;
 }
 
+// --- The game pad ---
+
+bool shaped_tool() {
+  return EDITOR.tool == Tool::LINE || EDITOR.tool == Tool::RECTANGLE ||
+         EDITOR.tool == Tool::OUTLINE;
+}
+
+// Presses key for this frame, as if typed, with its modifiers held.
+void tap(PlayerInput& input, const PadKey& key) {
+  if (key.code == 0) return;
+  input.keys_read = 1;
+  input.pressed[key.code] = 1;
+  input.keys[key.code] = 1;
+  if (key.with) input.keys[key.with] = 1;
+  if (key.also) input.keys[key.also] = 1;
+}
+
+// The pad's buttons in the editing mode that are not painting: the palette, the tools, the
+// menu, and Back as Escape.
+void pad_editing(PlayerInput& input, uint32_t fresh) {
+  const std::string letters = EDIT_MAP_LETTERS;
+  const size_t kinds = letters.size();
+  const size_t at = letters.find(EDITOR.letter);
+  if (fresh & PAD_RIGHT_SHOULDER) EDITOR.letter = letters[(at + 1) % kinds];
+  if (fresh & PAD_LEFT_SHOULDER) EDITOR.letter = letters[(at + kinds - 1) % kinds];
+  if (fresh & PAD_Y) EDITOR.tool = static_cast<Tool>((static_cast<int>(EDITOR.tool) + 1) % 5);
+  if (fresh & PAD_BACK) tap(input, {KEY_ESCAPE, 0, 0});
+  if (fresh & PAD_START) {
+    EDITOR.mode = Mode::PAD_MENU;
+    EDITOR.menu_item = 0;
+  }
+}
+
+// The menu: up and down choose a line, A does it, left and right change its value, B or Start
+// close it (Back too, as Escape closes a panel).
+void pad_menu(PlayerInput& input, uint32_t fresh) {
+  if (fresh & (PAD_B | PAD_START | PAD_BACK)) {
+    EDITOR.mode = Mode::EDITING;
+    // The B that closed the menu paints nothing.
+    EDITOR.pad_fresh = 0;
+    return;
+  }
+  if (fresh & PAD_UP) EDITOR.menu_item = (EDITOR.menu_item + PAD_MENU_ITEMS - 1) % PAD_MENU_ITEMS;
+  if (fresh & PAD_DOWN) EDITOR.menu_item = (EDITOR.menu_item + 1) % PAD_MENU_ITEMS;
+  const PadMenuItem& item = PAD_MENU[EDITOR.menu_item];
+  if (fresh & PAD_LEFT) tap(input, item.left);
+  if (fresh & PAD_RIGHT) tap(input, item.right);
+  if ((fresh & PAD_A) && item.a.code != 0) {
+    tap(input, item.a);
+    if (item.closes) EDITOR.mode = Mode::EDITING;
+  }
+}
+
+// Turns the pad into what the keys and the pointer of the mode do, before they are read: the
+// cursor moves the pointer, the buttons stand for keys.
+void pad_steer(PlayerInput& input) {
+  const uint32_t held = input.pad.buttons;
+  const uint32_t fresh = held & ~EDITOR.pad_before;
+  EDITOR.pad_before = held;
+  EDITOR.pad_fresh = fresh;
+  switch (EDITOR.mode) {
+    case Mode::EDITING: {
+      // The cursor goes on from the editor's cell, wherever keys or the mouse left it.
+      Rules& rules = EDITOR.preview.rules;
+      rules.cursor_x = EDITOR.cursor.x;
+      rules.cursor_y = EDITOR.cursor.y;
+      if (EDITOR.pad.fine_x / PAD_CURSOR_FINE != EDITOR.cursor.x ||
+          EDITOR.pad.fine_y / PAD_CURSOR_FINE != EDITOR.cursor.y) {
+        EDITOR.pad.fine_x = EDITOR.cursor.x * PAD_CURSOR_FINE + PAD_CURSOR_FINE / 2;
+        EDITOR.pad.fine_y = EDITOR.cursor.y * PAD_CURSOR_FINE + PAD_CURSOR_FINE / 2;
+      }
+      // The pad's cursor moves the pointer; its buttons paint here, not as the mouse's.
+      const uint8_t buttons = input.buttons;
+      pad_cursor_apply(EDITOR.pad, input, rules);
+      input.buttons = buttons;
+      pad_editing(input, fresh);
+      break;
+    }
+    case Mode::PAD_MENU:
+      pad_menu(input, fresh);
+      break;
+    case Mode::HELP:
+      if (fresh) tap(input, {KEY_SPACE, 0, 0});
+      break;
+    case Mode::STORY:
+      if (fresh & (PAD_B | PAD_BACK)) tap(input, {KEY_ESCAPE, 0, 0});
+      break;
+    case Mode::QUIT_ASK:
+      if (fresh & PAD_BACK) {
+        tap(input, {KEY_ESCAPE, 0, 0});
+      } else if (fresh & PAD_START) {
+        tap(input, {KEY_S, KEY_LCTRL, 0});
+      } else if (fresh) {
+        tap(input, {KEY_SPACE, 0, 0});
+      }
+      break;
+    case Mode::SAVE_ASK:
+      if (fresh & PAD_A) tap(input, {KEY_T, 0, 0});
+      if (fresh & PAD_X) tap(input, {KEY_W, 0, 0});
+      if (fresh & PAD_Y) tap(input, {KEY_N, 0, 0});
+      if (fresh & (PAD_B | PAD_BACK)) tap(input, {KEY_ESCAPE, 0, 0});
+      break;
+    case Mode::RECOVERY_ASK:
+      if (fresh & PAD_A) tap(input, {KEY_RETURN, 0, 0});
+      if (fresh & (PAD_B | PAD_BACK)) tap(input, {KEY_ESCAPE, 0, 0});
+      break;
+  }
+}
+
+// A paints with the palette's kind and B or X with floor, as the mouse's buttons do: held and
+// moved, a stroke; a line or rectangle from where it was pressed to where it is let go, or, let
+// go where it began, to where the next press is.
+void pad_paint() {
+  const uint32_t held = EDITOR.input->pad.buttons;
+  const int32_t now = (held & PAD_A) ? 1 : (held & (PAD_B | PAD_X)) ? 2 : 0;
+  if (EDITOR.pad_button == 0) {
+    // Only a fresh press paints: a button still held from the menu or a test-play does not.
+    const uint32_t fresh = EDITOR.pad_fresh;
+    const int32_t pressed_now = (fresh & PAD_A) ? 1 : (fresh & (PAD_B | PAD_X)) ? 2 : 0;
+    if (pressed_now == 0 || !EDITOR.pad.on) return;
+    EDITOR.pad_button = pressed_now;
+    if (EDITOR.anchored && shaped_tool()) {
+      release(EDITOR.pad_letter);
+      EDITOR.anchored = false;
+      EDITOR.pad_ending = true;
+      return;
+    }
+    EDITOR.pad_letter = pressed_now == 2 ? '.' : EDITOR.letter;
+    press(EDITOR.pad_letter);
+    return;
+  }
+  if (now == EDITOR.pad_button) {
+    if (!EDITOR.pad_ending) drag(EDITOR.pad_letter);
+    return;
+  }
+  EDITOR.pad_button = 0;
+  if (EDITOR.pad_ending) {
+    EDITOR.pad_ending = false;
+    return;
+  }
+  if (shaped_tool() && EDITOR.cursor == EDITOR.anchor) {
+    EDITOR.anchored = true;
+    return;
+  }
+  release(EDITOR.pad_letter);
+}
+
 // --- The picture ---
 
 void text(int32_t x, int32_t y, const std::string& line, uint32_t colour) {
@@ -588,7 +826,7 @@ void draw_right_column() {
 void draw_cursor() {
   const PackLevel& edited = level();
   std::vector<EditCell> cells = {EDITOR.cursor};
-  if (EDITOR.button != 0 || EDITOR.anchored) cells = shape_cells();
+  if (EDITOR.button != 0 || EDITOR.pad_button != 0 || EDITOR.anchored) cells = shape_cells();
   draw_set_mode(DRAW_TRANSPARENT | DRAW_OUTLINED);
   for (const EditCell& cell :
        edit_mirror_cells(cells, edited.width, edited.height, EDITOR.mirror)) {
@@ -601,16 +839,58 @@ void draw_cursor() {
   draw_set_mode(DRAW_TRANSPARENT);
 }
 
-// A panel of lines over the board.
-void draw_panel(const std::vector<std::pair<std::string, uint32_t>>& lines, size_t marked) {
-  const int32_t top = 40;
+// A panel of lines over the board, row pixels apart from top down.
+void draw_panel(const std::vector<std::pair<std::string, uint32_t>>& lines, size_t marked,
+                int32_t row = 22, int32_t top = 40) {
   draw_box(EDITOR_BOARD_LEFT - 70, top - 10, EDITOR_BOARD_SIZE + 140,
-           22 * static_cast<int32_t>(lines.size()) + 20, 0x202020);
+           row * static_cast<int32_t>(lines.size()) + 20, 0x202020);
   for (size_t i = 0; i < lines.size(); ++i) {
-    const int32_t y = top + 22 * static_cast<int32_t>(i);
-    if (i == marked) draw_box(EDITOR_BOARD_LEFT - 66, y - 2, EDITOR_BOARD_SIZE + 132, 20, 0x404040);
+    const int32_t y = top + row * static_cast<int32_t>(i);
+    if (i == marked)
+      draw_box(EDITOR_BOARD_LEFT - 66, y - 2, EDITOR_BOARD_SIZE + 132, row - 2, 0x404040);
     text(EDITOR_BOARD_LEFT - 60, y, lines[i].first, lines[i].second);
   }
+}
+
+// What a line of the pad's menu changes, as it is now.
+std::string pad_menu_value(size_t index) {
+  const PackLevel& edited = level();
+  switch (PAD_MENU[index].value) {
+    case PadValue::BARRIERS:
+      return std::to_string(edited.barriers);
+    case PadValue::RATE:
+      return std::to_string(edited.rate);
+    case PadValue::THRESHOLD:
+      return std::to_string(edited.threshold);
+    case PadValue::SIZE:
+      return std::to_string(edited.width) + "x" + std::to_string(edited.height);
+    case PadValue::MIRROR:
+      return mirror_name();
+    case PadValue::LEVEL:
+      return std::to_string(EDITOR.session.level + 1) + "/" +
+             std::to_string(EDITOR.session.pack.levels.size());
+    case PadValue::NONE:
+      break;
+  }
+  return "";
+}
+
+// The pad's menu, as many lines as fit, scrolled to keep the chosen one in the middle.
+void draw_pad_menu() {
+  constexpr size_t SHOWN = 16;
+  const size_t first = std::min(EDITOR.menu_item > SHOWN / 2 ? EDITOR.menu_item - SHOWN / 2 : 0,
+                                PAD_MENU_ITEMS - SHOWN);
+  std::vector<std::pair<std::string, uint32_t>> lines = {
+      {"UP/DOWN CHOOSE  A DO  LEFT/RIGHT LESS/MORE  B CLOSE", EDITOR_TEXT}};
+  for (size_t i = first; i < first + SHOWN; ++i) {
+    const std::string value = pad_menu_value(i);
+    const bool more =
+        (i == first && first > 0) || (i + 1 == first + SHOWN && i + 1 < PAD_MENU_ITEMS);
+    lines.push_back({std::string(PAD_MENU[i].label) +
+                         (value.empty() ? "" : "   < " + value + " >") + (more ? "   ..." : ""),
+                     EDITOR_VALUE});
+  }
+  draw_panel(lines, EDITOR.menu_item - first + 1);
 }
 
 void draw_story() {
@@ -640,15 +920,17 @@ void draw_editor() {
   draw_right_column();
   if (EDITOR.mode == Mode::EDITING) draw_cursor();
   if (EDITOR.mode == Mode::STORY) draw_story();
+  if (EDITOR.mode == Mode::PAD_MENU) draw_pad_menu();
   if (EDITOR.mode == Mode::HELP) {
     std::vector<std::pair<std::string, uint32_t>> lines;
     for (const char* line : HELP_LINES) lines.push_back({line, EDITOR_VALUE});
-    draw_panel(lines, SIZE_MAX);
+    draw_panel(lines, SIZE_MAX, 20, 30);
   }
   if (EDITOR.mode == Mode::QUIT_ASK) {
     draw_panel({{"UNSAVED CHANGES", EDITOR_BAD},
                 {"ESCAPE AGAIN QUITS WITHOUT SAVING", EDITOR_VALUE},
-                {"CTRL+S SAVES, ANY OTHER KEY GOES BACK", EDITOR_VALUE}},
+                {"CTRL+S SAVES, ANY OTHER KEY GOES BACK", EDITOR_VALUE},
+                {"PAD: BACK QUITS, START SAVES, ANY OTHER GOES BACK", EDITOR_VALUE}},
                SIZE_MAX);
   }
   if (EDITOR.mode == Mode::SAVE_ASK) {
@@ -659,11 +941,13 @@ void draw_editor() {
     lines.push_back({"W  KEEP MINE: WRITE IT OVER THE FILE", EDITOR_VALUE});
     lines.push_back({"N  SAVE MINE UNDER A NEW NAME BESIDE IT", EDITOR_VALUE});
     lines.push_back({"ESCAPE  BACK TO EDITING, NOTHING SAVED", EDITOR_VALUE});
+    lines.push_back({"PAD: A TAKES THEIRS, X WRITES, Y NEW NAME, B BACK", EDITOR_VALUE});
     draw_panel(lines, SIZE_MAX);
   }
   if (EDITOR.mode == Mode::RECOVERY_ASK) {
     draw_panel({{"A RECOVERY COPY OF UNSAVED WORK EXISTS", EDITOR_VALUE},
-                {"ENTER OPENS IT, ESCAPE KEEPS THE FILE", EDITOR_VALUE}},
+                {"ENTER OPENS IT, ESCAPE KEEPS THE FILE", EDITOR_VALUE},
+                {"PAD: A OPENS IT, B KEEPS THE FILE", EDITOR_VALUE}},
                SIZE_MAX);
   }
   if (!EDITOR.said.empty() && tick_ms() - EDITOR.said_at < EDITOR_SAY_MS) {
@@ -699,12 +983,20 @@ void editor_offer_recovery(const std::string& text) {
 }
 
 EditorAsk editor_frame(const FrameDevice& device, const PlayerInput& input, int32_t frame_tick) {
-  EDITOR.input = &input;
-  EditorAsk ask = editor_input(input);
+  PlayerInput steered = input;
+  if (input.active) pad_steer(steered);
+  EDITOR.input = &steered;
+  EditorAsk ask = editor_input(steered);
   EDITOR.input = nullptr;
   EDITOR.preview.view.frame_tick = frame_tick;
   EDITOR.preview.view.windowed = EDITOR.picture.windowed;
   refresh_preview();
+  // The pad's cursor is outlined as the keys' cursor is in a game, only while the pad steers.
+  Rules& shown = EDITOR.preview.rules;
+  EDITOR.preview.view.key_cursor = EDITOR.pad.on && EDITOR.mode == Mode::EDITING ? 1 : 0;
+  shown.cursor_x = EDITOR.cursor.x;
+  shown.cursor_y = EDITOR.cursor.y;
+  shown.cursor_on_board = 1;
   advance_verdict();
   if (device.begin_pass()) {
     draw_editor();
@@ -724,7 +1016,14 @@ EditorAsk editor_input(const PlayerInput& input) {
   if (closed) EDITOR.mode = Mode::QUIT_ASK;
   switch (EDITOR.mode) {
     case Mode::EDITING:
-      if (active) handle_pointer();
+      if (active) {
+        handle_pointer();
+        pad_paint();
+      }
+      ask = editing_keys();
+      break;
+    case Mode::PAD_MENU:
+      // The menu stands for the editing keys: what it pressed is done as they do it.
       ask = editing_keys();
       break;
     case Mode::STORY:
@@ -789,6 +1088,7 @@ EditorAsk editor_input(const PlayerInput& input) {
 
 void editor_resume(const Replay* won_replay) {
   EDITOR.preview_revision = ~0ull;
+  EDITOR.pad_before = ~0u;
   if (won_replay) {
     EDITOR.proof = *won_replay;
     EDITOR.has_proof = true;

@@ -70,12 +70,15 @@ void pad_cursor_apply(PadCursor& cursor, PlayerInput& input, const Rules& rules)
   cursor.buttons_before = input.pad.buttons;
   const bool playing = rules.game_state == STATE_PLAYING && rules.board_size > 0;
   press_keys(input, playing ? 1 : 0);
-  // The mouse moved the pointer away from where the cursor put it, or the pad went: the mouse
-  // plays again.
-  if (cursor.on && (!input.pad.connected || input.pointer_x != cursor.pointer_x ||
-                    input.pointer_y != cursor.pointer_y)) {
-    cursor.on = 0;
-  }
+  // The mouse moved, or the pad went: the mouse plays again. Where the cursor's own move of the
+  // pointer went through (a window can warp the system's pointer; a browser page cannot) the
+  // device now reports the cursor's place, which is no move of the player's.
+  const bool device_moved =
+      input.pointer_x != cursor.device_x || input.pointer_y != cursor.device_y;
+  const bool to_cursor = input.pointer_x == cursor.pointer_x && input.pointer_y == cursor.pointer_y;
+  if (cursor.on && (!input.pad.connected || (device_moved && !to_cursor))) cursor.on = 0;
+  cursor.device_x = input.pointer_x;
+  cursor.device_y = input.pointer_y;
   const uint32_t dpad = input.pad.buttons & (PAD_UP | PAD_DOWN | PAD_LEFT | PAD_RIGHT);
   const bool stick = input.pad.stick_x != 0 || input.pad.stick_y != 0;
   if (!playing) {

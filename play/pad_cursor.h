@@ -25,8 +25,10 @@ struct PadCursor {
   int32_t dpad_frames = 0;      // frames a d-pad direction has been held, for its repeat
   int32_t stick_frames = 0;     // frames the stick has been pushed, for its speeding up
   uint32_t buttons_before = 0;  // the pad's buttons in the last frame, to tell a fresh press
-  int32_t pointer_x = -1;       // where the cursor put the pointer, to tell the mouse moving it
+  int32_t pointer_x = -1;       // where the cursor put the pointer
   int32_t pointer_y = -1;
+  int32_t device_x = -1;  // where the device's pointer was last frame, to tell the mouse moving
+  int32_t device_y = -1;
   int32_t stick_percent = 100;  // the stick's speed, percent of the game's own (the player's)
 };
 

@@ -49,6 +49,9 @@
   };
 
   let readyDone;
+  let bootDone;
+  // Resolves once the game has loaded and taken the links: what waits for the game's calls.
+  const booted = new Promise((done) => { bootDone = done; });
   // Resolves to true: a test may wait for its value as well as for the promise.
   window.q47Ready = new Promise((done) => { readyDone = done; });
   window.q47FirstFrameMs = undefined;
@@ -145,7 +148,11 @@
   // What the overlay's click does; a test calls it without a click.
   window.q47Start = function () {
     if (!page.booted) {
+      // Pressed before the game has loaded: it starts once it has, and the button says why
+      // nothing happens yet.
       page.startAsked = true;
+      start.classList.add('waiting');
+      loadGame();
       return;
     }
     if (!page.display) return;
@@ -288,8 +295,12 @@
     handBack(event);
     copyShareLink();
   });
-  editButton.addEventListener('click', () => {
-    if (!page.booted || !page.display || page.editing) return;
+  editButton.addEventListener('click', async () => {
+    if (!page.booted) {
+      loadGame();
+      await booted;
+    }
+    if (!page.display || page.editing) return;
     // The editor takes its keys on the picture.
     canvas.focus({ preventScroll: true });
     if (page.packInUse) {
@@ -301,6 +312,8 @@
   });
   // A #pack= link pasted into this page's address bar changes only the fragment.
   window.addEventListener('hashchange', () => {
+    // Before the game has loaded, its start takes the fragment as a link's.
+    if (!page.booted && location.hash.startsWith(CODE_FRAGMENT)) loadGame();
     if (page.booted && page.display && location.hash.startsWith(CODE_FRAGMENT)) {
       editCode(location.hash);
     }
@@ -361,6 +374,10 @@
   // A file dropped on the page or picked with Open: a replay plays, a level pack is played.
   // Its first bytes tell a replay from a pack, and so its limit, before the rest is read.
   async function openFile(file) {
+    if (!page.booted) {
+      loadGame();
+      await booted;
+    }
     if (!page.display) return;
     messageBox.textContent = '';
     messageBox.hidden = true;
@@ -425,13 +442,21 @@
     }
     if (text !== null) Module.ccall('web_use_settings', null, ['string'], [text]);
   }
+  let settingsAsked = false;  // asked for before the game had loaded: shown once it has
   function openSettings(toggle) {
+    if (!page.booted) {
+      if (!settingsAsked) window.q47Ready.then(() => settingsAsked && openSettings(false));
+      settingsAsked = true;
+      window.q47Start();
+      return;
+    }
+    settingsAsked = false;
     if (!page.display || page.editing) return;
     if (Module.ccall('web_settings', 'number', ['number'], [toggle ? 1 : 0])) canvas.focus();
   }
   document.getElementById('settings').addEventListener('click', () => openSettings(false));
   window.addEventListener('keydown', (event) => {
-    if (event.code !== 'F2' || page.editing || !page.display || event.repeat) return;
+    if (event.code !== 'F2' || page.editing || event.repeat) return;
     event.preventDefault();
     event.stopImmediatePropagation();
     openSettings(true);
@@ -783,6 +808,8 @@
       page.booted = true;
       // A page that shows nothing to wait for (a verification, a failed start) is ready now.
       firstFrame();
+      bootDone();
+      start.classList.remove('waiting');
       if (page.startAsked && page.overlay && !page.editing) window.q47Start();
     }
   }
@@ -823,9 +850,10 @@
     });
     waiting.postMessage('take-over');
   });
+  let registering = Promise.resolve(null);
   if ('serviceWorker' in navigator && location.protocol !== 'file:') {
-    navigator.serviceWorker.register('sw.js').then(watchUpdates)
-      .catch((e) => console.warn(`q47: offline copy: ${e.message}`));
+    registering = navigator.serviceWorker.register('sw.js');
+    registering.then(watchUpdates).catch((e) => console.warn(`q47: offline copy: ${e.message}`));
   }
 
   window.Module = {
@@ -851,4 +879,55 @@
       saveSettings,
     },
   };
+
+  // --- Loading the game ---
+
+  // The game (q47.js, which fetches q47.wasm and q47.data: 3 MB) takes a phone's main thread
+  // for a second or more to compile and start, and the start screen needs none of it. It is
+  // loaded at once when the link asks for something, else at the player's first sign: a pointer
+  // or a finger on the page, a key, the focus, a file dragged in. The service worker of a first
+  // visit fetches the same files in the background meanwhile, so they are usually here by then.
+  const SIGNS = ['pointermove', 'pointerdown', 'touchstart', 'keydown', 'focusin', 'dragenter',
+    'wheel'];
+  // On a first visit the worker is filling its cache with the same files: the game waits for
+  // it to take over and is served from there, rather than its 3 MB coming twice over a phone's
+  // network at once. A worker that fails goes on at once; one that stalls, after a while. A
+  // new version's worker never takes over a page by itself: only the first one is waited for.
+  const WORKER_WAIT_MS = 30000;
+  async function workerSettled() {
+    const registration = await registering.catch(() => null);
+    const worker = registration?.installing || registration?.waiting;
+    if (!worker || registration.active || navigator.serviceWorker.controller) return;
+    await new Promise((done) => {
+      navigator.serviceWorker.addEventListener('controllerchange', done, { once: true });
+      worker.addEventListener('statechange', () => {
+        if (worker.state === 'redundant') done();
+      });
+      setTimeout(done, WORKER_WAIT_MS);
+    });
+  }
+  let loading = false;
+  async function loadGame() {
+    if (loading) return;
+    loading = true;
+    for (const type of SIGNS) window.removeEventListener(type, loadGame, true);
+    await workerSettled();
+    const script = document.createElement('script');
+    script.src = 'q47.js';
+    script.onerror = () => {
+      loading = false;
+      start.classList.remove('waiting');
+      message('q47: the game could not be loaded (q47.js); reload the page to try again');
+    };
+    document.body.appendChild(script);
+  }
+  // What a test calls for a player's first sign.
+  window.q47Load = loadGame;
+  if (location.search.length > 1 || location.hash.startsWith(CODE_FRAGMENT)) {
+    loadGame();
+  } else {
+    for (const type of SIGNS) {
+      window.addEventListener(type, loadGame, { capture: true, passive: true });
+    }
+  }
 }());

@@ -4,7 +4,7 @@
 # size; the intro as the game's own frame in SCALE x SCALE blocks; from scale 2 on, clicks on
 # cell centres place barriers in exactly those cells, the outlined cell follows the system
 # pointer moved a pixel at a time, and after a resize to no whole scale both hold in the
-# smaller picture between black bars.
+# smaller picture between black bars. On a 1280 x 800 desktop, full screen fills its height.
 set -euo pipefail
 game=$1
 tool=$2
@@ -161,6 +161,20 @@ if [ "$scale" = 1 ] && [ "$(xwininfo -root | awk '/Height:/ {print $2}')" = 1080
     fail "stderr '$(cat "$work/stderr")'"
   [ "$(info 'Width:')x$(info 'Height:')" = 1280x960 ] && ok "scale 8 lowered to a 1280x960 window" ||
     fail "scale 8 gave $(info 'Width:')x$(info 'Height:')"
+  stop
+fi
+if [ "$(xwininfo -root | awk '/Height:/ {print $2}')" = 800 ]; then
+  # --- A handheld's 1280 x 800 panel: full screen fills its 800 lines, 4:3 between black bars.
+  # Level 1's full gauges run from the top of the picture to its bottom at both sides, so the
+  # screen's lit part is the whole picture.
+  "$game" -f --level 1 --mute 2>"$work/stderr" &
+  pid=$!
+  find_window "$pid" 150 '^ZORARUVO Q-47$'
+  sleep 1
+  import -window root -depth 8 "$work/full.ppm"
+  picture=$(convert "$work/full.ppm" -trim -format '%wx%h%X%Y' info:)
+  [ "$picture" = "1067x800+106+0" ] && ok "full screen: the picture is 1067x800 at (106, 0)" ||
+    fail "full screen: the picture is $picture, not 1067x800+106+0"
   stop
 fi
 echo "$passed passed, $failures failed"

@@ -1,7 +1,11 @@
 // The window's scale from the desktop, and the pointer over a picture shown larger (or smaller)
 // than the screen's pixels: a window of ours on SDL's dummy driver, driven by pushed events.
+#include <algorithm>
+#include <string>
+
 #include "desktop/display.h"
 #include "desktop/options.h"
+#include "play/board_view.h"
 #include "tests/support/dummy_screen.h"
 
 TEST(DisplayScale, AutoTakesTheLargestWindowWithinTwoThirdsOfTheHeight) {
@@ -55,6 +59,67 @@ TEST(DisplayScale, ADesktopTooSmallForTheFramedWindowStartsInFullScreen) {
         display_choose_scale(requested, 640 + DISPLAY_FRAME_WIDTH, 480 + DISPLAY_FRAME_HEIGHT);
     EXPECT_EQ(fits.full_screen, 0);
     EXPECT_EQ(fits.scale, 1);
+  }
+}
+
+// Where the 640 x 480 picture goes on a display: in full screen it fills the height (or the
+// width), whole multiples where they are the largest fit; in a window, whole multiples only.
+// The first rows are a handheld's 1280 x 800 panel, which the window takes at scale 1.
+TEST(DisplayScale, FullScreenFillsTheHeightWithBlackBarsBeside) {
+  const struct {
+    int32_t out_width, out_height, whole;
+    ScreenFit fit;
+  } rows[] = {
+      {1280, 800, 0, {106, 0, 1067, 800}},    // 5/3: each pixel a block of 1 or 2, no blur
+      {1280, 800, 1, {320, 160, 640, 480}},   // the window's whole scale
+      {800, 1280, 0, {0, 340, 800, 600}},     // the same panel upright: the width is filled
+      {1280, 960, 0, {0, 0, 1280, 960}},      // exactly twice
+      {1920, 1080, 0, {240, 0, 1440, 1080}},  // 9/4
+      {1920, 1440, 0, {0, 0, 1920, 1440}},    // exactly three times
+      {2560, 1600, 0, {213, 0, 2133, 1600}},  // 10/3
+      {640, 480, 0, {0, 0, 640, 480}},        // the picture itself
+      {600, 400, 1, {33, 0, 533, 400}},       // smaller than the picture: no whole scale fits
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(row.out_width) + "x" + std::to_string(row.out_height) +
+                 (row.whole ? " whole" : " full"));
+    const ScreenFit fit = screen_fit(640, 480, row.out_width, row.out_height, row.whole);
+    EXPECT_EQ(fit.x, row.fit.x);
+    EXPECT_EQ(fit.y, row.fit.y);
+    EXPECT_EQ(fit.width, row.fit.width);
+    EXPECT_EQ(fit.height, row.fit.height);
+  }
+  const DisplayScale deck = display_choose_scale(OPTIONS_SCALE_AUTO, 1280, 800);
+  EXPECT_EQ(deck.scale, 1);
+  EXPECT_EQ(deck.full_screen, 0);
+  EXPECT_EQ(display_choose_scale(2, 1280, 800).scale, 1);  // 1280 x 960 does not fit
+}
+
+// The game's text (the one font of the HUD, the stories and the editor) on a 1280 x 800 panel:
+// its digits and capitals at least 9 of the panel's pixels tall, in the window and full screen.
+TEST_F(DummyScreen, TextOnAHandheldPanelIsAtLeastNinePixelsTall) {
+  View view;
+  board_view_load_font(view);
+  ASSERT_EQ(draw_begin(screen_output()), 1);
+  draw_box(0, 0, 640, 480, 0);
+  draw_set_font(view.hud_font);
+  draw_set_mode(DRAW_TRANSPARENT);
+  draw_text(10, 10, "0123456789 ESCAPE", 0xFFFFFF);
+  draw_end();
+  int32_t top = 480, bottom = -1;
+  for (int32_t y = 0; y < 480; ++y) {
+    for (int32_t x = 0; x < 640; ++x) {
+      if (screen_pixels()[y * 640 + x] & 0x80) {
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+      }
+    }
+  }
+  const int32_t tall = bottom - top + 1;
+  ASSERT_GT(tall, 0);
+  for (int32_t whole : {0, 1}) {
+    const ScreenFit fit = screen_fit(640, 480, 1280, 800, whole);
+    EXPECT_GE(tall * fit.height / 480, 9) << "whole " << whole << ", " << tall << " pixels";
   }
 }
 

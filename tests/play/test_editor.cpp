@@ -3,7 +3,9 @@
 // the editor, as a file the player wrote and will come back to.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "core/level_stream.h"
 #include "play/editor.h"
 #include "tests/support/game_harness.h"
+#include "tests/support/virtual_pad.h"
 
 namespace gh = game_harness;
 
@@ -162,6 +165,130 @@ TEST_F(EditorSession, ABigPacksCodeIsPastedBackWholeIntoANewFile) {
   EXPECT_EQ(editor_session().pack.levels.size(), 10u);
   EXPECT_TRUE(editor_session().changed);
   EXPECT_TRUE(edit_text(editor_session()) == text);
+}
+
+}  // namespace
+
+namespace {
+
+class EditorPad : public EditorSession {
+ protected:
+  void SetUp() override {
+    // The dummy video driver never gives the window SDL's focus, without which SDL drops a pad.
+    SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+    EditorSession::SetUp();
+  }
+};
+
+// Presses the pad's buttons one a character: d-pad r l u d, A B Y, LB < RB >, Start S, Back K
+// tapped; [ and ] hold and let go of A, ( and ) of Back. Frames' asks go to asks.
+void press_pad(VirtualPad& pad, const std::string& buttons, std::vector<AppAsk>& asks) {
+  auto frames = [&asks](int n) {
+    for (int i = 0; i < n; ++i) game_frame(&asks);
+  };
+  for (char c : buttons) {
+    if (c == '[' || c == ']' || c == '(' || c == ')') {
+      const bool a = c == '[' || c == ']';
+      pad.set(a ? SDL_CONTROLLER_BUTTON_A : SDL_CONTROLLER_BUTTON_BACK, c == '[' || c == '(');
+      frames(a ? 1 : 3);
+      continue;
+    }
+    const SDL_GameControllerButton button = c == 'r'   ? SDL_CONTROLLER_BUTTON_DPAD_RIGHT
+                                            : c == 'l' ? SDL_CONTROLLER_BUTTON_DPAD_LEFT
+                                            : c == 'u' ? SDL_CONTROLLER_BUTTON_DPAD_UP
+                                            : c == 'd' ? SDL_CONTROLLER_BUTTON_DPAD_DOWN
+                                            : c == 'A' ? SDL_CONTROLLER_BUTTON_A
+                                            : c == 'B' ? SDL_CONTROLLER_BUTTON_B
+                                            : c == 'Y' ? SDL_CONTROLLER_BUTTON_Y
+                                            : c == '<' ? SDL_CONTROLLER_BUTTON_LEFTSHOULDER
+                                            : c == '>' ? SDL_CONTROLLER_BUTTON_RIGHTSHOULDER
+                                            : c == 'S' ? SDL_CONTROLLER_BUTTON_START
+                                                       : SDL_CONTROLLER_BUTTON_BACK;
+    pad.set(button, true);
+    frames(1);
+    pad.set(button, false);
+    frames(1);
+  }
+}
+
+char cell(int x, int y) { return edit_level(editor_session()).rows[y][x]; }
+
+// A level changed with the pad alone, step by step from cell (2, 2) of a new pack: what each
+// step's buttons must leave behind.
+TEST_F(EditorPad, APadAloneEditsTestPlaysUndoesAndSaves) {
+  EditSession edit;
+  edit_start(edit, edit_new_pack());
+  app_edit(std::move(edit), "");
+  gh::push_move_to(80 + 2 * 40 + 20, 2 * 40 + 20);  // 12 x 12 cells of 40 pixels
+  gh::frames(2);
+  VirtualPad pad;
+  gh::frames(1);
+  EXPECT_EQ(editor_preview().view.key_cursor, 0);  // no outline before the pad steers
+  const int32_t barriers = edit_level(editor_session()).barriers;
+  std::vector<AppAsk> asks;
+  struct Step {
+    const char* what;
+    const char* buttons;
+    std::function<void()> check;
+  };
+  const Step steps[] = {
+      {"the d-pad moves the outlined cursor, A paints a wall", "rA",
+       [] {
+         EXPECT_EQ(cell(3, 2), 'W');
+         EXPECT_EQ(editor_preview().view.key_cursor, 1);
+       }},
+      {"A held while moving paints a stroke, undone as one", "d[dd]",
+       [] {
+         for (int y = 3; y <= 5; ++y) EXPECT_EQ(cell(3, y), 'W') << y;
+         EXPECT_EQ(cell(3, 6), '.');
+       }},
+      {"RB takes the next kind, a fixed wall", ">rA", [] { EXPECT_EQ(cell(4, 5), 'D'); }},
+      {"LB twice goes back past the wall to the leak", "<<rA", [] { EXPECT_EQ(cell(5, 5), 'I'); }},
+      {"B paints the floor", "B", [] { EXPECT_EQ(cell(5, 5), '.'); }},
+      {"Y takes the line tool: A, move, A draws it", ">YuAuuA",
+       [] {
+         for (int y = 2; y <= 4; ++y) EXPECT_EQ(cell(5, y), 'W') << y;
+         EXPECT_EQ(cell(5, 1), '.');
+       }},
+      {"Y back round to painting; the menu raises the barriers, the B that closes it paints "
+       "nothing",
+       "YYYYSddddddrB",
+       [&] {
+         EXPECT_EQ(edit_level(editor_session()).barriers, barriers + 1);
+         EXPECT_EQ(cell(5, 2), 'W');
+       }},
+      {"the menu's undo takes that back, then the line", "SdddAAB",
+       [&] {
+         EXPECT_EQ(edit_level(editor_session()).barriers, barriers);
+         EXPECT_EQ(cell(5, 3), '.');
+         EXPECT_EQ(cell(3, 4), 'W');
+       }},
+      {"test-play from the menu", "SA", [] { EXPECT_EQ(app_mode(), AppMode::TEST_PLAY); }},
+      {"Back leaves it and, still held, does not quit the editor", "()r",
+       [] {
+         EXPECT_EQ(app_mode(), AppMode::EDIT);
+         EXPECT_EQ(cell(3, 2), 'W');
+         // Editing, the d-pad steering the outlined cursor, not asking about unsaved changes.
+         EXPECT_EQ(editor_preview().view.key_cursor, 1);
+       }},
+      {"the menu saves", "SdddddA",
+       [&] {
+         const auto save = std::find_if(asks.begin(), asks.end(), [](const AppAsk& ask) {
+           return ask.kind == AppAsk::Kind::SAVE_PACK;
+         });
+         ASSERT_NE(save, asks.end());
+         EditSession saved;
+         std::string problems;
+         ASSERT_TRUE(edit_open(saved, save->text, "saved.q47l", problems)) << problems;
+         EXPECT_EQ(saved.pack.levels[0].rows[4][3], 'W');
+       }},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    asks.clear();
+    press_pad(pad, step.buttons, asks);
+    step.check();
+  }
 }
 
 }  // namespace

@@ -12,57 +12,11 @@
 #include "play/app.h"
 #include "play/settings_screen.h"
 #include "tests/support/game_harness.h"
+#include "tests/support/virtual_pad.h"
 
 namespace gh = game_harness;
 
 namespace {
-
-// A pad with a game controller's buttons and axes, plugged in for as long as it lives.
-class VirtualPad {
- public:
-  VirtualPad() {
-    SDL_VirtualJoystickDesc desc{};
-    desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
-    desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
-    desc.naxes = SDL_CONTROLLER_AXIS_MAX;
-    desc.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
-    desc.name = "Q-47 test pad";
-    const int index = SDL_JoystickAttachVirtualEx(&desc);
-    EXPECT_GE(index, 0) << SDL_GetError();
-    EXPECT_TRUE(SDL_IsGameController(index));
-    joystick_ = SDL_JoystickOpen(index);
-    EXPECT_NE(joystick_, nullptr) << SDL_GetError();
-    id_ = SDL_JoystickInstanceID(joystick_);
-  }
-  ~VirtualPad() { unplug(); }
-
-  void unplug() {
-    if (!joystick_) return;
-    SDL_JoystickClose(joystick_);
-    joystick_ = nullptr;
-    for (int index = 0; index < SDL_NumJoysticks(); ++index) {
-      if (SDL_JoystickGetDeviceInstanceID(index) == id_) SDL_JoystickDetachVirtual(index);
-    }
-  }
-  void set(SDL_GameControllerButton button, bool down) {
-    SDL_JoystickSetVirtualButton(joystick_, button, down ? 1 : 0);
-  }
-  void stick(int16_t x, int16_t y) {
-    SDL_JoystickSetVirtualAxis(joystick_, SDL_CONTROLLER_AXIS_LEFTX, x);
-    SDL_JoystickSetVirtualAxis(joystick_, SDL_CONTROLLER_AXIS_LEFTY, y);
-  }
-  // Held across one frame and let go in the next, as a thumb presses it.
-  int32_t tap(SDL_GameControllerButton button) {
-    set(button, true);
-    gh::frames(1);
-    set(button, false);
-    return gh::frames(1);
-  }
-
- private:
-  SDL_Joystick* joystick_ = nullptr;
-  SDL_JoystickID id_ = -1;
-};
 
 class Pad : public ::testing::Test {
  protected:
@@ -84,12 +38,7 @@ class Pad : public ::testing::Test {
   std::unique_ptr<VirtualPad> pad_;
 };
 
-void dpad(VirtualPad& pad, int dx, int dy) {
-  for (; dx > 0; --dx) pad.tap(SDL_CONTROLLER_BUTTON_DPAD_RIGHT);
-  for (; dx < 0; ++dx) pad.tap(SDL_CONTROLLER_BUTTON_DPAD_LEFT);
-  for (; dy > 0; --dy) pad.tap(SDL_CONTROLLER_BUTTON_DPAD_DOWN);
-  for (; dy < 0; ++dy) pad.tap(SDL_CONTROLLER_BUTTON_DPAD_UP);
-}
+void dpad(VirtualPad& pad, int dx, int dy) { pad.dpad(dx, dy); }
 
 // Level 1 with the pad alone: A through the story, the d-pad to each gap of the leak's room, A
 // to wall it, B over the floor picking nothing up, Start to continue to the tally.

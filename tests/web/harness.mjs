@@ -1,5 +1,6 @@
 // What the browser tests and the browser benchmark share: the native game run for reference,
-// a file server on loopback, Debian's chromium, the game's page and a PNG reader.
+// a file server on loopback, Debian's chromium (or firefox-esr), the game's page and a PNG
+// reader.
 import http from 'node:http';
 import { spawnSync } from 'node:child_process';
 import { readFile, stat } from 'node:fs/promises';
@@ -11,6 +12,13 @@ import puppeteer from 'puppeteer-core';
 
 export const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 export const CHROMIUM = process.env.CHROMIUM ?? '/usr/bin/chromium';
+// Q47_WEB_BROWSER=firefox runs the same pages in Debian's firefox-esr, driven by the same
+// puppeteer-core over WebDriver BiDi; chromium otherwise.
+export const ENGINE = process.env.Q47_WEB_BROWSER || 'chromium';
+export const FIREFOX = process.env.FIREFOX ?? '/usr/bin/firefox-esr';
+if (!['chromium', 'firefox'].includes(ENGINE)) {
+  throw new Error(`Q47_WEB_BROWSER=${ENGINE}: not a browser the tests drive (chromium or firefox)`);
+}
 export const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
 
 // Runs the native game; its output is the reference every browser figure is held to.
@@ -76,7 +84,11 @@ export async function serve(mounts) {
 // The reasons a run cannot even start, said plainly: the test tools come from ./run test.
 export function missingTools(siteDir) {
   const missing = [];
-  if (!existsSync(CHROMIUM)) missing.push(`no chromium at ${CHROMIUM} (Debian package chromium)`);
+  if (ENGINE === 'firefox') {
+    if (!existsSync(FIREFOX)) missing.push(`no firefox at ${FIREFOX} (Debian package firefox-esr)`);
+  } else if (!existsSync(CHROMIUM)) {
+    missing.push(`no chromium at ${CHROMIUM} (Debian package chromium)`);
+  }
   if (!existsSync(path.join(siteDir, 'index.html'))) {
     missing.push(`no built site in ${siteDir} (web/build needs Debian's emscripten)`);
   }
@@ -84,13 +96,25 @@ export function missingTools(siteDir) {
 }
 
 export function launch() {
+  const viewport = { width: 1280, height: 1024, deviceScaleFactor: 1 };
+  if (ENGINE === 'firefox') {
+    return puppeteer.launch({
+      browser: 'firefox',
+      executablePath: FIREFOX,
+      protocol: 'webDriverBiDi',
+      headless: true,
+      // As chromium's flag below: the game's sound starts without a click.
+      extraPrefsFirefox: { 'media.autoplay.default': 0 },
+      defaultViewport: viewport,
+    });
+  }
   return puppeteer.launch({
     executablePath: CHROMIUM,
     headless: true,
     // Root in a container has no user namespace for the sandbox; the game's sound must start
     // without a click, as the page's own q47Start() expects of a test.
     args: ['--no-sandbox', '--autoplay-policy=no-user-gesture-required'],
-    defaultViewport: { width: 1280, height: 1024, deviceScaleFactor: 1 },
+    defaultViewport: viewport,
   });
 }
 
@@ -111,10 +135,14 @@ export async function openGame(page, origin, query, viewport) {
   return page;
 }
 
+// The page loads the game at a player's first sign; q47Load() stands for it here.
 export async function waitReady(page, timeout = 60000) {
   // A boolean: a predicate's promise would be awaited, and q47Ready resolves to nothing.
   await page.waitForFunction(() => window.q47Ready !== undefined, { timeout });
-  await page.evaluate(() => window.q47Ready);
+  await page.evaluate(() => {
+    window.q47Load();
+    return window.q47Ready;
+  });
 }
 
 // The text the page put into #output, once there is some.

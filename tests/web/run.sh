@@ -1,18 +1,31 @@
 #!/usr/bin/env bash
-# run.sh Q47 SOURCE_DIR: the browser tests as ctest runs them: web_tests.mjs in Debian's chromium
-# against the native Q47. The site (web/build) and the pinned puppeteer-core (npm ci here) are
-# made beforehand, by ./run test or by hand: a build of minutes inside the test's timeout would
-# time it out on a busy machine.
+# run.sh Q47 SOURCE_DIR [chromium|firefox]: the browser tests as ctest runs them against the
+# native Q47: web_tests.mjs in Debian's chromium, or firefox_tests.mjs (the golden runs and the
+# pictures) in Debian's firefox-esr. The site (web/build) and the pinned puppeteer-core (npm ci
+# here) are made beforehand, by ./run test or by hand: a build of minutes inside the test's
+# timeout would time it out on a busy machine.
 set -euo pipefail
-fail() { echo "web_browser: $*" >&2; exit 1; }
+engine=${3:-chromium}
+fail() { echo "web_$engine: $*" >&2; exit 1; }
 [ -x "$1" ] || fail "no native game at $1"
 q47=$(realpath "$1")
 source_dir=$(realpath "$2")
 
 # ./run test installs these; said here by their Debian names, so a bare ctest run says why.
 command -v node >/dev/null || fail "node is missing (Debian package nodejs)"
-chromium=${CHROMIUM:-/usr/bin/chromium}
-[ -x "$chromium" ] || fail "$chromium is missing (Debian package chromium)"
+case "$engine" in
+  chromium)
+    chromium=${CHROMIUM:-/usr/bin/chromium}
+    [ -x "$chromium" ] || fail "$chromium is missing (Debian package chromium)"
+    tests=web_tests.mjs
+    ;;
+  firefox)
+    firefox=${FIREFOX:-/usr/bin/firefox-esr}
+    [ -x "$firefox" ] || fail "$firefox is missing (Debian package firefox-esr)"
+    tests=firefox_tests.mjs
+    ;;
+  *) fail "no such browser: $engine (chromium or firefox)" ;;
+esac
 
 site="$source_dir/build-web/site"
 for f in index.html q47.js q47.wasm q47.data; do
@@ -29,4 +42,4 @@ if [ package-lock.json -nt "$installed" ]; then
   fail "tests/web/node_modules is older than package-lock.json; ./run test installs it anew," \
     "or run npm ci in tests/web"
 fi
-exec node web_tests.mjs "$q47" "$site"
+exec node "$tests" "$q47" "$site"

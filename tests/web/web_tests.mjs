@@ -7,7 +7,7 @@
 // share link must hold what was painted, the page must start offline after one visit, and the
 // game must be heard. Prints one line per check and "N passed, N failed".
 import {
-  cpSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync, mkdirSync,
+  cpSync, mkdtempSync, readdirSync, readFileSync, rmSync, statSync, writeFileSync, mkdirSync,
 } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -75,6 +75,7 @@ const server = await serve({
 const nextServer = await serve({ '/': nextSite });
 const { origin } = server;
 const browser = await launch();
+console.log(`# in ${await browser.version()}`);
 
 // A page that is only navigated: ?verify pages print their line without waiting for a player.
 async function bare(pages) {
@@ -353,6 +354,122 @@ try {
       defaults.includes('\nmusic_volume 100\n') && defaults.includes('\nkey_place SPACE\n'),
       said.join(' | '));
     await page.evaluate(() => localStorage.removeItem('q47.settings'));
+  });
+
+  // Waits until the game has run n more frames: a press held that long is seen however the
+  // browser spaces its frames.
+  async function afterFrames(page, n) {
+    const from = await page.evaluate(() => Module._web_frames());
+    await page.waitForFunction((until) => Module._web_frames() >= until, { polling: 'raf' }, from + n);
+  }
+
+  // Level 1 from the intro to its tally with one kind of device alone: press(what, down) holds
+  // or lets go of 'advance', 'place', 'next', or a direction [dx, dy]. The cursor is first pushed
+  // into the top-left corner, so the four gaps of the leak's room are reached from a known cell
+  // whatever the pointer did, in the order the leak reaches them, as quickly as a player must.
+  async function levelOneAlone(page, name, press) {
+    const tap = async (what) => {
+      await press(what, true);
+      await afterFrames(page, 2);
+      await press(what, false);
+      await afterFrames(page, 2);
+    };
+    await page.waitForFunction(() => Module._web_game_state() === 2, { timeout: 10000 });
+    let lines = 0;
+    while (lines < 30 && await page.evaluate(() => Module._web_game_state()) === 2) {
+      await tap('advance');
+      lines++;
+    }
+    check(`${name}: the intro moves on line by line to level 1`,
+      lines === 12 && await page.evaluate(() => Module._web_level_number()) === 1,
+      `${lines} lines, state ${await page.evaluate(() => Module._web_game_state())}`);
+    const inHand = await page.evaluate(() => Module._web_barriers_left());
+    const walls = () => page.evaluate(() => {
+      const found = [];
+      for (let y = 0; y < 30; y++) {
+        for (let x = 0; x < 30; x++) if (Module._web_cell_flags(x, y) & 2) found.push(`${x},${y}`);
+      }
+      return found;
+    });
+    const before = new Set(await walls());
+    await press([-1, 0], true);
+    await press([0, -1], true);
+    await afterFrames(page, 50);
+    await press([-1, 0], false);
+    await press([0, -1], false);
+    await afterFrames(page, 2);
+    const at = [0, 0];
+    const gaps = [[10, 12], [18, 16], [10, 17], [11, 18]];
+    for (const [x, y] of gaps) {
+      for (; at[0] !== x; at[0] += Math.sign(x - at[0])) await tap([Math.sign(x - at[0]), 0]);
+      for (; at[1] !== y; at[1] += Math.sign(y - at[1])) await tap([0, Math.sign(y - at[1])]);
+      await tap('place');
+    }
+    const walled = await page.evaluate((cells) => cells.map(([x, y]) => Module._web_cell_flags(x, y) & 2), gaps);
+    check(`${name}: the four gaps of the leak's room are walled, four barriers placed`,
+      walled.every((w) => w) && await page.evaluate(() => Module._web_barriers_left()) === inHand - 4,
+      `new walls at ${(await walls()).filter((c) => !before.has(c)).join(' ')}, ` +
+      `${await page.evaluate(() => Module._web_barriers_left())} in hand of ${inHand}`);
+    await tap('next');
+    check(`${name}: the won level goes on to its tally`, await page.waitForFunction(
+      () => Module._web_game_state() === 1, { timeout: 5000 }).then(() => true, () => false),
+    `state ${await page.evaluate(() => Module._web_game_state())}`);
+  }
+
+  // Keys alone, as on a machine without a mouse: Enter on the focused start button, Space
+  // through the story, the arrows and Space on the board, Enter to continue.
+  await group('keys alone', async (pages) => {
+    const page = await game(pages, '');
+    await page.focus('#start');
+    await page.keyboard.press('Enter');
+    const keys = { advance: 'Space', place: 'Space', next: 'Enter' };
+    await levelOneAlone(page, 'keys alone', (what, down) => {
+      const [dx, dy] = Array.isArray(what) ? what : [0, 0];
+      const key = keys[what] ?? (dx < 0 ? 'ArrowLeft' : dx > 0 ? 'ArrowRight' : dy < 0 ? 'ArrowUp' : 'ArrowDown');
+      return down ? page.keyboard.down(key) : page.keyboard.up(key);
+    });
+  });
+
+  // A game pad in the browser: navigator.getGamepads answers a scripted pad of the "standard"
+  // layout, plugged in with the gamepadconnected event a browser sends; every change of its
+  // buttons gets a new timestamp, as a real pad's state does. The pad alone plays on.
+  await group('pad', async (pages) => {
+    const page = await bare(pages);
+    await page.evaluateOnNewDocument(() => {
+      const pad = {
+        id: 'Q-47 scripted pad (STANDARD GAMEPAD)', index: 0, connected: false, mapping: 'standard',
+        timestamp: 1, axes: [0, 0, 0, 0],
+        buttons: Array.from({ length: 17 }, () => ({ pressed: false, touched: false, value: 0 })),
+      };
+      Object.defineProperty(Navigator.prototype, 'getGamepads', {
+        configurable: true, value: () => (pad.connected ? [pad, null, null, null] : [null, null, null, null]),
+      });
+      window.q47Pad = {
+        plug() {
+          pad.connected = true;
+          pad.timestamp += 1;
+          const event = new Event('gamepadconnected');
+          event.gamepad = pad;
+          window.dispatchEvent(event);
+        },
+        set(index, down) {
+          pad.buttons[index] = { pressed: down, touched: down, value: down ? 1 : 0 };
+          pad.timestamp += 1;
+        },
+      };
+    });
+    await openGame(page, origin, '');
+    // Plugged in while the page waits, as a pad is woken by a press on a page already open.
+    await page.evaluate(() => window.q47Pad.plug());
+    // A player with a pad alone has no start button to press: the page's own call stands in.
+    await page.evaluate(() => window.q47Start());
+    // The standard layout's buttons: A 0, Start 9, the d-pad up 12, down 13, left 14, right 15.
+    const buttons = { advance: 0, place: 0, next: 9 };
+    await levelOneAlone(page, 'pad', (what, down) => {
+      const [dx, dy] = Array.isArray(what) ? what : [0, 0];
+      const index = buttons[what] ?? (dx < 0 ? 14 : dx > 0 ? 15 : dy < 0 ? 12 : 13);
+      return page.evaluate((i, d) => window.q47Pad.set(i, d), index, down);
+    });
   });
 
   // The page from the keyboard alone: Tab walks the buttons with a ring that shows where it is,
@@ -780,6 +897,51 @@ try {
     await sleep(500);
     const muted = await loudest(1000);
     check(`sound: silence after M (peak ${muted.toFixed(4)})`, muted < 0.001);
+  });
+
+  // A first visit (a browser context of its own: no cache, no service worker yet), the start
+  // button pressed at once: the game starts once it has loaded, and its files come over the
+  // network once, the worker's copy serving the game. On the next visit the plain page fetches
+  // nothing of the game until a player shows up.
+  await group('loading', async (pages) => {
+    const context = await browser.createBrowserContext();
+    const page = await loggedPage(context);
+    pages.push(page);
+    server.bytes.clear();
+    await page.goto(`${origin}/index.html`);
+    // Pressed with no sign before it (as a screen reader presses it), in one task with the
+    // look at the button, so the game cannot have loaded in between.
+    const waiting = await page.$eval('#start', (e) => {
+      e.click();
+      return e.classList.contains('waiting');
+    });
+    check('loading: the start button pressed early says it is loading', waiting);
+    // The module's calls exist before it is instantiated: its first frame comes first.
+    const played = await page.waitForFunction(() => window.q47FirstFrameMs !== undefined &&
+      Module._web_frames() > 10 && document.querySelector('#start').hidden,
+    { timeout: 30000 }).then(() => true, () => false);
+    check('loading: a press before the game loaded starts it once loaded', played &&
+      !await page.$eval('#start', (e) => e.classList.contains('waiting')));
+    const sent = ['q47.js', 'q47.wasm', 'q47.data'].map((name) =>
+      `${name} ${server.bytes.get(`/${name}`)} of ${statSync(path.join(site, name)).size}`);
+    check('loading: on a first visit each of its files crossed the network once',
+      sent.every((line) => /^\S+ (\d+) of \1$/.test(line)), sent.join(', '));
+
+    await page.goto(`${origin}/index.html`);
+    await sleep(500);
+    const fetched = () => page.evaluate(() => performance.getEntriesByType('resource')
+      .map((e) => new URL(e.name).pathname).filter((p) => /\/q47\.(js|wasm|data)$/.test(p)));
+    const early = await fetched();
+    check('loading: nothing of the game is fetched before a sign of the player',
+      early.length === 0, early.join());
+    await page.mouse.move(20, 20);
+    const files = await page.waitForFunction(() => window.q47FirstFrameMs !== undefined,
+      { timeout: 30000 }).then(fetched, () => []);
+    check('loading: a pointer on the page loads the game, each file once',
+      ['/q47.js', '/q47.wasm', '/q47.data']
+        .every((name) => files.filter((p) => p === name).length === 1), files.join());
+    await page.close();
+    await context.close();
   });
 
   // A new version installed while the old one runs: the page says so, keeps running the old
