@@ -354,6 +354,16 @@ try {
       defaults.includes('\nmusic_volume 100\n') && defaults.includes('\nkey_place SPACE\n'),
       said.join(' | '));
     await page.evaluate(() => localStorage.removeItem('q47.settings'));
+
+    // Pressed before the game has loaded (without a link it loads at the player's first sign):
+    // the screen shows once it has.
+    const cold = await bare(pages);
+    await cold.goto(`${origin}/index.html`);
+    await cold.click('#settings');
+    await waitReady(cold);
+    check('settings: the button pressed before the game loaded opens the screen once it has',
+      await cold.waitForFunction(() => Module._web_settings_open() === 1, { timeout: 10000 })
+        .then(() => true, () => false));
   });
 
   // Waits until the game has run n more frames: a press held that long is seen however the
