@@ -102,9 +102,10 @@ bool change(int32_t row, int32_t direction, Settings& settings, int32_t& marked)
         SETTINGS_WAIT);
   }
   if (row == SETTINGS_ROW_PAD) {
-    settings.pad_stick_speed = direction == 0 ? (settings.pad_stick_speed + 1) % 3
-                                              : std::clamp(settings.pad_stick_speed + direction,
-                                                           PAD_SPEED_SLOW, PAD_SPEED_FAST);
+    settings.pad_stick_speed =
+        direction == 0
+            ? (settings.pad_stick_speed + 1) % (PAD_SPEED_FAST + 1)
+            : std::clamp(settings.pad_stick_speed + direction, PAD_SPEED_SLOW, PAD_SPEED_FAST);
   }
   if (row == SETTINGS_ROW_DEFAULTS && direction == 0) {
     Settings defaults;
