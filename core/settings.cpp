@@ -1,8 +1,24 @@
 #include "core/settings.h"
 
+#include "core/key_names.h"
 #include "core/parse.h"
 
+const SettingsActionInfo SETTINGS_ACTION_INFO[SETTINGS_ACTIONS] = {
+    {"key_place", "PLACE A BARRIER", KEY_CODE_SPACE},
+    {"key_pick_up", "PICK UP", KEY_CODE_DELETE},
+    {"key_continue", "CONTINUE", KEY_CODE_ENTER},
+    {"key_restart", "RESTART THE LEVEL", KEY_CODE_R},
+    {"key_mute", "MUTE", KEY_CODE_M},
+    {"key_plainer", "PLAINER PICTURE", KEY_CODE_TAB},
+    {"key_up", "CURSOR UP", KEY_CODE_UP},
+    {"key_down", "CURSOR DOWN", KEY_CODE_DOWN},
+    {"key_left", "CURSOR LEFT", KEY_CODE_LEFT},
+    {"key_right", "CURSOR RIGHT", KEY_CODE_RIGHT},
+};
+
 namespace {
+
+constexpr const char* PAD_SPEED_NAMES[] = {"slow", "normal", "fast"};
 
 bool is_space(char c) { return c == ' ' || c == '\t'; }
 
@@ -48,7 +64,74 @@ bool read_volume(Reader& reader, size_t line, std::string_view name, std::string
   return true;
 }
 
+// The action a settings name is the key of, or -1.
+int32_t action_named(std::string_view name) {
+  for (int32_t action = 0; action < SETTINGS_ACTIONS; ++action) {
+    if (name == SETTINGS_ACTION_INFO[action].name) return action;
+  }
+  return -1;
+}
+
+// A key line's value, or a problem and false.
+bool read_key(Reader& reader, size_t line, int32_t action, std::string_view value, int32_t& out) {
+  const std::string name = SETTINGS_ACTION_INFO[action].name;
+  const std::string kept = std::string("; the default (") +
+                           key_name(SETTINGS_ACTION_INFO[action].default_key) + ") is kept";
+  const int32_t code = key_code(value);
+  if (code == 0) {
+    reader.problem(line, name + ": no key is named '" + std::string(value) + "'" + kept);
+    return false;
+  }
+  if (!key_bindable(code)) {
+    reader.problem(line, name + ": " + key_name(code) + " cannot be chosen for an action" + kept);
+    return false;
+  }
+  out = code;
+  return true;
+}
+
+// Two actions on one key cannot both be meant: the binding given last gives way, back to its
+// action's default key, until no key has two actions (the defaults alone have none).
+void refuse_shared_keys(Reader& reader, Settings& settings,
+                        std::array<size_t, SETTINGS_ACTIONS> given_at) {
+  for (;;) {
+    int32_t refused = -1;
+    int32_t holder = -1;
+    for (int32_t a = 0; a < SETTINGS_ACTIONS; ++a) {
+      for (int32_t b = 0; b < SETTINGS_ACTIONS; ++b) {
+        if (a == b || settings.keys[a] != settings.keys[b] || given_at[a] == 0) continue;
+        // a gives way when it was given after b (or b was not given at all).
+        if (given_at[b] != 0 && given_at[b] > given_at[a]) continue;
+        if (refused < 0 || given_at[a] > given_at[refused]) {
+          refused = a;
+          holder = b;
+        }
+      }
+    }
+    if (refused < 0) return;
+    const SettingsActionInfo& info = SETTINGS_ACTION_INFO[refused];
+    reader.problem(given_at[refused],
+                   std::string(info.name) + ": " + key_name(settings.keys[refused]) +
+                       " is already the key of " + SETTINGS_ACTION_INFO[holder].name +
+                       "; the default (" + key_name(info.default_key) + ") is kept");
+    settings.keys[refused] = info.default_key;
+    // Given no more: it is back at its default, which the others must now make room for.
+    given_at[refused] = 0;
+  }
+}
+
 }  // namespace
+
+int32_t settings_key_owner(const Settings& settings, int32_t code) {
+  for (int32_t action = 0; action < SETTINGS_ACTIONS; ++action) {
+    if (settings.keys[action] == code) return action;
+  }
+  return -1;
+}
+
+const char* settings_pad_speed_name(int32_t speed) {
+  return speed >= PAD_SPEED_SLOW && speed <= PAD_SPEED_FAST ? PAD_SPEED_NAMES[speed] : "normal";
+}
 
 Settings settings_parse(std::string_view text, const std::string& file_name,
                         std::vector<std::string>& problems) {
@@ -65,7 +148,11 @@ Settings settings_parse(std::string_view text, const std::string& file_name,
     return settings;
   }
   Reader reader{file_name, problems};
-  bool seen_effects = false, seen_music = false, seen_palette = false;
+  bool seen_effects = false, seen_music = false, seen_palette = false, seen_pad = false;
+  // The line each action's key was taken from (0: not given), for the one to refuse when two
+  // actions share a key.
+  std::array<size_t, SETTINGS_ACTIONS> key_given_at{};
+  std::array<bool, SETTINGS_ACTIONS> key_seen{};
   size_t line_number = 0;
   while (!text.empty()) {
     ++line_number;
@@ -111,6 +198,25 @@ Settings settings_parse(std::string_view text, const std::string& file_name,
         reader.problem(line_number,
                        "palette must be plain or marked, not '" + std::string(value) + "'");
       }
+    } else if (const int32_t action = action_named(name); action >= 0) {
+      bool& seen = key_seen[static_cast<size_t>(action)];
+      if (!once(seen)) continue;
+      if (read_key(reader, line_number, action, value, settings.keys[action])) {
+        key_given_at[action] = line_number;
+      }
+    } else if (name == "pad_stick_speed") {
+      if (!once(seen_pad)) continue;
+      bool known = false;
+      for (int32_t speed = PAD_SPEED_SLOW; speed <= PAD_SPEED_FAST; ++speed) {
+        if (value == PAD_SPEED_NAMES[speed]) {
+          settings.pad_stick_speed = speed;
+          known = true;
+        }
+      }
+      if (!known) {
+        reader.problem(line_number, "pad_stick_speed must be slow, normal or fast, not '" +
+                                        std::string(value) + "'");
+      }
     } else if (settings.kept.size() < SETTINGS_KEPT_MAX) {
       // Kept, not dropped: a later game's settings survive this one writing the file back. Still
       // named, as a mistyped name would otherwise do nothing without a word.
@@ -120,6 +226,7 @@ Settings settings_parse(std::string_view text, const std::string& file_name,
       reader.problem(line_number, "too many unknown settings; line ignored");
     }
   }
+  refuse_shared_keys(reader, settings, key_given_at);
   if (reader.hidden > 0) {
     problems.push_back(file_name + ": " + std::to_string(reader.hidden) + " more problem" +
                        (reader.hidden == 1 ? "" : "s") + " not shown");
@@ -130,10 +237,17 @@ Settings settings_parse(std::string_view text, const std::string& file_name,
 std::string settings_format(const Settings& settings) {
   std::string text =
       "# q47 settings: one \"name value\" a line; \"#\" starts a comment.\n"
-      "# Volumes are percent (0..100); palette is plain or marked.\n";
+      "# Volumes are percent (0..100); palette is plain or marked; key_* name the key of an\n"
+      "# action (SPACE, ENTER, P, F5, ...); pad_stick_speed is slow, normal or fast.\n";
   text += "effects_volume " + std::to_string(settings.effects_volume) + "\n";
   text += "music_volume " + std::to_string(settings.music_volume) + "\n";
   text += std::string("palette ") + (settings.palette_marked ? "marked" : "plain") + "\n";
+  for (int32_t action = 0; action < SETTINGS_ACTIONS; ++action) {
+    const char* key = key_name(settings.keys[action]);
+    text += std::string(SETTINGS_ACTION_INFO[action].name) + " " + (key ? key : "?") + "\n";
+  }
+  text +=
+      std::string("pad_stick_speed ") + settings_pad_speed_name(settings.pad_stick_speed) + "\n";
   for (const auto& [name, value] : settings.kept) text += name + " " + value + "\n";
   return text;
 }

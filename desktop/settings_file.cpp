@@ -39,3 +39,9 @@ Settings settings_file_load() {
 bool settings_file_write(const std::string& path, const Settings& settings, std::string& error) {
   return file_write_atomic(path, settings_format(settings), error);
 }
+
+bool settings_file_save(const std::string& text, std::string& error) {
+  const std::string dir = data_path_config_dir(error, true);
+  if (dir.empty()) return false;
+  return file_write_atomic(file_join(dir, SETTINGS_FILE_NAME), text, error);
+}

@@ -16,5 +16,8 @@ Settings settings_file_read(const std::string& path);
 std::string settings_file_path();
 // settings_file_read(settings_file_path()), or the defaults without a config folder.
 Settings settings_file_load();
+// Keeps text (a whole settings text) as the settings file, making its folder first; false with
+// why in error.
+bool settings_file_save(const std::string& text, std::string& error);
 // Writes settings to path whole through a temporary file; false with "PATH: reason" in error.
 bool settings_file_write(const std::string& path, const Settings& settings, std::string& error);

@@ -1,5 +1,6 @@
 #include "desktop/shell.h"
 
+#include "core/report.h"
 #include "desktop/data_path.h"
 #include "desktop/display.h"
 #include "desktop/options.h"
@@ -10,6 +11,17 @@
 #include "media/window.h"
 #include "play/board_view.h"
 #include "play/sound_cues.h"
+
+namespace {
+
+// Keeps the settings the player changed; a place that cannot hold them is said, and the game
+// goes on with them.
+void save_settings(const std::string& text) {
+  std::string error;
+  if (!settings_file_save(text, error)) report("cannot keep the settings: " + error);
+}
+
+}  // namespace
 
 void shell_startup() {
   window_system_init();
@@ -28,6 +40,7 @@ void shell_startup() {
   screen_clear(0);
   screen_flip();
   app_start(picture, sound_ok);
+  app_use_settings(settings);
 }
 
 void game_startup() {
@@ -40,6 +53,9 @@ int32_t game_frame(std::vector<AppAsk>* asks) {
   device.switch_display = toggle_display_mode;
   AppFrame frame = app_frame(device);
   if (frame.status == APP_FAILED) fatal_error(frame.failure);
+  for (const AppAsk& ask : frame.asks) {
+    if (ask.kind == AppAsk::Kind::SAVE_SETTINGS) save_settings(ask.text);
+  }
   if (asks) {
     for (AppAsk& ask : frame.asks) asks->push_back(std::move(ask));
   }

@@ -1,8 +1,11 @@
 #include "play/app.h"
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <utility>
 
+#include "media/draw.h"
 #include "media/keyboard.h"
 #include "media/screen.h"
 #include "media/sound.h"
@@ -11,6 +14,7 @@
 #include "play/key_cursor.h"
 #include "play/pad_cursor.h"
 #include "play/replay.h"
+#include "play/settings_screen.h"
 #include "play/sound_cues.h"
 
 namespace {
@@ -34,6 +38,8 @@ struct AppState {
   uint64_t kept_revision = 0;     // EDIT: the editor's revision last kept or saved
   int32_t unkept_since = 0;       // EDIT: the clock when a change not yet kept was first seen
   int32_t unkept = 0;             // EDIT: such a change exists
+  Settings settings;              // the player's settings as kept (the palette in use is
+                                  // picture's marked_cells)
 };
 
 AppState APP;
@@ -45,6 +51,7 @@ void hush() {
 }
 
 void leave_mode() {
+  settings_screen_close();
   if (APP.mode == AppMode::WATCH || APP.mode == AppMode::SHOW_PLAN) APP.watch.reset();
   if (APP.mode != AppMode::ENDED) hush();
   APP.mode = AppMode::ENDED;
@@ -73,12 +80,46 @@ void back_to_editor(const Replay* won) {
   editor_resume(won);
 }
 
+bool game_mode() { return APP.mode == AppMode::PLAY || APP.mode == AppMode::TEST_PLAY; }
+
+// Keys held into the settings screen and let go on it are none of the game's releases.
+void forget_held_keys() {
+  std::fill(std::begin(APP.play.input.armed), std::end(APP.play.input.armed), uint8_t{0});
+}
+
+// A frame of the settings screen over the paused game: the rules do not run and nothing is
+// recorded, so a run with the screen opened in it replays as if it never was.
+void settings_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& input) {
+  int32_t marked = APP.picture.marked_cells;
+  const int32_t answer = settings_screen_frame(input, APP.settings, marked);
+  if (answer & SETTINGS_SCREEN_CHANGED) {
+    sound_cues_set_volumes(APP.settings.effects_volume, APP.settings.music_volume);
+    APP.picture.marked_cells = marked;
+    APP.play.view.marked_cells = marked;
+    AppAsk ask;
+    ask.kind = AppAsk::Kind::SAVE_SETTINGS;
+    ask.text = settings_format(APP.settings);
+    out.asks.push_back(std::move(ask));
+  }
+  if (answer & SETTINGS_SCREEN_CLOSED) forget_held_keys();
+  if (device.begin_pass()) {
+    if (device.draws && settings_screen_is_open()) {
+      settings_screen_draw(APP.settings, marked, APP.picture);
+    }
+    draw_end();
+  }
+  device.present();
+}
+
 void game_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& input, int32_t tick) {
   Session& session = APP.play;
   session.view.frame_tick = tick;
   session.view.windowed = screen_windowed();
   PlayerInput steered = input;
   key_cursor_apply(APP.keys, steered, session.rules);
+  APP.pad.stick_percent = APP.settings.pad_stick_speed == PAD_SPEED_SLOW   ? 50
+                          : APP.settings.pad_stick_speed == PAD_SPEED_FAST ? 200
+                                                                           : 100;
   pad_cursor_apply(APP.pad, steered, session.rules);
   session.view.key_cursor = APP.keys.on || APP.pad.on ? 1 : 0;
   const int32_t status = session_frame(session, device, &steered, nullptr);
@@ -191,12 +232,33 @@ void edit_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& inp
 
 void app_start(const View& picture, int32_t sound_ok) {
   leave_mode();
+  settings_screen_close();
   APP = AppState{};
   APP.picture = picture;
   APP.sound_ok = sound_ok;
 }
 
 View& app_picture() { return APP.picture; }
+
+void app_use_settings(const Settings& settings) {
+  APP.settings = settings;
+  sound_cues_set_volumes(settings.effects_volume, settings.music_volume);
+}
+
+const Settings& app_settings() { return APP.settings; }
+
+bool app_open_settings() {
+  if (!game_mode()) return false;
+  if (!settings_screen_is_open()) settings_screen_open();
+  return true;
+}
+
+bool app_close_settings() {
+  if (!settings_screen_is_open()) return false;
+  settings_screen_close();
+  forget_held_keys();
+  return true;
+}
 
 void app_play(int32_t start_level) {
   leave_mode();
@@ -252,7 +314,21 @@ AppFrame app_frame(const FrameDevice& device) {
   sound_service();
   const int32_t tick = static_cast<int32_t>(tick_ms());
   const bool viewing = APP.mode == AppMode::WATCH || APP.mode == AppMode::SHOW_PLAN;
-  const PlayerInput input = input_read_devices(viewing ? 0 : 1);
+  PlayerInput input = input_read_devices(viewing ? 0 : 1);
+  if (game_mode()) {
+    // F2 opens the settings over the game; a close request still ends the game through it.
+    if (!settings_screen_is_open() && input.keys_read && input.pressed[KEY_F2]) {
+      settings_screen_open();
+      input.pressed[KEY_F2] = 0;  // the press that opened it does not close it
+    }
+    if (settings_screen_is_open() && input.closed) settings_screen_close();
+    if (settings_screen_is_open()) {
+      settings_frame(out, device, input);
+      return out;
+    }
+  }
+  // The player's keys for the game's actions; the editor's keys are its own.
+  if (APP.mode != AppMode::EDIT) input_apply_bindings(input, APP.settings);
   // M silences everything in any mode and plays no cue; the music runs on unheard, so it comes
   // back in time. It changes no rule, so it is never recorded.
   if (input.keys_read && input.released[KEY_M]) sound_cues_toggle_mute();

@@ -12,6 +12,7 @@
 
 #include "core/edit.h"
 #include "core/replay_codec.h"
+#include "core/settings.h"
 #include "play/frame.h"
 #include "play/session.h"
 
@@ -35,9 +36,10 @@ struct AppAsk {
     SAVE_PACK_AS,   // write text under a new name beside the pack's file, then app_saved
     KEEP_RECOVERY,  // keep text as the unsaved work's recovery copy
     KEEP_PROOF,     // keep run as the proof of the pack's level (beside the pack)
+    SAVE_SETTINGS,  // the player changed a setting: keep text, the whole settings text
   };
   Kind kind = Kind::KEEP_RUN;
-  std::string text;    // SAVE_PACK, KEEP_RECOVERY: the pack as text
+  std::string text;    // SAVE_PACK, KEEP_RECOVERY: the pack as text; SAVE_SETTINGS: settings
   Replay run;          // KEEP_RUN, KEEP_PROOF
   int32_t level = 0;   // KEEP_PROOF: the pack's level it proves, from 1
   bool force = false;  // SAVE_PACK: the player chose to replace what the file holds
@@ -59,6 +61,17 @@ struct AppFrame {
 // The picture every session shares (its font, colours and window) and the sound device's
 // verdict, once the shell's devices are up. Ends any mode.
 void app_start(const View& picture, int32_t sound_ok);
+// The player's settings as kept (after app_start): the volumes heard from now on, the keys and
+// the pad's stick speed of every game. The palette in use stays the picture's (app_picture),
+// which a command line may set apart from the kept one for the run.
+void app_use_settings(const Settings& settings);
+// The player's settings as the program holds them now.
+const Settings& app_settings();
+// Opens the settings screen over the player's game or test-play (F2 does too); the game waits
+// while it shows. False when no game runs.
+bool app_open_settings();
+// Closes the settings screen as Escape does; false when it was not open.
+bool app_close_settings();
 // A new game of the player's on the levels in use: the intro, or level start_level (1..count)
 // with score 0. Ends the mode before it, dropping its run.
 void app_play(int32_t start_level);

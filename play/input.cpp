@@ -101,6 +101,26 @@ PlayerInput input_read_devices(int32_t take_pointer) {
   return input;
 }
 
+void input_apply_bindings(PlayerInput& input, const Settings& settings) {
+  const PlayerInput raw = input;
+  const bool backspace_free = settings_key_owner(settings, KEY_BACKSPACE) < 0;
+  auto clear = [&input](int32_t code) {
+    input.keys[code] = input.pressed[code] = input.released[code] = 0;
+  };
+  for (int32_t action = 0; action < SETTINGS_ACTIONS; ++action) {
+    clear(SETTINGS_ACTION_INFO[action].default_key);
+  }
+  if (settings.keys[ACTION_PICK_UP] != KEY_DELETE || !backspace_free) clear(KEY_BACKSPACE);
+  for (int32_t action = 0; action < SETTINGS_ACTIONS; ++action) {
+    const int32_t own = SETTINGS_ACTION_INFO[action].default_key;
+    const int32_t chosen = settings.keys[action];
+    if (chosen <= 0 || chosen >= INPUT_KEY_CODES) continue;
+    input.keys[own] |= raw.keys[chosen];
+    input.pressed[own] |= raw.pressed[chosen];
+    input.released[own] |= raw.released[chosen];
+  }
+}
+
 void input_frame_start(SessionInput& input, const PlayerInput* live, const InputFrame* given) {
   input.given = given ? 1 : 0;
   input.has_live = !given && live ? 1 : 0;

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "core/input_frame.h"
+#include "core/settings.h"
 #include "media/pad.h"
 
 // Set-1 scan codes beyond the game's own (media/keyboard.h) that the frame's readers use.
@@ -32,6 +33,13 @@ struct PlayerInput {
 // the mouse and keyboard. take_pointer: the game holds the system pointer while in front (a
 // window's game and editor do, a replay's viewer does not).
 PlayerInput input_read_devices(int32_t take_pointer);
+
+// The player's keys for the game's actions made the keys the game reads: each action's own key
+// (its default) then says what the key chosen for it says, and says nothing of itself unless
+// chosen for an action too, so the rules, the cursors and a recording see the keys they always
+// did. Backspace stays with pick-up beside Delete only while pick-up is on Delete and Backspace
+// is no other action's key.
+void input_apply_bindings(PlayerInput& input, const Settings& settings);
 
 // A session's side of the rules' input: the frame being answered and the release latches.
 struct SessionInput {

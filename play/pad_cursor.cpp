@@ -45,8 +45,9 @@ int32_t glide(const PadCursor& cursor, int32_t value) {
   const int64_t top =
       PAD_STICK_START + (PAD_STICK_TOP - PAD_STICK_START) * ramp / PAD_STICK_RAMP_FRAMES;
   // Squared, so the first part of the stick's travel is the slow, precise part.
-  const int64_t speed =
-      PAD_STICK_CREEP + push * push * (top - PAD_STICK_CREEP) / (PAD_STICK_SCALE * PAD_STICK_SCALE);
+  const int64_t speed = (PAD_STICK_CREEP + push * push * (top - PAD_STICK_CREEP) /
+                                               (PAD_STICK_SCALE * PAD_STICK_SCALE)) *
+                        cursor.stick_percent / 100;
   return static_cast<int32_t>(value < 0 ? -speed : speed);
 }
 

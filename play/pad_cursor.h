@@ -29,6 +29,7 @@ struct PadCursor {
   int32_t pointer_y = -1;
   int32_t device_x = -1;  // where the device's pointer was last frame, to tell the mouse moving
   int32_t device_y = -1;
+  int32_t stick_percent = 100;  // the stick's speed, percent of the game's own (the player's)
 };
 
 // Applies the pad of input to cursor on the board rules show: gives input the keys the pad

@@ -420,6 +420,48 @@
     if (event.dataTransfer.files.length) openFile(event.dataTransfer.files[0]);
   });
 
+  // --- Settings ---
+
+  // The player's settings are the game's own text, kept whole under SETTINGS_KEY: the game
+  // reads it at start and hands it back each time a setting changes on its settings screen. The
+  // Settings button and F2 (which the browser would otherwise keep) open that screen.
+  const SETTINGS_KEY = 'q47.settings';
+  function saveSettings(text) {
+    try {
+      localStorage.setItem(SETTINGS_KEY, text);
+    } catch (e) {
+      console.warn(`q47: the settings could not be kept: ${e.message}`);
+    }
+  }
+  function loadSettings() {
+    let text = null;
+    try {
+      text = localStorage.getItem(SETTINGS_KEY);
+    } catch (e) {
+      console.warn(`q47: the settings could not be read: ${e.message}`);
+    }
+    if (text !== null) Module.ccall('web_use_settings', null, ['string'], [text]);
+  }
+  let settingsAsked = false;  // asked for before the game had loaded: shown once it has
+  function openSettings(toggle) {
+    if (!page.booted) {
+      if (!settingsAsked) window.q47Ready.then(() => settingsAsked && openSettings(false));
+      settingsAsked = true;
+      window.q47Start();
+      return;
+    }
+    settingsAsked = false;
+    if (!page.display || page.editing) return;
+    if (Module.ccall('web_settings', 'number', ['number'], [toggle ? 1 : 0])) canvas.focus();
+  }
+  document.getElementById('settings').addEventListener('click', () => openSettings(false));
+  window.addEventListener('keydown', (event) => {
+    if (event.code !== 'F2' || page.editing || event.repeat) return;
+    event.preventDefault();
+    event.stopImmediatePropagation();
+    openSettings(true);
+  }, true);
+
   // --- Keys ---
 
   // A bar button clicked with the mouse hands the keys back to the game (or to the start
@@ -719,7 +761,9 @@
       FRAME_MS = Module.ccall('web_frame_ms', 'number', [], []);
       page.display = true;
       holdAudio(true);
-      // A picture setting, before any session (the editor's too) is made.
+      // The kept settings, then a picture setting of the link's, which wins for this visit:
+      // both before any session (the editor's too) is made.
+      loadSettings();
       if (params.has('palette')) {
         Module.ccall('web_set_palette', 'number', ['string'], [name('palette')]);
       }
@@ -832,6 +876,7 @@
       editRecovery,
       editProof,
       editing,
+      saveSettings,
     },
   };
 

@@ -16,6 +16,7 @@
 #include "core/parse.h"
 #include "core/replay_codec.h"
 #include "core/report.h"
+#include "core/settings.h"
 #include "core/share_code.h"
 #include "media/draw.h"
 #include "media/events.h"
@@ -30,6 +31,7 @@
 #include "play/editor.h"
 #include "play/replay.h"
 #include "play/session.h"
+#include "play/settings_screen.h"
 #include "play/sound_cues.h"
 
 namespace {
@@ -74,6 +76,8 @@ EM_JS(void, page_edit_recovery, (const char* text),
 EM_JS(void, page_edit_proof, (const uint8_t* bytes, int32_t size, int32_t level),
       { Module.page.editProof(HEAPU8.slice(bytes, bytes + size), level); });
 EM_JS(void, page_editing, (int32_t on), { Module.page.editing(!!on); });
+EM_JS(void, page_save_settings, (const char* text),
+      { Module.page.saveSettings(UTF8ToString(text)); });
 
 void say(const std::string& text) { page_message(text.c_str()); }
 
@@ -113,6 +117,9 @@ void do_asks(const std::vector<AppAsk>& asks) {
         app_say("DOWNLOADED THE RUN (SAVE THE PACK TOO)");
         break;
       }
+      case AppAsk::Kind::SAVE_SETTINGS:
+        page_save_settings(ask.text.c_str());
+        break;
     }
   }
 }
@@ -250,6 +257,7 @@ void watch(const Replay& replay) {
 extern "C" {
 
 EMSCRIPTEN_KEEPALIVE int32_t web_edit_text(const uint8_t* bytes, int32_t size, const char* name);
+EMSCRIPTEN_KEEPALIVE void web_start();
 
 // A ?palette= value: 0 plain (also when the link has none), 1 marked, -1 after saying it is
 // neither, in the command line's words.
@@ -317,6 +325,38 @@ EMSCRIPTEN_KEEPALIVE int32_t web_set_palette(const char* text) {
   if (marked < 0 || !WEB.display_open) return 0;
   app_picture().marked_cells = marked;
   return 1;
+}
+
+// The settings the page kept (its storage's q47.settings), read as the desktop reads its file:
+// every problem one line on the console, and the defaults for what is wrong. Before ?palette,
+// which wins for the visit and is not kept.
+EMSCRIPTEN_KEEPALIVE void web_use_settings(const char* text) {
+  if (!WEB.display_open) return;
+  std::vector<std::string> problems;
+  const Settings settings = settings_parse(text, "q47.settings", problems);
+  for (const std::string& problem : problems) report(problem);
+  app_use_settings(settings);
+  app_picture().marked_cells = settings.palette_marked;
+}
+
+// The page's Settings button (toggle 0) and F2, which the page keeps from the browser (toggle
+// 1): the settings screen over the game, which starts first when it waits behind the overlay.
+// 1 when the screen shows.
+EMSCRIPTEN_KEEPALIVE int32_t web_settings(int32_t toggle) {
+  if (!WEB.display_open || editing()) return 0;
+  if (toggle && app_close_settings()) return 0;
+  if (!WEB.running) web_start();
+  return app_open_settings() ? 1 : 0;
+}
+
+// Whether the settings screen shows (for the page's tests).
+EMSCRIPTEN_KEEPALIVE int32_t web_settings_open() { return settings_screen_is_open(); }
+
+// The settings as the program holds them now, as they would be kept (for the page's tests).
+EMSCRIPTEN_KEEPALIVE const char* web_settings_text() {
+  static std::string text;
+  text = settings_format(app_settings());
+  return text.c_str();
 }
 
 // ?levels=URL: the pack's levels are played from now on; 0 (the built-in levels stay) after

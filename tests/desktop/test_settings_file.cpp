@@ -105,8 +105,27 @@ TEST_F(SettingsFile, TheCommandLinePaletteWinsForTheRunAndIsNotSaved) {
   game_options.palette_marked = 0;
   start();
   EXPECT_EQ(app_picture().marked_cells, 0);
-  std::ifstream in(root / "config" / "q47" / "settings");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "palette marked\n");
+  const auto kept = [&] {
+    std::ifstream in(root / "config" / "q47" / "settings");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  EXPECT_EQ(kept(), "palette marked\n");
+  // Another setting changed on the screen keeps the file's palette, not the command line's; the
+  // palette changed there is the player's own and is kept.
+  app_play(1);
+  gh::tap(SDL_SCANCODE_F2);
+  gh::tap(SDL_SCANCODE_RIGHT);  // effects: already at the top, nothing to keep
+  gh::tap(SDL_SCANCODE_LEFT);
+  EXPECT_NE(kept().find("\neffects_volume 90\n"), std::string::npos) << kept();
+  EXPECT_NE(kept().find("\npalette marked\n"), std::string::npos) << kept();
+  EXPECT_EQ(app_picture().marked_cells, 0);
+  gh::tap(SDL_SCANCODE_DOWN);
+  gh::tap(SDL_SCANCODE_DOWN);
+  gh::tap(SDL_SCANCODE_RETURN);
+  EXPECT_EQ(app_picture().marked_cells, 1);
+  EXPECT_NE(kept().find("\npalette marked\n"), std::string::npos);
+  gh::tap(SDL_SCANCODE_RETURN);
+  EXPECT_NE(kept().find("\npalette plain\n"), std::string::npos);
 }
 
 TEST_F(SettingsFile, ADamagedFileStartsTheGameWithTheDefaults) {
@@ -151,7 +170,7 @@ TEST_F(SettingsFile, AFolderWhereTheFileShouldBeIsOneLineAndTheDefaults) {
 TEST_F(SettingsFile, WrittenWholeWhereItIsReadAndReadBackAlike) {
   Settings settings;
   settings.music_volume = 20;
-  settings.kept = {{"key_up", "w"}};
+  settings.kept = {{"key_jump", "w"}};
   std::string error;
   const std::string path = settings_file_path();
   EXPECT_EQ(path, (root / "config" / "q47" / "settings").string());

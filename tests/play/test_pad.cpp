@@ -3,10 +3,14 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <string>
 
 #include "media/pad.h"
 #include "play/app.h"
+#include "play/settings_screen.h"
 #include "tests/support/game_harness.h"
 #include "tests/support/virtual_pad.h"
 
@@ -153,6 +157,43 @@ TEST_F(Pad, APadPluggedInAndOutMidGameHandsTheBoardBackToTheMouse) {
   EXPECT_EQ(GAME.cursor_y, 4);
   again.set(SDL_CONTROLLER_BUTTON_BACK, true);
   EXPECT_EQ(gh::frames(1), 0);
+}
+
+// The settings screen from the pad: the d-pad to the stick's speed and over to fast, B back to
+// the game, where the stick now runs twice as far. What it keeps goes to a folder of its own.
+TEST_F(Pad, TheSettingsScreenTakesThePadAndItsStickSpeedHolds) {
+  const std::string config = testing::TempDir() + "q47_pad_settings";
+  const char* old = std::getenv("XDG_CONFIG_HOME");
+  const std::string old_config = old ? old : "";
+  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  VirtualPad& pad = plug();
+  app_play(1);
+  gh::frames(2);
+  auto run = [&pad] {
+    dpad(pad, -GAME.cursor_x, 0);
+    pad.stick(PAD_STICK_MAX, 0);
+    gh::frames(20);
+    pad.stick(0, 0);
+    gh::frames(1);
+    return GAME.cursor_x;
+  };
+  const int32_t normal = run();
+  gh::tap(SDL_SCANCODE_F2);
+  pad.tap(SDL_CONTROLLER_BUTTON_DPAD_UP);  // from the first line round to the last, then up
+  pad.tap(SDL_CONTROLLER_BUTTON_DPAD_UP);
+  pad.tap(SDL_CONTROLLER_BUTTON_DPAD_RIGHT);
+  EXPECT_EQ(app_settings().pad_stick_speed, PAD_SPEED_FAST);
+  EXPECT_EQ(settings_screen_is_open(), 1);
+  pad.tap(SDL_CONTROLLER_BUTTON_B);
+  EXPECT_EQ(settings_screen_is_open(), 0);
+  EXPECT_GE(run(), 2 * normal - 1);
+  EXPECT_GE(normal, 3);
+  if (old) {
+    setenv("XDG_CONFIG_HOME", old_config.c_str(), 1);
+  } else {
+    unsetenv("XDG_CONFIG_HOME");
+  }
+  std::filesystem::remove_all(config);
 }
 
 }  // namespace

@@ -303,6 +303,69 @@ try {
       () => !document.querySelector('#start').hidden, { timeout: 5000 }).then(() => true, () => false));
   });
 
+  // The settings from the page: its button opens the game's own screen over a game that waits,
+  // a change is kept in the page's storage at once, and a reload plays with it; stored text the
+  // game cannot use is said on the console and the game starts with the defaults.
+  await group('settings', async (pages) => {
+    const page = await game(pages, 'level=1');
+    await page.evaluate(() => localStorage.removeItem('q47.settings'));
+    // The cells the leak has reached on level 1's 30 x 30 board.
+    const leak = () => page.evaluate(() => {
+      let n = 0;
+      for (let x = 0; x < 30; x++) for (let y = 0; y < 30; y++) n += Module._web_cell_flags(x, y) & 1;
+      return n;
+    });
+    await page.click('#settings');
+    const shows = () => page.evaluate(() => Module._web_settings_open());
+    check('settings: the Settings button opens the settings screen over a game',
+      await shows() === 1 && await page.$eval('#start', (e) => e.hidden), `open ${await shows()}`);
+    const reached = await leak();
+    await page.keyboard.press('ArrowDown', { delay: HOLD_MS });
+    await page.keyboard.press('ArrowLeft', { delay: HOLD_MS });
+    const kept = await page.waitForFunction(
+      () => localStorage.getItem('q47.settings')?.includes('\nmusic_volume 90\n'), { timeout: 5000 })
+      .then(() => true, () => false);
+    check('settings: the music one step down is kept in q47.settings at once', kept,
+      await page.evaluate(() => localStorage.getItem('q47.settings')));
+    await sleep(1500);
+    check('settings: the leak waits while the screen shows', await leak() === reached,
+      `${reached} cells, then ${await leak()}`);
+    await page.keyboard.press('F2', { delay: HOLD_MS });
+    check('settings: F2 closes it, and the leak goes on', await shows() === 0 &&
+      await page.waitForFunction((n) => {
+        let m = 0;
+        for (let x = 0; x < 30; x++) for (let y = 0; y < 30; y++) m += Module._web_cell_flags(x, y) & 1;
+        return m > n;
+      }, { timeout: 10000 }, reached).then(() => true, () => false));
+
+    await page.reload();
+    await waitReady(page);
+    const text = await page.evaluate(() => Module.ccall('web_settings_text', 'string', [], []));
+    check('settings: a reload plays with the kept settings', text.includes('\nmusic_volume 90\n'), text);
+
+    await page.evaluate(() => localStorage.setItem('q47.settings', 'music_volume loud\nkey_place R\n'));
+    page.q47Log.length = 0;
+    await page.reload();
+    await waitReady(page);
+    const said = page.q47Log.filter((line) => line.includes('q47.settings:'));
+    const defaults = await page.evaluate(() => Module.ccall('web_settings_text', 'string', [], []));
+    check('settings: stored text that cannot be used is said line by line, and defaulted',
+      said.length === 2 && said[0].includes("q47.settings:1: music_volume must be a whole number") &&
+      defaults.includes('\nmusic_volume 100\n') && defaults.includes('\nkey_place SPACE\n'),
+      said.join(' | '));
+    await page.evaluate(() => localStorage.removeItem('q47.settings'));
+
+    // Pressed before the game has loaded (without a link it loads at the player's first sign):
+    // the screen shows once it has.
+    const cold = await bare(pages);
+    await cold.goto(`${origin}/index.html`);
+    await cold.click('#settings');
+    await waitReady(cold);
+    check('settings: the button pressed before the game loaded opens the screen once it has',
+      await cold.waitForFunction(() => Module._web_settings_open() === 1, { timeout: 10000 })
+        .then(() => true, () => false));
+  });
+
   // Waits until the game has run n more frames: a press held that long is seen however the
   // browser spaces its frames.
   async function afterFrames(page, n) {
