@@ -35,3 +35,11 @@ struct InputFrame {
 
   bool operator==(const InputFrame&) const = default;
 };
+
+// A given frame's answer to a release test of bit (INPUT_RELEASED_*): as with the keyboard's own
+// latch, only the first test in a frame sees the release, which it uses up.
+inline int32_t input_frame_take_release(InputFrame& frame, uint8_t bit) {
+  if (!(frame.events & bit)) return 0;
+  frame.events &= static_cast<uint8_t>(~bit);
+  return 1;
+}

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "core/run.h"
 #include "play/input.h"
 #include "play/session.h"
 
@@ -20,12 +21,14 @@ struct FrameDevice {
 };
 
 // What session_frame found.
-constexpr int32_t SESSION_OVER = 0;     // the loop should end (quit requested)
-constexpr int32_t SESSION_GOING = 1;    // go on with the next frame
-constexpr int32_t SESSION_FAILED = -1;  // a display switch failed: session.failure says why
+constexpr int32_t SESSION_OVER = RULES_FRAME_OVER;      // the loop should end (quit requested)
+constexpr int32_t SESSION_GOING = RULES_FRAME_GOING;    // go on with the next frame
+constexpr int32_t SESSION_FAILED = RULES_FRAME_FAILED;  // a display switch failed: session.failure
+                                                        // says why
 
-// Runs one frame of the main loop on session, told by live (the player's devices this frame) or
-// by given (a replay's or script's frame): exactly one of them is set.
+// Runs one frame of the main loop on session (the rules' part is core/run.h's rules_frame), told by
+// live (the player's devices this frame) or by given (a replay's or script's frame): exactly one of
+// them is set.
 int32_t session_frame(Session& session, const FrameDevice& device, const PlayerInput* live,
                       const InputFrame* given);
 

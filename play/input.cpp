@@ -172,12 +172,7 @@ int32_t input_key_down(SessionInput& input, int32_t code) {
 int32_t input_key_released(SessionInput& input, int32_t code) {
   const uint8_t bit = bit_of(INPUT_RELEASE_KEYS, code);
   if (!bit) return 0;
-  if (input.given) {
-    // As with the live latch, only the first test in a frame can see the release.
-    if (!(input.frame.events & bit)) return 0;
-    input.frame.events &= static_cast<uint8_t>(~bit);
-    return 1;
-  }
+  if (input.given) return input_frame_take_release(input.frame, bit);
   if (!input.has_live || !input.live.keys_read) return 0;
   // The keyboard's release rule, on the frame's record: a test that finds the key held arms
   // its latch, and the first test that then finds it up reports the release.

@@ -7,8 +7,8 @@
 
 #include "play/session.h"
 
-// One frame of a message screen inside the drawing pass: take the line's cues, draw it, and on a
-// release of Space (else Enter) move to the next line or end the block.
-void message_screen_frame(Session& session);
+// Draws the story line being shown, centred, inside the drawing pass (the rules took its cues
+// and put the score in it).
+void message_screen_draw(Session& session);
 // The vertical middle of the screen, where the bottom edge of the line sits.
 constexpr int32_t MESSAGE_SCREEN_BOTTOM = 240;

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "core/story.h"
+#include "core/run.h"
 #include "media/mouse.h"
 #include "media/sound.h"
 #include "play/sound_cues.h"
@@ -55,7 +55,7 @@ Session session_make(std::shared_ptr<const LevelStream> levels, const View& pict
                      int32_t sound_ok, int32_t live) {
   Session session;
   session.levels = std::move(levels);
-  rules_start(session.rules, session.levels.get(), &SESSION_EFFECTS);
+  run_begin(session.rules, session.levels.get(), &SESSION_EFFECTS);
   session.rules.sound_ok = sound_ok;
   session.view.windowed = picture.windowed;
   session.view.hud_font = picture.hud_font;
@@ -63,10 +63,6 @@ Session session_make(std::shared_ptr<const LevelStream> levels, const View& pict
   std::copy(std::begin(picture.chemical_palette), std::end(picture.chemical_palette),
             session.view.chemical_palette);
   session.live = live;
-  // Level 1 is loaded once already so that the board state is valid behind the intro; the
-  // intro's end loads it again.
-  load_level(session.rules, 1);
-  story_open(session.rules, LEVEL_ENTRY_INTRO);
   return session;
 }
 
@@ -81,11 +77,9 @@ void session_clear(Session& session) {
 
 void session_start_at_level(Session& session, int32_t level) {
   if (level <= 0) return;
-  // As at the intro's end: the music starts, the pointer waits in the middle of the screen.
-  rules_start_music(session.rules);
+  // As at the intro's end, the pointer waits in the middle of the screen.
   if (session.live) mouse_locate(SCREEN_WIDTH / 2, SCREEN_HEIGHT / 2);
-  session.rules.score = 0;
-  load_level(session.rules, level);
+  run_start_at_level(session.rules, level);
 }
 
 Session* session_deciding(Session* session) {

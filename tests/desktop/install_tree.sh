@@ -22,6 +22,13 @@ expected=(
   share/man/man6/q47.6
   share/metainfo/$id.metainfo.xml
 )
+# The hub's server, when its packages were there to build it.
+hub=0
+if [ -x "$build/hub/q47-hub" ]; then
+  hub=1
+  expected+=(bin/q47-hub share/man/man1/q47-hub.1)
+  for file in index.html hub.js hub.css; do expected+=("share/q47-hub/page/$file"); done
+fi
 for size in 16 32 48 64 128 256; do expected+=("share/icons/hicolor/${size}x$size/apps/$id.png"); done
 for sound in warn clean click win lose bump take nitr cant; do expected+=("share/q47/$sound.wav"); done
 expected+=(share/q47/q47.ogg)
@@ -79,4 +86,30 @@ diff "$work/help.txt" "$work/man-options.txt" ||
 grep -q "q47 $("$usr/bin/q47" --version | head -1 | cut -d' ' -f2)" <(man -l "$usr/share/man/man6/q47.6" 2>/dev/null) ||
   fail "the man page does not carry the executable's version"
 echo "validators quiet; $(wc -l <"$work/help.txt") options in both --help and the man page"
+
+# The hub's man page is quiet and lists its --help's options; the installed hub, moved, serves
+# its own page.
+if [ $hub = 1 ]; then
+  LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z \
+    "$usr/share/man/man1/q47-hub.1" >/dev/null 2>"$work/man.txt"
+  [ ! -s "$work/man.txt" ] || fail "man q47-hub: $(cat "$work/man.txt")"
+  "$usr/bin/q47-hub" --help | long_options >"$work/help.txt"
+  MANWIDTH=200 man -l "$usr/share/man/man1/q47-hub.1" 2>/dev/null | sed 's/‐/-/g' | long_options \
+    >"$work/man-options.txt"
+  diff "$work/help.txt" "$work/man-options.txt" ||
+    fail "q47-hub's man page and --help name different options"
+  mv "$root/usr" "$work/moved"
+  # Marked, so that a page found anywhere else (the source tree) is told apart.
+  echo "// installed" >>"$work/moved/share/q47-hub/page/hub.js"
+  "$work/moved/bin/q47-hub" --listen 127.0.0.1:0 --database "$work/hub.sqlite3" >"$work/hub.txt" &
+  hub_pid=$!
+  for _ in $(seq 50); do grep -q serving "$work/hub.txt" && break; sleep 0.1; done
+  port=$(sed -n 's|.*127\.0\.0\.1:\([0-9]*\)/.*|\1|p' "$work/hub.txt")
+  page=$(curl -s "http://127.0.0.1:$port/hub.js" || true)
+  kill "$hub_pid"
+  wait "$hub_pid" || true
+  [ "$page" = "$(cat "$work/moved/share/q47-hub/page/hub.js")" ] ||
+    fail "the moved q47-hub does not serve its installed page"
+  echo "q47-hub: man page quiet, options agree, its page found from a moved tree"
+fi
 echo "1 passed, 0 failed"

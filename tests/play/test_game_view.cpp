@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "core/level_stream.h"
+#include "core/story.h"
 #include "media/random.h"
 #include "play/board_view.h"
 #include "play/message_screen.h"
@@ -56,7 +57,11 @@ class GameView : public ::testing::Test {
     screen_clear(0);
     ASSERT_NE(draw_begin(screen_output()), 0);
     draw_board_view(app_session());
-    if (GAME.game_state == STATE_MESSAGE) message_screen_frame(app_session());
+    if (GAME.game_state == STATE_MESSAGE) {
+      story_take_cues(GAME);
+      story_show_score(GAME);
+      message_screen_draw(app_session());
+    }
     draw_end();
   }
 

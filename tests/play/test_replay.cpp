@@ -20,6 +20,7 @@
 
 #include "core/level_stream.h"
 #include "core/rules_state.h"
+#include "core/run.h"
 #include "desktop/commands.h"
 #include "desktop/files.h"
 #include "media/keyboard.h"
@@ -460,8 +461,47 @@ TEST(ReplayGolden, EveryGoldenRunVerifiesDrawnAndNotDrawn) {
       EXPECT_EQ(outcome.levels_completed, expected->second.first) << name;
       EXPECT_EQ(outcome.score, expected->second.second) << name;
     }
+    // The rules alone, as a server runs them: the same state, and each level's share of it.
+    const RunOutcome ruled = run_replay(replay, level_stream_builtin(), RunLimits{});
+    EXPECT_TRUE(ruled.matches) << name;
+    EXPECT_EQ(ruled.checksum, replay.final_checksum) << name;
+    EXPECT_EQ(ruled.frames, replay.frame_count) << name;
+    EXPECT_EQ(ruled.levels_completed, expected->second.first) << name;
+    EXPECT_EQ(ruled.score, expected->second.second) << name;
+    int32_t sum = 0;
+    for (const RunLevel& level : ruled.levels) sum += level.score;
+    EXPECT_EQ(sum, ruled.score) << name;
+    if (replay.start_level > 0 && !ruled.levels.empty()) {
+      EXPECT_EQ(ruled.levels[0].level, replay.start_level) << name;
+    }
   }
   EXPECT_EQ(files, static_cast<int>(GOLDEN_RUNS.size()));
+}
+
+// A stranger's replay is run within limits, and one made on other levels is not run at all.
+TEST(ReplayGolden, TheRulesAloneStopAtTheirLimitsAndRefuseOtherLevels) {
+  Replay replay;
+  std::string error;
+  ASSERT_TRUE(files_read_replay(GOLDEN_DIR / "complete.q47r", replay, error)) << error;
+  RunLimits limits;
+  limits.max_frames = 1000;
+  RunOutcome ruled = run_replay(replay, level_stream_builtin(), limits);
+  EXPECT_EQ(ruled.frames, 1000);
+  EXPECT_FALSE(ruled.stopped.empty());
+  EXPECT_FALSE(ruled.matches);
+  limits = RunLimits{};
+  limits.max_seconds = 1e-9;
+  ruled = run_replay(replay, level_stream_builtin(), limits);
+  EXPECT_LT(ruled.frames, replay.frame_count);
+  EXPECT_FALSE(ruled.stopped.empty());
+  Replay forged = replay;
+  forged.final_checksum ^= 1;
+  EXPECT_FALSE(run_replay(forged, level_stream_builtin(), RunLimits{}).matches);
+  LevelStream other = level_stream_builtin();
+  other.bytes.back() ^= 1;
+  ruled = run_replay(replay, other, RunLimits{});
+  EXPECT_FALSE(ruled.refused.empty());
+  EXPECT_EQ(ruled.frames, 0);
 }
 
 TEST(ReplayGolden, EachLosingRunReachesTheEdgeOfItsLevelAndTheKeysRunUsesEveryKey) {

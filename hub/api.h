@@ -1,0 +1,80 @@
+// The hub's answers: a request in, a response out, over a Store. Nothing here knows the network
+// (hub/server.cpp carries requests to it), so the tests and the fuzzer call it directly with a
+// store in memory. docs/hub-api.md describes every path.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "hub/store.h"
+#include "hub/verify.h"
+
+// One request as the server read it.
+struct HubRequest {
+  std::string method;                        // "GET", "POST", ...
+  std::string path;                          // without the query
+  std::map<std::string, std::string> query;  // the query's parameters, decoded
+  std::string authorization;                 // the Authorization header, "" when none
+  std::string address;                       // the client's address
+  std::string body;                          // as sent
+};
+
+// One response.
+struct HubResponse {
+  int status = 200;
+  std::string content_type = "application/json";
+  std::string body;
+  std::vector<std::pair<std::string, std::string>> headers;  // besides the type
+};
+
+// What the hub allows a key or an address.
+struct HubLimits {
+  double requests_per_second = 20;       // per address and per key, in bursts of 5 seconds
+  int64_t players_per_address_day = 50;  // new players from one address in a day
+  int64_t packs_per_key_day = 20;        // packs one player publishes in a day
+  size_t run_body = 1 << 20;             // POST /api/runs
+  size_t pack_body = 8 << 20;            // POST /api/packs (the text and one run per level)
+  size_t small_body = 4096;              // everything else
+};
+
+// The largest body any path takes: the server refuses more before reading it.
+constexpr size_t HUB_BODY_MAX = 8 << 20;
+
+// The system's clock in Unix seconds.
+int64_t hub_clock();
+
+// The hub's own state beside its store: the limits, the clock, where runs go to be verified,
+// and the rate counters (one lock).
+struct Hub {
+  explicit Hub(Store& on) : store(on) {}
+  Store& store;
+  VerifyLimits verify;                         // what a run may cost
+  HubLimits limits;                            // what a key or an address may do
+  std::function<void(int64_t run)> queue_run;  // hands a stored, queued run to the workers
+  std::function<int64_t()> clock = [] { return hub_clock(); };  // Unix seconds
+
+  struct Bucket {
+    double tokens = 0;  // requests it may still make
+    double at = 0;      // when tokens was last filled (seconds)
+  };
+  std::mutex rate_mutex;                            // over buckets
+  std::unordered_map<std::string, Bucket> buckets;  // "a:ADDRESS" and "k:KEY_HASH"
+};
+
+// The answer to request.
+HubResponse hub_handle(Hub& hub, const HubRequest& request);
+
+// Text made safe inside HTML (&, <, >, " and ').
+std::string html_escape(const std::string& text);
+// Whether name is a player's name the hub takes: 1..32 characters of UTF-8, none a control
+// character, not only spaces.
+bool hub_name_ok(const std::string& name);
+// The bytes of base64 text (standard alphabet, padding optional); false when it is not base64.
+bool base64_decode(const std::string& text, std::vector<uint8_t>& bytes);
+std::string base64_encode(const std::vector<uint8_t>& bytes);

@@ -1,0 +1,298 @@
+// The hub's parts in one process: SHA-256 against the FIPS examples, base64 and names, the
+// stores' contract (the same table of checks on every store that builds here), and the answers
+// over a store in memory with runs verified at once.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "hub/api.h"
+#include "hub/sha256.h"
+#include "hub/store.h"
+#include "hub/verify.h"
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+namespace {
+
+TEST(HubSha256, FipsExamplesInAnyPiecesAndKeys) {
+  EXPECT_EQ(sha256_hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(sha256_hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  const std::string two_blocks = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+  EXPECT_EQ(sha256_hex(two_blocks),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  // A million "a" added in uneven pieces, across every block boundary.
+  Sha256 hash;
+  const std::string piece(997, 'a');
+  size_t added = 0;
+  while (added < 1000000) {
+    const size_t take = std::min(piece.size(), 1000000 - added);
+    hash.add(piece.data(), take);
+    added += take;
+  }
+  const auto digest = hash.digest();
+  EXPECT_EQ(hex_of(digest.data(), digest.size()),
+            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+  const std::string key = random_key();
+  EXPECT_EQ(key.size(), 64u);
+  EXPECT_EQ(key.find_first_not_of("0123456789abcdef"), std::string::npos);
+  EXPECT_NE(key, random_key());
+}
+
+TEST(HubText, Base64AndNames) {
+  for (const std::string text : {"", "a", "ab", "abc", "abcd", "\xff\x00\x10"}) {
+    const std::vector<uint8_t> bytes(text.begin(), text.end());
+    std::vector<uint8_t> back;
+    ASSERT_TRUE(base64_decode(base64_encode(bytes), back)) << text;
+    EXPECT_EQ(back, bytes);
+  }
+  std::vector<uint8_t> bytes;
+  for (const char* bad : {"a", "ab!c", "abc===", "a=bc"})
+    EXPECT_FALSE(base64_decode(bad, bytes)) << bad;
+  const std::pair<std::string, bool> names[] = {{"Ann", true},
+                                                {"Zoë ünd 李", true},
+                                                {std::string(32, 'x'), true},
+                                                {std::string(33, 'x'), false},
+                                                {"", false},
+                                                {"   ", false},
+                                                {"a\tb", false},
+                                                {"a\x7f", false},
+                                                {"\xc3", false},  // cut short
+                                                {"\xc0\xaf", false},
+                                                {"\xed\xa0\x80", false},  // overlong, surrogate
+                                                {"<script>", true},
+                                                {"a\u2028b", false}};
+  for (const auto& [name, ok] : names) EXPECT_EQ(hub_name_ok(name), ok) << name;
+  EXPECT_EQ(html_escape("<a href=\"x\">'&'</a>"),
+            "&lt;a href=&quot;x&quot;&gt;&#39;&amp;&#39;&lt;/a&gt;");
+}
+
+// --- The stores' contract ---
+
+struct StoreCase {
+  const char* name;
+  std::unique_ptr<Store> (*open)(const fs::path& folder);
+};
+
+const StoreCase STORES[] = {
+    {"memory", [](const fs::path&) { return store_open_memory(); }},
+    {"sqlite",
+     [](const fs::path& folder) {
+       std::string error;
+       auto store = store_open_sqlite((folder / "hub.sqlite3").string(), error);
+       EXPECT_TRUE(store) << error;
+       return store;
+     }},
+};
+
+class HubStore : public testing::TestWithParam<StoreCase> {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/q47-hub-store-XXXXXX";
+    folder_ = mkdtemp(name);
+    store_ = GetParam().open(folder_);
+    ASSERT_TRUE(store_);
+  }
+  void TearDown() override {
+    store_.reset();
+    fs::remove_all(folder_);
+  }
+  StorePack pack_of(int64_t author, const std::string& id, int64_t published) {
+    StorePack pack;
+    pack.id = id;
+    pack.author = author;
+    pack.title = "T " + id;
+    pack.published = published;
+    pack.levels = 2;
+    pack.text = "text of " + id;
+    return pack;
+  }
+  StoreRun verdict(int64_t id, const char* status, std::vector<StoreRunLevel> levels) {
+    StoreRun run;
+    run.id = id;
+    run.status = status;
+    run.levels = std::move(levels);
+    return run;
+  }
+  fs::path folder_;
+  std::unique_ptr<Store> store_;
+};
+
+TEST_P(HubStore, PlayersPacksRunsBestsAndCounters) {
+  Store& store = *store_;
+  const int64_t ann = store.add_player("Ann", "hash-a", 10);
+  const int64_t bob = store.add_player("Bob", "hash-b", 11);
+  EXPECT_NE(ann, bob);
+  EXPECT_EQ(store.player_by_key("hash-b")->id, bob);
+  EXPECT_FALSE(store.player_by_key("hash-c"));
+  EXPECT_TRUE(store.rename_player(bob, "Bobby"));
+  EXPECT_EQ(store.player(bob)->name, "Bobby");
+  EXPECT_FALSE(store.rename_player(999, "Nobody"));
+
+  // Packs: stored once, with their bytes and levels; listed in each order; withdrawn unlisted.
+  const std::vector<StoreLevel> levels = {{1, 100, 4, 93}, {2, 50, 8, 20}};
+  ASSERT_TRUE(store.add_pack(pack_of(ann, "p1", 100), levels));
+  EXPECT_FALSE(store.add_pack(pack_of(bob, "p1", 101), levels));
+  ASSERT_TRUE(store.add_pack(pack_of(bob, "p2", 200), levels));
+  ASSERT_TRUE(store.add_pack(pack_of(ann, "p3", 200), {}));
+  EXPECT_EQ(store.pack("p1", true)->text, "text of p1");
+  EXPECT_EQ(store.pack("p1", false)->text, "");
+  EXPECT_EQ(store.pack("p1", false)->author_name, "Ann");
+  EXPECT_EQ(store.pack_levels("p1").size(), 2u);
+  EXPECT_EQ(store.pack_levels("p1")[1].bound, 20);
+  auto ids = [](const std::vector<StorePackSummary>& packs) {
+    std::vector<std::string> out;
+    for (const StorePackSummary& pack : packs) out.push_back(pack.pack.id);
+    return out;
+  };
+  // Published in the same second, the later one is newer.
+  EXPECT_EQ(ids(store.list_packs(PackOrder::NEWEST, 0, 0, 10)),
+            (std::vector<std::string>{"p3", "p2", "p1"}));
+  EXPECT_EQ(ids(store.list_packs(PackOrder::OLDEST, 0, 1, 1)), (std::vector<std::string>{"p2"}));
+  EXPECT_EQ(store.packs_published_since(ann, 150), 1);
+
+  // Runs: queued until finished once; a verified run raises bests, never lowers them.
+  const int64_t r1 = store.add_run(bob, "p1", {1, 2, 3}, 300);
+  const int64_t r2 = store.add_run(bob, "p1", {}, 301);
+  const int64_t r3 = store.add_run(ann, "p1", {4}, 302);
+  EXPECT_EQ(store.queued_runs(), (std::vector<int64_t>{r1, r2, r3}));
+  EXPECT_EQ(store.run(r1, true)->replay, (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_TRUE(store.run(r1, false)->replay.empty());
+  EXPECT_EQ(ids(store.list_packs(PackOrder::UNPLAYED, bob, 0, 10)),
+            (std::vector<std::string>{"p3", "p2"}));
+  store.finish_run(verdict(r1, RUN_VERIFIED, {{1, 50}, {2, 10}}));
+  store.finish_run(verdict(r2, RUN_VERIFIED, {{1, 40}}));
+  store.finish_run(verdict(r1, RUN_REFUSED, {}));  // no longer queued: left as it is
+  store.finish_run(verdict(r3, RUN_REFUSED, {}));
+  EXPECT_EQ(store.run(r1, false)->status, RUN_VERIFIED);
+  EXPECT_EQ(store.run(r1, false)->levels.size(), 2u);
+  EXPECT_EQ(store.run(r3, false)->status, RUN_REFUSED);
+  EXPECT_TRUE(store.queued_runs().empty());
+  EXPECT_EQ(store.best(bob, "p1", 1), 50);
+  EXPECT_FALSE(store.best(ann, "p1", 1));
+  const int64_t r4 = store.add_run(ann, "p1", {5}, 303);
+  store.finish_run(verdict(r4, RUN_VERIFIED, {{1, 50}}));
+  EXPECT_EQ(store.histogram("p1", 1), (std::vector<std::pair<int32_t, int64_t>>{{50, 2}}));
+  EXPECT_EQ(store.histogram("p1", 2), (std::vector<std::pair<int32_t, int64_t>>{{10, 1}}));
+
+  // Plays and ratings order the lists.
+  store.rate(bob, "p1", 1, 2);
+  store.rate(bob, "p1", 1, 5);  // replaces
+  store.rate(ann, "p1", 1, 4);
+  EXPECT_EQ(ids(store.list_packs(PackOrder::PLAYED, 0, 0, 1)), (std::vector<std::string>{"p1"}));
+  const StorePackSummary rated = store.list_packs(PackOrder::RATED, 0, 0, 1).at(0);
+  EXPECT_EQ(rated.pack.id, "p1");
+  EXPECT_EQ(rated.plays, 2);
+  EXPECT_EQ(rated.ratings, 2);
+  EXPECT_DOUBLE_EQ(rated.rating, 4.5);
+  EXPECT_TRUE(store.withdraw_pack("p1"));
+  EXPECT_TRUE(store.pack("p1", false)->withdrawn);
+  EXPECT_EQ(store.pack_count(), 2);
+  EXPECT_EQ(store.list_packs(PackOrder::RANDOM, 0, 0, 10).size(), 2u);
+
+  EXPECT_EQ(store.count("players 1.2.3.4", 86400, 1), 1);
+  EXPECT_EQ(store.count("players 1.2.3.4", 86400, 1), 2);
+  EXPECT_EQ(store.count("players 1.2.3.4", 2 * 86400, 1), 1);  // a new day
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, HubStore, testing::ValuesIn(STORES),
+                         [](const testing::TestParamInfo<StoreCase>& info) {
+                           return info.param.name;
+                         });
+
+// --- The answers over a store in memory ---
+
+HubRequest request(const std::string& method, const std::string& path, const Json& body = nullptr,
+                   const std::string& key = "") {
+  HubRequest made;
+  made.method = method;
+  made.path = path.substr(0, path.find('?'));
+  // The query's NAME=VALUE pairs (no escapes in these tests).
+  for (size_t at = path.find('?'); at != std::string::npos;) {
+    const size_t end = path.find('&', at + 1);
+    const std::string pair = path.substr(at + 1, end == std::string::npos ? end : end - at - 1);
+    made.query[pair.substr(0, pair.find('='))] = pair.substr(pair.find('=') + 1);
+    at = end;
+  }
+  made.address = "127.0.0.1";
+  if (!body.is_null()) made.body = body.dump();
+  if (!key.empty()) made.authorization = "Bearer " + key;
+  return made;
+}
+
+std::vector<uint8_t> golden(const char* name) {
+  std::ifstream in(fs::path(Q47_SOURCE_DIR) / "tests" / "replays" / name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(HubAnswers, RoutesRefusalsAndARunVerifiedOnTheSpot) {
+  std::unique_ptr<Store> store = store_open_memory();
+  Hub hub(*store);
+  hub.queue_run = [&](int64_t id) { verify_run(*store, id, hub.verify); };
+  const Json made =
+      Json::parse(hub_handle(hub, request("POST", "/api/players", {{"name", "Ann"}})).body);
+  const std::string key = made["key"];
+  // Paths and methods that are not there, and bodies that are not what they should be.
+  const std::pair<HubRequest, int> refusals[] = {
+      {request("GET", "/api/nothing"), 404},
+      {request("PATCH", "/api/packs"), 405},
+      {request("GET", "/api/packs/xyz"), 404},
+      {request("GET", "/api/packs/builtin/other"), 404},
+      {request("GET", "/api/runs/0"), 404},
+      {request("GET", "/api/runs/99999999999999999999"), 404},
+      {request("GET", "/api/levels/builtin/11/histogram"), 404},
+      {request("GET", "/api/levels/builtin/0/histogram"), 404},
+      {request("POST", "/api/runs", {{"pack", "builtin"}}), 401},
+      {request("POST", "/api/runs", {{"pack", "builtin"}}, key), 400},
+      {request("POST", "/api/runs", {{"pack", "builtin"}, {"replay", "@@"}}, key), 400},
+      {request("POST", "/api/runs", {{"pack", std::string(64, 'a')}, {"replay", ""}}, key), 404},
+      {request("POST", "/api/players", Json::array()), 400},
+      {request("POST", "/api/packs?sort=unplayed"), 401},
+      {request("GET", "/api/packs?sort=unplayed"), 401},
+      {request("GET", "/api/packs?limit=0"), 400},
+      {request("POST", "/api/levels/builtin/1/rating", {{"stars", 3}}, key), 403},
+  };
+  for (const auto& [asked, status] : refusals) {
+    const HubResponse response = hub_handle(hub, asked);
+    EXPECT_EQ(response.status, status) << asked.method << " " << asked.path << " " << asked.body;
+    EXPECT_TRUE(Json::parse(response.body, nullptr, false).contains("error")) << response.body;
+  }
+  // A replay that is no replay is taken, then refused with the reader's reason.
+  HubResponse sent =
+      hub_handle(hub, request("POST", "/api/runs", {{"pack", "builtin"}, {"replay", "AAAA"}}, key));
+  ASSERT_EQ(sent.status, 202);
+  Json run = Json::parse(
+      hub_handle(hub, request("GET", "/api/runs/" +
+                                         std::to_string(Json::parse(sent.body)["run"].get<int>())))
+          .body);
+  EXPECT_EQ(run["status"], RUN_REFUSED);
+  EXPECT_EQ(run["reason"].get<std::string>().rfind("not a replay", 0), 0u) << run;
+  // The whole game from the intro proves every level's score.
+  sent = hub_handle(
+      hub, request("POST", "/api/runs",
+                   {{"pack", "builtin"}, {"replay", base64_encode(golden("complete.q47r"))}}, key));
+  ASSERT_EQ(sent.status, 202);
+  run = Json::parse(
+      hub_handle(hub, request("GET", "/api/runs/" +
+                                         std::to_string(Json::parse(sent.body)["run"].get<int>())))
+          .body);
+  EXPECT_EQ(run["status"], RUN_VERIFIED);
+  ASSERT_EQ(run["levels"].size(), 10u);
+  int total = 0;
+  for (const Json& level : run["levels"]) total += level["score"].get<int>();
+  EXPECT_EQ(total, 1491);
+  EXPECT_EQ(
+      hub_handle(hub, request("POST", "/api/levels/builtin/10/rating", {{"stars", 3}}, key)).status,
+      204);
+  const Json histogram = Json::parse(
+      hub_handle(hub, request("GET", "/api/levels/builtin/10/histogram", nullptr, key)).body);
+  EXPECT_EQ(histogram["mine"], run["levels"][9]["score"]);
+  EXPECT_EQ(histogram["players"], 1);
+}
+
+}  // namespace
