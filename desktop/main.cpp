@@ -8,6 +8,7 @@
 #include "core/report.h"
 #include "desktop/commands.h"
 #include "desktop/options.h"
+#include "desktop/submit.h"
 #include "play/session.h"
 
 int main(int argc, char** argv) {
@@ -45,6 +46,11 @@ int main(int argc, char** argv) {
     return export_levels_main(game_options.export_levels_path);
   }
   if (game_options.check) return check_main();
+  if (game_options.submit) return submit_main(game_options.submit_paths);
+  if (game_options.hub_key_export) return hub_key_export_main();
+  if (!game_options.hub_key_import_path.empty()) {
+    return hub_key_import_main(game_options.hub_key_import_path);
+  }
   if (!game_options.verify_path.empty()) {
     return replay_verify_main(game_options.verify_path, game_options.draw);
   }

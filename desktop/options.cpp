@@ -36,6 +36,10 @@ enum : int {
   OPT_EDIT,
   OPT_FRAME,
   OPT_PALETTE,
+  OPT_SUBMIT,
+  OPT_HUB,
+  OPT_HUB_KEY_EXPORT,
+  OPT_HUB_KEY_IMPORT,
 };
 
 const struct option LONG_OPTIONS[] = {
@@ -59,6 +63,10 @@ const struct option LONG_OPTIONS[] = {
     {"edit", required_argument, nullptr, OPT_EDIT},
     {"frame", required_argument, nullptr, OPT_FRAME},
     {"palette", required_argument, nullptr, OPT_PALETTE},
+    {"submit", no_argument, nullptr, OPT_SUBMIT},
+    {"hub", required_argument, nullptr, OPT_HUB},
+    {"hub-key-export", no_argument, nullptr, OPT_HUB_KEY_EXPORT},
+    {"hub-key-import", required_argument, nullptr, OPT_HUB_KEY_IMPORT},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -103,7 +111,7 @@ const char* long_name(int code) {
 // --scale 1 has a mistake in it, and taking either silently would hide it. (-f and -w are two
 // options: the last of them wins, as GNU programs let an alias be overridden.) seen marks the
 // codes given so far. False with the problem in err.
-constexpr int OPTION_SLOTS = OPT_PALETTE + 1;
+constexpr int OPTION_SLOTS = OPT_HUB_KEY_IMPORT + 1;
 bool first_time(bool (&seen)[OPTION_SLOTS], int code, std::string& err) {
   if (!seen[code]) {
     seen[code] = true;
@@ -158,6 +166,13 @@ std::string options_usage() {
          "                         built-in levels) whether and how it can be won\n"
          "      --json             with --check, print JSON, with each winning plan\n"
          "      --write-replays DIR  with --check, write each winning plan as a replay in DIR\n"
+         "      --submit [FILE]... send each replay FILE (default: the kept runs not sent\n"
+         "                         yet) to a hub, which verifies it; with --levels, runs\n"
+         "                         of that pack\n"
+         "      --hub URL          the hub --submit uses (default: $Q47_HUB, else\n"
+         "                         http://127.0.0.1:8048)\n"
+         "      --hub-key-export   print the kept hub keys, to take to another machine\n"
+         "      --hub-key-import FILE  keep the hub keys of FILE (from --hub-key-export)\n"
          "  -h, --help             display this help and exit\n"
          "      --version          output version information and exit\n"
          "\n"
@@ -166,7 +181,8 @@ std::string options_usage() {
          "Escape quits.\n"
          "\n"
          "Exit status: 0 when done as asked, 1 for a negative answer (a replay that\n"
-         "differs, a level with no winning plan found) or a failed start, 2 for misuse,\n"
+         "differs, a level with no winning plan found, a run the hub refused) or a\n"
+         "failed start, 2 for misuse, a hub that cannot be reached,\n"
          "an unusable file or an output that could not be written.\n";
 }
 
@@ -279,6 +295,23 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
         }
         game_options.palette_given = 1;
         break;
+      case OPT_SUBMIT:
+        game_options.submit = 1;
+        break;
+      case OPT_HUB:
+        if (*optarg == '\0') {
+          err = misuse("option '--hub' needs a URL, not an empty one");
+          return OptionsAction::ERROR;
+        }
+        game_options.hub_url = optarg;
+        break;
+      case OPT_HUB_KEY_EXPORT:
+        game_options.hub_key_export = 1;
+        break;
+      case OPT_HUB_KEY_IMPORT:
+        if (!take_path(game_options.hub_key_import_path, "hub-key-import", err))
+          return OptionsAction::ERROR;
+        break;
       case OPT_WRITE_REPLAYS:
         if (!take_path(game_options.write_replays_dir, "write-replays", err))
           return OptionsAction::ERROR;
@@ -302,13 +335,22 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
       }
     }
   }
-  // --check takes an optional pack as its one operand; nothing else takes operands.
+  // --check takes an optional pack as its one operand, --submit its replays; nothing else takes
+  // operands.
   if (game_options.check && optind < argc) {
     if (*argv[optind] == '\0') {
       err = misuse("--check needs a pack's file name, not an empty one");
       return OptionsAction::ERROR;
     }
     game_options.check_path = argv[optind++];
+  }
+  // --submit takes any number of replays.
+  for (; game_options.submit && optind < argc; ++optind) {
+    if (*argv[optind] == '\0') {
+      err = misuse("--submit needs replays' file names, not an empty one");
+      return OptionsAction::ERROR;
+    }
+    game_options.submit_paths.emplace_back(argv[optind]);
   }
   if (optind < argc) {
     err = misuse("unexpected argument '" + std::string(argv[optind]) + "'");
@@ -317,9 +359,12 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
   // Combinations that cannot mean anything.
   const int32_t modes = (!game_options.play_path.empty()) + (!game_options.verify_path.empty()) +
                         (!game_options.edit_path.empty()) + game_options.check +
-                        (!game_options.export_levels_path.empty());
+                        (!game_options.export_levels_path.empty()) + game_options.submit +
+                        game_options.hub_key_export + (!game_options.hub_key_import_path.empty());
   if (modes > 1) {
-    err = misuse("--play, --verify, --check, --edit and --export-levels exclude each other");
+    err = misuse(
+        "--play, --verify, --check, --edit, --export-levels, --submit, --hub-key-export and "
+        "--hub-key-import exclude each other");
     return OptionsAction::ERROR;
   }
   if (!game_options.record_path.empty() && modes > 0) {
@@ -356,8 +401,20 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
         "--edit)");
     return OptionsAction::ERROR;
   }
+  if (!game_options.hub_url.empty() && !game_options.submit &&
+      game_options.hub_key_import_path.empty()) {
+    err = misuse("--hub only goes with --submit or --hub-key-import");
+    return OptionsAction::ERROR;
+  }
+  if (!game_options.levels_path.empty() &&
+      (game_options.hub_key_export || !game_options.hub_key_import_path.empty())) {
+    err = misuse("--levels does not go with --hub-key-export or --hub-key-import");
+    return OptionsAction::ERROR;
+  }
   // Only a run that draws has a picture to mark.
-  if (seen[OPT_PALETTE] && (game_options.check || !game_options.export_levels_path.empty())) {
+  if (seen[OPT_PALETTE] &&
+      (game_options.check || !game_options.export_levels_path.empty() || game_options.submit ||
+       game_options.hub_key_export || !game_options.hub_key_import_path.empty())) {
     err = misuse("--palette only goes with a picture (a game, --play, --edit or --verify)");
     return OptionsAction::ERROR;
   }

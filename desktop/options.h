@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/report.h"
 
@@ -30,6 +31,11 @@ struct GameOptions {
   int32_t json = 0;               // --json: --check prints JSON instead of a table
   std::string edit_path;          // --edit: the level editor on this pack
   std::string write_replays_dir;  // --write-replays: --check writes each winning plan here
+  int32_t submit = 0;             // --submit: send replays to a hub
+  std::vector<std::string> submit_paths;  // its replays; none = the kept runs not sent yet
+  std::string hub_url;                    // --hub: the hub's URL (else $Q47_HUB, else local)
+  int32_t hub_key_export = 0;             // --hub-key-export: print the kept hub keys
+  std::string hub_key_import_path;        // --hub-key-import: keep the keys of this file
 };
 
 // What main does after parsing.

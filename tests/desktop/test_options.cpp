@@ -73,6 +73,12 @@ TEST(Options, ValuesAndSwitchesAreTaken) {
   EXPECT_EQ(game_options.palette_marked, 1);
   parse({"--palette", "plain"});
   EXPECT_EQ(game_options.palette_marked, 0);
+  // --submit takes every operand as a replay, wherever the options stand among them.
+  EXPECT_EQ(parse({"a.q47r", "--submit", "b.q47r", "--hub", "http://h:1", "--levels", "p"}).action,
+            OptionsAction::RUN);
+  EXPECT_EQ(game_options.submit_paths, (std::vector<std::string>{"a.q47r", "b.q47r"}));
+  EXPECT_EQ(game_options.hub_url, "http://h:1");
+  EXPECT_EQ(game_options.levels_path, "p");
 }
 
 TEST(Options, HelpAndVersionGoToStandardOutput) {
@@ -112,7 +118,21 @@ TEST(Options, MisuseNamesTheProblemAndPointsToHelp) {
       {{"stray"}, "q47: unexpected argument 'stray'\n"},
       {{"--check", "a", "b"}, "q47: unexpected argument 'b'\n"},
       {{"--play", "a", "--verify", "b"},
-       "q47: --play, --verify, --check, --edit and --export-levels exclude each other\n"},
+       "q47: --play, --verify, --check, --edit, --export-levels, --submit, --hub-key-export and "
+       "--hub-key-import exclude each other\n"},
+      {{"--submit", "--check"},
+       "q47: --play, --verify, --check, --edit, --export-levels, --submit, --hub-key-export and "
+       "--hub-key-import exclude each other\n"},
+      {{"--hub", "http://h", "--play", "a"},
+       "q47: --hub only goes with --submit or --hub-key-import\n"},
+      {{"--submit", "--hub", ""}, "q47: option '--hub' needs a URL, not an empty one\n"},
+      {{"--submit", "a", ""}, "q47: --submit needs replays' file names, not an empty one\n"},
+      {{"--submit", "--mute"},
+       "q47: --fullscreen, --window, --scale and --mute only go with a window (a game, --play or "
+       "--edit)\n"},
+      {{"--hub-key-export", "--levels", "p"},
+       "q47: --levels does not go with --hub-key-export or --hub-key-import\n"},
+      {{"--hub-key-export", "stray"}, "q47: unexpected argument 'stray'\n"},
       {{"--record", "a", "--check"}, "q47: --record only goes with a game that is played\n"},
       {{"--draw"}, "q47: --draw and --picture only go with --verify\n"},
       {{"--json"}, "q47: --json and --write-replays only go with --check\n"},

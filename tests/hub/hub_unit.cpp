@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -88,6 +89,17 @@ const StoreCase STORES[] = {
        EXPECT_TRUE(store) << error;
        return store;
      }},
+    // A server's store, on the empty database $Q47_HUB_DATABASE names
+    // (tests/hub/with_postgresql.sh makes one per test); skipped without it.
+    {"postgresql",
+     [](const fs::path&) -> std::unique_ptr<Store> {
+       const char* url = std::getenv("Q47_HUB_DATABASE");
+       if (!url || !*url) return nullptr;
+       std::string error;
+       auto store = store_open_postgresql(url, error);
+       EXPECT_TRUE(store) << error;
+       return store;
+     }},
 };
 
 class HubStore : public testing::TestWithParam<StoreCase> {
@@ -96,6 +108,10 @@ class HubStore : public testing::TestWithParam<StoreCase> {
     char name[] = "/tmp/q47-hub-store-XXXXXX";
     folder_ = mkdtemp(name);
     store_ = GetParam().open(folder_);
+    if (!store_ && std::string(GetParam().name) == "postgresql" &&
+        !std::getenv("Q47_HUB_DATABASE")) {
+      GTEST_SKIP() << "no PostgreSQL: run under tests/hub/with_postgresql.sh";
+    }
     ASSERT_TRUE(store_);
   }
   void TearDown() override {

@@ -1,0 +1,555 @@
+#include "hub/store_pg.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <pqxx/pqxx>
+#include <vector>
+
+#include "hub/store.h"
+
+namespace {
+
+// The tables, made on first use. Pack texts and replays are bytea: kept byte for byte whatever
+// they hold. Each player's best per level and the histogram's counts are kept together, so a
+// histogram is read from a handful of rows however many players there are.
+constexpr const char* SCHEMA = R"SQL(
+CREATE TABLE IF NOT EXISTS players (
+  id BIGSERIAL PRIMARY KEY,
+  name TEXT NOT NULL,
+  key_hash TEXT NOT NULL UNIQUE,
+  created BIGINT NOT NULL);
+CREATE TABLE IF NOT EXISTS packs (
+  id TEXT PRIMARY KEY,
+  added BIGSERIAL NOT NULL,
+  author BIGINT NOT NULL REFERENCES players (id),
+  title TEXT NOT NULL,
+  first_line TEXT NOT NULL,
+  published BIGINT NOT NULL,
+  replaces TEXT NOT NULL,
+  withdrawn BOOLEAN NOT NULL DEFAULT FALSE,
+  levels INTEGER NOT NULL,
+  level_data_hash BIGINT NOT NULL,
+  level_data_size BIGINT NOT NULL,
+  text BYTEA NOT NULL);
+CREATE INDEX IF NOT EXISTS packs_by_published ON packs (published);
+CREATE INDEX IF NOT EXISTS packs_by_author ON packs (author, published);
+CREATE TABLE IF NOT EXISTS pack_levels (
+  pack TEXT NOT NULL REFERENCES packs (id),
+  level INTEGER NOT NULL,
+  edge_frame INTEGER NOT NULL,
+  enclosure INTEGER NOT NULL,
+  bound INTEGER NOT NULL,
+  PRIMARY KEY (pack, level));
+CREATE TABLE IF NOT EXISTS runs (
+  id BIGSERIAL PRIMARY KEY,
+  player BIGINT NOT NULL REFERENCES players (id),
+  pack TEXT NOT NULL,
+  replay BYTEA NOT NULL,
+  submitted BIGINT NOT NULL,
+  status TEXT NOT NULL,
+  reason TEXT NOT NULL DEFAULT '',
+  frames BIGINT NOT NULL DEFAULT 0,
+  checksum BIGINT NOT NULL DEFAULT 0);
+CREATE INDEX IF NOT EXISTS runs_queued ON runs (id) WHERE status = 'queued';
+CREATE INDEX IF NOT EXISTS runs_by_pack ON runs (pack, status, player);
+CREATE INDEX IF NOT EXISTS runs_by_player ON runs (player, pack);
+CREATE TABLE IF NOT EXISTS run_levels (
+  run BIGINT NOT NULL REFERENCES runs (id),
+  level INTEGER NOT NULL,
+  score INTEGER NOT NULL,
+  PRIMARY KEY (run, level));
+CREATE TABLE IF NOT EXISTS bests (
+  pack TEXT NOT NULL,
+  level INTEGER NOT NULL,
+  player BIGINT NOT NULL REFERENCES players (id),
+  score INTEGER NOT NULL,
+  PRIMARY KEY (pack, level, player));
+CREATE TABLE IF NOT EXISTS histograms (
+  pack TEXT NOT NULL,
+  level INTEGER NOT NULL,
+  score INTEGER NOT NULL,
+  players BIGINT NOT NULL,
+  PRIMARY KEY (pack, level, score));
+CREATE TABLE IF NOT EXISTS ratings (
+  pack TEXT NOT NULL,
+  level INTEGER NOT NULL,
+  player BIGINT NOT NULL REFERENCES players (id),
+  stars INTEGER NOT NULL,
+  PRIMARY KEY (pack, level, player));
+CREATE TABLE IF NOT EXISTS counters (
+  name TEXT NOT NULL,
+  window_start BIGINT NOT NULL,
+  value BIGINT NOT NULL,
+  PRIMARY KEY (name, window_start));
+)SQL";
+
+// A pack's columns as list_packs and pack read them, author's name included.
+constexpr const char* PACK_COLUMNS =
+    "p.id, p.author, a.name, p.title, p.first_line, p.published, p.replaces, p.withdrawn, "
+    "p.levels, p.level_data_hash, p.level_data_size";
+
+StorePack pack_of(const pqxx::row& row) {
+  StorePack pack;
+  pack.id = row[0].as<std::string>();
+  pack.author = row[1].as<int64_t>();
+  pack.author_name = row[2].as<std::string>();
+  pack.title = row[3].as<std::string>();
+  pack.first_line = row[4].as<std::string>();
+  pack.published = row[5].as<int64_t>();
+  pack.replaces = row[6].as<std::string>();
+  pack.withdrawn = row[7].as<bool>();
+  pack.levels = row[8].as<int32_t>();
+  pack.level_data_hash = static_cast<uint32_t>(row[9].as<int64_t>());
+  pack.level_data_size = static_cast<uint32_t>(row[10].as<int64_t>());
+  return pack;
+}
+
+StorePlayer player_of(const pqxx::row& row) {
+  StorePlayer player;
+  player.id = row[0].as<int64_t>();
+  player.name = row[1].as<std::string>();
+  player.key_hash = row[2].as<std::string>();
+  player.created = row[3].as<int64_t>();
+  return player;
+}
+
+pqxx::binarystring bytes_of(const std::string& text) {
+  return pqxx::binarystring(text.data(), text.size());
+}
+
+pqxx::binarystring bytes_of(const std::vector<uint8_t>& data) {
+  return pqxx::binarystring(data.data(), data.size());
+}
+
+class PgStore final : public Store {
+ public:
+  explicit PgStore(std::string url) : url_(std::move(url)) {}
+
+  // Connects once and makes the tables; throws StoreError when the server cannot be used.
+  void open() {
+    transact([](pqxx::transaction_base& tx) {
+      tx.exec_params("SELECT pg_advisory_xact_lock($1)", STORE_PG_SCHEMA_LOCK);
+      tx.exec(SCHEMA);
+    });
+  }
+
+  int64_t add_player(const std::string& name, const std::string& key_hash, int64_t now) override {
+    int64_t id = 0;
+    single([&](pqxx::transaction_base& tx) {
+      id = tx.exec_params1(
+                 "INSERT INTO players (name, key_hash, created) VALUES ($1, $2, $3) RETURNING id",
+                 name, key_hash, now)[0]
+               .as<int64_t>();
+    });
+    return id;
+  }
+
+  std::optional<StorePlayer> player_by_key(const std::string& key_hash) override {
+    std::optional<StorePlayer> found;
+    single([&](pqxx::transaction_base& tx) {
+      const pqxx::result rows = tx.exec_params(
+          "SELECT id, name, key_hash, created FROM players WHERE key_hash = $1", key_hash);
+      if (!rows.empty()) found = player_of(rows[0]);
+    });
+    return found;
+  }
+
+  std::optional<StorePlayer> player(int64_t id) override {
+    std::optional<StorePlayer> found;
+    single([&](pqxx::transaction_base& tx) {
+      const pqxx::result rows =
+          tx.exec_params("SELECT id, name, key_hash, created FROM players WHERE id = $1", id);
+      if (!rows.empty()) found = player_of(rows[0]);
+    });
+    return found;
+  }
+
+  bool rename_player(int64_t id, const std::string& name) override {
+    bool renamed = false;
+    single([&](pqxx::transaction_base& tx) {
+      renamed =
+          tx.exec_params("UPDATE players SET name = $2 WHERE id = $1", id, name).affected_rows() ==
+          1;
+    });
+    return renamed;
+  }
+
+  bool add_pack(const StorePack& pack, const std::vector<StoreLevel>& levels) override {
+    bool added = false;
+    transact([&](pqxx::transaction_base& tx) {
+      added =
+          tx.exec_params(
+                "INSERT INTO packs (id, author, title, first_line, published, replaces, "
+                "withdrawn, levels, level_data_hash, level_data_size, text) VALUES ($1, $2, "
+                "$3, $4, $5, $6, $7, $8, $9, $10, $11) ON CONFLICT (id) DO NOTHING",
+                pack.id, pack.author, pack.title, pack.first_line, pack.published, pack.replaces,
+                pack.withdrawn, pack.levels, static_cast<int64_t>(pack.level_data_hash),
+                static_cast<int64_t>(pack.level_data_size), bytes_of(pack.text))
+              .affected_rows() == 1;
+      if (!added) return;
+      for (const StoreLevel& level : levels) {
+        tx.exec_params(
+            "INSERT INTO pack_levels (pack, level, edge_frame, enclosure, bound) VALUES ($1, $2, "
+            "$3, $4, $5)",
+            pack.id, level.level, level.edge_frame, level.enclosure, level.bound);
+      }
+    });
+    return added;
+  }
+
+  std::optional<StorePack> pack(const std::string& id, bool with_text) override {
+    std::optional<StorePack> found;
+    single([&](pqxx::transaction_base& tx) {
+      const pqxx::result rows = tx.exec_params(
+          std::string("SELECT ") + PACK_COLUMNS + ", " + (with_text ? "p.text" : "NULL") +
+              " FROM packs p JOIN players a ON a.id = p.author WHERE p.id = $1",
+          id);
+      if (rows.empty()) return;
+      found = pack_of(rows[0]);
+      if (with_text) {
+        const pqxx::binarystring text(rows[0][11]);
+        found->text = text.str();
+      }
+    });
+    return found;
+  }
+
+  std::vector<StoreLevel> pack_levels(const std::string& id) override {
+    std::vector<StoreLevel> levels;
+    single([&](pqxx::transaction_base& tx) {
+      levels.clear();
+      for (const pqxx::row& row :
+           tx.exec_params("SELECT level, edge_frame, enclosure, bound FROM pack_levels WHERE "
+                          "pack = $1 ORDER BY level",
+                          id)) {
+        levels.push_back({row[0].as<int32_t>(), row[1].as<int32_t>(), row[2].as<int32_t>(),
+                          row[3].as<int32_t>()});
+      }
+    });
+    return levels;
+  }
+
+  bool withdraw_pack(const std::string& id) override {
+    bool withdrawn = false;
+    single([&](pqxx::transaction_base& tx) {
+      withdrawn =
+          tx.exec_params("UPDATE packs SET withdrawn = TRUE WHERE id = $1", id).affected_rows() ==
+          1;
+    });
+    return withdrawn;
+  }
+
+  std::vector<StorePackSummary> list_packs(PackOrder order, int64_t viewer, int64_t offset,
+                                           int64_t limit) override {
+    // Ties fall to the later published (within a second, the later added), so pages never
+    // repeat or skip a pack.
+    const char* order_by = "published DESC, added DESC";
+    switch (order) {
+      case PackOrder::NEWEST:
+      case PackOrder::UNPLAYED:
+        break;
+      case PackOrder::OLDEST:
+        order_by = "published ASC, added ASC";
+        break;
+      case PackOrder::PLAYED:
+        order_by = "plays DESC, published DESC, added DESC";
+        break;
+      case PackOrder::RATED:
+        order_by = "(ratings = 0), rating DESC, published DESC, added DESC";
+        break;
+      case PackOrder::RANDOM:
+        order_by = "random()";
+        break;
+    }
+    // The counts are columns of an inner query, so the order can name them.
+    const std::string query =
+        std::string("SELECT * FROM (SELECT ") + PACK_COLUMNS +
+        ", (SELECT count(DISTINCT r.player) FROM runs r WHERE r.pack = p.id AND r.status = "
+        "'verified') AS plays, (SELECT coalesce(avg(s.stars), 0)::float8 FROM ratings s WHERE "
+        "s.pack = p.id) AS rating, (SELECT count(*) FROM ratings s WHERE s.pack = p.id) AS "
+        "ratings, p.added AS added FROM packs p JOIN players a ON a.id = p.author WHERE NOT "
+        "p.withdrawn" +
+        (order == PackOrder::UNPLAYED
+             ? " AND NOT EXISTS (SELECT 1 FROM runs r WHERE r.pack = p.id AND r.player = $3)"
+             : " AND $3::bigint IS NOT NULL") +
+        ") listed ORDER BY " + order_by + " LIMIT $1 OFFSET $2";
+    std::vector<StorePackSummary> packs;
+    single([&](pqxx::transaction_base& tx) {
+      packs.clear();
+      for (const pqxx::row& row : tx.exec_params(query, std::max<int64_t>(limit, 0),
+                                                 std::max<int64_t>(offset, 0), viewer)) {
+        StorePackSummary summary;
+        summary.pack = pack_of(row);
+        summary.plays = row[11].as<int64_t>();
+        summary.rating = row[12].as<double>();
+        summary.ratings = row[13].as<int64_t>();
+        packs.push_back(std::move(summary));
+      }
+    });
+    return packs;
+  }
+
+  int64_t pack_count() override {
+    int64_t count = 0;
+    single([&](pqxx::transaction_base& tx) {
+      count = tx.exec1("SELECT count(*) FROM packs WHERE NOT withdrawn")[0].as<int64_t>();
+    });
+    return count;
+  }
+
+  int64_t packs_published_since(int64_t player, int64_t since) override {
+    int64_t count = 0;
+    single([&](pqxx::transaction_base& tx) {
+      count = tx.exec_params1("SELECT count(*) FROM packs WHERE author = $1 AND published >= $2",
+                              player, since)[0]
+                  .as<int64_t>();
+    });
+    return count;
+  }
+
+  int64_t add_run(int64_t player, const std::string& pack, const std::vector<uint8_t>& replay,
+                  int64_t now) override {
+    int64_t id = 0;
+    single([&](pqxx::transaction_base& tx) {
+      id = tx.exec_params1(
+                 "INSERT INTO runs (player, pack, replay, submitted, status) VALUES ($1, $2, $3, "
+                 "$4, 'queued') RETURNING id",
+                 player, pack, bytes_of(replay), now)[0]
+               .as<int64_t>();
+    });
+    return id;
+  }
+
+  std::optional<StoreRun> run(int64_t id, bool with_replay) override {
+    std::optional<StoreRun> found;
+    single([&](pqxx::transaction_base& tx) {
+      const pqxx::result rows = tx.exec_params(
+          std::string("SELECT id, player, pack, submitted, status, reason, frames, checksum, ") +
+              (with_replay ? "replay" : "NULL") + " FROM runs WHERE id = $1",
+          id);
+      if (rows.empty()) return;
+      StoreRun run;
+      const pqxx::row row = rows[0];
+      run.id = row[0].as<int64_t>();
+      run.player = row[1].as<int64_t>();
+      run.pack = row[2].as<std::string>();
+      run.submitted = row[3].as<int64_t>();
+      run.status = row[4].as<std::string>();
+      run.reason = row[5].as<std::string>();
+      run.frames = row[6].as<int64_t>();
+      run.checksum = static_cast<uint32_t>(row[7].as<int64_t>());
+      if (with_replay) {
+        const pqxx::binarystring replay(row[8]);
+        run.replay.assign(replay.data(), replay.data() + replay.size());
+      }
+      for (const pqxx::row& level : tx.exec_params(
+               "SELECT level, score FROM run_levels WHERE run = $1 ORDER BY level", id)) {
+        run.levels.push_back({level[0].as<int32_t>(), level[1].as<int32_t>()});
+      }
+      found = std::move(run);
+    });
+    return found;
+  }
+
+  std::vector<int64_t> queued_runs() override {
+    std::vector<int64_t> ids;
+    single([&](pqxx::transaction_base& tx) {
+      ids.clear();
+      for (const pqxx::row& row :
+           tx.exec("SELECT id FROM runs WHERE status = 'queued' ORDER BY id")) {
+        ids.push_back(row[0].as<int64_t>());
+      }
+    });
+    return ids;
+  }
+
+  void finish_run(const StoreRun& verdict) override {
+    transact([&](pqxx::transaction_base& tx) {
+      // Only a queued run takes a verdict: a run verified twice (two hub processes picking up
+      // the same queue after a restart) counts once.
+      const pqxx::result updated = tx.exec_params(
+          "UPDATE runs SET status = $2, reason = $3, frames = $4, checksum = $5 WHERE id = $1 "
+          "AND status = 'queued' RETURNING player, pack",
+          verdict.id, verdict.status, verdict.reason, verdict.frames,
+          static_cast<int64_t>(verdict.checksum));
+      if (updated.empty() || verdict.status != RUN_VERIFIED) return;
+      const int64_t player = updated[0][0].as<int64_t>();
+      const std::string pack = updated[0][1].as<std::string>();
+      for (const StoreRunLevel& level : verdict.levels) {
+        tx.exec_params("INSERT INTO run_levels (run, level, score) VALUES ($1, $2, $3)", verdict.id,
+                       level.level, level.score);
+        raise_best(tx, player, pack, level.level, level.score);
+      }
+    });
+  }
+
+  std::optional<int32_t> best(int64_t player, const std::string& pack, int32_t level) override {
+    std::optional<int32_t> found;
+    single([&](pqxx::transaction_base& tx) {
+      const pqxx::result rows =
+          tx.exec_params("SELECT score FROM bests WHERE pack = $1 AND level = $2 AND player = $3",
+                         pack, level, player);
+      if (!rows.empty()) found = rows[0][0].as<int32_t>();
+    });
+    return found;
+  }
+
+  std::vector<std::pair<int32_t, int64_t>> histogram(const std::string& pack,
+                                                     int32_t level) override {
+    std::vector<std::pair<int32_t, int64_t>> counts;
+    single([&](pqxx::transaction_base& tx) {
+      counts.clear();
+      for (const pqxx::row& row :
+           tx.exec_params("SELECT score, players FROM histograms WHERE pack = $1 AND level = $2 "
+                          "AND players > 0 ORDER BY score",
+                          pack, level)) {
+        counts.emplace_back(row[0].as<int32_t>(), row[1].as<int64_t>());
+      }
+    });
+    return counts;
+  }
+
+  void rate(int64_t player, const std::string& pack, int32_t level, int32_t stars) override {
+    single([&](pqxx::transaction_base& tx) {
+      tx.exec_params(
+          "INSERT INTO ratings (pack, level, player, stars) VALUES ($1, $2, $3, $4) ON CONFLICT "
+          "(pack, level, player) DO UPDATE SET stars = excluded.stars",
+          pack, level, player, stars);
+    });
+  }
+
+  int64_t count(const std::string& name, int64_t window_start, int64_t amount) override {
+    int64_t value = 0;
+    single([&](pqxx::transaction_base& tx) {
+      value = tx.exec_params1(
+                    "INSERT INTO counters (name, window_start, value) VALUES ($1, $2, $3) ON "
+                    "CONFLICT (name, window_start) DO UPDATE SET value = counters.value + "
+                    "excluded.value RETURNING value",
+                    name, window_start, amount)[0]
+                  .as<int64_t>();
+    });
+    return value;
+  }
+
+ private:
+  // Raises player's best on a level to score when it is higher, moving the player from one
+  // count of the histogram to the other. The insert waits for a concurrent insert of the same
+  // best and then finds its row, so two runs of one player verified at once count once.
+  static void raise_best(pqxx::transaction_base& tx, int64_t player, const std::string& pack,
+                         int32_t level, int32_t score) {
+    const pqxx::result inserted = tx.exec_params(
+        "INSERT INTO bests (pack, level, player, score) VALUES ($1, $2, $3, $4) ON CONFLICT "
+        "(pack, level, player) DO NOTHING",
+        pack, level, player, score);
+    if (inserted.affected_rows() == 0) {
+      const int32_t old = tx.exec_params1(
+                                "SELECT score FROM bests WHERE pack = $1 AND level = $2 AND "
+                                "player = $3 FOR UPDATE",
+                                pack, level, player)[0]
+                              .as<int32_t>();
+      if (score <= old) return;
+      tx.exec_params("UPDATE bests SET score = $4 WHERE pack = $1 AND level = $2 AND player = $3",
+                     pack, level, player, score);
+      tx.exec_params(
+          "UPDATE histograms SET players = players - 1 WHERE pack = $1 AND level = $2 AND "
+          "score = $3",
+          pack, level, old);
+    }
+    tx.exec_params(
+        "INSERT INTO histograms (pack, level, score, players) VALUES ($1, $2, $3, 1) ON CONFLICT "
+        "(pack, level, score) DO UPDATE SET players = histograms.players + 1",
+        pack, level, score);
+  }
+
+  // Runs work in one transaction on a pooled connection and commits it.
+  void transact(const std::function<void(pqxx::transaction_base&)>& work) {
+    on_connection<pqxx::work>(work);
+  }
+
+  // Runs work, one write or reads that need no common snapshot, without a transaction block:
+  // the server commits each statement as it runs, which spares the round trips of a begin and
+  // a commit and is just as durable.
+  void single(const std::function<void(pqxx::transaction_base&)>& work) {
+    on_connection<pqxx::nontransaction>(work);
+  }
+
+  // Runs work in a Transaction on a pooled connection and commits it. A failure of the server
+  // or the statement becomes StoreError; a broken connection is dropped from the pool.
+  template <typename Transaction>
+  void on_connection(const std::function<void(pqxx::transaction_base&)>& work) {
+    std::unique_ptr<pqxx::connection> connection = take();
+    try {
+      Transaction tx(*connection);
+      work(tx);
+      tx.commit();
+    } catch (const pqxx::broken_connection& error) {
+      release(nullptr);
+      throw StoreError(std::string("PostgreSQL: the connection broke: ") + error.what());
+    } catch (const pqxx::in_doubt_error& error) {
+      release(nullptr);
+      throw StoreError(std::string("PostgreSQL: a commit's outcome is unknown: ") + error.what());
+    } catch (const std::exception& error) {
+      release(connection->is_open() ? std::move(connection) : nullptr);
+      throw StoreError(std::string("PostgreSQL: ") + error.what());
+    }
+    release(std::move(connection));
+  }
+
+  // A connection of the pool (a new one while fewer than STORE_PG_CONNECTIONS are out), waiting
+  // for one to come back when all are busy.
+  std::unique_ptr<pqxx::connection> take() {
+    std::unique_lock<std::mutex> hold(lock_);
+    if (!returned_.wait_for(hold, std::chrono::seconds(STORE_PG_WAIT_SECONDS),
+                            [this] { return !idle_.empty() || open_ < STORE_PG_CONNECTIONS; })) {
+      throw StoreError("PostgreSQL: every connection stayed busy for " +
+                       std::to_string(STORE_PG_WAIT_SECONDS) + " s");
+    }
+    if (!idle_.empty()) {
+      std::unique_ptr<pqxx::connection> connection = std::move(idle_.back());
+      idle_.pop_back();
+      return connection;
+    }
+    ++open_;
+    hold.unlock();
+    try {
+      return std::make_unique<pqxx::connection>(url_);
+    } catch (const std::exception& error) {
+      release(nullptr);
+      throw StoreError(std::string("PostgreSQL: cannot connect: ") + error.what());
+    }
+  }
+
+  // Gives a connection back to the pool; null when it was lost.
+  void release(std::unique_ptr<pqxx::connection> connection) {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (connection) {
+        idle_.push_back(std::move(connection));
+      } else {
+        --open_;
+      }
+    }
+    returned_.notify_one();
+  }
+
+  const std::string url_;                                // the server, as --database gave it
+  std::mutex lock_;                                      // guards the pool
+  std::condition_variable returned_;                     // a connection came back or was lost
+  std::vector<std::unique_ptr<pqxx::connection>> idle_;  // connections free to take
+  size_t open_ = 0;                                      // connections made and not lost
+};
+
+}  // namespace
+
+std::unique_ptr<Store> store_open_postgresql(const std::string& url, std::string& error) {
+  auto store = std::make_unique<PgStore>(url);
+  try {
+    store->open();
+  } catch (const StoreError& failure) {
+    error = failure.what();
+    return nullptr;
+  }
+  return store;
+}
