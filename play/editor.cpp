@@ -1192,7 +1192,14 @@ void editor_add_proof(int32_t level, const Replay& run) { EDITOR.proofs[level] =
 const std::vector<Replay>& editor_publish_runs() { return EDITOR.publishing; }
 
 void editor_published(const std::string& address, const std::string& error) {
-  say(error.empty() ? "PUBLISHED: " + address : "NOT PUBLISHED: " + error);
+  if (!error.empty()) {
+    say("NOT PUBLISHED: " + error);
+    return;
+  }
+  // The whole address is on the terminal or below the page's picture; the status line shows
+  // as much of it as fits, which names the hub and the pack's first digits.
+  constexpr size_t FITS = 48;
+  say("PUBLISHED: " + (address.size() > FITS ? address.substr(0, FITS - 3) + "..." : address));
 }
 
 Session editor_test_play(bool from_story) {

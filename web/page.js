@@ -779,7 +779,7 @@
     const scores = histogram.counts.map(([score]) => score);
     const top = Math.max(1, histogram.bound ?? 0, ...scores);
     const most = Math.max(1, ...histogram.counts.map(([, players]) => players));
-    const xOf = (score) => Math.round(score / top * (width - 8)) + 1;
+    const xOf = (score) => Math.round(score / top * (width - 12)) + 1;
     for (const [score, players] of histogram.counts) {
       const bar = document.createElementNS(svgNs, 'rect');
       const barHeight = Math.max(2, Math.round(players / most * (height - 10)));
@@ -799,7 +799,7 @@
     }
     if (histogram.bound !== null) {
       const line = document.createElementNS(svgNs, 'line');
-      const x = xOf(histogram.bound) + 3;
+      const x = xOf(histogram.bound) + 8;  // just right of the bound's bar, not over it
       line.setAttribute('x1', x);
       line.setAttribute('x2', x);
       line.setAttribute('y1', 0);

@@ -1,5 +1,5 @@
 // The hub and the browser game together, in Debian's chromium:
-//   node hub_tests.mjs Q47 Q47_HUB [SITE_DIR]
+//   node hub_tests.mjs Q47 Q47_HUB [SITE_DIR]   (Q47_HUB_SHOT=FILE.png: the player's page)
 // A q47-hub of its own (a free loopback port, a fresh database, the built site under /play/)
 // serves the game. An author opens a pack in the page's editor, keeps the checker's plan of its
 // level as the proof and publishes it with the Publish button; another player, in a browser
@@ -171,6 +171,11 @@ try {
       await player.mouse.up({ button });
       await sleep(HOLD_MS);
     }
+    const walls = await player.evaluate((cells) => cells.map(([x, y]) =>
+      (Module._web_cell_flags(x, y) & 2) !== 0), actions.map(([, , x, y]) => [x, y]));
+    const placedAsPlanned = actions.every(([, what], i) => walls[i] === (what === 'place'));
+    check('play: the plan\'s barriers placed and walls taken', placedAsPlanned,
+      `walls ${JSON.stringify(walls)}, state ${await player.evaluate(() => Module._web_game_state())}`);
     await press(player, 'Enter');
     const asked = await player.waitForFunction(() => !document.querySelector('#hub-ask').hidden,
       { timeout: 10000 }).then(() => true, () => false);
@@ -188,6 +193,8 @@ try {
       () => document.querySelector('#hub-scores figure') !== null, { timeout: 30000 })
       .then(() => true, () => false);
     check('submit: the run is sent and its level\'s histogram shown', shownScores, lastWords(player));
+    // Q47_HUB_SHOT=FILE.png keeps a picture of the player's page, to look at.
+    if (process.env.Q47_HUB_SHOT) await player.screenshot({ path: process.env.Q47_HUB_SHOT, fullPage: true });
     const histogram = await player.evaluate(() => ({
       words: document.querySelector('#hub-scores figcaption')?.textContent,
       bars: document.querySelectorAll('#hub-scores rect').length,

@@ -18,6 +18,7 @@ case "$engine" in
   hub)
     hub=${4:-}
     [ -n "$hub" ] && [ -x "$hub" ] || fail "no q47-hub at '$hub'; ./run hub builds it"
+    hub=$(realpath "$hub")
     chromium=${CHROMIUM:-/usr/bin/chromium}
     [ -x "$chromium" ] || fail "$chromium is missing (Debian package chromium)"
     tests=hub_tests.mjs
@@ -50,5 +51,5 @@ if [ package-lock.json -nt "$installed" ]; then
   fail "tests/web/node_modules is older than package-lock.json; ./run test installs it anew," \
     "or run npm ci in tests/web"
 fi
-if [ "$engine" = hub ]; then exec node "$tests" "$q47" "$(realpath "$hub")" "$site"; fi
+if [ "$engine" = hub ]; then exec node "$tests" "$q47" "$hub" "$site"; fi
 exec node "$tests" "$q47" "$site"
