@@ -67,6 +67,10 @@ struct Hub {
   std::unordered_map<std::string, Bucket> buckets;  // "a:ADDRESS" and "k:KEY_HASH"
 };
 
+// Works out the built-in levels' figures (the checker on each) now, so that no request waits
+// for them.
+void hub_warm_up();
+
 // The answer to request.
 HubResponse hub_handle(Hub& hub, const HubRequest& request);
 

@@ -3,6 +3,7 @@
 #include <getopt.h>
 #include <httplib.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -274,6 +275,8 @@ int main(int argc, char** argv) {
   server.set_keep_alive_timeout(5);
   server.set_keep_alive_max_count(100);
   server.set_payload_max_length(HUB_BODY_MAX);
+  // Small answers go out at once, not after the client's delayed acknowledgement of the last.
+  server.set_tcp_nodelay(true);
   server.new_task_queue = [] { return new httplib::ThreadPool(16); };
   server.set_default_headers(
       {{"X-Content-Type-Options", "nosniff"}, {"Referrer-Policy", "same-origin"}});
@@ -309,6 +312,15 @@ int main(int argc, char** argv) {
     }
   });
 
+  // The library listens with a queue of five waiting connections, built into Debian's shared
+  // copy of it: under a burst of clients the kernel drops the rest and each one's retry waits a
+  // second. The listening socket is caught as it is made and given the system's queue after.
+  socket_t listening = INVALID_SOCKET;
+  server.set_socket_options([&listening](socket_t sock) {
+    httplib::default_socket_options(sock);
+    listening = sock;
+  });
+  hub_warm_up();
   int bound = 0;
   if (port == 0) {
     bound = server.bind_to_any_port(host);
@@ -320,6 +332,7 @@ int main(int argc, char** argv) {
                  std::strerror(errno));
     return 1;
   }
+  if (listening != INVALID_SOCKET) ::listen(listening, SOMAXCONN);
   std::printf("%s: serving http://%s:%d/ from %s\n", PROGRAM,
               host.find(':') != std::string::npos ? ("[" + host + "]").c_str() : host.c_str(),
               bound, database.c_str());

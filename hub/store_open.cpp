@@ -10,7 +10,7 @@ std::unique_ptr<Store> store_open(const std::string& database, std::string& erro
 
 #ifndef Q47_HUB_POSTGRESQL
 std::unique_ptr<Store> store_open_postgresql(const std::string&, std::string& error) {
-  error = "this hub was built without PostgreSQL (libpq-dev was missing)";
+  error = "this hub was built without PostgreSQL (libpqxx-dev was missing)";
   return nullptr;
 }
 #endif

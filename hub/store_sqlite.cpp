@@ -154,8 +154,11 @@ StorePack read_pack(Statement& row) {
 
 class SqliteStore : public Store {
  public:
-  explicit SqliteStore(sqlite3* db) : db_(db) {}
-  ~SqliteStore() override { sqlite3_close(db_); }
+  SqliteStore(sqlite3* db, sqlite3* reader) : db_(db), reader_(reader) {}
+  ~SqliteStore() override {
+    sqlite3_close(reader_);
+    sqlite3_close(db_);
+  }
 
   int64_t add_player(const std::string& name, const std::string& key_hash, int64_t now) override {
     std::lock_guard lock(mutex_);
@@ -164,14 +167,14 @@ class SqliteStore : public Store {
     return sqlite3_last_insert_rowid(db_);
   }
   std::optional<StorePlayer> player_by_key(const std::string& key_hash) override {
-    std::lock_guard lock(mutex_);
-    Statement select(db_, "SELECT id, name, key_hash, created FROM players WHERE key_hash = ?");
+    std::lock_guard lock(read_mutex_);
+    Statement select(reader_, "SELECT id, name, key_hash, created FROM players WHERE key_hash = ?");
     select.bind(1, key_hash);
     return read_player(select);
   }
   std::optional<StorePlayer> player(int64_t id) override {
-    std::lock_guard lock(mutex_);
-    Statement select(db_, "SELECT id, name, key_hash, created FROM players WHERE id = ?");
+    std::lock_guard lock(read_mutex_);
+    Statement select(reader_, "SELECT id, name, key_hash, created FROM players WHERE id = ?");
     select.bind(1, id);
     return read_player(select);
   }
@@ -217,11 +220,11 @@ class SqliteStore : public Store {
     return true;
   }
   std::optional<StorePack> pack(const std::string& id, bool with_text) override {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(read_mutex_);
     const std::string sql = std::string("SELECT ") + PACK_COLUMNS +
                             ", CASE WHEN ? THEN p.text ELSE x'' END "
                             "FROM packs p JOIN players pl ON pl.id = p.author WHERE p.id = ?";
-    Statement select(db_, sql.c_str());
+    Statement select(reader_, sql.c_str());
     select.bind(1, with_text ? 1 : 0).bind(2, id);
     if (!select.step()) return std::nullopt;
     StorePack pack = read_pack(select);
@@ -229,8 +232,8 @@ class SqliteStore : public Store {
     return pack;
   }
   std::vector<StoreLevel> pack_levels(const std::string& id) override {
-    std::lock_guard lock(mutex_);
-    Statement select(db_,
+    std::lock_guard lock(read_mutex_);
+    Statement select(reader_,
                      "SELECT level, edge_frame, enclosure, bound FROM levels WHERE pack = ? "
                      "ORDER BY level");
     select.bind(1, id);
@@ -279,8 +282,8 @@ class SqliteStore : public Store {
         "(? = 0 OR NOT EXISTS (SELECT 1 FROM runs r WHERE r.player = ? AND r.pack = p.id)) "
         "ORDER BY " +
         order_by + " LIMIT ? OFFSET ?";
-    std::lock_guard lock(mutex_);
-    Statement select(db_, sql.c_str());
+    std::lock_guard lock(read_mutex_);
+    Statement select(reader_, sql.c_str());
     const int64_t unplayed_by = order == PackOrder::UNPLAYED ? viewer : 0;
     select.bind(1, unplayed_by)
         .bind(2, unplayed_by)
@@ -298,14 +301,14 @@ class SqliteStore : public Store {
     return packs;
   }
   int64_t pack_count() override {
-    std::lock_guard lock(mutex_);
-    Statement select(db_, "SELECT COUNT(*) FROM packs WHERE withdrawn = 0");
+    std::lock_guard lock(read_mutex_);
+    Statement select(reader_, "SELECT COUNT(*) FROM packs WHERE withdrawn = 0");
     select.step();
     return select.integer(0);
   }
   int64_t packs_published_since(int64_t player, int64_t since) override {
-    std::lock_guard lock(mutex_);
-    Statement select(db_, "SELECT COUNT(*) FROM packs WHERE author = ? AND published >= ?");
+    std::lock_guard lock(read_mutex_);
+    Statement select(reader_, "SELECT COUNT(*) FROM packs WHERE author = ? AND published >= ?");
     select.bind(1, player).bind(2, since).step();
     return select.integer(0);
   }
@@ -321,8 +324,8 @@ class SqliteStore : public Store {
     return sqlite3_last_insert_rowid(db_);
   }
   std::optional<StoreRun> run(int64_t id, bool with_replay) override {
-    std::lock_guard lock(mutex_);
-    Statement select(db_,
+    std::lock_guard lock(read_mutex_);
+    Statement select(reader_,
                      "SELECT id, player, pack, submitted, status, reason, frames, checksum, "
                      "CASE WHEN ? THEN replay ELSE x'' END FROM runs WHERE id = ?");
     select.bind(1, with_replay ? 1 : 0).bind(2, id);
@@ -337,7 +340,7 @@ class SqliteStore : public Store {
     run.frames = select.integer(6);
     run.checksum = static_cast<uint32_t>(select.integer(7));
     run.replay = select.blob(8);
-    Statement levels(db_, "SELECT level, score FROM run_levels WHERE run = ? ORDER BY rowid");
+    Statement levels(reader_, "SELECT level, score FROM run_levels WHERE run = ? ORDER BY rowid");
     levels.bind(1, id);
     while (levels.step()) {
       run.levels.push_back(
@@ -346,8 +349,8 @@ class SqliteStore : public Store {
     return run;
   }
   std::vector<int64_t> queued_runs() override {
-    std::lock_guard lock(mutex_);
-    Statement select(db_, "SELECT id FROM runs WHERE status = 'queued' ORDER BY id");
+    std::lock_guard lock(read_mutex_);
+    Statement select(reader_, "SELECT id FROM runs WHERE status = 'queued' ORDER BY id");
     std::vector<int64_t> ids;
     while (select.step()) ids.push_back(select.integer(0));
     return ids;
@@ -383,16 +386,17 @@ class SqliteStore : public Store {
   }
 
   std::optional<int32_t> best(int64_t player, const std::string& pack, int32_t level) override {
-    std::lock_guard lock(mutex_);
-    Statement select(db_, "SELECT score FROM bests WHERE pack = ? AND level = ? AND player = ?");
+    std::lock_guard lock(read_mutex_);
+    Statement select(reader_,
+                     "SELECT score FROM bests WHERE pack = ? AND level = ? AND player = ?");
     select.bind(1, pack).bind(2, level).bind(3, player);
     if (!select.step()) return std::nullopt;
     return static_cast<int32_t>(select.integer(0));
   }
   std::vector<std::pair<int32_t, int64_t>> histogram(const std::string& pack,
                                                      int32_t level) override {
-    std::lock_guard lock(mutex_);
-    Statement select(db_,
+    std::lock_guard lock(read_mutex_);
+    Statement select(reader_,
                      "SELECT score, COUNT(*) FROM bests WHERE pack = ? AND level = ? "
                      "GROUP BY score ORDER BY score");
     select.bind(1, pack).bind(2, level);
@@ -434,8 +438,12 @@ class SqliteStore : public Store {
     return StorePlayer{select.integer(0), select.text(1), select.text(2), select.integer(3)};
   }
 
-  sqlite3* db_;       // the one connection
-  std::mutex mutex_;  // over db_
+  // Writes and reads go through connections of their own: in WAL mode a read sees every commit
+  // made before it began and never waits for a write's sync to the disk.
+  sqlite3* db_;            // the writing connection
+  std::mutex mutex_;       // over db_
+  sqlite3* reader_;        // the reading connection
+  std::mutex read_mutex_;  // over reader_
 };
 
 }  // namespace
@@ -460,7 +468,16 @@ std::unique_ptr<Store> store_open_sqlite(const std::string& path, std::string& e
     sqlite3_close(db);
     return nullptr;
   }
-  return std::make_unique<SqliteStore>(db);
+  sqlite3* reader = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &reader, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+      SQLITE_OK) {
+    error = path + ": " + (reader ? sqlite3_errmsg(reader) : "cannot open");
+    sqlite3_close(reader);
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(reader, 10000);
+  return std::make_unique<SqliteStore>(db, reader);
 }
 
 std::string sqlite_backup(const std::string& path, const std::string& out) {

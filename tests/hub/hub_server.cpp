@@ -4,11 +4,14 @@
 // is SQLite in a fresh folder unless --database names another (the same suite runs on each), so
 // nothing here assumes an empty database.
 //   hub_server_tests --hub q47-hub --q47 q47 --source DIR [--database DB] [gtest options]
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -395,8 +398,27 @@ TEST(HubServer, LimitsPoliciesAndStaticFiles) {
   int refused = 0;
   for (int i = 0; i < 30; ++i) refused += call(hub, "GET", "/api/packs").status == 429 ? 1 : 0;
   EXPECT_GT(refused, 0);
-  std::this_thread::sleep_for(std::chrono::seconds(3));
+  // A client that starts a request and never ends it is let go, and others are served meanwhile.
+  const int slow = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(hub.port()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(slow, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const char partial[] = "GET /api/packs HTTP/1.1\r\nHost: x\r\n";
+  ASSERT_EQ(write(slow, partial, sizeof partial - 1), static_cast<ssize_t>(sizeof partial - 1));
+  const auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(call(hub, "GET", "/").status, 200);
+  pollfd closed{slow, POLLIN, 0};
+  ASSERT_EQ(poll(&closed, 1, 20000), 1);
+  char head[16] = {};
+  const ssize_t got = read(slow, head, sizeof head - 1);
+  // Closed without an answer, or with a refusal of the request it never finished.
+  EXPECT_TRUE(got <= 0 || std::string(head).rfind("HTTP/1.1 4", 0) == 0) << head;
+  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(15));
+  close(slow);
   // A run's body is at most 1 MiB.
+  std::this_thread::sleep_for(std::chrono::seconds(2));
   const std::string key = new_player(hub, "Big");
   const Answer big = call(hub, "POST", "/api/runs",
                           {{"pack", "builtin"}, {"replay", std::string(2 << 20, 'A')}}, key);

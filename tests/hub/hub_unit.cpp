@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hub/api.h"
@@ -216,6 +218,37 @@ TEST_P(HubStore, PlayersPacksRunsBestsAndCounters) {
   EXPECT_EQ(store.count("players 1.2.3.4", 2 * 86400, 1), 1);  // a new day
 }
 
+// Workers verify side by side: one player's runs of one level finished at once leave the best of
+// them and one count in the histogram, and no run is lost or counted twice. (Its own players and
+// level: a server's store is one database for every test of a run.)
+TEST_P(HubStore, RunsFinishedAtOnceCountOncePerPlayer) {
+  Store& store = *store_;
+  const int64_t ann = store.add_player("Ann", "hash-together-a", 10);
+  const int64_t bob = store.add_player("Bob", "hash-together-b", 11);
+  std::vector<int64_t> runs;
+  for (int i = 0; i < 16; ++i) runs.push_back(store.add_run(i % 4 ? ann : bob, "builtin", {}, 20));
+  std::vector<std::thread> workers;
+  for (int i = 0; i < 16; ++i) {
+    workers.emplace_back([&, i] {
+      store.finish_run(verdict(runs[i], RUN_VERIFIED, {{3, 10 + (i * 7) % 16}}));
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  EXPECT_TRUE(store.queued_runs().empty());
+  int32_t ann_best = 0;
+  int32_t bob_best = 0;
+  for (int i = 0; i < 16; ++i) {
+    int32_t& best = i % 4 ? ann_best : bob_best;
+    best = std::max(best, 10 + (i * 7) % 16);
+  }
+  EXPECT_EQ(store.best(ann, "builtin", 3), ann_best);
+  EXPECT_EQ(store.best(bob, "builtin", 3), bob_best);
+  std::vector<std::pair<int32_t, int64_t>> expected = {{bob_best, 1}, {ann_best, 1}};
+  std::sort(expected.begin(), expected.end());
+  if (ann_best == bob_best) expected = {{ann_best, 2}};
+  EXPECT_EQ(store.histogram("builtin", 3), expected);
+}
+
 INSTANTIATE_TEST_SUITE_P(Each, HubStore, testing::ValuesIn(STORES),
                          [](const testing::TestParamInfo<StoreCase>& info) {
                            return info.param.name;
@@ -309,6 +342,15 @@ TEST(HubAnswers, RoutesRefusalsAndARunVerifiedOnTheSpot) {
       hub_handle(hub, request("GET", "/api/levels/builtin/10/histogram", nullptr, key)).body);
   EXPECT_EQ(histogram["mine"], run["levels"][9]["score"]);
   EXPECT_EQ(histogram["players"], 1);
+
+  // The daily limits: new players per address, packs per player.
+  hub.limits.players_per_address_day = 1;
+  EXPECT_EQ(hub_handle(hub, request("POST", "/api/players", {{"name", "Too many"}})).status, 429);
+  hub.limits.packs_per_key_day = 0;
+  const HubResponse publish =
+      hub_handle(hub, request("POST", "/api/packs",
+                              {{"pack", "q47-level-pack 1\n"}, {"runs", Json::array()}}, key));
+  EXPECT_EQ(publish.status, 429);
 }
 
 }  // namespace
