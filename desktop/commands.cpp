@@ -16,6 +16,7 @@
 #include "desktop/data_path.h"
 #include "desktop/display.h"
 #include "desktop/files.h"
+#include "desktop/hub_publish.h"
 #include "desktop/options.h"
 #include "desktop/shell.h"
 #include "media/file.h"
@@ -93,6 +94,20 @@ bool outputs_spare_inputs() {
 bool install_pack(const std::string& path) {
   LevelPack pack;
   std::string error;
+  if (path.rfind("http://", 0) == 0 || path.rfind("https://", 0) == 0) {
+    std::string text;
+    if (!hub_fetch_pack(path, text, error)) {
+      report(error);
+      return false;
+    }
+    std::vector<PackProblem> problems;
+    if (!level_pack_parse(text, pack, problems)) {
+      std::fputs(level_pack_problems_text(path, problems).c_str(), stderr);
+      return false;
+    }
+    session_use_stream(level_pack_compile(pack));
+    return true;
+  }
   if (!files_read_pack(path, pack, error)) {
     std::fputs(error.c_str(), stderr);
     return false;

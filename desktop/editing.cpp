@@ -22,6 +22,7 @@
 #include "desktop/commands.h"
 #include "desktop/data_path.h"
 #include "desktop/files.h"
+#include "desktop/hub_publish.h"
 #include "desktop/shell.h"
 #include "media/file.h"
 #include "play/app.h"
@@ -175,6 +176,24 @@ std::string free_name_beside(const std::string& path) {
   return {};
 }
 
+// Where the proof of a pack's level is kept: beside the pack, "NAME.levelNN.q47r".
+std::string proof_path(const std::string& pack_path, int32_t level) {
+  char name[32];
+  std::snprintf(name, sizeof name, ".level%02d.q47r", level);
+  return pack_path.substr(0, pack_path.rfind(".q47l")) + name;
+}
+
+// The proofs kept beside the pack by earlier sessions, handed to the editor; a stale one is
+// harmless (publishing checks each against the pack as it is then).
+void offer_kept_proofs(const std::string& pack_path, int32_t levels) {
+  for (int32_t level = 1; level <= levels; ++level) {
+    Replay run;
+    std::string error;
+    const std::string path = proof_path(pack_path, level);
+    if (file_usable(path) && files_read_replay(path, run, error)) app_add_proof(level, run);
+  }
+}
+
 void say_no_recovery(EditFiles& files, const std::string& why) {
   if (files.recovery_said) return;
   files.recovery_said = true;
@@ -241,13 +260,23 @@ void edit_asks(EditFiles& files, const std::vector<AppAsk>& asks) {
         if (!file_write_atomic(files.recovery, ask.text, error)) say_no_recovery(files, error);
         break;
       case AppAsk::Kind::KEEP_PROOF: {
-        char name[32];
-        std::snprintf(name, sizeof name, ".level%02d.q47r", ask.level);
-        const std::string proof = files.path.substr(0, files.path.rfind(".q47l")) + name;
+        const std::string proof = proof_path(files.path, ask.level);
         if (files_write_replay(proof, ask.run, error)) {
           app_say("KEPT AS " + proof.substr(proof.rfind('/') + 1) + " (SAVE THE PACK TOO)");
         } else {
           app_say("CANNOT KEEP IT: " + error);
+        }
+        break;
+      }
+      case AppAsk::Kind::PUBLISH: {
+        std::string address;
+        if (hub_publish(ask.text, ask.runs, address, error)) {
+          std::printf("published: %s\n", address.c_str());
+          std::fflush(stdout);
+          app_published(address, "");
+        } else {
+          report("not published: " + error);
+          app_published("", error);
         }
         break;
       }
@@ -291,7 +320,9 @@ int edit_main(const std::string& path) {
     files.offered = left_copy(folder, stem, edit_text(edit), recovered);
   }
   shell_startup();
+  const int32_t levels = static_cast<int32_t>(edit.pack.levels.size());
   app_edit(std::move(edit), files.offered.empty() ? std::string() : recovered);
+  offer_kept_proofs(path, levels);
   if (folder.empty()) say_no_recovery(files, recovery_error);
   if (read_only(path)) app_say("THE FILE IS READ-ONLY: CTRL+S ASKS BEFORE REPLACING IT");
   for (;;) {

@@ -153,6 +153,7 @@ std::string options_usage() {
          "                         cell (marks in the discs, dots in the chemical);\n"
          "                         plain: the game's own picture (the default)\n"
          "      --levels FILE      play the level pack FILE instead of the built-in levels\n"
+         "                         (or a hub's link to one: http://HOST:PORT/packs/ID)\n"
          "      --record FILE      also write the run's input to FILE as a replay\n"
          "      --play FILE        watch the replay FILE (Space: 4x speed, Escape: quit)\n"
          "      --verify FILE      run the replay FILE headless and compare its checksum\n"
@@ -169,8 +170,8 @@ std::string options_usage() {
          "      --submit [FILE]... send each replay FILE (default: the kept runs not sent\n"
          "                         yet) to a hub, which verifies it; with --levels, runs\n"
          "                         of that pack\n"
-         "      --hub URL          the hub --submit uses (default: $Q47_HUB, else\n"
-         "                         http://127.0.0.1:8048)\n"
+         "      --hub URL          the hub --submit and the editor's Ctrl+U use (default:\n"
+         "                         $Q47_HUB, else http://127.0.0.1:8048)\n"
          "      --hub-key-export   print the kept hub keys, to take to another machine\n"
          "      --hub-key-import FILE  keep the hub keys of FILE (from --hub-key-export)\n"
          "  -h, --help             display this help and exit\n"
@@ -402,8 +403,8 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
     return OptionsAction::ERROR;
   }
   if (!game_options.hub_url.empty() && !game_options.submit &&
-      game_options.hub_key_import_path.empty()) {
-    err = misuse("--hub only goes with --submit or --hub-key-import");
+      game_options.hub_key_import_path.empty() && game_options.edit_path.empty()) {
+    err = misuse("--hub only goes with --submit, --hub-key-import or --edit");
     return OptionsAction::ERROR;
   }
   if (!game_options.levels_path.empty() &&

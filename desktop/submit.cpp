@@ -23,6 +23,7 @@
 #include "desktop/files.h"
 #include "desktop/hub_client.h"
 #include "desktop/hub_keys.h"
+#include "desktop/hub_link.h"
 #include "desktop/options.h"
 #include "media/file.h"
 #include "play/session.h"
@@ -198,6 +199,11 @@ Outgoing prepare(const std::string& path) {
 
 }  // namespace
 
+std::string submit_key(HubConnection& connection, const std::string& hub) {
+  const std::string folder = state_folder();
+  return folder.empty() ? std::string() : key_for(connection, hub, folder);
+}
+
 std::string submit_hub_url(std::string& problem) {
   std::string given = game_options.hub_url;
   const char* from_environment = std::getenv(HUB_URL_VARIABLE);
@@ -217,7 +223,11 @@ int submit_main(const std::vector<std::string>& files) {
   if (folder.empty()) return 2;
   // The pack's id is its bytes' SHA-256: the very file played, as the hub names it.
   std::string pack = "builtin";
-  if (!game_options.levels_path.empty()) {
+  std::string link_base;
+  std::string link_id;
+  if (hub_pack_link(game_options.levels_path, link_base, link_id)) {
+    pack = link_id;
+  } else if (!game_options.levels_path.empty()) {
     std::string bytes;
     std::string error;
     if (!file_read(game_options.levels_path, PACK_FILE_MAX, PACK_TOO_LARGE, bytes, error)) {

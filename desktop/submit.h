@@ -20,6 +20,11 @@ int hub_key_export_main();
 // use); a different key already kept for a hub is never replaced. 2 when FILE is unusable.
 int hub_key_import_main(const std::string& path);
 
+class HubConnection;
+// The player's key at hub (made there and kept on first use); empty after saying why not on
+// standard error.
+std::string submit_key(HubConnection& connection, const std::string& hub);
+
 // The hub in use: --hub, else $Q47_HUB, else the hub on this machine. Empty, with the reason in
 // problem, when the one chosen is no hub's URL.
 std::string submit_hub_url(std::string& problem);

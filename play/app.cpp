@@ -221,6 +221,14 @@ void edit_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& inp
       out.asks.push_back(std::move(ask));
       break;
     }
+    case EditorAsk::PUBLISH: {
+      AppAsk ask;
+      ask.kind = AppAsk::Kind::PUBLISH;
+      ask.text = edit_text(editor_session());
+      ask.runs = editor_publish_runs();
+      out.asks.push_back(std::move(ask));
+      break;
+    }
     case EditorAsk::QUIT:
       leave_mode();
       out.status = APP_OVER;
@@ -288,6 +296,8 @@ void app_edit(EditSession session, const std::string& recovery) {
   APP.unkept = 0;
   APP.mode = AppMode::EDIT;
 }
+
+void app_add_proof(int32_t level, const Replay& run) { editor_add_proof(level, run); }
 
 AppFrame app_stop() {
   AppFrame out;
@@ -375,3 +385,11 @@ void app_ask_before_saving(const std::string& why, const std::string* their_text
 }
 
 void app_say(const std::string& message) { editor_say(message); }
+
+void app_publish() {
+  if (APP.mode == AppMode::EDIT) editor_ask_publish();
+}
+
+void app_published(const std::string& address, const std::string& error) {
+  editor_published(address, error);
+}

@@ -37,12 +37,15 @@ struct AppAsk {
     KEEP_RECOVERY,  // keep text as the unsaved work's recovery copy
     KEEP_PROOF,     // keep run as the proof of the pack's level (beside the pack)
     SAVE_SETTINGS,  // the player changed a setting: keep text, the whole settings text
+    PUBLISH,        // send text and runs (a proof of each level, in order) to the hub, then
+                    // tell app_published what it answered
   };
   Kind kind = Kind::KEEP_RUN;
-  std::string text;    // SAVE_PACK, KEEP_RECOVERY: the pack as text; SAVE_SETTINGS: settings
-  Replay run;          // KEEP_RUN, KEEP_PROOF
-  int32_t level = 0;   // KEEP_PROOF: the pack's level it proves, from 1
-  bool force = false;  // SAVE_PACK: the player chose to replace what the file holds
+  std::string text;          // SAVE_PACK, KEEP_RECOVERY: the pack as text; SAVE_SETTINGS: settings
+  Replay run;                // KEEP_RUN, KEEP_PROOF
+  std::vector<Replay> runs;  // PUBLISH
+  int32_t level = 0;         // KEEP_PROOF: the pack's level it proves, from 1
+  bool force = false;        // SAVE_PACK: the player chose to replace what the file holds
 };
 
 // What app_frame found.
@@ -79,6 +82,8 @@ void app_play(int32_t start_level);
 void app_watch(const Replay& replay);
 // The level editor on session's pack; a recovery copy (recovery not empty) is offered.
 void app_edit(EditSession session, const std::string& recovery);
+// A proof of the editor's level (from 1) kept earlier, found by the shell: PUBLISH may send it.
+void app_add_proof(int32_t level, const Replay& run);
 // Ends the mode as the player would (the page is going away): a game's run is asked to be
 // kept, unsaved editor work to be kept as a recovery copy.
 AppFrame app_stop();
@@ -97,5 +102,10 @@ void app_saved(const std::string& error);
 // The pack's file after a SAVE_PACK that was not written because it is not ours to replace
 // without asking: why, and what it holds now (null when that is not to be offered).
 void app_ask_before_saving(const std::string& why, const std::string* their_text);
+// The editor publishes as its Ctrl+U does, at its next frame (a button of the page's).
+void app_publish();
+// The hub's answer to a PUBLISH: the pack's address there, or (error not empty) why it was not
+// published, in the hub's words.
+void app_published(const std::string& address, const std::string& error);
 // A line for the editor's status bar (a proof kept, a file that could not be written).
 void app_say(const std::string& message);

@@ -1,10 +1,12 @@
 #include "play/editor.h"
 
 #include <algorithm>
+#include <map>
 #include <utility>
 #include <vector>
 
 #include "core/level_stream.h"
+#include "core/run.h"
 #include "core/share_code.h"
 #include "core/story.h"
 #include "media/draw.h"
@@ -48,8 +50,8 @@ constexpr int32_t KEY_CODES = 256;
 // Letter keys by set-1 code.
 constexpr int32_t KEY_B = 0x30, KEY_C = 0x2E, KEY_D = 0x20, KEY_E = 0x12, KEY_G = 0x22,
                   KEY_H = 0x23, KEY_I = 0x17, KEY_K = 0x25, KEY_L = 0x26, KEY_N = 0x31,
-                  KEY_O = 0x18, KEY_P = 0x19, KEY_S = 0x1F, KEY_T = 0x14, KEY_V = 0x2F,
-                  KEY_W = 0x11, KEY_X = 0x2D, KEY_Y = 0x15, KEY_Z = 0x2C;
+                  KEY_O = 0x18, KEY_P = 0x19, KEY_S = 0x1F, KEY_T = 0x14, KEY_U = 0x16,
+                  KEY_V = 0x2F, KEY_W = 0x11, KEY_X = 0x2D, KEY_Y = 0x15, KEY_Z = 0x2C;
 
 // What a key types in a story line: plain and with Shift.
 struct TypedKey {
@@ -86,7 +88,8 @@ const char* const HELP_LINES[] = {
     "INSERT OR CTRL+N NEW  CTRL+D DUPLICATE  CTRL+DELETE REMOVE",
     "I INTRO  S STORY AFTER THE LEVEL  G FINAL BLOCK",
     "T TEST-PLAY  SHIFT+T FROM ITS STORY  V SHOW THE PLAN",
-    "K KEEP A WON TEST-PLAY AS PROOF",
+    "K KEEP A WON TEST-PLAY OR SHOWN PLAN AS PROOF",
+    "CTRL+U PUBLISH TO THE HUB (EVERY LEVEL WITH A PROOF)",
     "CTRL+Z UNDO  CTRL+Y REDO  CTRL+S SAVE",
     "CTRL+C COPY AS CODE  CTRL+V OPEN A CODE",
     "ESCAPE  QUIT (TWICE WITH UNSAVED CHANGES)",
@@ -166,6 +169,7 @@ constexpr PadMenuItem PAD_MENU[] = {
     {"DUPLICATE THE LEVEL", {KEY_D, KEY_LCTRL, 0}, {}, {}, false, PadValue::NONE},
     {"REMOVE THE LEVEL", {KEY_DELETE, KEY_LCTRL, 0}, {}, {}, false, PadValue::NONE},
     {"KEEP A WON TEST-PLAY AS PROOF", {KEY_K, 0, 0}, {}, {}, false, PadValue::NONE},
+    {"PUBLISH TO THE HUB", {KEY_U, KEY_LCTRL, 0}, {}, {}, true, PadValue::NONE},
     {"COPY AS CODE", {KEY_C, KEY_LCTRL, 0}, {}, {}, false, PadValue::NONE},
     {"OPEN A CODE", {KEY_V, KEY_LCTRL, 0}, {}, {}, false, PadValue::NONE},
     {"HELP", {KEY_F1, 0, 0}, {}, {}, true, PadValue::NONE},
@@ -204,8 +208,13 @@ struct EditorState {
   std::string save_why;                  // SAVE_ASK: why the file was not simply replaced
   std::string their_text;                // SAVE_ASK: what another program wrote, if readable
   bool their_text_known = false;         // their_text holds it
-  Replay proof;                          // the last winning test-play
+  Replay proof;                          // the last winning test-play (or plan shown)
   bool has_proof = false;                // proof holds one
+  bool plan_shown = false;               // a plan is being shown: its run is the next proof
+  Replay plan;                           // that plan's run
+  std::map<int32_t, Replay> proofs;      // kept proofs by level number, from 1
+  std::vector<Replay> publishing;        // PUBLISH: one proof per level, in order
+  bool publish_asked = false;            // a button outside the picture asked to publish
   PadCursor pad;                         // the game pad's cell cursor on the board
   uint32_t pad_before = 0;               // the pad's buttons last frame (all, after a resume:
                                          // what is still held from a test-play does nothing)
@@ -423,9 +432,47 @@ void story_keys() {
   }
 }
 
+// Whether every level has a proof that wins it on the pack as it is now (the hub re-runs each
+// on the very bytes it is sent, so a proof of an earlier version is of no use); says which level
+// lacks one, else keeps the proofs in order for PUBLISH.
+bool ready_to_publish() {
+  const std::string problems = edit_problems(EDITOR.session);
+  if (!problems.empty()) {
+    say(problems.substr(0, problems.find('\n')));
+    return false;
+  }
+  const LevelStream stream = level_pack_compile(EDITOR.session.pack);
+  const int32_t count = static_cast<int32_t>(EDITOR.session.pack.levels.size());
+  std::vector<Replay> runs;
+  for (int32_t level = 1; level <= count; ++level) {
+    const auto kept = EDITOR.proofs.find(level);
+    const std::string lacks = "LEVEL " + std::to_string(level) + " LACKS A PROOF";
+    const std::string how = ": WIN A TEST-PLAY (T) OR SHOW THE PLAN (V), THEN K";
+    if (kept == EDITOR.proofs.end()) {
+      say(lacks + how);
+      return false;
+    }
+    const RunOutcome outcome = run_replay(kept->second, stream, RunLimits{});
+    const bool won = std::any_of(outcome.levels.begin(), outcome.levels.end(),
+                                 [&](const RunLevel& run) { return run.level == level; });
+    if (!outcome.matches || !won) {
+      say(lacks + " OF THE PACK AS IT IS NOW" + how);
+      return false;
+    }
+    runs.push_back(kept->second);
+  }
+  EDITOR.publishing = std::move(runs);
+  say("PUBLISHING...");
+  return true;
+}
+
 // The keys of the editing mode; what the shell must do, if anything.
 EditorAsk editing_keys() {
   EditSession& session = EDITOR.session;
+  if (EDITOR.publish_asked) {
+    EDITOR.publish_asked = false;
+    if (ready_to_publish()) return EditorAsk::PUBLISH;
+  }
   if (pressed(KEY_F1)) EDITOR.mode = Mode::HELP;
   if (pressed(KEY_ESCAPE)) {
     if (!session.changed) return EditorAsk::QUIT;
@@ -435,6 +482,7 @@ EditorAsk editing_keys() {
     if (pressed(KEY_Z)) said_by(shift() ? edit_redo(session) : edit_undo(session));
     if (pressed(KEY_Y)) said_by(edit_redo(session));
     if (pressed(KEY_S)) return EditorAsk::SAVE;
+    if (pressed(KEY_U)) return ready_to_publish() ? EditorAsk::PUBLISH : EditorAsk::NOTHING;
     if (pressed(KEY_N)) said_by(edit_add_level(session));
     if (pressed(KEY_D)) said_by(edit_duplicate_level(session));
     if (pressed(KEY_DELETE)) said_by(edit_delete_level(session));
@@ -536,7 +584,10 @@ EditorAsk editing_keys() {
       say(EDITOR.verdict_known ? "THE CHECKER FOUND NO PLAN TO SHOW" : "STILL CHECKING");
     }
     if (pressed(KEY_K)) {
-      if (EDITOR.has_proof) return EditorAsk::KEEP_PROOF;
+      if (EDITOR.has_proof) {
+        EDITOR.proofs[editor_level_number()] = EDITOR.proof;
+        return EditorAsk::KEEP_PROOF;
+      }
       say("WIN A TEST-PLAY (T) FIRST");
     }
   }
@@ -1093,7 +1144,13 @@ void editor_resume(const Replay* won_replay) {
     EDITOR.proof = *won_replay;
     EDITOR.has_proof = true;
     say("WON: K KEEPS THIS RUN AS THE LEVEL'S PROOF");
+  } else if (EDITOR.plan_shown) {
+    // The checker's plan wins the level as any run would: the author may offer it as proof.
+    EDITOR.proof = EDITOR.plan;
+    EDITOR.has_proof = true;
+    say("K KEEPS THE PLAN'S RUN AS THE LEVEL'S PROOF");
   }
+  EDITOR.plan_shown = false;
   refresh_preview();
 }
 
@@ -1126,6 +1183,25 @@ int32_t editor_level_number() { return EDITOR.session.level + 1; }
 
 const Replay& editor_proof() { return EDITOR.proof; }
 
+const std::string& editor_said() { return EDITOR.said; }
+
+void editor_ask_publish() { EDITOR.publish_asked = true; }
+
+void editor_add_proof(int32_t level, const Replay& run) { EDITOR.proofs[level] = run; }
+
+const std::vector<Replay>& editor_publish_runs() { return EDITOR.publishing; }
+
+void editor_published(const std::string& address, const std::string& error) {
+  if (!error.empty()) {
+    say("NOT PUBLISHED: " + error);
+    return;
+  }
+  // The whole address is on the terminal or below the page's picture; the status line shows
+  // as much of it as fits, which names the hub and the pack's first digits.
+  constexpr size_t FITS = 48;
+  say("PUBLISHED: " + (address.size() > FITS ? address.substr(0, FITS - 3) + "..." : address));
+}
+
 Session editor_test_play(bool from_story) {
   Session play =
       session_make(std::make_shared<const LevelStream>(level_pack_compile(EDITOR.session.pack)),
@@ -1146,8 +1222,9 @@ void editor_plan(Watch& watch) {
   LevelReport report = EDITOR.verdict;
   report.level = editor_level_number();
   auto levels = std::make_shared<const LevelStream>(level_pack_compile(EDITOR.session.pack));
-  const Replay plan = replay_of_plan(report, levels);
-  replay_watch_begin(watch, plan, levels, EDITOR.picture, EDITOR.sound_ok);
+  EDITOR.plan = replay_of_plan(report, levels);
+  EDITOR.plan_shown = true;
+  replay_watch_begin(watch, EDITOR.plan, levels, EDITOR.picture, EDITOR.sound_ok);
 }
 
 void editor_set_windowed(int32_t windowed) { EDITOR.picture.windowed = windowed; }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/edit.h"
 #include "core/replay_codec.h"
@@ -26,6 +27,7 @@ enum class EditorAsk {
   TEST_FROM_STORY,  // the same, from the story before the level
   SHOW_PLAN,        // show editor_plan, then editor_resume
   KEEP_PROOF,       // keep the last winning test-play (editor_proof()) beside the pack
+  PUBLISH,          // send the pack and editor_publish_runs() to the hub, then editor_published
   QUIT,             // the player is done (unsaved changes were confirmed)
 };
 
@@ -59,8 +61,18 @@ bool editor_verdict_known();
 Session& editor_preview();
 // The level being edited, as a pack's number from 1.
 int32_t editor_level_number();
-// The last winning test-play.
+// The last winning test-play, or the run of the plan last shown.
 const Replay& editor_proof();
+// A proof of level (from 1) kept earlier, as the shell found it beside the pack.
+void editor_add_proof(int32_t level, const Replay& run);
+// The status bar's line, as last said (for the tests and the page's live region).
+const std::string& editor_said();
+// Publishes as Ctrl+U does, at the next frame of the editing mode (a page's button).
+void editor_ask_publish();
+// After PUBLISH: a proof of each level in order, each checked to win it on the pack as it is.
+const std::vector<Replay>& editor_publish_runs();
+// The hub's answer to a PUBLISH: the pack's address there, or why it was not published.
+void editor_published(const std::string& address, const std::string& error);
 
 // The session a TEST_PLAY or TEST_FROM_STORY plays: the pack being edited as its levels, in the
 // editor's picture, started on the level being edited or on the story before it. The run ends

@@ -193,6 +193,7 @@
       message(`q47: cannot keep the last run: ${e.message}`);
     }
     saveButton.disabled = !lastRun();
+    hubRunEnded(bytes);
   }
   saveButton.disabled = !lastRun();
   saveButton.addEventListener('click', (event) => {
@@ -242,6 +243,7 @@
     page.editing = on;
     document.body.classList.toggle('editing', on);
     shareButton.hidden = !on;
+    publishButton.hidden = !on;
     editButton.disabled = on;
     if (!on) linkField.hidden = true;
   }
@@ -686,6 +688,7 @@
       text = `Level ${now.level}: ${barriers}.`;
     } else if (now.state === STATE_TALLY && heard && heard.state !== STATE_TALLY) {
       text = `Level ${now.level} won.`;
+      hubLevelWon();
     } else if (now.lost && !heard?.lost) {
       text = `Level ${now.level} lost: the chemical reached the edge.`;
     } else if (now.state === STATE_PLAYING && now.left !== heard.left) {
@@ -695,6 +698,204 @@
     heard = now;
   }
   setInterval(listen, POLL_MS);
+
+  // --- The hub: publishing from the editor, runs sent and where their scores stand ---
+
+  // A page served by a hub lives under its /play/; the hub's API is then on the same origin.
+  // Anywhere else there is no hub to talk to.
+  const HUB_KEY = 'q47.hub-key';        // localStorage: this browser's player key on the hub
+  const HUB_CONSENT = 'q47.hub-submit';  // 'yes' or 'no': the player's answer, asked once
+  const HUB_WAIT_MS = 30000;             // how long a run sent may take to be verified
+  const hubRoot = /\/play\/(index\.html)?$/.test(location.pathname)
+    ? location.pathname.replace(/play\/(index\.html)?$/, '') : null;
+  const publishButton = document.getElementById('publish');
+  const hubAsk = document.getElementById('hub-ask');
+  const hubScores = document.getElementById('hub-scores');
+  const hub = { wonThisRun: false, waiting: null };  // waiting: a run ended before the answer
+
+  function stored(key) {
+    try {
+      return localStorage.getItem(key);
+    } catch (e) {
+      return null;
+    }
+  }
+  function store(key, value) {
+    try {
+      localStorage.setItem(key, value);
+    } catch (e) { /* not kept: asked again next time */ }
+  }
+
+  // One call to the hub's API; its JSON answer, or an Error with the hub's own sentence.
+  async function hubCall(method, path, body, key) {
+    if (hubRoot === null) throw new Error('the hub is not reachable from this page');
+    const headers = {};
+    if (body !== undefined) headers['Content-Type'] = 'application/json';
+    if (key) headers.Authorization = `Bearer ${key}`;
+    let response;
+    try {
+      response = await fetch(`${hubRoot}api/${path}`, {
+        method, headers, body: body === undefined ? undefined : JSON.stringify(body),
+      });
+    } catch (e) {
+      throw new Error(`the hub is not reachable (${e.message})`);
+    }
+    const answer = await response.json().catch(() => ({}));
+    if (!response.ok && response.status !== 409) {
+      throw new Error(answer.error || `the hub answered HTTP ${response.status}`);
+    }
+    return answer;
+  }
+
+  // This browser's key on the hub, made there on first use.
+  async function hubKey() {
+    const kept = stored(HUB_KEY);
+    if (kept && /^[0-9a-f]{64}$/.test(kept)) return kept;
+    const made = await hubCall('POST', 'players', { name: 'player' });
+    store(HUB_KEY, made.key);
+    return made.key;
+  }
+
+  // The editor's Ctrl+U (or the Publish button) with a proof of each level: the pack is sent,
+  // and its address on the hub said in the editor, below the picture and to a screen reader.
+  async function editPublish(text, runs) {
+    let address = '';
+    let error = '';
+    try {
+      const key = await hubKey();
+      const answer = await hubCall('POST', 'packs', { pack: text, runs: runs.map(toBase64) }, key);
+      if (!/^[0-9a-f]{64}$/.test(answer.pack || '')) throw new Error(answer.error || 'no pack');
+      address = `${location.origin}${hubRoot}packs/${answer.pack}`;
+    } catch (e) {
+      error = e.message;
+    }
+    if (page.editing) Module.ccall('web_edit_published', null, ['string', 'string'], [address, error]);
+    output.textContent = address ? `Published: ${address}` : `Not published: ${error}`;
+    said.textContent = output.textContent;
+  }
+  publishButton.addEventListener('click', (event) => {
+    handBack(event);
+    if (page.editing) Module.ccall('web_edit_publish', null, [], []);
+  });
+
+  // The question, asked once after the first level won on a hub's page; the answer is kept.
+  function hubLevelWon() {
+    if (hubRoot === null) return;
+    hub.wonThisRun = true;
+    if (stored(HUB_CONSENT) || !hubAsk.hidden) return;
+    hubAsk.hidden = false;
+    said.textContent = 'Level won. Send your runs to the hub to see where your score stands? ' +
+      'The question is below the picture.';
+  }
+  function hubAnswer(yes) {
+    store(HUB_CONSENT, yes ? 'yes' : 'no');
+    hubAsk.hidden = true;
+    if (!page.overlay) canvas.focus({ preventScroll: true });
+    const waiting = hub.waiting;
+    hub.waiting = null;
+    if (yes && waiting) {
+      hub.wonThisRun = true;
+      hubRunEnded(waiting);
+    }
+  }
+  document.getElementById('hub-yes').addEventListener('click', () => hubAnswer(true));
+  document.getElementById('hub-no').addEventListener('click', () => hubAnswer(false));
+
+  async function sha256Hex(bytes) {
+    const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', bytes));
+    return Array.from(digest, (b) => b.toString(16).padStart(2, '0')).join('');
+  }
+
+  // A histogram of players by best score: a bar per score, the player's in its own colour and
+  // marked, the level's bound as a line; the same in words beside it.
+  function histogramFigure(level, histogram) {
+    const svgNs = 'http://www.w3.org/2000/svg';
+    const figure = document.createElement('figure');
+    const width = 200;
+    const height = 60;
+    const svg = document.createElementNS(svgNs, 'svg');
+    svg.setAttribute('viewBox', `0 0 ${width} ${height}`);
+    svg.setAttribute('width', width);
+    svg.setAttribute('height', height);
+    svg.setAttribute('aria-hidden', 'true');
+    const scores = histogram.counts.map(([score]) => score);
+    const top = Math.max(1, histogram.bound ?? 0, ...scores);
+    const most = Math.max(1, ...histogram.counts.map(([, players]) => players));
+    const xOf = (score) => Math.round(score / top * (width - 12)) + 1;
+    for (const [score, players] of histogram.counts) {
+      const bar = document.createElementNS(svgNs, 'rect');
+      const barHeight = Math.max(2, Math.round(players / most * (height - 10)));
+      bar.setAttribute('x', xOf(score));
+      bar.setAttribute('y', height - barHeight);
+      bar.setAttribute('width', 6);
+      bar.setAttribute('height', barHeight);
+      bar.setAttribute('class', histogram.mine === score ? 'mine' : 'others');
+      svg.append(bar);
+    }
+    if (histogram.mine !== null) {
+      const mark = document.createElementNS(svgNs, 'path');
+      const x = xOf(histogram.mine) + 3;
+      mark.setAttribute('d', `M${x - 4} 0 L${x + 4} 0 L${x} 7 Z`);
+      mark.setAttribute('class', 'mine');
+      svg.append(mark);
+    }
+    if (histogram.bound !== null) {
+      const line = document.createElementNS(svgNs, 'line');
+      const x = xOf(histogram.bound) + 8;  // just right of the bound's bar, not over it
+      line.setAttribute('x1', x);
+      line.setAttribute('x2', x);
+      line.setAttribute('y1', 0);
+      line.setAttribute('y2', height);
+      line.setAttribute('class', 'bound');
+      svg.append(line);
+    }
+    const words = `level ${level}: your score ${histogram.mine ?? 'none'}, best possible ` +
+      `${histogram.bound}${histogram.proven_best ? ' (proven best)' : ''}, ` +
+      `${histogram.players} ${histogram.players === 1 ? 'player' : 'players'}`;
+    const caption = document.createElement('figcaption');
+    caption.textContent = words;
+    figure.append(svg, caption);
+    return { figure, words };
+  }
+
+  // At a run's end on a hub's page, with the player's yes: the run goes to the hub, which
+  // re-runs it; each level it proves won is shown with where its score stands.
+  async function hubRunEnded(bytes) {
+    const won = hub.wonThisRun;
+    hub.wonThisRun = false;
+    if (hubRoot === null || !won) return;
+    // The question still open: the run is sent if the answer is yes.
+    if (!stored(HUB_CONSENT)) hub.waiting = bytes;
+    if (stored(HUB_CONSENT) !== 'yes') return;
+    try {
+      const key = await hubKey();
+      const pack = page.packInUse ? await sha256Hex(page.packInUse.bytes) : 'builtin';
+      const sent = await hubCall('POST', 'runs', { pack, replay: toBase64(bytes) }, key);
+      const until = performance.now() + HUB_WAIT_MS;
+      let run = sent;
+      while (run.status === 'queued' && performance.now() < until) {
+        await new Promise((done) => setTimeout(done, 300));
+        run = await hubCall('GET', `runs/${encodeURIComponent(sent.run)}`, undefined, key);
+      }
+      if (run.status !== 'verified') {
+        throw new Error(run.status === 'refused' ? `the hub refused the run: ${run.reason}`
+          : 'the hub has not verified the run yet');
+      }
+      const figures = [];
+      const sentences = [];
+      for (const { level } of run.levels) {
+        const histogram = await hubCall('GET', `levels/${pack}/${level}/histogram`, undefined, key);
+        const { figure, words } = histogramFigure(level, histogram);
+        figures.push(figure);
+        sentences.push(words);
+      }
+      hubScores.replaceChildren(...figures);
+      hubScores.hidden = figures.length === 0;
+      if (sentences.length) said.textContent = `${sentences.join('. ')}.`;
+    } catch (e) {
+      message(`q47: the hub: ${e.message}`);
+    }
+  }
 
   // --- Full screen ---
 
@@ -875,6 +1076,7 @@
       editSave,
       editRecovery,
       editProof,
+      editPublish,
       editing,
       saveSettings,
     },

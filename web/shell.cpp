@@ -75,6 +75,17 @@ EM_JS(void, page_edit_recovery, (const char* text),
       { Module.page.editRecovery(UTF8ToString(text)); });
 EM_JS(void, page_edit_proof, (const uint8_t* bytes, int32_t size, int32_t level),
       { Module.page.editProof(HEAPU8.slice(bytes, bytes + size), level); });
+EM_JS(void, page_edit_publish,
+      (const char* text, const uint8_t* bytes, const int32_t* sizes, int32_t count), {
+        const runs = [];
+        let at = bytes;
+        for (let i = 0; i < count; i++) {
+          const size = HEAP32[(sizes >> 2) + i];
+          runs.push(HEAPU8.slice(at, at + size));
+          at += size;
+        }
+        Module.page.editPublish(UTF8ToString(text), runs);
+      });
 EM_JS(void, page_editing, (int32_t on), { Module.page.editing(!!on); });
 EM_JS(void, page_save_settings, (const char* text),
       { Module.page.saveSettings(UTF8ToString(text)); });
@@ -120,6 +131,19 @@ void do_asks(const std::vector<AppAsk>& asks) {
       case AppAsk::Kind::SAVE_SETTINGS:
         page_save_settings(ask.text.c_str());
         break;
+      case AppAsk::Kind::PUBLISH: {
+        // The page sends them and answers through web_edit_published.
+        std::vector<uint8_t> bytes;
+        std::vector<int32_t> sizes;
+        for (const Replay& run : ask.runs) {
+          const std::vector<uint8_t> one = replay_encode(run);
+          bytes.insert(bytes.end(), one.begin(), one.end());
+          sizes.push_back(static_cast<int32_t>(one.size()));
+        }
+        page_edit_publish(ask.text.c_str(), bytes.data(), sizes.data(),
+                          static_cast<int32_t>(sizes.size()));
+        break;
+      }
     }
   }
 }
@@ -502,6 +526,14 @@ EMSCRIPTEN_KEEPALIVE const char* web_edit_fragment() {
   static std::string fragment;
   fragment = app_mode() == AppMode::EDIT ? share_code_fragment(edit_text(editor_session())) : "";
   return fragment.c_str();
+}
+
+// The page's Publish button: the editor publishes as Ctrl+U does.
+EMSCRIPTEN_KEEPALIVE void web_edit_publish() { app_publish(); }
+
+// The hub's answer to a publication: the pack's address there, or why not (error not empty).
+EMSCRIPTEN_KEEPALIVE void web_edit_published(const char* address, const char* error) {
+  if (app_mode() == AppMode::EDIT) app_published(address, error);
 }
 
 // For the tests: the editor's levels, and the letter of cell (x, y) of the level being edited

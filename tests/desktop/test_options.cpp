@@ -124,7 +124,7 @@ TEST(Options, MisuseNamesTheProblemAndPointsToHelp) {
        "q47: --play, --verify, --check, --edit, --export-levels, --submit, --hub-key-export and "
        "--hub-key-import exclude each other\n"},
       {{"--hub", "http://h", "--play", "a"},
-       "q47: --hub only goes with --submit or --hub-key-import\n"},
+       "q47: --hub only goes with --submit, --hub-key-import or --edit\n"},
       {{"--submit", "--hub", ""}, "q47: option '--hub' needs a URL, not an empty one\n"},
       {{"--submit", "a", ""}, "q47: --submit needs replays' file names, not an empty one\n"},
       {{"--submit", "--mute"},

@@ -2,10 +2,12 @@
 // checked after, taps and keypad Enter through the real event pump.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "core/edit.h"
 #include "core/level_pack.h"
+#include "core/run.h"
 #include "media/random.h"
 #include "play/editor.h"
 #include "tests/support/game_harness.h"
@@ -160,6 +162,81 @@ TEST_F(App, AWatchedRunEndsAndNothingRunsAfter) {
   EXPECT_EQ(frames, 30);
   EXPECT_EQ(app_mode(), AppMode::ENDED);
   EXPECT_EQ(gh::frames(1), 0);
+}
+
+// Ctrl+U publishes only a pack whose every level has a proof that wins it as it is now: the
+// plan shown (V) or a won test-play kept with K, on the pack as it is when Ctrl+U is pressed.
+TEST_F(App, PublishingAsksForAProofOfEveryLevelAsItIsNow) {
+  EditSession edit;
+  edit_start(edit, edit_new_pack());
+  app_edit(std::move(edit), "");
+  std::vector<AppAsk> asks;
+  auto frames_collecting = [&](int n) {
+    for (int i = 0; i < n; ++i) game_frame(&asks);
+  };
+  auto key = [&](SDL_Scancode code, bool ctrl) {
+    if (ctrl) gh::push_key(SDL_SCANCODE_LCTRL, true);
+    gh::push_key(code, true);
+    frames_collecting(1);
+    gh::push_key(code, false);
+    if (ctrl) gh::push_key(SDL_SCANCODE_LCTRL, false);
+    frames_collecting(1);
+  };
+  auto published = [&] {
+    return std::count_if(asks.begin(), asks.end(),
+                         [](const AppAsk& ask) { return ask.kind == AppAsk::Kind::PUBLISH; });
+  };
+  key(SDL_SCANCODE_U, true);
+  EXPECT_EQ(published(), 0);
+  EXPECT_EQ(editor_said().rfind("LEVEL 1 LACKS A PROOF:", 0), 0u) << editor_said();
+
+  for (int i = 0; i < 500 && !editor_verdict_known(); ++i) frames_collecting(1);
+  ASSERT_TRUE(editor_verdict_known() && editor_verdict().winnable);
+  key(SDL_SCANCODE_V, false);
+  ASSERT_EQ(app_mode(), AppMode::SHOW_PLAN);
+  key(SDL_SCANCODE_ESCAPE, false);
+  ASSERT_EQ(app_mode(), AppMode::EDIT);
+  key(SDL_SCANCODE_K, false);
+  key(SDL_SCANCODE_U, true);
+  ASSERT_EQ(published(), 1) << editor_said();
+  const AppAsk& ask = *std::find_if(asks.begin(), asks.end(), [](const AppAsk& one) {
+    return one.kind == AppAsk::Kind::PUBLISH;
+  });
+  EXPECT_EQ(ask.text, edit_text(editor_session()));
+  ASSERT_EQ(ask.runs.size(), 1u);
+  const RunOutcome outcome =
+      run_replay(ask.runs[0], level_pack_compile(editor_session().pack), RunLimits{});
+  EXPECT_TRUE(outcome.matches);
+  ASSERT_EQ(outcome.levels.size(), 1u);
+  EXPECT_EQ(outcome.levels[0].level, 1);
+  app_published("http://hub/packs/0123", "");
+  EXPECT_EQ(editor_said(), "PUBLISHED: http://hub/packs/0123");
+  app_published("", "this pack is refused");
+  EXPECT_EQ(editor_said(), "NOT PUBLISHED: this pack is refused");
+
+  // Any change to the pack makes another pack: no proof recorded on the old one stands for it.
+  auto prove_level = [&] {
+    for (int i = 0; i < 500 && !editor_verdict_known(); ++i) frames_collecting(1);
+    key(SDL_SCANCODE_V, false);
+    key(SDL_SCANCODE_ESCAPE, false);
+    key(SDL_SCANCODE_K, false);
+  };
+  key(SDL_SCANCODE_B, false);
+  key(SDL_SCANCODE_U, true);
+  EXPECT_EQ(published(), 1);
+  EXPECT_EQ(editor_said().rfind("LEVEL 1 LACKS A PROOF OF THE PACK AS IT IS NOW", 0), 0u)
+      << editor_said();
+  key(SDL_SCANCODE_Z, true);  // undone: the pack, and so its proof, is the one published
+  key(SDL_SCANCODE_U, true);
+  EXPECT_EQ(published(), 2) << editor_said();
+  key(SDL_SCANCODE_INSERT, false);
+  key(SDL_SCANCODE_PAGEUP, false);
+  ASSERT_EQ(editor_level_number(), 1);
+  prove_level();
+  key(SDL_SCANCODE_U, true);
+  EXPECT_EQ(published(), 2);
+  EXPECT_EQ(editor_said().rfind("LEVEL 2 LACKS A PROOF:", 0), 0u) << editor_said();
+  app_stop();
 }
 
 }  // namespace

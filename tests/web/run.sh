@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# run.sh Q47 SOURCE_DIR [chromium|firefox]: the browser tests as ctest runs them against the
-# native Q47: web_tests.mjs in Debian's chromium, or firefox_tests.mjs (the golden runs and the
-# pictures) in Debian's firefox-esr. The site (web/build) and the pinned puppeteer-core (npm ci
+# run.sh Q47 SOURCE_DIR [chromium|firefox|hub Q47_HUB]: the browser tests as ctest runs them
+# against the native Q47: web_tests.mjs in Debian's chromium, firefox_tests.mjs (the golden runs
+# and the pictures) in Debian's firefox-esr, or hub_tests.mjs (publishing and submitting through
+# a q47-hub of its own) in chromium. The site (web/build) and the pinned puppeteer-core (npm ci
 # here) are made beforehand, by ./run test or by hand: a build of minutes inside the test's
 # timeout would time it out on a busy machine.
 set -euo pipefail
@@ -14,6 +15,14 @@ source_dir=$(realpath "$2")
 # ./run test installs these; said here by their Debian names, so a bare ctest run says why.
 command -v node >/dev/null || fail "node is missing (Debian package nodejs)"
 case "$engine" in
+  hub)
+    hub=${4:-}
+    [ -n "$hub" ] && [ -x "$hub" ] || fail "no q47-hub at '$hub'; ./run hub builds it"
+    hub=$(realpath "$hub")
+    chromium=${CHROMIUM:-/usr/bin/chromium}
+    [ -x "$chromium" ] || fail "$chromium is missing (Debian package chromium)"
+    tests=hub_tests.mjs
+    ;;
   chromium)
     chromium=${CHROMIUM:-/usr/bin/chromium}
     [ -x "$chromium" ] || fail "$chromium is missing (Debian package chromium)"
@@ -42,4 +51,5 @@ if [ package-lock.json -nt "$installed" ]; then
   fail "tests/web/node_modules is older than package-lock.json; ./run test installs it anew," \
     "or run npm ci in tests/web"
 fi
+if [ "$engine" = hub ]; then exec node "$tests" "$q47" "$hub" "$site"; fi
 exec node "$tests" "$q47" "$site"

@@ -1,0 +1,87 @@
+#include "desktop/hub_publish.h"
+
+#include <nlohmann/json.hpp>
+
+#include "core/level_pack.h"
+#include "desktop/hub_client.h"
+#include "desktop/hub_link.h"
+#include "desktop/submit.h"
+
+namespace {
+
+using Json = nlohmann::json;
+
+bool hex_id(const std::string& text) {
+  if (text.size() != 64) return false;
+  for (char c : text) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool hub_fetch_pack(const std::string& link, std::string& text, std::string& problem) {
+  std::string base, id;
+  if (!hub_pack_link(link, base, id)) {
+    problem = link +
+              ": not a link to a hub's pack (http://HOST:PORT/packs/ID or .../api/packs/ID/file, "
+              "ID the pack's 64-digit SHA-256)";
+    return false;
+  }
+  HubConnection connection;
+  const HubAnswer answer = connection.request("GET", base, "/api/packs/" + id + "/file", "", "");
+  if (answer.status == 0) {
+    problem = link + ": cannot reach the hub: " + answer.failure;
+    return false;
+  }
+  if (answer.status != 200) {
+    problem = link + ": " + hub_answer_error(answer);
+    return false;
+  }
+  if (answer.body.size() > PACK_FILE_MAX) {
+    problem = link + ": " + PACK_TOO_LARGE;
+    return false;
+  }
+  // The id is the content's hash: a hub (or anything between) cannot hand over another pack.
+  if (hub_sha256_hex(answer.body) != id) {
+    problem = link + ": what the hub sent is not the pack the link names (its SHA-256 differs)";
+    return false;
+  }
+  text = answer.body;
+  return true;
+}
+
+bool hub_publish(const std::string& text, const std::vector<Replay>& runs, std::string& address,
+                 std::string& problem) {
+  const std::string hub = submit_hub_url(problem);
+  if (hub.empty()) return false;
+  Json proofs = Json::array();
+  for (const Replay& run : runs) {
+    const std::vector<uint8_t> bytes = replay_encode(run);
+    proofs.push_back(
+        hub_base64(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
+  }
+  HubConnection connection;
+  const std::string key = submit_key(connection, hub);
+  if (key.empty()) {
+    problem = "no key for the hub at " + hub + " (see the terminal)";
+    return false;
+  }
+  const HubAnswer answer = connection.request("POST", hub, "/api/packs",
+                                              Json{{"pack", text}, {"runs", proofs}}.dump(), key);
+  if (answer.status == 0) {
+    problem = "cannot reach the hub at " + hub + ": " + answer.failure;
+    return false;
+  }
+  const Json parsed = Json::parse(answer.body, nullptr, false);
+  const bool named = parsed.is_object() && parsed.contains("pack") && parsed["pack"].is_string() &&
+                     hex_id(parsed["pack"].get<std::string>());
+  // Published before (409) is published: its address is as good.
+  if ((answer.status == 201 || answer.status == 409) && named) {
+    address = hub + "/packs/" + parsed["pack"].get<std::string>();
+    return true;
+  }
+  problem = hub_answer_error(answer);
+  return false;
+}
