@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/digest.h"
 #include "desktop/hub_client.h"
 
 namespace {
@@ -397,7 +398,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "hub_bench: cannot read %s%s\n", load.replays_dir.c_str(), name);
       return 2;
     }
-    runs.push_back({level, Json{{"pack", "builtin"}, {"replay", hub_base64(bytes.str())}}.dump()});
+    runs.push_back(
+        {level, Json{{"pack", "builtin"}, {"replay", base64_encode(bytes.str())}}.dump()});
   }
   int code = 0;
   for (const std::string& store : load.stores) {

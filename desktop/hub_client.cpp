@@ -1,7 +1,6 @@
 #include "desktop/hub_client.h"
 
 #include <curl/curl.h>
-#include <openssl/evp.h>
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -106,43 +105,6 @@ std::string hub_url_normal(const std::string& url, std::string& problem) {
   }
   curl_url_cleanup(parts);
   return normal;
-}
-
-std::string hub_base64(std::string_view bytes) {
-  static constexpr char DIGITS[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    const uint32_t group = static_cast<uint8_t>(bytes[i]) << 16 |
-                           static_cast<uint8_t>(bytes[i + 1]) << 8 |
-                           static_cast<uint8_t>(bytes[i + 2]);
-    for (int shift = 18; shift >= 0; shift -= 6) out += DIGITS[(group >> shift) & 63];
-  }
-  const size_t rest = bytes.size() - i;
-  if (rest > 0) {
-    uint32_t group = static_cast<uint8_t>(bytes[i]) << 16;
-    if (rest == 2) group |= static_cast<uint8_t>(bytes[i + 1]) << 8;
-    out += DIGITS[(group >> 18) & 63];
-    out += DIGITS[(group >> 12) & 63];
-    out += rest == 2 ? DIGITS[(group >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
-std::string hub_sha256_hex(std::string_view bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
-  std::string hex;
-  char pair[3];
-  for (unsigned int i = 0; i < size; ++i) {
-    std::snprintf(pair, sizeof pair, "%02x", digest[i]);
-    hex += pair;
-  }
-  return hex;
 }
 
 std::string hub_answer_error(const HubAnswer& answer) {

@@ -43,9 +43,5 @@ class HubConnection {
 // The hub's base URL without a trailing slash, when url is an http or https URL with a host and
 // no query or fragment; empty, with the reason in problem, otherwise.
 std::string hub_url_normal(const std::string& url, std::string& problem);
-// bytes in standard base64, padded.
-std::string hub_base64(std::string_view bytes);
-// The lowercase hex SHA-256 of bytes: a pack's id on a hub.
-std::string hub_sha256_hex(std::string_view bytes);
 // The "error" sentence of a hub's JSON answer, or a line saying what came back instead.
 std::string hub_answer_error(const HubAnswer& answer);

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/digest.h"
 #include "core/level_pack.h"
 #include "desktop/hub_client.h"
 #include "desktop/hub_link.h"
@@ -44,7 +45,7 @@ bool hub_fetch_pack(const std::string& link, std::string& text, std::string& pro
     return false;
   }
   // The id is the content's hash: a hub (or anything between) cannot hand over another pack.
-  if (hub_sha256_hex(answer.body) != id) {
+  if (sha256_hex(answer.body) != id) {
     problem = link + ": what the hub sent is not the pack the link names (its SHA-256 differs)";
     return false;
   }
@@ -60,7 +61,7 @@ bool hub_publish(const std::string& text, const std::vector<Replay>& runs, std::
   for (const Replay& run : runs) {
     const std::vector<uint8_t> bytes = replay_encode(run);
     proofs.push_back(
-        hub_base64(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
+        base64_encode(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
   }
   HubConnection connection;
   const std::string key = submit_key(connection, hub);

@@ -16,6 +16,7 @@
 #include <set>
 #include <thread>
 
+#include "core/digest.h"
 #include "core/level_pack.h"
 #include "core/replay_codec.h"
 #include "core/report.h"
@@ -193,7 +194,7 @@ Outgoing prepare(const std::string& path) {
     out.code = 2;
     return out;
   }
-  out.sha256 = hub_sha256_hex(out.replay);
+  out.sha256 = sha256_hex(out.replay);
   return out;
 }
 
@@ -234,7 +235,7 @@ int submit_main(const std::vector<std::string>& files) {
       report(error);
       return 2;
     }
-    pack = hub_sha256_hex(bytes);
+    pack = sha256_hex(bytes);
   }
   // Two --submit at once would both send the kept runs: one waits for the other.
   const int lock =
@@ -301,7 +302,7 @@ int submit_main(const std::vector<std::string>& files) {
       std::chrono::steady_clock::now() + std::chrono::seconds(SUBMIT_WAIT_SECONDS);
   for (Outgoing& run : outgoing) {
     if (run.code) continue;
-    const std::string body = Json{{"pack", pack}, {"replay", hub_base64(run.replay)}}.dump();
+    const std::string body = Json{{"pack", pack}, {"replay", base64_encode(run.replay)}}.dump();
     HubAnswer answer;
     for (;;) {
       answer = connection.request("POST", hub, "/api/runs", body, key);

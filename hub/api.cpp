@@ -1,15 +1,20 @@
 #include "hub/api.h"
 
+#include <sys/random.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 
+#include "core/digest.h"
 #include "core/level_check.h"
 #include "core/level_pack.h"
 #include "core/replay_codec.h"
-#include "hub/sha256.h"
 
 using Json = nlohmann::json;
 
@@ -220,14 +225,22 @@ bool proven_best(const std::vector<std::pair<int32_t, int64_t>>& counts, int32_t
 
 // --- Players ---
 
-HubResponse add_player(Hub& hub, const HubRequest& request) {
+// The player's name a request's body gives, or the refusal to answer with.
+std::optional<std::string> name_of(Hub& hub, const HubRequest& request, HubResponse& refusal) {
   Json body;
-  HubResponse refusal;
-  if (!read_object(request, hub.limits.small_body, body, refusal)) return refusal;
-  const std::optional<std::string> name = string_field(body, "name");
+  if (!read_object(request, hub.limits.small_body, body, refusal)) return std::nullopt;
+  std::optional<std::string> name = string_field(body, "name");
   if (!name || !hub_name_ok(*name)) {
-    return failure(422, "a name is 1 to 32 characters, none of them a control character");
+    refusal = failure(422, "a name is 1 to 32 characters, none of them a control character");
+    return std::nullopt;
   }
+  return name;
+}
+
+HubResponse add_player(Hub& hub, const HubRequest& request) {
+  HubResponse refusal;
+  const std::optional<std::string> name = name_of(hub, request, refusal);
+  if (!name) return refusal;
   const int64_t day = hub.clock() / 86400 * 86400;
   if (hub.store.count("players " + request.address, day, 1) > hub.limits.players_per_address_day) {
     return too_many("too many new players from this address today");
@@ -240,13 +253,9 @@ HubResponse add_player(Hub& hub, const HubRequest& request) {
 HubResponse me(Hub& hub, const HubRequest& request, const StorePlayer& player) {
   if (request.method == "GET")
     return answer(200, Json{{"player", player.id}, {"name", player.name}});
-  Json body;
   HubResponse refusal;
-  if (!read_object(request, hub.limits.small_body, body, refusal)) return refusal;
-  const std::optional<std::string> name = string_field(body, "name");
-  if (!name || !hub_name_ok(*name)) {
-    return failure(422, "a name is 1 to 32 characters, none of them a control character");
-  }
+  const std::optional<std::string> name = name_of(hub, request, refusal);
+  if (!name) return refusal;
   hub.store.rename_player(player.id, *name);
   return answer(200, Json{{"player", player.id}, {"name", *name}});
 }
@@ -715,55 +724,14 @@ bool hub_name_ok(const std::string& name) {
   return characters >= 1 && characters <= 32 && !only_spaces;
 }
 
-bool base64_decode(const std::string& text, std::vector<uint8_t>& bytes) {
-  bytes.clear();
-  bytes.reserve(text.size() / 4 * 3);
-  uint32_t bits = 0;
-  int32_t count = 0;
-  size_t end = text.size();
-  while (end > 0 && text[end - 1] == '=') --end;
-  if (text.size() - end > 2) return false;
-  for (size_t i = 0; i < end; ++i) {
-    const char c = text[i];
-    uint32_t value = 0;
-    if (c >= 'A' && c <= 'Z') {
-      value = static_cast<uint32_t>(c - 'A');
-    } else if (c >= 'a' && c <= 'z') {
-      value = static_cast<uint32_t>(c - 'a' + 26);
-    } else if (c >= '0' && c <= '9') {
-      value = static_cast<uint32_t>(c - '0' + 52);
-    } else if (c == '+') {
-      value = 62;
-    } else if (c == '/') {
-      value = 63;
-    } else {
-      return false;
-    }
-    bits = bits << 6 | value;
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      bytes.push_back(static_cast<uint8_t>(bits >> count));
-    }
+std::string random_key() {
+  uint8_t bytes[32];
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw std::runtime_error(std::string("no random bytes: ") + std::strerror(errno));
+    got += static_cast<size_t>(n);
   }
-  // A lone character left over holds fewer than 8 bits: no byte ends there.
-  return count < 6;
-}
-
-std::string base64_encode(const std::vector<uint8_t>& bytes) {
-  static const char DIGITS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string text;
-  size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const uint32_t v = static_cast<uint32_t>(bytes[i]) << 16 | bytes[i + 1] << 8 | bytes[i + 2];
-    text += {DIGITS[v >> 18], DIGITS[(v >> 12) & 63], DIGITS[(v >> 6) & 63], DIGITS[v & 63]};
-  }
-  if (i + 1 == bytes.size()) {
-    const uint32_t v = static_cast<uint32_t>(bytes[i]) << 16;
-    text += {DIGITS[v >> 18], DIGITS[(v >> 12) & 63], '=', '='};
-  } else if (i + 2 == bytes.size()) {
-    const uint32_t v = static_cast<uint32_t>(bytes[i]) << 16 | bytes[i + 1] << 8;
-    text += {DIGITS[v >> 18], DIGITS[(v >> 12) & 63], DIGITS[(v >> 6) & 63], '='};
-  }
-  return text;
+  return hex_of(bytes, sizeof bytes);
 }

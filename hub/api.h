@@ -79,6 +79,6 @@ std::string html_escape(const std::string& text);
 // Whether name is a player's name the hub takes: 1..32 characters of UTF-8, none a control
 // character, not only spaces.
 bool hub_name_ok(const std::string& name);
-// The bytes of base64 text (standard alphabet, padding optional); false when it is not base64.
-bool base64_decode(const std::string& text, std::vector<uint8_t>& bytes);
-std::string base64_encode(const std::vector<uint8_t>& bytes);
+// A new key: 32 bytes from the kernel's random source as 64 lowercase hex characters. Throws
+// std::runtime_error when the kernel gives none.
+std::string random_key();

@@ -28,9 +28,9 @@
 #include <thread>
 #include <vector>
 
+#include "core/digest.h"
 #include "core/replay_codec.h"
 #include "hub/api.h"
-#include "hub/sha256.h"
 #include "hub/store.h"
 
 namespace fs = std::filesystem;

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/digest.h"
 #include "hub/api.h"
-#include "hub/sha256.h"
 #include "hub/store.h"
 #include "hub/verify.h"
 

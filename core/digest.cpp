@@ -1,11 +1,7 @@
-#include "hub/sha256.h"
-
-#include <sys/random.h>
+#include "core/digest.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <stdexcept>
 
 namespace {
 
@@ -124,14 +120,62 @@ std::string sha256_hex(std::string_view text) {
   return hex_of(digest.data(), digest.size());
 }
 
-std::string random_key() {
-  uint8_t bytes[32];
-  size_t got = 0;
-  while (got < sizeof bytes) {
-    const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw std::runtime_error(std::string("no random bytes: ") + std::strerror(errno));
-    got += static_cast<size_t>(n);
+bool base64_decode(std::string_view text, std::vector<uint8_t>& bytes) {
+  bytes.clear();
+  bytes.reserve(text.size() / 4 * 3);
+  uint32_t bits = 0;
+  int32_t count = 0;
+  size_t end = text.size();
+  while (end > 0 && text[end - 1] == '=') --end;
+  if (text.size() - end > 2) return false;
+  for (size_t i = 0; i < end; ++i) {
+    const char c = text[i];
+    uint32_t value = 0;
+    if (c >= 'A' && c <= 'Z') {
+      value = static_cast<uint32_t>(c - 'A');
+    } else if (c >= 'a' && c <= 'z') {
+      value = static_cast<uint32_t>(c - 'a' + 26);
+    } else if (c >= '0' && c <= '9') {
+      value = static_cast<uint32_t>(c - '0' + 52);
+    } else if (c == '+') {
+      value = 62;
+    } else if (c == '/') {
+      value = 63;
+    } else {
+      return false;
+    }
+    bits = bits << 6 | value;
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      bytes.push_back(static_cast<uint8_t>(bits >> count));
+    }
   }
-  return hex_of(bytes, sizeof bytes);
+  // A lone character left over holds fewer than 8 bits: no byte ends there.
+  return count < 6;
+}
+
+std::string base64_encode(std::string_view bytes) {
+  static const char DIGITS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    const uint32_t v = static_cast<uint32_t>(static_cast<uint8_t>(bytes[i])) << 16 |
+                       static_cast<uint32_t>(static_cast<uint8_t>(bytes[i + 1])) << 8 |
+                       static_cast<uint8_t>(bytes[i + 2]);
+    text += {DIGITS[v >> 18], DIGITS[(v >> 12) & 63], DIGITS[(v >> 6) & 63], DIGITS[v & 63]};
+  }
+  if (i + 1 == bytes.size()) {
+    const uint32_t v = static_cast<uint32_t>(static_cast<uint8_t>(bytes[i])) << 16;
+    text += {DIGITS[v >> 18], DIGITS[(v >> 12) & 63], '=', '='};
+  } else if (i + 2 == bytes.size()) {
+    const uint32_t v = static_cast<uint32_t>(static_cast<uint8_t>(bytes[i])) << 16 |
+                       static_cast<uint32_t>(static_cast<uint8_t>(bytes[i + 1])) << 8;
+    text += {DIGITS[v >> 18], DIGITS[(v >> 12) & 63], DIGITS[(v >> 6) & 63], '='};
+  }
+  return text;
+}
+
+std::string base64_encode(const std::vector<uint8_t>& bytes) {
+  return base64_encode(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }

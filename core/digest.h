@@ -1,5 +1,6 @@
-// SHA-256 (FIPS 180-4), for packs named by their content and players' keys kept only as a hash;
-// and the random keys themselves.
+// SHA-256 (FIPS 180-4) and base64, for what goes to and from a hub: packs are named by the
+// SHA-256 of their bytes, players' keys are kept only as their hash, and replays travel in JSON
+// as base64. The hub and the game's client share this one copy.
 #pragma once
 
 #include <array>
@@ -7,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // A running SHA-256: add bytes in any pieces, then take the digest once.
 class Sha256 {
@@ -27,6 +29,8 @@ class Sha256 {
 std::string hex_of(const uint8_t* bytes, size_t size);
 // Lowercase hex SHA-256 of text.
 std::string sha256_hex(std::string_view text);
-// A new key: 32 bytes from the kernel's random source as 64 lowercase hex characters. Throws
-// std::runtime_error when the kernel gives none.
-std::string random_key();
+// The bytes of base64 text (standard alphabet, padding optional); false when it is not base64.
+bool base64_decode(std::string_view text, std::vector<uint8_t>& bytes);
+// bytes in standard base64, padded.
+std::string base64_encode(std::string_view bytes);
+std::string base64_encode(const std::vector<uint8_t>& bytes);
