@@ -104,6 +104,10 @@ void run_start_at_level(Rules& rules, int32_t level);
 struct RunLimits {
   int64_t max_frames = REPLAY_MAX_FRAMES;  // frames run at most
   double max_seconds = 0;                  // seconds of running at most; 0 = no limit
+  // The clock max_seconds is counted on, in seconds; null is the steady (wall) clock. A server
+  // gives its thread's processor time, so that a run is never refused for waiting its turn on a
+  // busy machine.
+  double (*clock)() = nullptr;
 };
 
 // A level won in a run: which, and the score its tally adds (the barriers in hand).

@@ -19,10 +19,13 @@
 // The id of the built-in levels where a pack id is expected.
 constexpr const char* HUB_BUILTIN = "builtin";
 
+// The processor time the calling thread has used, in seconds.
+double verify_thread_seconds();
+
 // What a stranger's run may cost.
 struct VerifyLimits {
   size_t replay_bytes = 1 << 20;  // a replay file's size at most (a day of play is far less)
-  RunLimits run{REPLAY_MAX_FRAMES, 10.0};
+  RunLimits run{REPLAY_MAX_FRAMES, 10.0, verify_thread_seconds};
 };
 
 // The levels a pack id names: the built-in ones for HUB_BUILTIN, else the stored pack's text

@@ -494,6 +494,10 @@ TEST(ReplayGolden, TheRulesAloneStopAtTheirLimitsAndRefuseOtherLevels) {
   ruled = run_replay(replay, level_stream_builtin(), limits);
   EXPECT_LT(ruled.frames, replay.frame_count);
   EXPECT_FALSE(ruled.stopped.empty());
+  // The limit counts on the clock it is given: one that stands still (a thread that got no
+  // processor time) never stops the run.
+  limits.clock = [] { return 1.0; };
+  EXPECT_TRUE(run_replay(replay, level_stream_builtin(), limits).matches);
   Replay forged = replay;
   forged.final_checksum ^= 1;
   EXPECT_FALSE(run_replay(forged, level_stream_builtin(), RunLimits{}).matches);
