@@ -164,6 +164,24 @@
     if (page.display) canvas.focus({ preventScroll: true });
   });
 
+  // A player with a pad alone presses the start button with A or Start, let go as a click is
+  // (the game reads the pad itself once it runs, so no press is still held when it starts).
+  // Browsers tell of a pad only after its first press, so the watch begins then.
+  const PAD_STARTS = [0, 9];  // the standard layout's A and Start
+  let padHeld = false;
+  function watchPads() {
+    const pads = navigator.getGamepads ? Array.from(navigator.getGamepads()) : [];
+    const held = pads.some((pad) => pad && PAD_STARTS.some((i) => pad.buttons[i]?.pressed));
+    if (start.hidden) {
+      padHeld = false;
+    } else if (padHeld && !held) {
+      window.q47Start();
+    }
+    padHeld = held && !start.hidden;
+    requestAnimationFrame(watchPads);
+  }
+  window.addEventListener('gamepadconnected', () => requestAnimationFrame(watchPads), { once: true });
+
   // --- Storage: the last run ---
 
   function toBase64(bytes) {

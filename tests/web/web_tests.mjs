@@ -471,8 +471,11 @@ try {
     await openGame(page, origin, '');
     // Plugged in while the page waits, as a pad is woken by a press on a page already open.
     await page.evaluate(() => window.q47Pad.plug());
-    // A player with a pad alone has no start button to press: the page's own call stands in.
-    await page.evaluate(() => window.q47Start());
+    // A pad alone starts the game: A pressed and let go on the start screen presses its button.
+    await page.evaluate(() => window.q47Pad.set(0, true));
+    await sleep(HOLD_MS);
+    await page.evaluate(() => window.q47Pad.set(0, false));
+    await page.waitForFunction(() => document.getElementById('start').hidden, { timeout: 10000 });
     // The standard layout's buttons: A 0, Start 9, the d-pad up 12, down 13, left 14, right 15.
     const buttons = { advance: 0, place: 0, next: 9 };
     await levelOneAlone(page, 'pad', (what, down) => {
