@@ -8,7 +8,9 @@
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <signal.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,7 +50,6 @@ struct Load {
   // --rate for the hub: every client comes from 127.0.0.1, which a limit per address would
   // throttle as one; 0 is no limit.
   std::string rate = "0";
-  bool keep_alive = false;  // --keep-alive: each client keeps one connection open
   std::vector<std::string> stores = {"sqlite", "postgresql"};
 };
 
@@ -60,7 +61,6 @@ struct LevelRun {
 
 // What the clients measured.
 struct Measured {
-  std::mutex lock;
   std::vector<double> submit_ms;     // every submission's latency, acknowledged or not
   std::vector<double> histogram_ms;  // every histogram read's latency
   std::map<std::string, int> other;  // answers that were not a success: "POST /api/runs 429"
@@ -172,111 +172,304 @@ bool start_hub(const Load& load, const std::string& database, const std::string&
   return false;
 }
 
-// One client: a player of its own, its share of the runs, a histogram read after each, then
-// the wait for every run it sent.
-void client_work(int port, int index, int share, bool keep_alive, const std::vector<LevelRun>& runs,
-                 Measured& measured) {
-  httplib::Client client("127.0.0.1", port);
-  // Each client from an address of its own (all of 127.0.0.0/8 is this machine), as players
-  // are: the hub's limits per address then hold each alone, not the whole load as one.
-  client.set_interface("127.0.0." + std::to_string(10 + index % 200));
-  // A connection per request by default, as players' occasional requests come: a hundred kept
-  // connections would each hold one of the hub's threads between requests.
-  client.set_keep_alive(keep_alive);
-  // Headers and body go in separate writes; without this, each request waits out the
-  // receiver's delayed acknowledgement (some 40 ms) on a fast network.
-  client.set_tcp_nodelay(true);
-  client.set_connection_timeout(10);
-  client.set_read_timeout(60);
-  std::vector<double> submit_ms;
-  std::vector<double> histogram_ms;
-  std::map<std::string, int> other;
-  const auto note = [&other](const std::string& what, const httplib::Result& answer) {
-    other[what + " " +
-          (answer ? std::to_string(answer->status) : httplib::to_string(answer.error()))]++;
-  };
-  // A connection dropped before any answer is tried again, as a player's client would: no
-  // player was made.
-  const auto make_player = [&client, index] {
-    return client.Post("/api/players", Json{{"name", "bench " + std::to_string(index)}}.dump(),
-                       "application/json");
-  };
-  httplib::Result player = make_player();
-  for (int attempt = 1; attempt < 5 && !player; ++attempt) {
-    note("POST /api/players", player);
-    player = make_player();
-  }
-  if (!player || player->status != 201) {
-    if (player) note("POST /api/players", player);
-    std::lock_guard<std::mutex> hold(measured.lock);
-    for (const auto& [what, count] : other) measured.other[what] += count;
-    measured.unsent += share;
-    return;
-  }
-  const std::string key = Json::parse(player->body).value("key", std::string());
-  const httplib::Headers auth = {{"Authorization", "Bearer " + key}};
-  std::vector<std::string> sent;
-  for (int i = 0; i < share; ++i) {
-    const LevelRun& run = runs[(index + i) % runs.size()];
-    for (;;) {
-      const Clock::time_point start = Clock::now();
-      const auto answer = client.Post("/api/runs", auth, run.body, "application/json");
-      submit_ms.push_back(ms_since(start));
-      if (answer && answer->status == 202) {
-        const Json parsed = Json::parse(answer->body, nullptr, false);
-        const Json id = parsed.is_object() ? parsed.value("run", Json()) : Json();
-        sent.push_back(id.is_string() ? id.get<std::string>() : id.dump());
-        break;
-      }
-      note("POST /api/runs", answer);
-      // Slowed down by the hub: wait as told and try again; anything else is given up.
-      if (!answer || answer->status != 429) break;
-      const std::string wait = answer->get_header_value("Retry-After");
-      std::this_thread::sleep_for(
-          std::chrono::milliseconds(wait.empty() ? 100 : 1000 * std::atoi(wait.c_str())));
-    }
-    const std::string path = "/api/levels/builtin/" + std::to_string(run.level) + "/histogram";
-    const Clock::time_point start = Clock::now();
-    const auto histogram = client.Get(path, auth);
-    histogram_ms.push_back(ms_since(start));
-    if (!histogram || histogram->status != 200) note("GET histogram", histogram);
-  }
-  int verified = 0;
-  int refused = 0;
-  int lost = 0;
-  const Clock::time_point deadline = Clock::now() + std::chrono::minutes(10);
-  for (const std::string& id : sent) {
-    for (;;) {
-      const auto answer = client.Get("/api/runs/" + id);
-      const Json parsed =
-          answer && answer->status == 200 ? Json::parse(answer->body, nullptr, false) : Json();
-      const std::string status = parsed.is_object() ? parsed.value("status", std::string()) : "";
-      if (status == "verified") {
-        ++verified;
-        break;
-      }
-      if (status == "refused") {
-        ++refused;
-        break;
-      }
-      if (status != "queued") note("GET /api/runs/ID", answer);
-      if (Clock::now() > deadline || (status != "queued" && answer)) {
-        ++lost;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+// The clients. One thread drives them all over non-blocking sockets, as load generators do:
+// a hundred client threads on the hub's own two processors spent a third of them on their own
+// switching, and a reply that had arrived waited for its thread's turn before it was timed.
+// Each client is a player of its own: it makes its player, then for each of its runs submits it
+// and reads that level's histogram, then asks after each run until it is settled. Every request
+// is a connection of its own ("Connection: close"), as players' occasional requests come.
+class Clients {
+ public:
+  Clients(int port, const Load& load, const std::vector<LevelRun>& runs, Measured& measured)
+      : port_(port), runs_(runs), measured_(measured) {
+    for (int i = 0; i < load.clients; ++i) {
+      Client client;
+      client.index = i;
+      client.share = load.runs / load.clients + (i < load.runs % load.clients ? 1 : 0);
+      clients_.push_back(std::move(client));
     }
   }
-  std::lock_guard<std::mutex> hold(measured.lock);
-  measured.submit_ms.insert(measured.submit_ms.end(), submit_ms.begin(), submit_ms.end());
-  measured.histogram_ms.insert(measured.histogram_ms.end(), histogram_ms.begin(),
-                               histogram_ms.end());
-  for (const auto& [what, count] : other) measured.other[what] += count;
-  measured.verified += verified;
-  measured.refused += refused;
-  measured.lost += lost;
-  measured.unsent += share - static_cast<int>(sent.size());
-}
+
+  // Runs every client to its end; false when the event loop itself failed.
+  bool run() {
+    epoll_ = epoll_create1(EPOLL_CLOEXEC);
+    if (epoll_ < 0) return false;
+    for (Client& client : clients_) ask(client);
+    std::vector<epoll_event> events(clients_.size() + 1);
+    while (unfinished()) {
+      const Clock::time_point now = Clock::now();
+      int wait_ms = 1000;
+      for (Client& client : clients_) {
+        if (client.step == Step::DONE || client.fd >= 0) continue;
+        if (client.wake <= now) {
+          ask(client);
+        } else {
+          wait_ms = std::min<int>(
+              wait_ms, static_cast<int>(
+                           std::chrono::duration_cast<std::chrono::milliseconds>(client.wake - now)
+                               .count()) +
+                           1);
+        }
+      }
+      const int ready = epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), wait_ms);
+      if (ready < 0 && errno != EINTR) return false;
+      for (int i = 0; i < ready; ++i) serve(clients_[events[i].data.u32], events[i].events);
+    }
+    close(epoll_);
+    return true;
+  }
+
+ private:
+  enum class Step { PLAYER, SUBMIT, HISTOGRAM, POLL, DONE };
+
+  struct Client {
+    int index = 0;
+    int share = 0;  // runs it submits
+    Step step = Step::PLAYER;
+    int attempts = 0;              // tries of the current request
+    int submitted = 0;             // runs submitted (or given up)
+    std::string key;               // the player's key
+    std::vector<std::string> ids;  // acknowledged runs
+    size_t settled = 0;            // runs of ids the hub has settled
+    std::chrono::milliseconds pause{50};
+    Clock::time_point wake{};      // when to send the next request
+    Clock::time_point deadline{};  // when to stop waiting for the runs
+    // The request on the wire.
+    int fd = -1;
+    std::string out;
+    size_t written = 0;
+    std::string in;
+    Clock::time_point started{};
+    std::map<std::string, int> other;
+    std::vector<double> submit_ms;
+    std::vector<double> histogram_ms;
+    int verified = 0;
+    int refused = 0;
+    int lost = 0;
+  };
+
+  bool unfinished() const {
+    for (const Client& client : clients_)
+      if (client.step != Step::DONE) return true;
+    return false;
+  }
+
+  // The request the client's step calls for, on a new connection.
+  void ask(Client& client) {
+    std::string method = "GET";
+    std::string path;
+    std::string body;
+    switch (client.step) {
+      case Step::PLAYER:
+        method = "POST";
+        path = "/api/players";
+        body = Json{{"name", "bench " + std::to_string(client.index)}}.dump();
+        break;
+      case Step::SUBMIT:
+        method = "POST";
+        path = "/api/runs";
+        body = run_of(client).body;
+        break;
+      case Step::HISTOGRAM:
+        path = "/api/levels/builtin/" + std::to_string(run_of(client).level) + "/histogram";
+        break;
+      case Step::POLL:
+        path = "/api/runs/" + client.ids[client.settled];
+        break;
+      case Step::DONE:
+        return;
+    }
+    client.out = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) +
+                 "\r\nConnection: close\r\n";
+    if (!client.key.empty()) client.out += "Authorization: Bearer " + client.key + "\r\n";
+    if (method == "POST") {
+      client.out +=
+          "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+          "\r\n";
+    }
+    client.out += "\r\n" + body;
+    client.written = 0;
+    client.in.clear();
+    client.started = Clock::now();
+    client.fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (client.fd < 0) return answered(client, 0, "socket failed");
+    // Each client from an address of its own (all of 127.0.0.0/8 is this machine), as players
+    // are: the hub's limits per address then hold each alone, not the whole load as one.
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(0x7f000000u | static_cast<uint32_t>(10 + client.index % 200));
+    const int yes = 1;
+    setsockopt(client.fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<uint16_t>(port_));
+    if (bind(client.fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        (connect(client.fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 &&
+         errno != EINPROGRESS)) {
+      return hang_up(client, "connect failed");
+    }
+    epoll_event event{};
+    event.events = EPOLLOUT | EPOLLIN | EPOLLRDHUP;
+    event.data.u32 = static_cast<uint32_t>(client.index);
+    epoll_ctl(epoll_, EPOLL_CTL_ADD, client.fd, &event);
+  }
+
+  void serve(Client& client, uint32_t events) {
+    if (client.fd < 0) return;
+    if ((events & EPOLLOUT) && client.written < client.out.size()) {
+      const ssize_t sent = send(client.fd, client.out.data() + client.written,
+                                client.out.size() - client.written, MSG_NOSIGNAL);
+      if (sent < 0 && errno != EAGAIN) return hang_up(client, "send failed");
+      if (sent > 0) client.written += static_cast<size_t>(sent);
+      if (client.written == client.out.size()) {
+        epoll_event event{};
+        event.events = EPOLLIN | EPOLLRDHUP;
+        event.data.u32 = static_cast<uint32_t>(client.index);
+        epoll_ctl(epoll_, EPOLL_CTL_MOD, client.fd, &event);
+      }
+    }
+    if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
+      char buffer[16384];
+      for (;;) {
+        const ssize_t got = recv(client.fd, buffer, sizeof buffer, 0);
+        if (got > 0) {
+          client.in.append(buffer, static_cast<size_t>(got));
+          continue;
+        }
+        if (got < 0 && errno == EAGAIN) return;
+        if (got < 0) return hang_up(client, "connection reset");
+        break;  // the hub closed: the whole answer is in
+      }
+      close(client.fd);
+      client.fd = -1;
+      const double ms = ms_since(client.started);
+      // "HTTP/1.1 200 OK\r\n...\r\n\r\nbody"
+      const size_t end = client.in.find("\r\n\r\n");
+      if (client.in.compare(0, 5, "HTTP/") != 0 || end == std::string::npos) {
+        return answered(client, 0, "no answer", ms);
+      }
+      const int status = std::atoi(client.in.c_str() + client.in.find(' ') + 1);
+      std::string retry_after;
+      const size_t retry = client.in.find("\r\nRetry-After: ");
+      if (retry != std::string::npos && retry < end) {
+        retry_after = client.in.substr(retry + 15, client.in.find("\r\n", retry + 2) - retry - 15);
+      }
+      answered(client, status, client.in.substr(end + 4), ms, retry_after);
+    }
+  }
+
+  void hang_up(Client& client, const std::string& why) {
+    if (client.fd >= 0) close(client.fd);
+    client.fd = -1;
+    answered(client, 0, why, ms_since(client.started));
+  }
+
+  const LevelRun& run_of(const Client& client) const {
+    return runs_[static_cast<size_t>(client.index + client.submitted) % runs_.size()];
+  }
+
+  // The answer to the client's request (status 0: none came, body says why): the next step.
+  void answered(Client& client, int status, const std::string& body, double ms = 0,
+                const std::string& retry_after = "") {
+    const auto note = [&](const std::string& what) {
+      client.other[what + " " + (status ? std::to_string(status) : body)]++;
+    };
+    const Json parsed = status ? Json::parse(body, nullptr, false) : Json();
+    const Clock::time_point now = Clock::now();
+    client.wake = now;
+    switch (client.step) {
+      case Step::PLAYER:
+        if (status == 201 && parsed.is_object()) {
+          client.key = parsed.value("key", std::string());
+          client.step = client.share ? Step::SUBMIT : Step::DONE;
+          return;
+        }
+        note("POST /api/players");
+        // A connection dropped before any answer is tried again, as a player's client would.
+        if (status == 0 && ++client.attempts < 5) return;
+        client.step = Step::DONE;
+        return finish(client);
+      case Step::SUBMIT:
+        client.submit_ms.push_back(ms);
+        if (status == 202 && parsed.is_object()) {
+          const Json id = parsed.value("run", Json());
+          client.ids.push_back(id.is_string() ? id.get<std::string>() : id.dump());
+        } else {
+          note("POST /api/runs");
+          // Slowed down by the hub: wait as told and try again; anything else is given up.
+          if (status == 429) {
+            client.wake =
+                now + std::chrono::milliseconds(
+                          retry_after.empty() ? 100 : 1000 * std::atoi(retry_after.c_str()));
+            return;
+          }
+        }
+        client.step = Step::HISTOGRAM;
+        return;
+      case Step::HISTOGRAM:
+        client.histogram_ms.push_back(ms);
+        if (status != 200) note("GET histogram");
+        if (++client.submitted < client.share) {
+          client.step = Step::SUBMIT;
+          return;
+        }
+        client.deadline = now + std::chrono::minutes(10);
+        client.step = client.ids.empty() ? Step::DONE : Step::POLL;
+        if (client.step == Step::DONE) finish(client);
+        return;
+      case Step::POLL: {
+        const std::string run_status =
+            parsed.is_object() ? parsed.value("status", std::string()) : "";
+        // No answer at all (a dropped connection) is asked again too.
+        if (status == 0) note("GET /api/runs/ID");
+        if ((run_status == "queued" || status == 0) && now < client.deadline) {
+          // Asked again after a pause that doubles up to a second, as the game's --submit
+          // asks: clients asking every few milliseconds would take the processor from the very
+          // verification they wait for.
+          client.wake = now + client.pause;
+          client.pause = std::min(client.pause * 2, std::chrono::milliseconds(1000));
+          return;
+        }
+        if (run_status == "verified") {
+          ++client.verified;
+        } else if (run_status == "refused") {
+          ++client.refused;
+        } else {
+          if (run_status != "queued" && status != 0) note("GET /api/runs/ID");
+          ++client.lost;
+        }
+        client.pause = std::chrono::milliseconds(50);
+        if (++client.settled == client.ids.size()) {
+          client.step = Step::DONE;
+          finish(client);
+        }
+        return;
+      }
+      case Step::DONE:
+        return;
+    }
+  }
+
+  void finish(Client& client) {
+    Measured& measured = measured_;
+    measured.submit_ms.insert(measured.submit_ms.end(), client.submit_ms.begin(),
+                              client.submit_ms.end());
+    measured.histogram_ms.insert(measured.histogram_ms.end(), client.histogram_ms.begin(),
+                                 client.histogram_ms.end());
+    for (const auto& [what, count] : client.other) measured.other[what] += count;
+    measured.verified += client.verified;
+    measured.refused += client.refused;
+    measured.lost += client.lost;
+    measured.unsent += client.share - static_cast<int>(client.ids.size());
+  }
+
+  const int port_;
+  const std::vector<LevelRun>& runs_;
+  Measured& measured_;
+  std::vector<Client> clients_;
+  int epoll_ = -1;
+};
 
 // One load against one store; false when the hub could not be started.
 bool run_load(const Load& load, const std::string& store, const std::vector<LevelRun>& runs) {
@@ -309,14 +502,9 @@ bool run_load(const Load& load, const std::string& store, const std::vector<Leve
       ok = false;
     } else {
       Measured measured;
-      std::vector<std::thread> clients;
+      Clients clients(port, load, runs, measured);
       const Clock::time_point start = Clock::now();
-      for (int i = 0; i < load.clients; ++i) {
-        const int share = load.runs / load.clients + (i < load.runs % load.clients ? 1 : 0);
-        clients.emplace_back(client_work, port, i, share, load.keep_alive, std::cref(runs),
-                             std::ref(measured));
-      }
-      for (std::thread& client : clients) client.join();
+      if (!clients.run()) std::perror("hub_bench: epoll");
       const double seconds = ms_since(start) / 1000;
       const double hub_cpu = cpu_seconds(hub.pid);
       std::printf(
@@ -331,8 +519,11 @@ bool run_load(const Load& load, const std::string& store, const std::vector<Leve
                   "", percentile(measured.histogram_ms, 0.5),
                   percentile(measured.histogram_ms, 0.99), percentile(measured.histogram_ms, 1.0),
                   measured.histogram_ms.size());
-      std::printf("%-10s  the hub used %.1f processor s: %.1f ms per verified run, all included\n",
-                  "", hub_cpu, measured.verified ? 1000 * hub_cpu / measured.verified : 0.0);
+      std::printf(
+          "%-10s  the hub used %.1f processor s: %.1f ms per verified run, all included; "
+          "the clients %.1f s\n",
+          "", hub_cpu, measured.verified ? 1000 * hub_cpu / measured.verified : 0.0,
+          cpu_seconds(getpid()));
       for (const auto& [what, count] : measured.other) {
         std::printf("%-10s  %d x %s\n", "", count, what.c_str());
       }
@@ -348,11 +539,10 @@ bool run_load(const Load& load, const std::string& store, const std::vector<Leve
 
 int usage(const char* problem) {
   if (problem) std::fprintf(stderr, "hub_bench: %s\n", problem);
-  std::fprintf(
-      stderr,
-      "Usage: q47_bench_hub [--clients N] [--runs N] [--workers N] [--rate N] [--keep-alive]\n"
-      "                     [--store sqlite|postgresql]\n"
-      "                     [--hub PROGRAM] [--replays DIR]\n");
+  std::fprintf(stderr,
+               "Usage: q47_bench_hub [--clients N] [--runs N] [--workers N] [--rate N]\n"
+               "                     [--store sqlite|postgresql]\n"
+               "                     [--hub PROGRAM] [--replays DIR]\n");
   return 2;
 }
 
@@ -363,10 +553,6 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
     if (option == "-h" || option == "--help") return usage(nullptr) - 2;
-    if (option == "--keep-alive") {
-      load.keep_alive = true;
-      continue;
-    }
     if (i + 1 >= argc) return usage(("option '" + option + "' needs a value").c_str());
     const std::string value = argv[++i];
     if (option == "--clients") {
