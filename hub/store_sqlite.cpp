@@ -1,19 +1,28 @@
 // The embedded store: one SQLite file in WAL mode with synchronous=FULL, so a change is on the
-// disk before the call that made it returns. One connection behind one lock; every value goes in
-// through a bound parameter.
+// disk before the call that made it returns. Writes are made by one thread in batches (a group
+// commit); reads go through a connection of their own. Every value goes in through a bound
+// parameter.
 #include "hub/store_sqlite.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <functional>
 #include <mutex>
+#include <thread>
 
 #include "hub/store.h"
 
 namespace {
+
+// Connections that read at once: as many as requests that are likely to be reading together on
+// a small machine; more only cost memory.
+constexpr int SQLITE_READERS = 8;
 
 constexpr const char* SCHEMA = R"(
 CREATE TABLE IF NOT EXISTS players(
@@ -50,13 +59,57 @@ CREATE TABLE IF NOT EXISTS counters(
   PRIMARY KEY(name, window));
 )";
 
-// One prepared statement, finalised with the object; a failure throws StoreError.
+// A connection and the statements prepared on it: a statement is prepared once and kept, since
+// preparing one costs more than most of the hub's reads. Used by one thread at a time.
+class Connection {
+ public:
+  explicit Connection(sqlite3* db) : db_(db) {}
+  ~Connection() {
+    for (auto& [sql, statement] : idle_) sqlite3_finalize(statement);
+    sqlite3_close(db_);
+  }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  operator sqlite3*() const { return db_; }
+
+  // A statement of sql ready to bind, prepared now or taken from the kept ones.
+  sqlite3_stmt* take(const char* sql) {
+    for (auto it = idle_.begin(); it != idle_.end(); ++it) {
+      if (it->first == sql) {
+        sqlite3_stmt* statement = it->second;
+        idle_.erase(it);
+        return statement;
+      }
+    }
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) !=
+        SQLITE_OK) {
+      sqlite3_finalize(statement);
+      return nullptr;
+    }
+    return statement;
+  }
+  // Gives a statement back, reset and unbound, to be taken again.
+  void give_back(sqlite3_stmt* statement) {
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    idle_.emplace_back(sqlite3_sql(statement), statement);
+  }
+
+ private:
+  sqlite3* db_;
+  std::vector<std::pair<std::string, sqlite3_stmt*>> idle_;
+};
+
+// One statement in use on a connection, given back with the object; a failure throws
+// StoreError.
 class Statement {
  public:
-  Statement(sqlite3* db, const char* sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) fail();
+  Statement(Connection& db, const char* sql) : connection_(db), db_(db) {
+    statement_ = db.take(sql);
+    if (!statement_) fail();
   }
-  ~Statement() { sqlite3_finalize(statement_); }
+  ~Statement() { connection_.give_back(statement_); }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
@@ -102,6 +155,7 @@ class Statement {
     if (result != SQLITE_OK) fail();
   }
   [[noreturn]] void fail() { throw StoreError(sqlite3_errmsg(db_)); }
+  Connection& connection_;
   sqlite3* db_;
   sqlite3_stmt* statement_ = nullptr;
 };
@@ -115,21 +169,92 @@ void execute(sqlite3* db, const char* sql) {
   }
 }
 
-// A transaction taken at once for writing, rolled back unless committed.
-class Transaction {
+// The one thread that writes. A write waits in a queue while the batch before it commits; the
+// writes found waiting are then made together in one transaction, each in a savepoint of its
+// own, and committed with one sync to the disk. A write returns once its batch is durable, or
+// throws: its own failure undoes only its own changes, a failed commit fails the whole batch.
+// Under load, a hundred submissions cost a few syncs instead of a hundred queued one by one.
+class Writer {
  public:
-  explicit Transaction(sqlite3* db) : db_(db) { execute(db_, "BEGIN IMMEDIATE"); }
-  ~Transaction() {
-    if (!done_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  using Work = std::function<void(Connection&)>;
+
+  explicit Writer(Connection& db) : db_(db), thread_([this] { run(); }) {}
+  ~Writer() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
   }
-  void commit() {
-    execute(db_, "COMMIT");
-    done_ = true;
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
+
+  void write(const Work& work) {
+    Job job{&work, nullptr, false};
+    std::unique_lock lock(mutex_);
+    queue_.push_back(&job);
+    wake_.notify_one();
+    done_.wait(lock, [&job] { return job.done; });
+    if (job.error) std::rethrow_exception(job.error);
   }
 
  private:
-  sqlite3* db_;
-  bool done_ = false;
+  struct Job {
+    const Work* work;
+    std::exception_ptr error;
+    bool done = false;
+  };
+
+  void run() {
+    for (;;) {
+      std::vector<Job*> batch;
+      {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        batch.swap(queue_);
+      }
+      std::exception_ptr failed;
+      try {
+        execute(db_, "BEGIN IMMEDIATE");
+        for (Job* job : batch) {
+          execute(db_, "SAVEPOINT one");
+          try {
+            (*job->work)(db_);
+            execute(db_, "RELEASE one");
+          } catch (...) {
+            job->error = std::current_exception();
+            sqlite3_exec(db_, "ROLLBACK TO one; RELEASE one", nullptr, nullptr, nullptr);
+            // Some failures (a full disk, an I/O error) end the whole transaction.
+            if (sqlite3_get_autocommit(db_)) throw;
+          }
+        }
+        execute(db_, "COMMIT");
+      } catch (...) {
+        failed = std::current_exception();
+        if (!sqlite3_get_autocommit(db_)) {
+          sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+      }
+      {
+        std::lock_guard lock(mutex_);
+        for (Job* job : batch) {
+          if (failed) job->error = failed;
+          job->done = true;
+        }
+      }
+      done_.notify_all();
+    }
+  }
+
+  Connection& db_;
+  std::mutex mutex_;
+  std::condition_variable wake_;  // a write was queued, or the store is closing
+  std::condition_variable done_;  // a batch settled
+  std::vector<Job*> queue_;       // writes waiting for the next batch
+  bool stopping_ = false;
+  std::thread thread_;  // last: started once the rest is ready
 };
 
 constexpr const char* PACK_COLUMNS =
@@ -154,77 +279,85 @@ StorePack read_pack(Statement& row) {
 
 class SqliteStore : public Store {
  public:
-  SqliteStore(sqlite3* db, sqlite3* reader) : db_(db), reader_(reader) {}
-  ~SqliteStore() override {
-    sqlite3_close(reader_);
-    sqlite3_close(db_);
+  SqliteStore(sqlite3* db, const std::vector<sqlite3*>& readers) : db_(db) {
+    for (sqlite3* reader : readers) {
+      readers_.push_back(std::make_unique<Connection>(reader));
+      idle_.push_back(readers_.back().get());
+    }
   }
 
   int64_t add_player(const std::string& name, const std::string& key_hash, int64_t now) override {
-    std::lock_guard lock(mutex_);
-    Statement insert(db_, "INSERT INTO players(name, key_hash, created) VALUES(?, ?, ?)");
-    insert.bind(1, name).bind(2, key_hash).bind(3, now).step();
-    return sqlite3_last_insert_rowid(db_);
+    int64_t id = 0;
+    writer_.write([&](Connection& db) {
+      Statement insert(db, "INSERT INTO players(name, key_hash, created) VALUES(?, ?, ?)");
+      insert.bind(1, name).bind(2, key_hash).bind(3, now).step();
+      id = sqlite3_last_insert_rowid(db);
+    });
+    return id;
   }
   std::optional<StorePlayer> player_by_key(const std::string& key_hash) override {
-    std::lock_guard lock(read_mutex_);
-    Statement select(reader_, "SELECT id, name, key_hash, created FROM players WHERE key_hash = ?");
+    Reader reader(*this);
+    Statement select(reader, "SELECT id, name, key_hash, created FROM players WHERE key_hash = ?");
     select.bind(1, key_hash);
     return read_player(select);
   }
   std::optional<StorePlayer> player(int64_t id) override {
-    std::lock_guard lock(read_mutex_);
-    Statement select(reader_, "SELECT id, name, key_hash, created FROM players WHERE id = ?");
+    Reader reader(*this);
+    Statement select(reader, "SELECT id, name, key_hash, created FROM players WHERE id = ?");
     select.bind(1, id);
     return read_player(select);
   }
   bool rename_player(int64_t id, const std::string& name) override {
-    std::lock_guard lock(mutex_);
-    Statement update(db_, "UPDATE players SET name = ? WHERE id = ?");
-    update.bind(1, name).bind(2, id).step();
-    return sqlite3_changes(db_) > 0;
+    bool renamed = false;
+    writer_.write([&](Connection& db) {
+      Statement update(db, "UPDATE players SET name = ? WHERE id = ?");
+      update.bind(1, name).bind(2, id).step();
+      renamed = sqlite3_changes(db) > 0;
+    });
+    return renamed;
   }
 
   bool add_pack(const StorePack& pack, const std::vector<StoreLevel>& levels) override {
-    std::lock_guard lock(mutex_);
-    Transaction transaction(db_);
-    Statement exists(db_, "SELECT 1 FROM packs WHERE id = ?");
-    if (exists.bind(1, pack.id).step()) return false;
-    Statement insert(db_,
-                     "INSERT INTO packs(id, author, title, first_line, published, replaces, "
-                     "levels, level_data_hash, level_data_size, text) "
-                     "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    insert.bind(1, pack.id)
-        .bind(2, pack.author)
-        .bind(3, pack.title)
-        .bind(4, pack.first_line)
-        .bind(5, pack.published)
-        .bind(6, pack.replaces)
-        .bind(7, pack.levels)
-        .bind(8, static_cast<int64_t>(pack.level_data_hash))
-        .bind(9, static_cast<int64_t>(pack.level_data_size))
-        .bind_blob(10, pack.text.data(), pack.text.size())
-        .step();
-    for (const StoreLevel& level : levels) {
-      Statement add(db_,
-                    "INSERT INTO levels(pack, level, edge_frame, enclosure, bound) "
-                    "VALUES(?, ?, ?, ?, ?)");
-      add.bind(1, pack.id)
-          .bind(2, level.level)
-          .bind(3, level.edge_frame)
-          .bind(4, level.enclosure)
-          .bind(5, level.bound)
+    bool added = false;
+    writer_.write([&](Connection& db) {
+      Statement exists(db, "SELECT 1 FROM packs WHERE id = ?");
+      if (exists.bind(1, pack.id).step()) return;
+      Statement insert(db,
+                       "INSERT INTO packs(id, author, title, first_line, published, replaces, "
+                       "levels, level_data_hash, level_data_size, text) "
+                       "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+      insert.bind(1, pack.id)
+          .bind(2, pack.author)
+          .bind(3, pack.title)
+          .bind(4, pack.first_line)
+          .bind(5, pack.published)
+          .bind(6, pack.replaces)
+          .bind(7, pack.levels)
+          .bind(8, static_cast<int64_t>(pack.level_data_hash))
+          .bind(9, static_cast<int64_t>(pack.level_data_size))
+          .bind_blob(10, pack.text.data(), pack.text.size())
           .step();
-    }
-    transaction.commit();
-    return true;
+      for (const StoreLevel& level : levels) {
+        Statement add(db,
+                      "INSERT INTO levels(pack, level, edge_frame, enclosure, bound) "
+                      "VALUES(?, ?, ?, ?, ?)");
+        add.bind(1, pack.id)
+            .bind(2, level.level)
+            .bind(3, level.edge_frame)
+            .bind(4, level.enclosure)
+            .bind(5, level.bound)
+            .step();
+      }
+      added = true;
+    });
+    return added;
   }
   std::optional<StorePack> pack(const std::string& id, bool with_text) override {
-    std::lock_guard lock(read_mutex_);
+    Reader reader(*this);
     const std::string sql = std::string("SELECT ") + PACK_COLUMNS +
                             ", CASE WHEN ? THEN p.text ELSE x'' END "
                             "FROM packs p JOIN players pl ON pl.id = p.author WHERE p.id = ?";
-    Statement select(reader_, sql.c_str());
+    Statement select(reader, sql.c_str());
     select.bind(1, with_text ? 1 : 0).bind(2, id);
     if (!select.step()) return std::nullopt;
     StorePack pack = read_pack(select);
@@ -232,8 +365,8 @@ class SqliteStore : public Store {
     return pack;
   }
   std::vector<StoreLevel> pack_levels(const std::string& id) override {
-    std::lock_guard lock(read_mutex_);
-    Statement select(reader_,
+    Reader reader(*this);
+    Statement select(reader,
                      "SELECT level, edge_frame, enclosure, bound FROM levels WHERE pack = ? "
                      "ORDER BY level");
     select.bind(1, id);
@@ -246,10 +379,13 @@ class SqliteStore : public Store {
     return levels;
   }
   bool withdraw_pack(const std::string& id) override {
-    std::lock_guard lock(mutex_);
-    Statement update(db_, "UPDATE packs SET withdrawn = 1 WHERE id = ?");
-    update.bind(1, id).step();
-    return sqlite3_changes(db_) > 0;
+    bool withdrawn = false;
+    writer_.write([&](Connection& db) {
+      Statement update(db, "UPDATE packs SET withdrawn = 1 WHERE id = ?");
+      update.bind(1, id).step();
+      withdrawn = sqlite3_changes(db) > 0;
+    });
+    return withdrawn;
   }
   std::vector<StorePackSummary> list_packs(PackOrder order, int64_t viewer, int64_t offset,
                                            int64_t limit) override {
@@ -282,8 +418,8 @@ class SqliteStore : public Store {
         "(? = 0 OR NOT EXISTS (SELECT 1 FROM runs r WHERE r.player = ? AND r.pack = p.id)) "
         "ORDER BY " +
         order_by + " LIMIT ? OFFSET ?";
-    std::lock_guard lock(read_mutex_);
-    Statement select(reader_, sql.c_str());
+    Reader reader(*this);
+    Statement select(reader, sql.c_str());
     const int64_t unplayed_by = order == PackOrder::UNPLAYED ? viewer : 0;
     select.bind(1, unplayed_by)
         .bind(2, unplayed_by)
@@ -301,31 +437,34 @@ class SqliteStore : public Store {
     return packs;
   }
   int64_t pack_count() override {
-    std::lock_guard lock(read_mutex_);
-    Statement select(reader_, "SELECT COUNT(*) FROM packs WHERE withdrawn = 0");
+    Reader reader(*this);
+    Statement select(reader, "SELECT COUNT(*) FROM packs WHERE withdrawn = 0");
     select.step();
     return select.integer(0);
   }
   int64_t packs_published_since(int64_t player, int64_t since) override {
-    std::lock_guard lock(read_mutex_);
-    Statement select(reader_, "SELECT COUNT(*) FROM packs WHERE author = ? AND published >= ?");
+    Reader reader(*this);
+    Statement select(reader, "SELECT COUNT(*) FROM packs WHERE author = ? AND published >= ?");
     select.bind(1, player).bind(2, since).step();
     return select.integer(0);
   }
 
   int64_t add_run(int64_t player, const std::string& pack, const std::vector<uint8_t>& replay,
                   int64_t now) override {
-    std::lock_guard lock(mutex_);
-    Statement insert(db_,
-                     "INSERT INTO runs(player, pack, replay, submitted, status) "
-                     "VALUES(?, ?, ?, ?, 'queued')");
-    insert.bind(1, player).bind(2, pack).bind_blob(3, replay.data(), replay.size()).bind(4, now);
-    insert.step();
-    return sqlite3_last_insert_rowid(db_);
+    int64_t id = 0;
+    writer_.write([&](Connection& db) {
+      Statement insert(db,
+                       "INSERT INTO runs(player, pack, replay, submitted, status) "
+                       "VALUES(?, ?, ?, ?, 'queued')");
+      insert.bind(1, player).bind(2, pack).bind_blob(3, replay.data(), replay.size()).bind(4, now);
+      insert.step();
+      id = sqlite3_last_insert_rowid(db);
+    });
+    return id;
   }
   std::optional<StoreRun> run(int64_t id, bool with_replay) override {
-    std::lock_guard lock(read_mutex_);
-    Statement select(reader_,
+    Reader reader(*this);
+    Statement select(reader,
                      "SELECT id, player, pack, submitted, status, reason, frames, checksum, "
                      "CASE WHEN ? THEN replay ELSE x'' END FROM runs WHERE id = ?");
     select.bind(1, with_replay ? 1 : 0).bind(2, id);
@@ -340,7 +479,7 @@ class SqliteStore : public Store {
     run.frames = select.integer(6);
     run.checksum = static_cast<uint32_t>(select.integer(7));
     run.replay = select.blob(8);
-    Statement levels(reader_, "SELECT level, score FROM run_levels WHERE run = ? ORDER BY rowid");
+    Statement levels(reader, "SELECT level, score FROM run_levels WHERE run = ? ORDER BY rowid");
     levels.bind(1, id);
     while (levels.step()) {
       run.levels.push_back(
@@ -349,54 +488,52 @@ class SqliteStore : public Store {
     return run;
   }
   std::vector<int64_t> queued_runs() override {
-    std::lock_guard lock(read_mutex_);
-    Statement select(reader_, "SELECT id FROM runs WHERE status = 'queued' ORDER BY id");
+    Reader reader(*this);
+    Statement select(reader, "SELECT id FROM runs WHERE status = 'queued' ORDER BY id");
     std::vector<int64_t> ids;
     while (select.step()) ids.push_back(select.integer(0));
     return ids;
   }
   void finish_run(const StoreRun& verdict) override {
-    std::lock_guard lock(mutex_);
-    Transaction transaction(db_);
-    Statement update(db_,
-                     "UPDATE runs SET status = ?, reason = ?, frames = ?, checksum = ? "
-                     "WHERE id = ? AND status = 'queued' RETURNING player, pack");
-    update.bind(1, verdict.status)
-        .bind(2, verdict.reason)
-        .bind(3, verdict.frames)
-        .bind(4, static_cast<int64_t>(verdict.checksum))
-        .bind(5, verdict.id);
-    if (!update.step()) return;
-    const int64_t player = update.integer(0);
-    const std::string pack = update.text(1);
-    while (update.step()) {
-    }
-    if (verdict.status == RUN_VERIFIED) {
-      for (const StoreRunLevel& level : verdict.levels) {
-        Statement add(db_, "INSERT INTO run_levels(run, level, score) VALUES(?, ?, ?)");
-        add.bind(1, verdict.id).bind(2, level.level).bind(3, level.score).step();
-        Statement best(db_,
-                       "INSERT INTO bests(pack, level, player, score) VALUES(?, ?, ?, ?) "
-                       "ON CONFLICT(pack, level, player) DO UPDATE SET score = excluded.score "
-                       "WHERE excluded.score > bests.score");
-        best.bind(1, pack).bind(2, level.level).bind(3, player).bind(4, level.score).step();
+    writer_.write([&](Connection& db) {
+      Statement update(db,
+                       "UPDATE runs SET status = ?, reason = ?, frames = ?, checksum = ? "
+                       "WHERE id = ? AND status = 'queued' RETURNING player, pack");
+      update.bind(1, verdict.status)
+          .bind(2, verdict.reason)
+          .bind(3, verdict.frames)
+          .bind(4, static_cast<int64_t>(verdict.checksum))
+          .bind(5, verdict.id);
+      if (!update.step()) return;
+      const int64_t player = update.integer(0);
+      const std::string pack = update.text(1);
+      while (update.step()) {
       }
-    }
-    transaction.commit();
+      if (verdict.status == RUN_VERIFIED) {
+        for (const StoreRunLevel& level : verdict.levels) {
+          Statement add(db, "INSERT INTO run_levels(run, level, score) VALUES(?, ?, ?)");
+          add.bind(1, verdict.id).bind(2, level.level).bind(3, level.score).step();
+          Statement best(db,
+                         "INSERT INTO bests(pack, level, player, score) VALUES(?, ?, ?, ?) "
+                         "ON CONFLICT(pack, level, player) DO UPDATE SET score = excluded.score "
+                         "WHERE excluded.score > bests.score");
+          best.bind(1, pack).bind(2, level.level).bind(3, player).bind(4, level.score).step();
+        }
+      }
+    });
   }
 
   std::optional<int32_t> best(int64_t player, const std::string& pack, int32_t level) override {
-    std::lock_guard lock(read_mutex_);
-    Statement select(reader_,
-                     "SELECT score FROM bests WHERE pack = ? AND level = ? AND player = ?");
+    Reader reader(*this);
+    Statement select(reader, "SELECT score FROM bests WHERE pack = ? AND level = ? AND player = ?");
     select.bind(1, pack).bind(2, level).bind(3, player);
     if (!select.step()) return std::nullopt;
     return static_cast<int32_t>(select.integer(0));
   }
   std::vector<std::pair<int32_t, int64_t>> histogram(const std::string& pack,
                                                      int32_t level) override {
-    std::lock_guard lock(read_mutex_);
-    Statement select(reader_,
+    Reader reader(*this);
+    Statement select(reader,
                      "SELECT score, COUNT(*) FROM bests WHERE pack = ? AND level = ? "
                      "GROUP BY score ORDER BY score");
     select.bind(1, pack).bind(2, level);
@@ -406,33 +543,60 @@ class SqliteStore : public Store {
     return counts;
   }
   void rate(int64_t player, const std::string& pack, int32_t level, int32_t stars) override {
-    std::lock_guard lock(mutex_);
-    Statement upsert(db_,
-                     "INSERT INTO ratings(pack, level, player, stars) VALUES(?, ?, ?, ?) "
-                     "ON CONFLICT(pack, level, player) DO UPDATE SET stars = excluded.stars");
-    upsert.bind(1, pack).bind(2, level).bind(3, player).bind(4, stars).step();
+    writer_.write([&](Connection& db) {
+      Statement upsert(db,
+                       "INSERT INTO ratings(pack, level, player, stars) VALUES(?, ?, ?, ?) "
+                       "ON CONFLICT(pack, level, player) DO UPDATE SET stars = excluded.stars");
+      upsert.bind(1, pack).bind(2, level).bind(3, player).bind(4, stars).step();
+    });
   }
 
   int64_t count(const std::string& name, int64_t window_start, int64_t amount) override {
-    std::lock_guard lock(mutex_);
-    Transaction transaction(db_);
-    // Windows two days gone say nothing any more.
-    Statement forget(db_, "DELETE FROM counters WHERE window < ?");
-    forget.bind(1, window_start - 2 * 86400).step();
-    Statement add(db_,
-                  "INSERT INTO counters(name, window, value) VALUES(?, ?, ?) "
-                  "ON CONFLICT(name, window) DO UPDATE SET value = value + excluded.value "
-                  "RETURNING value");
-    add.bind(1, name).bind(2, window_start).bind(3, amount);
-    add.step();
-    const int64_t value = add.integer(0);
-    while (add.step()) {
-    }
-    transaction.commit();
+    int64_t value = 0;
+    writer_.write([&](Connection& db) {
+      // Windows two days gone say nothing any more.
+      Statement forget(db, "DELETE FROM counters WHERE window < ?");
+      forget.bind(1, window_start - 2 * 86400).step();
+      Statement add(db,
+                    "INSERT INTO counters(name, window, value) VALUES(?, ?, ?) "
+                    "ON CONFLICT(name, window) DO UPDATE SET value = value + excluded.value "
+                    "RETURNING value");
+      add.bind(1, name).bind(2, window_start).bind(3, amount);
+      add.step();
+      value = add.integer(0);
+      while (add.step()) {
+      }
+    });
     return value;
   }
 
  private:
+  // A reading connection lent for one read: reads run side by side, each connection in a
+  // snapshot of its own, and none waits behind another's.
+  class Reader {
+   public:
+    explicit Reader(SqliteStore& store) : store_(store) {
+      std::unique_lock lock(store_.read_mutex_);
+      store_.returned_.wait(lock, [this] { return !store_.idle_.empty(); });
+      db_ = store_.idle_.back();
+      store_.idle_.pop_back();
+    }
+    ~Reader() {
+      {
+        std::lock_guard lock(store_.read_mutex_);
+        store_.idle_.push_back(db_);
+      }
+      store_.returned_.notify_one();
+    }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+    operator Connection&() const { return *db_; }
+
+   private:
+    SqliteStore& store_;
+    Connection* db_ = nullptr;
+  };
+
   std::optional<StorePlayer> read_player(Statement& select) {
     if (!select.step()) return std::nullopt;
     return StorePlayer{select.integer(0), select.text(1), select.text(2), select.integer(3)};
@@ -440,10 +604,12 @@ class SqliteStore : public Store {
 
   // Writes and reads go through connections of their own: in WAL mode a read sees every commit
   // made before it began and never waits for a write's sync to the disk.
-  sqlite3* db_;            // the writing connection
-  std::mutex mutex_;       // over db_
-  sqlite3* reader_;        // the reading connection
-  std::mutex read_mutex_;  // over reader_
+  Connection db_;  // the writing connection, used by writer_'s thread alone
+  std::vector<std::unique_ptr<Connection>> readers_;  // the reading connections
+  std::vector<Connection*> idle_;                     // those of readers_ not lent
+  std::mutex read_mutex_;                             // over idle_
+  std::condition_variable returned_;                  // a reader came back to idle_
+  Writer writer_{db_};  // last: its thread stops before the connections close
 };
 
 }  // namespace
@@ -468,16 +634,21 @@ std::unique_ptr<Store> store_open_sqlite(const std::string& path, std::string& e
     sqlite3_close(db);
     return nullptr;
   }
-  sqlite3* reader = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &reader, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
-      SQLITE_OK) {
-    error = path + ": " + (reader ? sqlite3_errmsg(reader) : "cannot open");
-    sqlite3_close(reader);
-    sqlite3_close(db);
-    return nullptr;
+  std::vector<sqlite3*> readers;
+  for (int i = 0; i < SQLITE_READERS; ++i) {
+    sqlite3* reader = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &reader, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
+      error = path + ": " + (reader ? sqlite3_errmsg(reader) : "cannot open");
+      sqlite3_close(reader);
+      for (sqlite3* opened : readers) sqlite3_close(opened);
+      sqlite3_close(db);
+      return nullptr;
+    }
+    sqlite3_busy_timeout(reader, 10000);
+    readers.push_back(reader);
   }
-  sqlite3_busy_timeout(reader, 10000);
-  return std::make_unique<SqliteStore>(db, reader);
+  return std::make_unique<SqliteStore>(db, readers);
 }
 
 std::string sqlite_backup(const std::string& path, const std::string& out) {

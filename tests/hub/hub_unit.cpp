@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -81,6 +82,9 @@ struct StoreCase {
   const char* name;
   std::unique_ptr<Store> (*open)(const fs::path& folder);
 };
+
+// Test names say the store, not the struct's bytes.
+void PrintTo(const StoreCase& store, std::ostream* out) { *out << store.name; }
 
 const StoreCase STORES[] = {
     {"memory", [](const fs::path&) { return store_open_memory(); }},
@@ -253,6 +257,54 @@ INSTANTIATE_TEST_SUITE_P(Each, HubStore, testing::ValuesIn(STORES),
                          [](const testing::TestParamInfo<StoreCase>& info) {
                            return info.param.name;
                          });
+
+// SQLite's writes are made in batches, one commit each: a write the database refuses (here a
+// run of no player, against the foreign key) must undo only itself, while every write that was
+// acknowledged beside it in the same batch is kept.
+TEST(HubSqlite, ARefusedWriteUndoesOnlyItselfInItsBatch) {
+  char name[] = "/tmp/q47-hub-batch-XXXXXX";
+  ASSERT_TRUE(mkdtemp(name));
+  const fs::path folder = name;
+  {
+    std::string error;
+    std::unique_ptr<Store> store = store_open_sqlite((folder / "hub.sqlite3").string(), error);
+    ASSERT_TRUE(store) << error;
+    const int64_t ann = store->add_player("Ann", "hash-batch", 1);
+    constexpr int THREADS = 8;
+    constexpr int EACH = 150;
+    std::vector<std::vector<int64_t>> kept(THREADS);
+    std::vector<int> refused(THREADS, 0);
+    std::vector<std::thread> writers;
+    for (int t = 0; t < THREADS; ++t) {
+      writers.emplace_back([&, t] {
+        for (int i = 0; i < EACH; ++i) {
+          const bool bad = (t + i) % 5 == 0;
+          try {
+            const int64_t id =
+                store->add_run(bad ? 999999 : ann, "builtin", {uint8_t(t), uint8_t(i)}, 2);
+            if (!bad) kept[t].push_back(id);
+          } catch (const StoreError&) {
+            if (bad) ++refused[t];
+          }
+        }
+      });
+    }
+    for (std::thread& writer : writers) writer.join();
+    size_t acknowledged = 0;
+    for (int t = 0; t < THREADS; ++t) {
+      EXPECT_EQ(refused[t], EACH / 5) << "thread " << t;
+      acknowledged += kept[t].size();
+      for (int64_t id : kept[t]) {
+        const std::optional<StoreRun> run = store->run(id, true);
+        ASSERT_TRUE(run) << "run " << id << " was acknowledged and is gone";
+        EXPECT_EQ(run->replay[0], t);
+      }
+    }
+    EXPECT_EQ(acknowledged, size_t(THREADS * EACH * 4 / 5));
+    EXPECT_EQ(store->queued_runs().size(), acknowledged);
+  }
+  fs::remove_all(folder);
+}
 
 // --- The answers over a store in memory ---
 
