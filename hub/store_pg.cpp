@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <pqxx/pqxx>
@@ -123,6 +124,27 @@ pqxx::binarystring bytes_of(const std::vector<uint8_t>& data) {
   return pqxx::binarystring(data.data(), data.size());
 }
 
+// Runs sql with its parameters as a statement prepared on the transaction's connection: the
+// server parses and plans each text once per connection instead of at every call. The name is
+// the text's hash; preparing a name again with the same text is free.
+template <typename... Args>
+pqxx::result exec(pqxx::transaction_base& tx, const std::string& sql, Args&&... args) {
+  char name[24];
+  std::snprintf(name, sizeof name, "q%016zx", std::hash<std::string>{}(sql));
+  tx.conn().prepare(name, sql);
+  return tx.exec_prepared(name, std::forward<Args>(args)...);
+}
+
+// As exec, for a statement that gives exactly one row.
+template <typename... Args>
+pqxx::row exec1(pqxx::transaction_base& tx, const std::string& sql, Args&&... args) {
+  const pqxx::result rows = exec(tx, sql, std::forward<Args>(args)...);
+  if (rows.size() != 1) {
+    throw pqxx::unexpected_rows("expected one row, got " + std::to_string(rows.size()));
+  }
+  return rows[0];
+}
+
 class PgStore final : public Store {
  public:
   explicit PgStore(std::string url) : url_(std::move(url)) {}
@@ -130,7 +152,7 @@ class PgStore final : public Store {
   // Connects once and makes the tables; throws StoreError when the server cannot be used.
   void open() {
     transact([](pqxx::transaction_base& tx) {
-      tx.exec_params("SELECT pg_advisory_xact_lock($1)", STORE_PG_SCHEMA_LOCK);
+      exec(tx, "SELECT pg_advisory_xact_lock($1)", STORE_PG_SCHEMA_LOCK);
       tx.exec(SCHEMA);
     });
   }
@@ -138,7 +160,7 @@ class PgStore final : public Store {
   int64_t add_player(const std::string& name, const std::string& key_hash, int64_t now) override {
     int64_t id = 0;
     single([&](pqxx::transaction_base& tx) {
-      id = tx.exec_params1(
+      id = exec1(tx,
                  "INSERT INTO players (name, key_hash, created) VALUES ($1, $2, $3) RETURNING id",
                  name, key_hash, now)[0]
                .as<int64_t>();
@@ -149,8 +171,8 @@ class PgStore final : public Store {
   std::optional<StorePlayer> player_by_key(const std::string& key_hash) override {
     std::optional<StorePlayer> found;
     single([&](pqxx::transaction_base& tx) {
-      const pqxx::result rows = tx.exec_params(
-          "SELECT id, name, key_hash, created FROM players WHERE key_hash = $1", key_hash);
+      const pqxx::result rows =
+          exec(tx, "SELECT id, name, key_hash, created FROM players WHERE key_hash = $1", key_hash);
       if (!rows.empty()) found = player_of(rows[0]);
     });
     return found;
@@ -160,7 +182,7 @@ class PgStore final : public Store {
     std::optional<StorePlayer> found;
     single([&](pqxx::transaction_base& tx) {
       const pqxx::result rows =
-          tx.exec_params("SELECT id, name, key_hash, created FROM players WHERE id = $1", id);
+          exec(tx, "SELECT id, name, key_hash, created FROM players WHERE id = $1", id);
       if (!rows.empty()) found = player_of(rows[0]);
     });
     return found;
@@ -170,8 +192,7 @@ class PgStore final : public Store {
     bool renamed = false;
     single([&](pqxx::transaction_base& tx) {
       renamed =
-          tx.exec_params("UPDATE players SET name = $2 WHERE id = $1", id, name).affected_rows() ==
-          1;
+          exec(tx, "UPDATE players SET name = $2 WHERE id = $1", id, name).affected_rows() == 1;
     });
     return renamed;
   }
@@ -179,21 +200,20 @@ class PgStore final : public Store {
   bool add_pack(const StorePack& pack, const std::vector<StoreLevel>& levels) override {
     bool added = false;
     transact([&](pqxx::transaction_base& tx) {
-      added =
-          tx.exec_params(
-                "INSERT INTO packs (id, author, title, first_line, published, replaces, "
-                "withdrawn, levels, level_data_hash, level_data_size, text) VALUES ($1, $2, "
-                "$3, $4, $5, $6, $7, $8, $9, $10, $11) ON CONFLICT (id) DO NOTHING",
-                pack.id, pack.author, pack.title, pack.first_line, pack.published, pack.replaces,
-                pack.withdrawn, pack.levels, static_cast<int64_t>(pack.level_data_hash),
-                static_cast<int64_t>(pack.level_data_size), bytes_of(pack.text))
-              .affected_rows() == 1;
+      added = exec(tx,
+                   "INSERT INTO packs (id, author, title, first_line, published, replaces, "
+                   "withdrawn, levels, level_data_hash, level_data_size, text) VALUES ($1, $2, "
+                   "$3, $4, $5, $6, $7, $8, $9, $10, $11) ON CONFLICT (id) DO NOTHING",
+                   pack.id, pack.author, pack.title, pack.first_line, pack.published, pack.replaces,
+                   pack.withdrawn, pack.levels, static_cast<int64_t>(pack.level_data_hash),
+                   static_cast<int64_t>(pack.level_data_size), bytes_of(pack.text))
+                  .affected_rows() == 1;
       if (!added) return;
       for (const StoreLevel& level : levels) {
-        tx.exec_params(
-            "INSERT INTO pack_levels (pack, level, edge_frame, enclosure, bound) VALUES ($1, $2, "
-            "$3, $4, $5)",
-            pack.id, level.level, level.edge_frame, level.enclosure, level.bound);
+        exec(tx,
+             "INSERT INTO pack_levels (pack, level, edge_frame, enclosure, bound) VALUES ($1, $2, "
+             "$3, $4, $5)",
+             pack.id, level.level, level.edge_frame, level.enclosure, level.bound);
       }
     });
     return added;
@@ -202,10 +222,11 @@ class PgStore final : public Store {
   std::optional<StorePack> pack(const std::string& id, bool with_text) override {
     std::optional<StorePack> found;
     single([&](pqxx::transaction_base& tx) {
-      const pqxx::result rows = tx.exec_params(
-          std::string("SELECT ") + PACK_COLUMNS + ", " + (with_text ? "p.text" : "NULL") +
-              " FROM packs p JOIN players a ON a.id = p.author WHERE p.id = $1",
-          id);
+      const pqxx::result rows =
+          exec(tx,
+               std::string("SELECT ") + PACK_COLUMNS + ", " + (with_text ? "p.text" : "NULL") +
+                   " FROM packs p JOIN players a ON a.id = p.author WHERE p.id = $1",
+               id);
       if (rows.empty()) return;
       found = pack_of(rows[0]);
       if (with_text) {
@@ -221,9 +242,10 @@ class PgStore final : public Store {
     single([&](pqxx::transaction_base& tx) {
       levels.clear();
       for (const pqxx::row& row :
-           tx.exec_params("SELECT level, edge_frame, enclosure, bound FROM pack_levels WHERE "
-                          "pack = $1 ORDER BY level",
-                          id)) {
+           exec(tx,
+                "SELECT level, edge_frame, enclosure, bound FROM pack_levels WHERE "
+                "pack = $1 ORDER BY level",
+                id)) {
         levels.push_back({row[0].as<int32_t>(), row[1].as<int32_t>(), row[2].as<int32_t>(),
                           row[3].as<int32_t>()});
       }
@@ -235,8 +257,7 @@ class PgStore final : public Store {
     bool withdrawn = false;
     single([&](pqxx::transaction_base& tx) {
       withdrawn =
-          tx.exec_params("UPDATE packs SET withdrawn = TRUE WHERE id = $1", id).affected_rows() ==
-          1;
+          exec(tx, "UPDATE packs SET withdrawn = TRUE WHERE id = $1", id).affected_rows() == 1;
     });
     return withdrawn;
   }
@@ -278,8 +299,8 @@ class PgStore final : public Store {
     std::vector<StorePackSummary> packs;
     single([&](pqxx::transaction_base& tx) {
       packs.clear();
-      for (const pqxx::row& row : tx.exec_params(query, std::max<int64_t>(limit, 0),
-                                                 std::max<int64_t>(offset, 0), viewer)) {
+      for (const pqxx::row& row :
+           exec(tx, query, std::max<int64_t>(limit, 0), std::max<int64_t>(offset, 0), viewer)) {
         StorePackSummary summary;
         summary.pack = pack_of(row);
         summary.plays = row[11].as<int64_t>();
@@ -302,8 +323,8 @@ class PgStore final : public Store {
   int64_t packs_published_since(int64_t player, int64_t since) override {
     int64_t count = 0;
     single([&](pqxx::transaction_base& tx) {
-      count = tx.exec_params1("SELECT count(*) FROM packs WHERE author = $1 AND published >= $2",
-                              player, since)[0]
+      count = exec1(tx, "SELECT count(*) FROM packs WHERE author = $1 AND published >= $2", player,
+                    since)[0]
                   .as<int64_t>();
     });
     return count;
@@ -313,7 +334,7 @@ class PgStore final : public Store {
                   int64_t now) override {
     int64_t id = 0;
     single([&](pqxx::transaction_base& tx) {
-      id = tx.exec_params1(
+      id = exec1(tx,
                  "INSERT INTO runs (player, pack, replay, submitted, status) VALUES ($1, $2, $3, "
                  "$4, 'queued') RETURNING id",
                  player, pack, bytes_of(replay), now)[0]
@@ -325,7 +346,8 @@ class PgStore final : public Store {
   std::optional<StoreRun> run(int64_t id, bool with_replay) override {
     std::optional<StoreRun> found;
     single([&](pqxx::transaction_base& tx) {
-      const pqxx::result rows = tx.exec_params(
+      const pqxx::result rows = exec(
+          tx,
           std::string("SELECT id, player, pack, submitted, status, reason, frames, checksum, ") +
               (with_replay ? "replay" : "NULL") + " FROM runs WHERE id = $1",
           id);
@@ -344,8 +366,8 @@ class PgStore final : public Store {
         const pqxx::binarystring replay(row[8]);
         run.replay.assign(replay.data(), replay.data() + replay.size());
       }
-      for (const pqxx::row& level : tx.exec_params(
-               "SELECT level, score FROM run_levels WHERE run = $1 ORDER BY level", id)) {
+      for (const pqxx::row& level :
+           exec(tx, "SELECT level, score FROM run_levels WHERE run = $1 ORDER BY level", id)) {
         run.levels.push_back({level[0].as<int32_t>(), level[1].as<int32_t>()});
       }
       found = std::move(run);
@@ -369,17 +391,18 @@ class PgStore final : public Store {
     transact([&](pqxx::transaction_base& tx) {
       // Only a queued run takes a verdict: a run verified twice (two hub processes picking up
       // the same queue after a restart) counts once.
-      const pqxx::result updated = tx.exec_params(
-          "UPDATE runs SET status = $2, reason = $3, frames = $4, checksum = $5 WHERE id = $1 "
-          "AND status = 'queued' RETURNING player, pack",
-          verdict.id, verdict.status, verdict.reason, verdict.frames,
-          static_cast<int64_t>(verdict.checksum));
+      const pqxx::result updated =
+          exec(tx,
+               "UPDATE runs SET status = $2, reason = $3, frames = $4, checksum = $5 WHERE id = $1 "
+               "AND status = 'queued' RETURNING player, pack",
+               verdict.id, verdict.status, verdict.reason, verdict.frames,
+               static_cast<int64_t>(verdict.checksum));
       if (updated.empty() || verdict.status != RUN_VERIFIED) return;
       const int64_t player = updated[0][0].as<int64_t>();
       const std::string pack = updated[0][1].as<std::string>();
       for (const StoreRunLevel& level : verdict.levels) {
-        tx.exec_params("INSERT INTO run_levels (run, level, score) VALUES ($1, $2, $3)", verdict.id,
-                       level.level, level.score);
+        exec(tx, "INSERT INTO run_levels (run, level, score) VALUES ($1, $2, $3)", verdict.id,
+             level.level, level.score);
         raise_best(tx, player, pack, level.level, level.score);
       }
     });
@@ -389,8 +412,8 @@ class PgStore final : public Store {
     std::optional<int32_t> found;
     single([&](pqxx::transaction_base& tx) {
       const pqxx::result rows =
-          tx.exec_params("SELECT score FROM bests WHERE pack = $1 AND level = $2 AND player = $3",
-                         pack, level, player);
+          exec(tx, "SELECT score FROM bests WHERE pack = $1 AND level = $2 AND player = $3", pack,
+               level, player);
       if (!rows.empty()) found = rows[0][0].as<int32_t>();
     });
     return found;
@@ -402,9 +425,10 @@ class PgStore final : public Store {
     single([&](pqxx::transaction_base& tx) {
       counts.clear();
       for (const pqxx::row& row :
-           tx.exec_params("SELECT score, players FROM histograms WHERE pack = $1 AND level = $2 "
-                          "AND players > 0 ORDER BY score",
-                          pack, level)) {
+           exec(tx,
+                "SELECT score, players FROM histograms WHERE pack = $1 AND level = $2 "
+                "AND players > 0 ORDER BY score",
+                pack, level)) {
         counts.emplace_back(row[0].as<int32_t>(), row[1].as<int64_t>());
       }
     });
@@ -413,17 +437,17 @@ class PgStore final : public Store {
 
   void rate(int64_t player, const std::string& pack, int32_t level, int32_t stars) override {
     single([&](pqxx::transaction_base& tx) {
-      tx.exec_params(
-          "INSERT INTO ratings (pack, level, player, stars) VALUES ($1, $2, $3, $4) ON CONFLICT "
-          "(pack, level, player) DO UPDATE SET stars = excluded.stars",
-          pack, level, player, stars);
+      exec(tx,
+           "INSERT INTO ratings (pack, level, player, stars) VALUES ($1, $2, $3, $4) ON CONFLICT "
+           "(pack, level, player) DO UPDATE SET stars = excluded.stars",
+           pack, level, player, stars);
     });
   }
 
   int64_t count(const std::string& name, int64_t window_start, int64_t amount) override {
     int64_t value = 0;
     single([&](pqxx::transaction_base& tx) {
-      value = tx.exec_params1(
+      value = exec1(tx,
                     "INSERT INTO counters (name, window_start, value) VALUES ($1, $2, $3) ON "
                     "CONFLICT (name, window_start) DO UPDATE SET value = counters.value + "
                     "excluded.value RETURNING value",
@@ -439,28 +463,29 @@ class PgStore final : public Store {
   // best and then finds its row, so two runs of one player verified at once count once.
   static void raise_best(pqxx::transaction_base& tx, int64_t player, const std::string& pack,
                          int32_t level, int32_t score) {
-    const pqxx::result inserted = tx.exec_params(
-        "INSERT INTO bests (pack, level, player, score) VALUES ($1, $2, $3, $4) ON CONFLICT "
-        "(pack, level, player) DO NOTHING",
-        pack, level, player, score);
+    const pqxx::result inserted =
+        exec(tx,
+             "INSERT INTO bests (pack, level, player, score) VALUES ($1, $2, $3, $4) ON CONFLICT "
+             "(pack, level, player) DO NOTHING",
+             pack, level, player, score);
     if (inserted.affected_rows() == 0) {
-      const int32_t old = tx.exec_params1(
+      const int32_t old = exec1(tx,
                                 "SELECT score FROM bests WHERE pack = $1 AND level = $2 AND "
                                 "player = $3 FOR UPDATE",
                                 pack, level, player)[0]
                               .as<int32_t>();
       if (score <= old) return;
-      tx.exec_params("UPDATE bests SET score = $4 WHERE pack = $1 AND level = $2 AND player = $3",
-                     pack, level, player, score);
-      tx.exec_params(
-          "UPDATE histograms SET players = players - 1 WHERE pack = $1 AND level = $2 AND "
-          "score = $3",
-          pack, level, old);
+      exec(tx, "UPDATE bests SET score = $4 WHERE pack = $1 AND level = $2 AND player = $3", pack,
+           level, player, score);
+      exec(tx,
+           "UPDATE histograms SET players = players - 1 WHERE pack = $1 AND level = $2 AND "
+           "score = $3",
+           pack, level, old);
     }
-    tx.exec_params(
-        "INSERT INTO histograms (pack, level, score, players) VALUES ($1, $2, $3, 1) ON CONFLICT "
-        "(pack, level, score) DO UPDATE SET players = histograms.players + 1",
-        pack, level, score);
+    exec(tx,
+         "INSERT INTO histograms (pack, level, score, players) VALUES ($1, $2, $3, 1) ON CONFLICT "
+         "(pack, level, score) DO UPDATE SET players = histograms.players + 1",
+         pack, level, score);
   }
 
   // Runs work in one transaction on a pooled connection and commits it.
