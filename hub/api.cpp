@@ -121,13 +121,26 @@ int64_t positive_number(const std::string& text) {
   return value;
 }
 
-// The player the request's key names, if any.
-std::optional<StorePlayer> caller(Hub& hub, const HubRequest& request) {
+// The id of the player the request's key names, if any. A key names the same player for good,
+// so the ids found are kept: most requests carry a key, and each would otherwise cost the
+// database a read before its own work.
+std::optional<int64_t> caller(Hub& hub, const HubRequest& request) {
   const std::string prefix = "Bearer ";
   if (request.authorization.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
   const std::string key = request.authorization.substr(prefix.size());
   if (key.size() != 64) return std::nullopt;
-  return hub.store.player_by_key(sha256_hex(key));
+  const std::string hash = sha256_hex(key);
+  {
+    std::lock_guard lock(hub.players_mutex);
+    if (const auto found = hub.player_ids.find(hash); found != hub.player_ids.end())
+      return found->second;
+  }
+  const std::optional<StorePlayer> player = hub.store.player_by_key(hash);
+  if (!player) return std::nullopt;
+  std::lock_guard lock(hub.players_mutex);
+  if (hub.player_ids.size() >= HUB_PLAYER_IDS_KEPT) hub.player_ids.clear();
+  hub.player_ids.emplace(hash, player->id);
+  return player->id;
 }
 
 // Parses body as a JSON object; false (with the answer in refusal) when it is not one.
@@ -250,19 +263,22 @@ HubResponse add_player(Hub& hub, const HubRequest& request) {
   return answer(201, Json{{"player", id}, {"key", key}, {"name", *name}});
 }
 
-HubResponse me(Hub& hub, const HubRequest& request, const StorePlayer& player) {
-  if (request.method == "GET")
-    return answer(200, Json{{"player", player.id}, {"name", player.name}});
+HubResponse me(Hub& hub, const HubRequest& request, int64_t player) {
+  if (request.method == "GET") {
+    const std::optional<StorePlayer> found = hub.store.player(player);
+    if (!found) return failure(404, "no such player");
+    return answer(200, Json{{"player", player}, {"name", found->name}});
+  }
   HubResponse refusal;
   const std::optional<std::string> name = name_of(hub, request, refusal);
   if (!name) return refusal;
-  hub.store.rename_player(player.id, *name);
-  return answer(200, Json{{"player", player.id}, {"name", *name}});
+  hub.store.rename_player(player, *name);
+  return answer(200, Json{{"player", player}, {"name", *name}});
 }
 
 // --- Packs ---
 
-HubResponse publish(Hub& hub, const HubRequest& request, const StorePlayer& player) {
+HubResponse publish(Hub& hub, const HubRequest& request, int64_t player) {
   Json body;
   HubResponse refusal;
   if (!read_object(request, hub.limits.pack_body, body, refusal)) return refusal;
@@ -272,7 +288,7 @@ HubResponse publish(Hub& hub, const HubRequest& request, const StorePlayer& play
     return failure(400, "a pack is published as {\"pack\": TEXT, \"runs\": [BASE64, ...]}");
   }
   const int64_t day_ago = hub.clock() - 86400;
-  if (hub.store.packs_published_since(player.id, day_ago) >= hub.limits.packs_per_key_day) {
+  if (hub.store.packs_published_since(player, day_ago) >= hub.limits.packs_per_key_day) {
     return too_many("too many packs published by this player today");
   }
   LevelPack parsed;
@@ -296,7 +312,7 @@ HubResponse publish(Hub& hub, const HubRequest& request, const StorePlayer& play
                                                   ? hub.store.pack(replaces, false)
                                                   : std::nullopt;
     if (!previous) return failure(404, "the pack it replaces does not exist");
-    if (previous->author != player.id) return failure(403, "only its author can update a pack");
+    if (previous->author != player) return failure(403, "only its author can update a pack");
   }
   std::string title = first_line_of(parsed);
   if (const std::optional<std::string> given = string_field(body, "title")) {
@@ -334,7 +350,7 @@ HubResponse publish(Hub& hub, const HubRequest& request, const StorePlayer& play
   }
   StorePack pack;
   pack.id = id;
-  pack.author = player.id;
+  pack.author = player;
   pack.title = title;
   pack.first_line = first_line_of(parsed);
   pack.published = hub.clock();
@@ -351,8 +367,8 @@ HubResponse publish(Hub& hub, const HubRequest& request, const StorePlayer& play
   // The author's proofs are runs like any other: they count in the histograms.
   for (size_t i = 0; i < proofs.size(); ++i) {
     StoreRun& proof = proofs[i];
-    proof.id = hub.store.add_run(player.id, id, replays[i], pack.published);
-    proof.player = player.id;
+    proof.id = hub.store.add_run(player, id, replays[i], pack.published);
+    proof.player = player;
     proof.pack = id;
     hub.store.finish_run(proof);
   }
@@ -377,9 +393,9 @@ HubResponse list_packs(Hub& hub, const HubRequest& request) {
   } else if (order == "random") {
     packs = hub.store.list_packs(PackOrder::RANDOM, 0, 0, limit);
   } else if (order == "unplayed") {
-    const std::optional<StorePlayer> player = caller(hub, request);
+    const std::optional<int64_t> player = caller(hub, request);
     if (!player) return failure(401, "sort=unplayed needs a player's key");
-    packs = hub.store.list_packs(PackOrder::UNPLAYED, player->id, 0, limit);
+    packs = hub.store.list_packs(PackOrder::UNPLAYED, *player, 0, limit);
   } else if (order == "daily") {
     // The same pick all day for everyone: the day's hash picks one by order of publication.
     const int64_t count = hub.store.pack_count();
@@ -434,18 +450,18 @@ HubResponse pack_file(Hub& hub, const std::string& id) {
   return response;
 }
 
-HubResponse withdraw(Hub& hub, const std::string& id, const StorePlayer& player) {
+HubResponse withdraw(Hub& hub, const std::string& id, int64_t player) {
   const std::optional<StorePack> pack =
       id == HUB_BUILTIN ? std::nullopt : hub.store.pack(id, false);
   if (!pack) return failure(404, "no such pack");
-  if (pack->author != player.id) return failure(403, "only its author can withdraw a pack");
+  if (pack->author != player) return failure(403, "only its author can withdraw a pack");
   hub.store.withdraw_pack(id);
   return no_content();
 }
 
 // --- Runs ---
 
-HubResponse submit_run(Hub& hub, const HubRequest& request, const StorePlayer& player) {
+HubResponse submit_run(Hub& hub, const HubRequest& request, int64_t player) {
   Json body;
   HubResponse refusal;
   if (!read_object(request, hub.limits.run_body, body, refusal)) return refusal;
@@ -464,7 +480,7 @@ HubResponse submit_run(Hub& hub, const HubRequest& request, const StorePlayer& p
     return failure(
         413, "the replay is larger than " + std::to_string(hub.verify.replay_bytes) + " bytes");
   }
-  const int64_t id = hub.store.add_run(player.id, *pack_id, bytes, hub.clock());
+  const int64_t id = hub.store.add_run(player, *pack_id, bytes, hub.clock());
   if (hub.queue_run) hub.queue_run(id);
   return answer(202, Json{{"run", id}, {"status", RUN_QUEUED}});
 }
@@ -512,8 +528,8 @@ HubResponse level_route(Hub& hub, const HubRequest& request,
       players += count;
     }
     Json mine = nullptr;
-    if (const std::optional<StorePlayer> player = caller(hub, request)) {
-      if (const std::optional<int32_t> best = hub.store.best(player->id, id, n)) mine = *best;
+    if (const std::optional<int64_t> player = caller(hub, request)) {
+      if (const std::optional<int32_t> best = hub.store.best(*player, id, n)) mine = *best;
     }
     return answer(200, Json{{"counts", rows},
                             {"bound", or_null(bound)},
@@ -523,7 +539,7 @@ HubResponse level_route(Hub& hub, const HubRequest& request,
   }
   if (parts[4] == "rating") {
     if (request.method != "POST") return failure(405, "use POST");
-    const std::optional<StorePlayer> player = caller(hub, request);
+    const std::optional<int64_t> player = caller(hub, request);
     if (!player) return failure(401, "rating needs a player's key");
     Json body;
     HubResponse refusal;
@@ -532,10 +548,10 @@ HubResponse level_route(Hub& hub, const HubRequest& request,
     if (stars == body.end() || !stars->is_number_integer() || *stars < 1 || *stars > 5) {
       return failure(422, "stars is a whole number from 1 to 5");
     }
-    if (!hub.store.best(player->id, id, n)) {
+    if (!hub.store.best(*player, id, n)) {
       return failure(403, "only a player with a verified win of the level can rate it");
     }
-    hub.store.rate(player->id, id, n, stars->get<int32_t>());
+    hub.store.rate(*player, id, n, stars->get<int32_t>());
     return no_content();
   }
   return failure(404, "no such path");
@@ -589,7 +605,7 @@ HubResponse route(Hub& hub, const HubRequest& request) {
   const std::string& what = parts[1];
   // Every path that needs a key checks it the same way.
   auto with_player = [&](auto handle) -> HubResponse {
-    const std::optional<StorePlayer> player = caller(hub, request);
+    const std::optional<int64_t> player = caller(hub, request);
     if (!player) return failure(401, "this needs a player's key: Authorization: Bearer KEY");
     return handle(*player);
   };
@@ -599,12 +615,12 @@ HubResponse route(Hub& hub, const HubRequest& request) {
   }
   if (what == "players" && parts.size() == 3 && parts[2] == "me") {
     if (method != "GET" && method != "PUT") return failure(405, "use GET or PUT");
-    return with_player([&](const StorePlayer& player) { return me(hub, request, player); });
+    return with_player([&](int64_t player) { return me(hub, request, player); });
   }
   if (what == "packs" && parts.size() == 2) {
     if (method == "GET") return list_packs(hub, request);
     if (method == "POST") {
-      return with_player([&](const StorePlayer& player) { return publish(hub, request, player); });
+      return with_player([&](int64_t player) { return publish(hub, request, player); });
     }
     return failure(405, "use GET or POST");
   }
@@ -618,13 +634,13 @@ HubResponse route(Hub& hub, const HubRequest& request) {
     }
     if (method == "GET") return show_pack(hub, id);
     if (method == "DELETE") {
-      return with_player([&](const StorePlayer& player) { return withdraw(hub, id, player); });
+      return with_player([&](int64_t player) { return withdraw(hub, id, player); });
     }
     return failure(405, "use GET or DELETE");
   }
   if (what == "runs" && parts.size() == 2) {
     if (method != "POST") return failure(405, "use POST");
-    return with_player([&](const StorePlayer& player) { return submit_run(hub, request, player); });
+    return with_player([&](int64_t player) { return submit_run(hub, request, player); });
   }
   if (what == "runs" && parts.size() == 3) {
     if (method != "GET") return failure(405, "use GET");

@@ -43,6 +43,9 @@ struct HubLimits {
   size_t small_body = 4096;              // everything else
 };
 
+// Players' ids kept by their keys' hashes; all are forgotten when this many are kept.
+constexpr size_t HUB_PLAYER_IDS_KEPT = 100000;
+
 // The largest body any path takes: the server refuses more before reading it.
 constexpr size_t HUB_BODY_MAX = 8 << 20;
 
@@ -63,8 +66,10 @@ struct Hub {
     double tokens = 0;  // requests it may still make
     double at = 0;      // when tokens was last filled (seconds)
   };
-  std::mutex rate_mutex;                            // over buckets
-  std::unordered_map<std::string, Bucket> buckets;  // "a:ADDRESS" and "k:KEY_HASH"
+  std::mutex rate_mutex;                                // over buckets
+  std::unordered_map<std::string, Bucket> buckets;      // "a:ADDRESS" and "k:KEY_HASH"
+  std::mutex players_mutex;                             // over player_ids
+  std::unordered_map<std::string, int64_t> player_ids;  // key hash -> player, as found
 };
 
 // Works out the built-in levels' figures (the checker on each) now, so that no request waits
