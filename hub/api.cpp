@@ -517,7 +517,8 @@ HubResponse level_route(Hub& hub, const HubRequest& request,
   const int32_t n = static_cast<int32_t>(level);
   if (parts[4] == "histogram") {
     if (request.method != "GET") return failure(405, "use GET");
-    const std::vector<std::pair<int32_t, int64_t>> counts = hub.store.histogram(id, n);
+    const std::optional<int64_t> player = caller(hub, request);
+    const auto [counts, best] = hub.store.standing(id, n, player.value_or(0));
     int32_t bound = -1;
     for (const StoreLevel& kept : find_levels(hub, id))
       bound = kept.level == n ? kept.bound : bound;
@@ -528,9 +529,7 @@ HubResponse level_route(Hub& hub, const HubRequest& request,
       players += count;
     }
     Json mine = nullptr;
-    if (const std::optional<int64_t> player = caller(hub, request)) {
-      if (const std::optional<int32_t> best = hub.store.best(*player, id, n)) mine = *best;
-    }
+    if (best) mine = *best;
     return answer(200, Json{{"counts", rows},
                             {"bound", or_null(bound)},
                             {"proven_best", proven_best(counts, bound)},

@@ -143,6 +143,12 @@ class Store {
   // Players by their best score on a level of pack: (score, players), by score ascending.
   virtual std::vector<std::pair<int32_t, int64_t>> histogram(const std::string& pack,
                                                              int32_t level) = 0;
+  // The histogram of a level of pack and player's best on it (none for player 0): what a player
+  // is shown after a level. By default the two reads above; a server's store answers in one.
+  virtual std::pair<std::vector<std::pair<int32_t, int64_t>>, std::optional<int32_t>> standing(
+      const std::string& pack, int32_t level, int64_t player) {
+    return {histogram(pack, level), player ? best(player, pack, level) : std::nullopt};
+  }
   // Sets player's stars (1..5) for a level of pack, replacing an earlier rating.
   virtual void rate(int64_t player, const std::string& pack, int32_t level, int32_t stars) = 0;
 

@@ -435,6 +435,28 @@ class PgStore final : public Store {
     return counts;
   }
 
+  std::pair<std::vector<std::pair<int32_t, int64_t>>, std::optional<int32_t>> standing(
+      const std::string& pack, int32_t level, int64_t player) override {
+    // One round trip instead of two: the best comes as a row of its own, marked.
+    std::pair<std::vector<std::pair<int32_t, int64_t>>, std::optional<int32_t>> found;
+    single([&](pqxx::transaction_base& tx) {
+      found = {};
+      for (const pqxx::row& row :
+           exec(tx,
+                "SELECT score, players, FALSE FROM histograms WHERE pack = $1 AND level = $2 AND "
+                "players > 0 UNION ALL SELECT score, 0, TRUE FROM bests WHERE pack = $1 AND "
+                "level = $2 AND player = $3 ORDER BY 3, 1",
+                pack, level, player)) {
+        if (row[2].as<bool>()) {
+          found.second = row[0].as<int32_t>();
+        } else {
+          found.first.emplace_back(row[0].as<int32_t>(), row[1].as<int64_t>());
+        }
+      }
+    });
+    return found;
+  }
+
   void rate(int64_t player, const std::string& pack, int32_t level, int32_t stars) override {
     single([&](pqxx::transaction_base& tx) {
       exec(tx,

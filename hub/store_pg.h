@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-constexpr size_t STORE_PG_CONNECTIONS = 32;  // connections one hub process keeps at most
+constexpr size_t STORE_PG_CONNECTIONS = 16;  // connections one hub process keeps at most
 // Another operation waits this long for a free connection before the store reports a failure.
 constexpr int STORE_PG_WAIT_SECONDS = 10;
 // Every hub process makes the tables under this advisory lock, so several starting together

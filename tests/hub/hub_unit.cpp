@@ -201,6 +201,12 @@ TEST_P(HubStore, PlayersPacksRunsBestsAndCounters) {
   store.finish_run(verdict(r4, RUN_VERIFIED, {{1, 50}}));
   EXPECT_EQ(store.histogram("p1", 1), (std::vector<std::pair<int32_t, int64_t>>{{50, 2}}));
   EXPECT_EQ(store.histogram("p1", 2), (std::vector<std::pair<int32_t, int64_t>>{{10, 1}}));
+  // What a player is shown: the same counts and the player's own best, or none.
+  using Standing = std::pair<std::vector<std::pair<int32_t, int64_t>>, std::optional<int32_t>>;
+  EXPECT_EQ(store.standing("p1", 2, bob), (Standing{{{10, 1}}, 10}));
+  EXPECT_EQ(store.standing("p1", 2, ann), (Standing{{{10, 1}}, std::nullopt}));
+  EXPECT_EQ(store.standing("p1", 1, 0), (Standing{{{50, 2}}, std::nullopt}));
+  EXPECT_EQ(store.standing("p1", 7, bob), (Standing{}));
 
   // Plays and ratings order the lists.
   store.rate(bob, "p1", 1, 2);
