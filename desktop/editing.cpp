@@ -281,6 +281,7 @@ void edit_asks(EditFiles& files, const std::vector<AppAsk>& asks) {
         break;
       }
       case AppAsk::Kind::KEEP_RUN:
+      case AppAsk::Kind::LEVEL_WON:      // the desktop sends whole runs, with --submit
       case AppAsk::Kind::SAVE_SETTINGS:  // kept by the shell's frame
         break;
     }

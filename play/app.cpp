@@ -35,6 +35,7 @@ struct AppState {
   int32_t test_level = 0;         // TEST_PLAY: the level played
   int32_t test_story = 0;         // it began at the story before it
   int32_t test_won = 0;           // the test-play has won that level
+  int32_t told_won = 0;           // PLAY: the last level a LEVEL_WON ask was made for
   uint64_t kept_revision = 0;     // EDIT: the editor's revision last kept or saved
   int32_t unkept_since = 0;       // EDIT: the clock when a change not yet kept was first seen
   int32_t unkept = 0;             // EDIT: such a change exists
@@ -132,6 +133,17 @@ void game_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& inp
   if (out.switched) follow_screen();
   replay_record_frame(APP.recording, session);
   if (APP.mode == AppMode::PLAY) {
+    // A level's tally began: the run so far proves it won, and goes to the shell at once.
+    const Rules& now = session.rules;
+    if (now.game_state == STATE_TALLY && APP.told_won != now.level_number) {
+      APP.told_won = now.level_number;
+      Recording so_far = APP.recording;
+      AppAsk won;
+      won.kind = AppAsk::Kind::LEVEL_WON;
+      won.run = replay_record_finish(so_far, session);
+      won.level = now.level_number;
+      out.asks.push_back(std::move(won));
+    }
     if (status == SESSION_GOING) return;
     AppAsk ask;
     ask.run = replay_record_finish(APP.recording, session);
@@ -276,6 +288,7 @@ void app_play(int32_t start_level) {
   APP.pad = PadCursor{};
   session_start_at_level(APP.play, start_level);
   APP.recording = replay_record_begin(APP.play, start_level);
+  APP.told_won = 0;
   APP.mode = AppMode::PLAY;
 }
 

@@ -39,12 +39,14 @@ struct AppAsk {
     SAVE_SETTINGS,  // the player changed a setting: keep text, the whole settings text
     PUBLISH,        // send text and runs (a proof of each level, in order) to the hub, then
                     // tell app_published what it answered
+    LEVEL_WON,      // the player won level: run is the run so far, which proves it (a page
+                    // on a hub sends it, with the player's consent, to see where it stands)
   };
   Kind kind = Kind::KEEP_RUN;
   std::string text;          // SAVE_PACK, KEEP_RECOVERY: the pack as text; SAVE_SETTINGS: settings
-  Replay run;                // KEEP_RUN, KEEP_PROOF
+  Replay run;                // KEEP_RUN, KEEP_PROOF, LEVEL_WON
   std::vector<Replay> runs;  // PUBLISH
-  int32_t level = 0;         // KEEP_PROOF: the pack's level it proves, from 1
+  int32_t level = 0;         // KEEP_PROOF: the pack's level it proves, from 1; LEVEL_WON: won
   bool force = false;        // SAVE_PACK: the player chose to replace what the file holds
 };
 

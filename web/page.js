@@ -211,7 +211,6 @@
       message(`q47: cannot keep the last run: ${e.message}`);
     }
     saveButton.disabled = !lastRun();
-    hubRunEnded(bytes);
   }
   saveButton.disabled = !lastRun();
   saveButton.addEventListener('click', (event) => {
@@ -706,7 +705,6 @@
       text = `Level ${now.level}: ${barriers}.`;
     } else if (now.state === STATE_TALLY && heard && heard.state !== STATE_TALLY) {
       text = `Level ${now.level} won.`;
-      hubLevelWon();
     } else if (now.lost && !heard?.lost) {
       text = `Level ${now.level} lost: the chemical reached the edge.`;
     } else if (now.state === STATE_PLAYING && now.left !== heard.left) {
@@ -729,7 +727,10 @@
   const publishButton = document.getElementById('publish');
   const hubAsk = document.getElementById('hub-ask');
   const hubScores = document.getElementById('hub-scores');
-  const hub = { wonThisRun: false, waiting: null };  // waiting: a run ended before the answer
+  const hubName = document.getElementById('hub-name');
+  const hubNameLabel = document.getElementById('hub-name-label');
+  // waiting: a level won before the question was answered, sent if the answer is yes.
+  const hub = { waiting: null };
 
   function stored(key) {
     try {
@@ -769,7 +770,8 @@
   async function hubKey() {
     const kept = stored(HUB_KEY);
     if (kept && /^[0-9a-f]{64}$/.test(kept)) return kept;
-    const made = await hubCall('POST', 'players', { name: 'player' });
+    const name = hubName.value.trim() || 'player';
+    const made = await hubCall('POST', 'players', { name });
     store(HUB_KEY, made.key);
     return made.key;
   }
@@ -796,11 +798,20 @@
     if (page.editing) Module.ccall('web_edit_publish', null, [], []);
   });
 
-  // The question, asked once after the first level won on a hub's page; the answer is kept.
-  function hubLevelWon() {
+  // A level won on a hub's page (the game hands over the run so far, which proves it): sent
+  // once the player agreed. The question is asked once, after the first level won, with the
+  // name the hub will show; the answer is kept.
+  function levelWon(bytes, level) {
     if (hubRoot === null) return;
-    hub.wonThisRun = true;
-    if (stored(HUB_CONSENT) || !hubAsk.hidden) return;
+    const consent = stored(HUB_CONSENT);
+    if (consent === 'yes') {
+      hubSend(bytes, level);
+      return;
+    }
+    if (consent) return;
+    hub.waiting = { bytes, level };
+    if (!hubAsk.hidden) return;
+    hubName.hidden = hubNameLabel.hidden = Boolean(stored(HUB_KEY));
     hubAsk.hidden = false;
     said.textContent = 'Level won. Send your runs to the hub to see where your score stands? ' +
       'The question is below the picture.';
@@ -811,17 +822,21 @@
     if (!page.overlay) canvas.focus({ preventScroll: true });
     const waiting = hub.waiting;
     hub.waiting = null;
-    if (yes && waiting) {
-      hub.wonThisRun = true;
-      hubRunEnded(waiting);
-    }
+    if (yes && waiting) hubSend(waiting.bytes, waiting.level);
   }
   document.getElementById('hub-yes').addEventListener('click', () => hubAnswer(true));
   document.getElementById('hub-no').addEventListener('click', () => hubAnswer(false));
 
-  async function sha256Hex(bytes) {
-    const digest = new Uint8Array(await crypto.subtle.digest('SHA-256', bytes));
-    return Array.from(digest, (b) => b.toString(16).padStart(2, '0')).join('');
+  // The SHA-256 of bytes in hex, as the hub names packs, worked out by the game's own code:
+  // browsers offer theirs (crypto.subtle) only to https pages and localhost.
+  function sha256Hex(bytes) {
+    const pointer = Module._malloc(Math.max(bytes.length, 1));
+    Module.HEAPU8.set(bytes, pointer);
+    try {
+      return Module.ccall('web_sha256', 'string', ['number', 'number'], [pointer, bytes.length]);
+    } finally {
+      Module._free(pointer);
+    }
   }
 
   // A histogram of players by best score: a bar per score, the player's in its own colour and
@@ -876,18 +891,12 @@
     return { figure, words };
   }
 
-  // At a run's end on a hub's page, with the player's yes: the run goes to the hub, which
-  // re-runs it; each level it proves won is shown with where its score stands.
-  async function hubRunEnded(bytes) {
-    const won = hub.wonThisRun;
-    hub.wonThisRun = false;
-    if (hubRoot === null || !won) return;
-    // The question still open: the run is sent if the answer is yes.
-    if (!stored(HUB_CONSENT)) hub.waiting = bytes;
-    if (stored(HUB_CONSENT) !== 'yes') return;
+  // The run so far, just after level was won, with the player's yes: the hub re-runs it, and
+  // the level is shown with where its score stands among every player's best.
+  async function hubSend(bytes, level) {
     try {
       const key = await hubKey();
-      const pack = page.packInUse ? await sha256Hex(page.packInUse.bytes) : 'builtin';
+      const pack = page.packInUse ? sha256Hex(page.packInUse.bytes) : 'builtin';
       const sent = await hubCall('POST', 'runs', { pack, replay: toBase64(bytes) }, key);
       const until = performance.now() + HUB_WAIT_MS;
       let run = sent;
@@ -899,17 +908,14 @@
         throw new Error(run.status === 'refused' ? `the hub refused the run: ${run.reason}`
           : 'the hub has not verified the run yet');
       }
-      const figures = [];
-      const sentences = [];
-      for (const { level } of run.levels) {
-        const histogram = await hubCall('GET', `levels/${pack}/${level}/histogram`, undefined, key);
-        const { figure, words } = histogramFigure(level, histogram);
-        figures.push(figure);
-        sentences.push(words);
+      if (!run.levels.some((won) => won.level === level)) {
+        throw new Error(`the hub did not find level ${level} won in the run`);
       }
-      hubScores.replaceChildren(...figures);
-      hubScores.hidden = figures.length === 0;
-      if (sentences.length) said.textContent = `${sentences.join('. ')}.`;
+      const histogram = await hubCall('GET', `levels/${pack}/${level}/histogram`, undefined, key);
+      const { figure, words } = histogramFigure(level, histogram);
+      hubScores.replaceChildren(figure);
+      hubScores.hidden = false;
+      said.textContent = `${words}.`;
     } catch (e) {
       message(`q47: the hub: ${e.message}`);
     }
@@ -1087,6 +1093,7 @@
         console.log(line);
       },
       keepRun,
+      levelWon,
       picture,
       firstFrame,
       running: (on) => showOverlay(!on),

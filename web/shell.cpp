@@ -5,11 +5,13 @@
 // functions exported here, and they answer through the hooks on Module.page.
 #include <emscripten.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/digest.h"
 #include "core/edit.h"
 #include "core/level_pack.h"
 #include "core/level_stream.h"
@@ -66,6 +68,8 @@ EM_JS(void, page_keep_run, (const uint8_t* bytes, int32_t size),
 EM_JS(void, page_picture, (const uint32_t* pixels, int32_t width, int32_t height), {
   Module.page.picture(HEAPU8.subarray(pixels, pixels + width * height * 4), width, height);
 });
+EM_JS(void, page_level_won, (const uint8_t* bytes, int32_t size, int32_t level),
+      { Module.page.levelWon(HEAPU8.slice(bytes, bytes + size), level); });
 EM_JS(void, page_first_frame, (), { Module.page.firstFrame(); });
 EM_JS(void, page_running, (int32_t running), { Module.page.running(!!running); });
 EM_JS(void, page_toggle_full_screen, (), { Module.page.toggleFullScreen(); });
@@ -113,6 +117,11 @@ void do_asks(const std::vector<AppAsk>& asks) {
       case AppAsk::Kind::KEEP_RUN: {
         const std::vector<uint8_t> bytes = replay_encode(ask.run);
         page_keep_run(bytes.data(), static_cast<int32_t>(bytes.size()));
+        break;
+      }
+      case AppAsk::Kind::LEVEL_WON: {
+        const std::vector<uint8_t> bytes = replay_encode(ask.run);
+        page_level_won(bytes.data(), static_cast<int32_t>(bytes.size()), ask.level);
         break;
       }
       case AppAsk::Kind::SAVE_PACK:
@@ -443,6 +452,15 @@ EMSCRIPTEN_KEEPALIVE int32_t web_open_file(const uint8_t* bytes, int32_t size, c
 // ?verify=URL: runs the replay headless as `q47 --verify` does and prints the same line; with
 // draw every frame is drawn, and frame > 0 also shows that frame's picture on the canvas. The
 // exit code the desktop would give: 0 as recorded, 1 differing, 2 unusable.
+// The SHA-256 of a block of bytes in hex, the name the hub gives a pack: the page asks the
+// game's own code, since browsers offer theirs only to https pages and localhost.
+EMSCRIPTEN_KEEPALIVE const char* web_sha256(const uint8_t* bytes, int32_t size) {
+  static std::string hex;
+  hex = sha256_hex(std::string_view(reinterpret_cast<const char*>(bytes),
+                                    static_cast<size_t>(std::max(size, 0))));
+  return hex.c_str();
+}
+
 EMSCRIPTEN_KEEPALIVE int32_t web_verify(const uint8_t* bytes, int32_t size, const char* name,
                                         int32_t draw, int32_t frame, const char* palette) {
   Replay replay;

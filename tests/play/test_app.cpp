@@ -152,6 +152,40 @@ TEST_F(App, ATestPlayLooksAsTheLevelPlayedAndTheEditorComesBackWhole) {
   EXPECT_EQ(differing, 0u);
 }
 
+// A level won in play hands the run so far to the shell once, at its tally's first frame; that
+// run proves the level won on the rules alone (a page on a hub sends it there).
+TEST_F(App, ALevelWonAsksOnceWithTheRunThatProvesIt) {
+  app_play(1);
+  std::vector<AppAsk> asks;
+  auto frames = [&](int n) {
+    for (int i = 0; i < n; ++i) game_frame(&asks);
+    gh::moves_pending = false;
+  };
+  frames(2);
+  for (auto [x, y] : {std::pair{10, 12}, {18, 16}, {10, 17}, {11, 18}}) {
+    gh::push_move_to_cell(x, y);
+    gh::push_button(1, true);
+    frames(1);
+    gh::push_button(1, false);
+    frames(1);
+  }
+  ASSERT_EQ(GAME.contained, 1);
+  EXPECT_TRUE(asks.empty());
+  gh::push_key(SDL_SCANCODE_RETURN, true);
+  frames(1);
+  gh::push_key(SDL_SCANCODE_RETURN, false);
+  frames(40);  // the tally counts on: no second ask
+  ASSERT_EQ(GAME.game_state, STATE_TALLY);
+  ASSERT_EQ(asks.size(), 1u);
+  EXPECT_EQ(asks[0].kind, AppAsk::Kind::LEVEL_WON);
+  EXPECT_EQ(asks[0].level, 1);
+  const RunOutcome outcome = run_replay(asks[0].run, level_stream_builtin(), RunLimits{});
+  EXPECT_TRUE(outcome.matches) << outcome.refused << outcome.stopped;
+  ASSERT_EQ(outcome.levels.size(), 1u);
+  EXPECT_EQ(outcome.levels[0].level, 1);
+  EXPECT_EQ(outcome.levels[0].score, 46);
+}
+
 // A replay watched ends the mode at its last frame; the frame then asks nothing more.
 TEST_F(App, AWatchedRunEndsAndNothingRunsAfter) {
   std::vector<InputFrame> script(30);

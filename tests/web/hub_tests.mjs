@@ -182,17 +182,27 @@ try {
     check('submit: a won level asks once whether to send the runs', asked &&
       /Send your runs to the hub/.test(await player.$eval('#hub-ask', (e) => e.textContent)),
       lastWords(player));
-    // Answered from the keyboard: Tab reaches the question's button.
+    // Answered from the keyboard, with the name the hub will show (hostile, to see it kept as
+    // text): Tab reaches the question's field and button.
+    await player.focus('#hub-name');
+    await player.keyboard.type('Ada <b>');
     await player.focus('#hub-yes');
     await press(player, 'Enter');
     check('submit: the answer is remembered', await player.evaluate(
       () => localStorage.getItem('q47.hub-submit')) === 'yes');
     await player.focus('canvas');
-    await press(player, 'Escape');
+    // Sent as soon as the level is won: the histogram comes while the run goes on.
     const shownScores = await player.waitForFunction(
       () => document.querySelector('#hub-scores figure') !== null, { timeout: 30000 })
       .then(() => true, () => false);
-    check('submit: the run is sent and its level\'s histogram shown', shownScores, lastWords(player));
+    check('submit: the won level is sent and its histogram shown while the run goes on',
+      shownScores && await player.evaluate(() => document.getElementById('start').hidden),
+      lastWords(player));
+    const me = await player.evaluate(async () => (await fetch('/api/players/me', {
+      headers: { Authorization: `Bearer ${localStorage.getItem('q47.hub-key')}` },
+    })).json());
+    check('submit: the player is named as given', me.name === 'Ada <b>', JSON.stringify(me));
+    await press(player, 'Escape');
     // Q47_HUB_SHOT=FILE.png keeps a picture of the player's page, to look at.
     if (process.env.Q47_HUB_SHOT) await player.screenshot({ path: process.env.Q47_HUB_SHOT, fullPage: true });
     const histogram = await player.evaluate(() => ({
