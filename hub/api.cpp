@@ -3,6 +3,7 @@
 #include <sys/random.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -694,6 +695,17 @@ std::string html_escape(const std::string& text) {
     }
   }
   return out;
+}
+
+std::string hub_forwarded_for(const std::string& header) {
+  std::string last = header.substr(header.rfind(',') + 1);
+  last.erase(0, last.find_first_not_of(" \t"));
+  last.erase(last.find_last_not_of(" \t") + 1);
+  if (last.empty() || last.size() > 45) return "";
+  for (char c : last) {
+    if (!std::isxdigit(static_cast<unsigned char>(c)) && c != '.' && c != ':') return "";
+  }
+  return last;
 }
 
 bool hub_name_ok(const std::string& name) {

@@ -49,6 +49,11 @@ constexpr size_t HUB_PLAYER_IDS_KEPT = 100000;
 // The largest body any path takes: the server refuses more before reading it.
 constexpr size_t HUB_BODY_MAX = 8 << 20;
 
+// The client's address a trusted proxy put last in X-Forwarded-For (each proxy appends the
+// address it was reached from, so the last is the one our own proxy saw); "" when there is none
+// that looks like an address.
+std::string hub_forwarded_for(const std::string& header);
+
 // The system's clock in Unix seconds.
 int64_t hub_clock();
 

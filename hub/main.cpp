@@ -44,6 +44,7 @@ struct HubOptions {
   std::string site;                       // the browser game's folder for /play/
   std::string page;                       // the hub's page folder
   std::string backup;                     // --backup FILE
+  std::string trust_proxy;                // the address of a proxy whose X-Forwarded-For counts
   int32_t workers = 2;                    // verifying threads
   double rate = 20;                       // requests a second per address and per key
 };
@@ -61,6 +62,8 @@ void usage(FILE* out) {
       "  --workers N          threads that verify runs (1 to 64, default 2)\n"
       "  --rate N             requests a second per address and per key (default 20;\n"
       "                       0: no limit)\n"
+      "  --trust-proxy ADDR   requests from ADDR (a reverse proxy in front) come from\n"
+      "                       the last address its X-Forwarded-For names\n"
       "  --backup FILE        copy the SQLite database, even while a hub runs on it,\n"
       "                       into FILE, and exit\n"
       "  -h, --help           this help\n"
@@ -82,11 +85,12 @@ bool whole_number(const char* text, long min, long max, long& value) {
 }
 
 HubOptions read_options(int argc, char** argv) {
-  enum { LISTEN = 256, DATABASE, SITE, PAGE, WORKERS, RATE, BACKUP, VERSION };
+  enum { LISTEN = 256, DATABASE, SITE, PAGE, TRUST_PROXY, WORKERS, RATE, BACKUP, VERSION };
   static const option LONG[] = {{"listen", required_argument, nullptr, LISTEN},
                                 {"database", required_argument, nullptr, DATABASE},
                                 {"site", required_argument, nullptr, SITE},
                                 {"page", required_argument, nullptr, PAGE},
+                                {"trust-proxy", required_argument, nullptr, TRUST_PROXY},
                                 {"workers", required_argument, nullptr, WORKERS},
                                 {"rate", required_argument, nullptr, RATE},
                                 {"backup", required_argument, nullptr, BACKUP},
@@ -123,6 +127,9 @@ HubOptions read_options(int argc, char** argv) {
         break;
       case PAGE:
         options.page = value;
+        break;
+      case TRUST_PROXY:
+        options.trust_proxy = value;
         break;
       case BACKUP:
         options.backup = value;
@@ -196,13 +203,17 @@ std::string find_page(const std::string& given) {
   return Q47_HUB_SOURCE_PAGE_DIR;
 }
 
-HubRequest request_of(const httplib::Request& from) {
+HubRequest request_of(const httplib::Request& from, const std::string& trust_proxy) {
   HubRequest request;
   request.method = from.method;
   request.path = from.path;
   for (const auto& [name, value] : from.params) request.query.emplace(name, value);
   request.authorization = from.get_header_value("Authorization");
   request.address = from.remote_addr;
+  if (!trust_proxy.empty() && from.remote_addr == trust_proxy) {
+    const std::string client = hub_forwarded_for(from.get_header_value("X-Forwarded-For"));
+    if (!client.empty()) request.address = client;
+  }
   request.body = from.body;
   return request;
 }
@@ -283,8 +294,8 @@ int main(int argc, char** argv) {
   server.new_task_queue = [] { return new httplib::ThreadPool(128); };
   server.set_default_headers(
       {{"X-Content-Type-Options", "nosniff"}, {"Referrer-Policy", "same-origin"}});
-  auto handle = [&hub](const httplib::Request& from, httplib::Response& to) {
-    const HubResponse response = hub_handle(hub, request_of(from));
+  auto handle = [&hub, &options](const httplib::Request& from, httplib::Response& to) {
+    const HubResponse response = hub_handle(hub, request_of(from, options.trust_proxy));
     to.status = response.status;
     for (const auto& [name, value] : response.headers) to.set_header(name, value);
     to.set_header("Content-Security-Policy",

@@ -3,6 +3,7 @@
 // method byte, a path with its query up to a newline, a key byte (none, the player's, another)
 // and a body; requests are parted by two zero bytes. Every answer must be a status the API uses,
 // JSON with an "error" when it refuses, and no raw markup.
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -62,9 +63,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string key = nlohmann::json::parse(hub_handle(hub, made).body)["key"];
 
   std::string_view input(reinterpret_cast<const char*>(data), size);
+  // The whole input read as a proxy's X-Forwarded-For: an address or nothing, and it is the
+  // address the requests then come from.
+  const std::string forwarded = hub_forwarded_for(std::string(input));
+  if (forwarded.size() > 45) std::abort();
+  for (char c : forwarded) {
+    if (!std::isxdigit(static_cast<unsigned char>(c)) && c != '.' && c != ':') std::abort();
+  }
+  const std::string address = forwarded.empty() ? "10.0.0.1" : forwarded;
   for (int count = 0; count < 4 && !input.empty(); ++count) {
     const size_t end = std::min(input.find(std::string_view("\0\0", 2)), input.size());
-    const HubResponse response = hub_handle(hub, request_of(input.substr(0, end), key));
+    HubRequest request = request_of(input.substr(0, end), key);
+    request.address = address;
+    const HubResponse response = hub_handle(hub, request);
     input.remove_prefix(std::min(end + 2, input.size()));
     if (response.status < 200 || response.status > 503) std::abort();
     if (response.content_type == "application/json") {

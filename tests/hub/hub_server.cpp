@@ -398,6 +398,12 @@ TEST(HubServer, LimitsPoliciesAndStaticFiles) {
   int refused = 0;
   for (int i = 0; i < 30; ++i) refused += call(hub, "GET", "/api/packs").status == 429 ? 1 : 0;
   EXPECT_GT(refused, 0);
+  // X-Forwarded-For is a client's say-so unless the hub was told to trust its sender.
+  httplib::Client forwarded = hub.client();
+  const httplib::Result spoofed =
+      forwarded.Get("/api/packs", {{"X-Forwarded-For", "198.51.100.23"}});
+  ASSERT_TRUE(spoofed);
+  EXPECT_EQ(spoofed->status, 429);
   // A client that starts a request and never ends it is let go, and others are served meanwhile.
   const int slow = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
@@ -440,6 +446,28 @@ void submit_until(const HubProcess& hub, const std::string& key, const std::stri
     std::lock_guard guard(lock);
     acknowledged.push_back(answer.value("run", int64_t{0}));
   }
+}
+
+// Behind a reverse proxy every request comes from the proxy's address: with --trust-proxy, the
+// limits per address hold each client the proxy names, not all of them as one.
+TEST(HubServer, ATrustedProxysClientsAreLimitedEachAlone) {
+  TempDir dir;
+  HubProcess hub(database_in(dir), {"--rate", "2", "--trust-proxy", "127.0.0.1"});
+  httplib::Client client = hub.client();
+  auto status_from = [&client](const std::string& forwarded) {
+    const httplib::Result result = client.Get("/api/packs", {{"X-Forwarded-For", forwarded}});
+    return result ? result->status : 0;
+  };
+  int refused = 0;
+  for (int i = 0; i < 30; ++i) refused += status_from("203.0.113.7") == 429 ? 1 : 0;
+  EXPECT_GT(refused, 0);
+  // The last address is the one the proxy saw; what the client wrote before it counts for
+  // nothing, and a header that names no address leaves the proxy's own.
+  EXPECT_EQ(status_from("203.0.113.7, 198.51.100.1"), 200);
+  EXPECT_EQ(status_from("198.51.100.1, 203.0.113.7"), 429);
+  EXPECT_EQ(status_from("2001:db8::5"), 200);
+  for (int i = 0; i < 30; ++i) status_from("<script>");
+  EXPECT_EQ(status_from(""), 429);
 }
 
 TEST(HubServer, KillNineLosesNoAcknowledgedRun) {
