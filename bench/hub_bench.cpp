@@ -110,8 +110,9 @@ std::string first_line_of(const std::string& command) {
   return text;
 }
 
-// Processor seconds (user and system) a process has used so far, from /proc; 0 when unknown.
-double cpu_seconds(pid_t pid) {
+// Processor seconds (user and system) a process has used so far, from /proc, with its children
+// that ended when children; 0 when unknown.
+double cpu_seconds(pid_t pid, bool children = false) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   // The fields after the command's name, which may hold spaces, are counted from its ')'.
@@ -120,10 +121,34 @@ double cpu_seconds(pid_t pid) {
   std::istringstream fields(text.substr(close + 2));
   std::string field;
   double ticks = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i >= 14) ticks += std::atof(field.c_str());
+  for (int i = 3; i <= 17 && fields >> field; ++i) {
+    if (i == 14 || i == 15 || (children && i >= 16)) ticks += std::atof(field.c_str());
   }
   return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Processor seconds a PostgreSQL server (its data folder's postmaster and the server processes
+// it started, ended or not) has used so far; 0 when unknown.
+double server_cpu_seconds(const std::string& data_folder) {
+  std::ifstream pid_file(data_folder + "/postmaster.pid");
+  pid_t postmaster = 0;
+  if (!(pid_file >> postmaster) || postmaster <= 0) return 0;
+  double seconds = cpu_seconds(postmaster, true);
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(text.substr(close + 2));
+    std::string state;
+    pid_t parent = 0;
+    if (fields >> state >> parent && parent == postmaster) {
+      seconds += cpu_seconds(static_cast<pid_t>(std::atoi(name.c_str())));
+    }
+  }
+  return seconds;
 }
 
 // The hub as a child process, stopped (SIGTERM, then waited for) when dropped.
@@ -503,10 +528,15 @@ bool run_load(const Load& load, const std::string& store, const std::vector<Leve
     } else {
       Measured measured;
       Clients clients(port, load, runs, measured);
+      const double clients_before = cpu_seconds(getpid());
+      const double server_before = cluster_started ? server_cpu_seconds(cluster + "/data") : 0;
       const Clock::time_point start = Clock::now();
       if (!clients.run()) std::perror("hub_bench: epoll");
       const double seconds = ms_since(start) / 1000;
       const double hub_cpu = cpu_seconds(hub.pid);
+      const double clients_cpu = cpu_seconds(getpid()) - clients_before;
+      const double server_cpu =
+          cluster_started ? server_cpu_seconds(cluster + "/data") - server_before : 0;
       std::printf(
           "%-10s  %d clients, %d level runs in %.1f s: %.0f verified runs/s (%d verified, "
           "%d refused, %d not settled, %d not sent)\n",
@@ -522,8 +552,11 @@ bool run_load(const Load& load, const std::string& store, const std::vector<Leve
       std::printf(
           "%-10s  the hub used %.1f processor s: %.1f ms per verified run, all included; "
           "the clients %.1f s\n",
-          "", hub_cpu, measured.verified ? 1000 * hub_cpu / measured.verified : 0.0,
-          cpu_seconds(getpid()));
+          "", hub_cpu, measured.verified ? 1000 * hub_cpu / measured.verified : 0.0, clients_cpu);
+      if (cluster_started) {
+        std::printf("%-10s  PostgreSQL's processes used %.1f processor s: %.1f ms per run\n", "",
+                    server_cpu, measured.verified ? 1000 * server_cpu / measured.verified : 0.0);
+      }
       for (const auto& [what, count] : measured.other) {
         std::printf("%-10s  %d x %s\n", "", count, what.c_str());
       }
