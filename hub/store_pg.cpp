@@ -366,9 +366,13 @@ class PgStore final : public Store {
         const pqxx::binarystring replay(row[8]);
         run.replay.assign(replay.data(), replay.data() + replay.size());
       }
-      for (const pqxx::row& level :
-           exec(tx, "SELECT level, score FROM run_levels WHERE run = $1 ORDER BY level", id)) {
-        run.levels.push_back({level[0].as<int32_t>(), level[1].as<int32_t>()});
+      // Only a verified run has levels: a queued one (the workers' read, a client asking
+      // after it) is spared the second statement.
+      if (run.status == RUN_VERIFIED) {
+        for (const pqxx::row& level :
+             exec(tx, "SELECT level, score FROM run_levels WHERE run = $1 ORDER BY level", id)) {
+          run.levels.push_back({level[0].as<int32_t>(), level[1].as<int32_t>()});
+        }
       }
       found = std::move(run);
     });
