@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -74,6 +75,21 @@ TEST(HubText, Base64AndNames) {
   for (const auto& [name, ok] : names) EXPECT_EQ(hub_name_ok(name), ok) << name;
   EXPECT_EQ(html_escape("<a href=\"x\">'&'</a>"),
             "&lt;a href=&quot;x&quot;&gt;&#39;&amp;&#39;&lt;/a&gt;");
+  // A proxy's X-Forwarded-For: the last address, the one that proxy saw, or none.
+  const std::pair<std::string, std::string> forwarded[] = {
+      {"203.0.113.7", "203.0.113.7"},
+      {"10.1.1.1, 203.0.113.7", "203.0.113.7"},
+      {" 10.1.1.1 ,\t2001:db8::5 ", "2001:db8::5"},
+      {"203.0.113.7, ", ""},
+      {"", ""},
+      {"unknown", ""},
+      {"1.2.3.4<script>", ""},
+      {std::string(46, '1'), ""},
+      {std::string(45, '1'), std::string(45, '1')},
+  };
+  for (const auto& [header, address] : forwarded) {
+    EXPECT_EQ(hub_forwarded_for(header), address) << header;
+  }
 }
 
 // --- The stores' contract ---
@@ -280,6 +296,7 @@ TEST(HubSqlite, ARefusedWriteUndoesOnlyItselfInItsBatch) {
     constexpr int EACH = 150;
     std::vector<std::vector<int64_t>> kept(THREADS);
     std::vector<int> refused(THREADS, 0);
+    std::atomic<int> unseen = 0;
     std::vector<std::thread> writers;
     for (int t = 0; t < THREADS; ++t) {
       writers.emplace_back([&, t] {
@@ -289,6 +306,8 @@ TEST(HubSqlite, ARefusedWriteUndoesOnlyItselfInItsBatch) {
             const int64_t id =
                 store->add_run(bad ? 999999 : ann, "builtin", {uint8_t(t), uint8_t(i)}, 2);
             if (!bad) kept[t].push_back(id);
+            // Acknowledged means committed: any reading connection finds it at once.
+            if (!bad && !store->run(id, false)) ++unseen;
           } catch (const StoreError&) {
             if (bad) ++refused[t];
           }
@@ -307,6 +326,7 @@ TEST(HubSqlite, ARefusedWriteUndoesOnlyItselfInItsBatch) {
       }
     }
     EXPECT_EQ(acknowledged, size_t(THREADS * EACH * 4 / 5));
+    EXPECT_EQ(unseen, 0);
     EXPECT_EQ(store->queued_runs().size(), acknowledged);
   }
   fs::remove_all(folder);
@@ -400,6 +420,24 @@ TEST(HubAnswers, RoutesRefusalsAndARunVerifiedOnTheSpot) {
       hub_handle(hub, request("GET", "/api/levels/builtin/10/histogram", nullptr, key)).body);
   EXPECT_EQ(histogram["mine"], run["levels"][9]["score"]);
   EXPECT_EQ(histogram["players"], 1);
+
+  // A key keeps naming its player (the hub keeps the pair), and the name it shows is the
+  // latest, whoever renamed it.
+  const std::string bob =
+      Json::parse(hub_handle(hub, request("POST", "/api/players", {{"name", "Bob"}})).body)["key"];
+  for (const std::string name : {"Ann", "Ann B."}) {
+    store->rename_player(made["player"].get<int64_t>(), name);
+    const Json me =
+        Json::parse(hub_handle(hub, request("GET", "/api/players/me", nullptr, key)).body);
+    EXPECT_EQ(me["player"], made["player"]);
+    EXPECT_EQ(me["name"], name);
+  }
+  EXPECT_EQ(
+      Json::parse(hub_handle(hub, request("GET", "/api/players/me", nullptr, bob)).body)["name"],
+      "Bob");
+  EXPECT_EQ(
+      hub_handle(hub, request("GET", "/api/players/me", nullptr, std::string(64, '0'))).status,
+      401);
 
   // The daily limits: new players per address, packs per player.
   hub.limits.players_per_address_day = 1;
