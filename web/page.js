@@ -340,12 +340,13 @@
 
   // --- Calls into the game ---
 
-  // Calls an exported function whose first two arguments are a block of bytes and its size.
-  function callWithBytes(name, bytes, types, args) {
+  // Calls an exported function whose first two arguments are a block of bytes and its size;
+  // its answer is a number unless returns says otherwise.
+  function callWithBytes(name, bytes, types, args, returns = 'number') {
     const pointer = Module._malloc(Math.max(bytes.length, 1));
     Module.HEAPU8.set(bytes, pointer);
     try {
-      return Module.ccall(name, 'number', ['number', 'number'].concat(types),
+      return Module.ccall(name, returns, ['number', 'number'].concat(types),
         [pointer, bytes.length].concat(args));
     } finally {
       Module._free(pointer);
@@ -830,13 +831,7 @@
   // The SHA-256 of bytes in hex, as the hub names packs, worked out by the game's own code:
   // browsers offer theirs (crypto.subtle) only to https pages and localhost.
   function sha256Hex(bytes) {
-    const pointer = Module._malloc(Math.max(bytes.length, 1));
-    Module.HEAPU8.set(bytes, pointer);
-    try {
-      return Module.ccall('web_sha256', 'string', ['number', 'number'], [pointer, bytes.length]);
-    } finally {
-      Module._free(pointer);
-    }
+    return callWithBytes('web_sha256', bytes, [], [], 'string');
   }
 
   // A histogram of players by best score: a bar per score, the player's in its own colour and
