@@ -110,20 +110,27 @@ std::string first_line_of(const std::string& command) {
   return text;
 }
 
-// Processor seconds (user and system) a process has used so far, from /proc, with its children
-// that ended when children; 0 when unknown.
-double cpu_seconds(pid_t pid, bool children = false) {
+// A process's /proc stat fields from the third on (state, parent, ...), counted after the
+// command's name, which may hold spaces; empty when the process is gone.
+std::vector<std::string> stat_fields(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  // The fields after the command's name, which may hold spaces, are counted from its ')'.
   const size_t close = text.rfind(')');
-  if (close == std::string::npos) return 0;
-  std::istringstream fields(text.substr(close + 2));
-  std::string field;
-  double ticks = 0;
-  for (int i = 3; i <= 17 && fields >> field; ++i) {
-    if (i == 14 || i == 15 || (children && i >= 16)) ticks += std::atof(field.c_str());
-  }
+  std::vector<std::string> fields;
+  if (close == std::string::npos) return fields;
+  std::istringstream words(text.substr(close + 2));
+  for (std::string word; words >> word;) fields.push_back(word);
+  return fields;
+}
+
+// Processor seconds (user and system) a process has used so far, with its children that
+// ended when children; 0 when unknown.
+double cpu_seconds(pid_t pid, bool children = false) {
+  const std::vector<std::string> fields = stat_fields(pid);
+  if (fields.size() < 15) return 0;
+  // Fields 14 to 17 (utime, stime, cutime, cstime) stand at 11 to 14 here.
+  double ticks = std::atof(fields[11].c_str()) + std::atof(fields[12].c_str());
+  if (children) ticks += std::atof(fields[13].c_str()) + std::atof(fields[14].c_str());
   return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
@@ -137,16 +144,10 @@ double server_cpu_seconds(const std::string& data_folder) {
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     const std::string name = entry.path().filename();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(entry.path() / "stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(text.substr(close + 2));
-    std::string state;
-    pid_t parent = 0;
-    if (fields >> state >> parent && parent == postmaster) {
-      seconds += cpu_seconds(static_cast<pid_t>(std::atoi(name.c_str())));
-    }
+    const pid_t pid = static_cast<pid_t>(std::atoi(name.c_str()));
+    const std::vector<std::string> fields = stat_fields(pid);
+    if (fields.size() > 1 && std::atoi(fields[1].c_str()) == postmaster)
+      seconds += cpu_seconds(pid);
   }
   return seconds;
 }
