@@ -91,6 +91,11 @@ EM_JS(void, page_edit_publish,
         Module.page.editPublish(UTF8ToString(text), runs);
       });
 EM_JS(void, page_editing, (int32_t on), { Module.page.editing(!!on); });
+EM_JS(void, page_event,
+      (const char* kind, int32_t level, int32_t barriers, int32_t x, int32_t y, const char* text), {
+        Module.page.event(
+            {kind : UTF8ToString(kind), level, barriers, x, y, text : UTF8ToString(text)});
+      });
 EM_JS(void, page_save_settings, (const char* text),
       { Module.page.saveSettings(UTF8ToString(text)); });
 
@@ -157,6 +162,43 @@ void do_asks(const std::vector<AppAsk>& asks) {
   }
 }
 
+// What happened in a frame, to the page, which says it to a screen reader.
+void tell_page(const std::vector<AppEvent>& events) {
+  for (const AppEvent& event : events) {
+    const char* kind = "";
+    switch (event.kind) {
+      case AppEvent::Kind::LEVEL_BEGUN:
+        kind = "level-begun";
+        break;
+      case AppEvent::Kind::BARRIER_PLACED:
+        kind = "barrier-placed";
+        break;
+      case AppEvent::Kind::BARRIER_PICKED_UP:
+        kind = "barrier-picked-up";
+        break;
+      case AppEvent::Kind::LEVEL_WON:
+        kind = "level-won";
+        break;
+      case AppEvent::Kind::LEVEL_LOST:
+        kind = "level-lost";
+        break;
+      case AppEvent::Kind::SCREEN_OPENED:
+        kind = "screen-opened";
+        break;
+      case AppEvent::Kind::ROW_SELECTED:
+        kind = "row-selected";
+        break;
+      case AppEvent::Kind::SETTING_CHANGED:
+        kind = "setting-changed";
+        break;
+      case AppEvent::Kind::SCREEN_CLOSED:
+        kind = "screen-closed";
+        break;
+    }
+    page_event(kind, event.level, event.barriers, event.x, event.y, event.text.c_str());
+  }
+}
+
 // The editor is done: the levels played before it are played again.
 void restore_levels() {
   if (!WEB.stream_before_edit) return;
@@ -182,6 +224,7 @@ void step() {
   device.switch_display = switch_display;
   const bool was_editing = editing();
   const AppFrame frame = app_frame(device);
+  tell_page(frame.events);
   do_asks(frame.asks);
   WEB.frames += 1;
   if (frame.status != APP_GOING) ended(was_editing);
