@@ -127,6 +127,33 @@ export async function loggedPage(browser) {
   return page;
 }
 
+// For evaluateOnNewDocument: navigator.getGamepads answers a scripted pad of the "standard"
+// layout, plugged in with the gamepadconnected event a browser sends (q47Pad.plug()); every
+// change of its buttons (q47Pad.set(index, down)) gets a new timestamp, as a real pad's state does.
+export function scriptedPad() {
+  const pad = {
+    id: 'Q-47 scripted pad (STANDARD GAMEPAD)', index: 0, connected: false, mapping: 'standard',
+    timestamp: 1, axes: [0, 0, 0, 0],
+    buttons: Array.from({ length: 17 }, () => ({ pressed: false, touched: false, value: 0 })),
+  };
+  Object.defineProperty(Navigator.prototype, 'getGamepads', {
+    configurable: true, value: () => (pad.connected ? [pad, null, null, null] : [null, null, null, null]),
+  });
+  window.q47Pad = {
+    plug() {
+      pad.connected = true;
+      pad.timestamp += 1;
+      const event = new Event('gamepadconnected');
+      event.gamepad = pad;
+      window.dispatchEvent(event);
+    },
+    set(index, down) {
+      pad.buttons[index] = { pressed: down, touched: down, value: down ? 1 : 0 };
+      pad.timestamp += 1;
+    },
+  };
+}
+
 // Opens the game's page with the given query and waits for q47Ready (the intro's first frame).
 export async function openGame(page, origin, query, viewport) {
   if (viewport) await page.setViewport({ deviceScaleFactor: 1, hasTouch: true, ...viewport });

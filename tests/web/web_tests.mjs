@@ -13,7 +13,7 @@ import os from 'node:os';
 import path from 'node:path';
 import {
   ROOT, sleep, native, withoutSpeed, serve, missingTools, launch, loggedPage, openGame, waitReady,
-  outputLine, canvasPixels, readPng,
+  outputLine, canvasPixels, readPng, scriptedPad,
 } from './harness.mjs';
 
 const q47 = path.resolve(process.argv[2] ?? path.join(ROOT, 'build/q47'));
@@ -327,6 +327,9 @@ try {
       .then(() => true, () => false);
     check('settings: the music one step down is kept in q47.settings at once', kept,
       await page.evaluate(() => localStorage.getItem('q47.settings')));
+    check('settings: a screen reader hears the setting changed, as the game tells it',
+      await page.$eval('#said', (e) => e.textContent) === 'Music volume 90.',
+      await page.$eval('#said', (e) => e.textContent));
     await sleep(1500);
     check('settings: the leak waits while the screen shows', await leak() === reached,
       `${reached} cells, then ${await leak()}`);
@@ -440,34 +443,10 @@ try {
     });
   });
 
-  // A game pad in the browser: navigator.getGamepads answers a scripted pad of the "standard"
-  // layout, plugged in with the gamepadconnected event a browser sends; every change of its
-  // buttons gets a new timestamp, as a real pad's state does. The pad alone plays on.
+  // A game pad in the browser (harness.mjs's scripted pad): the pad alone plays on.
   await group('pad', async (pages) => {
     const page = await bare(pages);
-    await page.evaluateOnNewDocument(() => {
-      const pad = {
-        id: 'Q-47 scripted pad (STANDARD GAMEPAD)', index: 0, connected: false, mapping: 'standard',
-        timestamp: 1, axes: [0, 0, 0, 0],
-        buttons: Array.from({ length: 17 }, () => ({ pressed: false, touched: false, value: 0 })),
-      };
-      Object.defineProperty(Navigator.prototype, 'getGamepads', {
-        configurable: true, value: () => (pad.connected ? [pad, null, null, null] : [null, null, null, null]),
-      });
-      window.q47Pad = {
-        plug() {
-          pad.connected = true;
-          pad.timestamp += 1;
-          const event = new Event('gamepadconnected');
-          event.gamepad = pad;
-          window.dispatchEvent(event);
-        },
-        set(index, down) {
-          pad.buttons[index] = { pressed: down, touched: down, value: down ? 1 : 0 };
-          pad.timestamp += 1;
-        },
-      };
-    });
+    await page.evaluateOnNewDocument(scriptedPad);
     await openGame(page, origin, '');
     // Plugged in while the page waits, as a pad is woken by a press on a page already open.
     await page.evaluate(() => window.q47Pad.plug());
@@ -594,7 +573,8 @@ try {
       .then((h) => h.jsonValue(), () => null);
     const heard = won ?? await page.evaluate(() => window.q47Said);
     const begun = heard.findIndex((t) => /^Level 1: \d+ barriers in hand\.$/.test(t));
-    const placed = heard.findIndex((t) => /^\d+ barriers? in hand\.$/.test(t));
+    const placed = heard.findIndex((t) =>
+      /^Barrier placed at column \d+, row \d+: \d+ barriers? in hand\.$/.test(t));
     check('said: level 1 is announced with its barriers, then the barriers placed, then won',
       won !== null && begun >= 0 && begun < placed && placed < heard.indexOf('Level 1 won.'),
       heard.join(' | '));
@@ -607,24 +587,73 @@ try {
       window.q47Said, { timeout: 60000 }, LOST).then((h) => h.jsonValue(), () => null);
     check('said: a lost level is said, once', lost?.filter((t) => t === LOST).length === 1,
       (lost ?? await page.evaluate(() => window.q47Said)).join(' | '));
+    // Boards that are not square: the loss is said once, and only after the chemical touched an
+    // edge (which the game's own cells show), never before.
+    for (const [width, height] of [[8, 5], [5, 8]]) {
+      const rows = Array.from({ length: height }, (_, y) => '.'.repeat(width).split('')
+        .map((c, x) => (x === width >> 1 && y === height >> 1 ? 'I' : c)).join(''));
+      writeFileSync(path.join(packs, `board${width}x${height}.q47l`), 'q47-level-pack 1\n' +
+        'intro\n  white "$GO"\nend\nlevel\n' + `  size ${width} ${height}\n  barriers 3\n` +
+        `  rate 60\n  map\n${rows.map((r) => `    ${r}\n`).join('')}end\n` +
+        'final\n  white "$DONE"\n  black "~"\nend\n');
+      await page.goto(`${origin}/index.html?levels=test/packs/board${width}x${height}.q47l&level=1`);
+      await waitReady(page);
+      await start(page);
+      const early = await page.waitForFunction((w, h, text) => {
+        let reached = false;
+        for (let x = 0; x < w; x++) {
+          for (let y = 0; y < h; y++) {
+            const onEdge = x === 0 || y === 0 || x === w - 1 || y === h - 1;
+            if (onEdge && (Module._web_cell_flags(x, y) & 1)) reached = true;
+          }
+        }
+        const heard = window.q47Said.includes(text);
+        if (heard && !reached) return 'said before the edge was reached';
+        return heard && reached ? 'ok' : false;
+      }, { timeout: 60000, polling: 20 }, width, height, LOST)
+        .then((h) => h.jsonValue(), () => 'never said');
+      await sleep(500);
+      const heard = await page.evaluate(() => window.q47Said);
+      check(`said: a ${width}x${height} board's loss is said once, when it happens`,
+        early === 'ok' && heard.filter((t) => t === LOST).length === 1 &&
+        heard.includes('Level 1: 3 barriers in hand.'), `${early}: ${heard.join(' | ')}`);
+    }
   });
 
-  // A phone held either way: zoom is allowed, every button is inside the screen and a finger's
-  // size, and each game pixel is a whole number of the screen's own pixels.
+  // A phone held either way, and a desktop: zoom is allowed, every button is inside the screen
+  // and a finger's size, also with the hub's histogram shown below the bar; the picture fills
+  // its room in whole screen pixels (a 1280x800 screen no longer gets 640x480).
   await group('phone', async (pages) => {
     const page = await bare(pages);
-    for (const [width, height, ratio] of [[390, 844, 3], [844, 390, 3], [412, 915, 2.625]]) {
+    for (const [width, height, ratio] of [[390, 844, 3], [844, 390, 3], [412, 915, 2.625],
+      [1280, 800, 1]]) {
       await page.setViewport({ width, height, deviceScaleFactor: ratio, isMobile: true,
         hasTouch: true });
       await page.goto(`${origin}/index.html`);
       await waitReady(page);
       const at = `${width}x${height} at ${ratio}x`;
+      // What a hub's page shows below the bar after a level won: a histogram and its rating.
+      if (width === 844) {
+        await page.evaluate(() => {
+          const scores = document.getElementById('hub-scores');
+          const shown = document.createElement('figure');
+          shown.style.height = '160px';
+          shown.textContent = 'level 1: your score 14, best possible 16, 3 players';
+          scores.replaceChildren(shown);
+          scores.hidden = false;
+        });
+        await sleep(200);
+      }
       const m = await page.evaluate(() => ({
         buttons: [...document.querySelectorAll('#bar button')].filter((b) => b.offsetParent)
           .map((b) => { const r = b.getBoundingClientRect();
             return { text: b.textContent, left: r.left, top: r.top, right: r.right,
               bottom: r.bottom, height: r.height }; }),
         canvas: document.querySelector('#canvas').getBoundingClientRect().width,
+        canvasBottom: document.querySelector('#canvas').getBoundingClientRect().bottom,
+        stage: [document.querySelector('#stage').clientWidth,
+          document.querySelector('#stage').clientHeight],
+        barTop: document.querySelector('#bar').getBoundingClientRect().top,
         viewport: document.querySelector('meta[name=viewport]').content,
         inner: [innerWidth, innerHeight],
       }));
@@ -634,14 +663,89 @@ try {
         m.buttons.length >= 7, m.buttons.map((b) => b.text).join(' '));
       const out = m.buttons.filter((b) => b.left < 0 || b.top < 0 || b.right > m.inner[0] ||
         b.bottom > m.inner[1] || b.height < 44);
-      check(`phone ${at}: every button inside the screen and 44 px tall`, out.length === 0,
-        out.map((b) => `${b.text} ${Math.round(b.left)},${Math.round(b.top)} ` +
-          `${Math.round(b.height)} px`).join('; '));
-      // Layout keeps sizes to 1/64 of a CSS pixel: a whole number within that.
-      const perPixel = m.canvas * ratio / 640;
-      check(`phone ${at}: a whole number of screen pixels per game pixel`,
-        perPixel >= 0.999 && Math.abs(perPixel - Math.round(perPixel)) < 0.001, `${perPixel}`);
+      const touch = ratio !== 1;
+      if (touch) {
+        check(`phone ${at}: every button inside the screen and 44 px tall`, out.length === 0,
+          out.map((b) => `${b.text} ${Math.round(b.left)},${Math.round(b.top)} ` +
+            `${Math.round(b.height)} px`).join('; '));
+      }
+      check(`phone ${at}: the picture never covers the bar`, m.canvasBottom <= m.barTop + 0.5,
+        `picture to ${m.canvasBottom}, bar from ${m.barTop}`);
+      // Layout keeps sizes to 1/64 of a CSS pixel: whole screen pixels within that.
+      const across = m.canvas * ratio;
+      const room = Math.min(m.stage[0] / 640, m.stage[1] / 480);
+      check(`phone ${at}: the picture fills its room in whole screen pixels`,
+        Math.abs(across - Math.round(across)) < 0.05 &&
+        m.canvas > 640 * room - 1 && m.canvas <= 640 * room + 0.01,
+        `${m.canvas} CSS px across, room for ${640 * room}`);
     }
+  });
+
+  // A phone played by a finger alone: two fingers zoom the board until a cell is a finger's
+  // size, and level 1 is won by taps that each land up to 5 CSS pixels off the cell's centre,
+  // then the bar's Enter.
+  await group('finger', async (pages) => {
+    const page = await bare(pages);
+    await page.setViewport({ width: 390, height: 844, deviceScaleFactor: 3, isMobile: true,
+      hasTouch: true });
+    await page.goto(`${origin}/index.html?level=1`);
+    await waitReady(page);
+    const box = () => page.$eval('#canvas', (c) => {
+      const r = c.getBoundingClientRect();
+      return { left: r.left, top: r.top, scale: r.width / 640 };
+    });
+    const centre = async (selector) => page.$eval(selector, (e) => {
+      const r = e.getBoundingClientRect();
+      return [r.left + r.width / 2, r.top + r.height / 2];
+    });
+    await page.touchscreen.tap(...await centre('#start'));
+    await page.waitForFunction(() => document.querySelector('#start').hidden &&
+      Module._web_game_state() === 0, { timeout: 20000 });
+    const cdp = await page.createCDPSession();
+    const fingers = (type, spread, [x, y]) => cdp.send('Input.dispatchTouchEvent', {
+      type,
+      touchPoints: type === 'touchEnd' ? [] : [{ x: x - spread, y, id: 1 }, { x: x + spread, y, id: 2 }],
+    });
+    // Pinched open threefold around level 1's leak: the room's gaps all stay in sight.
+    const before = await box();
+    const leak = [before.left + (80 + 14.5 * 16) * before.scale, before.top + 15.5 * 16 * before.scale];
+    await fingers('touchStart', 20, leak);
+    for (let spread = 25; spread <= 60; spread += 5) {
+      await fingers('touchMove', spread, leak);
+      await sleep(16);
+    }
+    await fingers('touchEnd', 0, leak);
+    const zoomed = await box();
+    const cell = zoomed.scale * 16;
+    check('finger: two fingers zoom the board until a cell is at least 24 CSS px',
+      cell >= 24 && await page.evaluate(() => Module._web_barriers_left()) === 50,
+      `cell ${cell.toFixed(1)} px, barriers ${await page.evaluate(() => Module._web_barriers_left())}`);
+    const offsets = [];
+    for (const [x, y] of [[10, 12], [18, 16], [10, 17], [11, 18]]) {
+      const off = [Math.random() * 10 - 5, Math.random() * 10 - 5];
+      offsets.push(off.map((v) => v.toFixed(1)).join(','));
+      await page.touchscreen.tap(zoomed.left + (80 + 16 * x + 8) * zoomed.scale + off[0],
+        zoomed.top + (16 * y + 8) * zoomed.scale + off[1]);
+      await sleep(250);
+    }
+    const walls = await page.evaluate(() => [[10, 12], [18, 16], [10, 17], [11, 18]]
+      .map(([x, y]) => (Module._web_cell_flags(x, y) & 2) !== 0));
+    check('finger: each tap walls the cell it meant', walls.every(Boolean),
+      `${JSON.stringify(walls)}, taps off by ${offsets.join(' ')}`);
+    await page.touchscreen.tap(...await centre('#bar [data-key="Enter"]'));
+    const won = await page.waitForFunction(() => Module._web_game_state() === 1, { timeout: 5000 })
+      .then(() => true, () => false);
+    check('finger: level 1 won by touch alone on a 390x844 phone', won,
+      `state ${await page.evaluate(() => Module._web_game_state())}`);
+    // Pinched shut again, the whole picture shows as before.
+    await fingers('touchStart', 60, leak);
+    for (let spread = 50; spread >= 10; spread -= 10) {
+      await fingers('touchMove', spread, leak);
+      await sleep(16);
+    }
+    await fingers('touchEnd', 0, leak);
+    check('finger: pinched shut, the whole picture shows again',
+      (await box()).scale === before.scale, `${(await box()).scale} against ${before.scale}`);
   });
 
   // Level packs given by URL: a broken one is told line for line as the native checker tells
@@ -940,6 +1044,14 @@ try {
     check('loading: on a first visit each of its files crossed the network once',
       sent.every((line) => /^\S+ (\d+) of \1$/.test(line)), sent.join(', '));
 
+    // A key is a sign too: the first Enter on a fresh page loads the game and starts it.
+    await page.goto(`${origin}/index.html`);
+    await page.keyboard.press('Enter');
+    const entered = await page.waitForFunction(() => window.q47FirstFrameMs !== undefined &&
+      document.querySelector('#start').hidden && Module._web_frames() > 10, { timeout: 30000 })
+      .then(() => true, () => false);
+    check('loading: the first Enter on a fresh page starts the game', entered);
+
     await page.goto(`${origin}/index.html`);
     await sleep(500);
     const fetched = () => page.evaluate(() => performance.getEntriesByType('resource')
@@ -976,11 +1088,13 @@ try {
     // Any change to the site is a new cache name in the worker: a new version.
     const worker = path.join(nextSite, 'sw.js');
     writeFileSync(worker, readFileSync(worker, 'utf8').replace("'q47-", "'q47-next-"));
-    await page.evaluate(async () => (await navigator.serviceWorker.getRegistration()).update());
+    // The player only reloads, once.
+    await page.reload();
+    await waitReady(page);
     const told = await page.waitForFunction(() => !document.querySelector('#update').hidden,
       { timeout: 30000 }).then(() => true, () => false);
     const both = await caches();
-    check('update: a new version installed is told, and the old copy is kept meanwhile',
+    check('update: a new version is told at the first reload, and the old copy is kept meanwhile',
       told && before.every((name) => both.includes(name)) &&
       both.some((name) => name.startsWith('q47-next-')), `told ${told}, ${both.join()}`);
     if (!told) return;
