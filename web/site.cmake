@@ -52,7 +52,7 @@ foreach(name IN LISTS files)
 endforeach()
 string(SHA256 SITE_HASH "${listing}")
 string(SUBSTRING ${SITE_HASH} 0 16 SITE_HASH)
-set(SITE_FILES "[\n  './',\n${quoted}]")
+set(SITE_FILES "[\n${quoted}]")
 configure_file(${PAGE}/sw.js ${staging}/sw.js @ONLY)
 
 file(REMOVE_RECURSE ${SITE})

@@ -61,10 +61,19 @@ export async function serve(mounts) {
       const dir = path.resolve(mounts[prefix]);
       const file = path.join(dir, path.normalize(pathname.slice(prefix.length)));
       if (!file.startsWith(dir + path.sep) || !(await stat(file)).isFile()) throw new Error();
+      // A validator, as any static server sends: a copy the browser holds is revalidated
+      // with a 304 and no body.
+      const { size, mtimeMs } = await stat(file);
+      const tag = `"${size}-${Math.floor(mtimeMs)}"`;
+      if (req.headers['if-none-match'] === tag) {
+        res.writeHead(304, { etag: tag, 'cache-control': 'no-cache' }).end();
+        return;
+      }
       const body = await readFile(file);
       res.writeHead(200, {
         'content-type': TYPES[path.extname(file)] ?? 'application/octet-stream',
         'cache-control': 'no-cache',
+        etag: tag,
       });
       res.end(req.method === 'HEAD' ? undefined : body);
       state.bytes.set(pathname, (state.bytes.get(pathname) ?? 0) + body.length);
