@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -162,40 +163,17 @@ void do_asks(const std::vector<AppAsk>& asks) {
   }
 }
 
+// The page's names of the frame's events, in AppEvent::Kind's order.
+constexpr const char* EVENT_NAMES[] = {"level-begun",  "barrier-placed",  "barrier-picked-up",
+                                       "level-won",    "level-lost",      "screen-opened",
+                                       "row-selected", "setting-changed", "screen-closed"};
+static_assert(std::size(EVENT_NAMES) == static_cast<size_t>(AppEvent::Kind::SCREEN_CLOSED) + 1);
+
 // What happened in a frame, to the page, which says it to a screen reader.
 void tell_page(const std::vector<AppEvent>& events) {
   for (const AppEvent& event : events) {
-    const char* kind = "";
-    switch (event.kind) {
-      case AppEvent::Kind::LEVEL_BEGUN:
-        kind = "level-begun";
-        break;
-      case AppEvent::Kind::BARRIER_PLACED:
-        kind = "barrier-placed";
-        break;
-      case AppEvent::Kind::BARRIER_PICKED_UP:
-        kind = "barrier-picked-up";
-        break;
-      case AppEvent::Kind::LEVEL_WON:
-        kind = "level-won";
-        break;
-      case AppEvent::Kind::LEVEL_LOST:
-        kind = "level-lost";
-        break;
-      case AppEvent::Kind::SCREEN_OPENED:
-        kind = "screen-opened";
-        break;
-      case AppEvent::Kind::ROW_SELECTED:
-        kind = "row-selected";
-        break;
-      case AppEvent::Kind::SETTING_CHANGED:
-        kind = "setting-changed";
-        break;
-      case AppEvent::Kind::SCREEN_CLOSED:
-        kind = "screen-closed";
-        break;
-    }
-    page_event(kind, event.level, event.barriers, event.x, event.y, event.text.c_str());
+    page_event(EVENT_NAMES[static_cast<size_t>(event.kind)], event.level, event.barriers, event.x,
+               event.y, event.text.c_str());
   }
 }
 

@@ -269,6 +269,16 @@ try {
     check('one player: the hub\'s page plays as the game\'s player, their score marked',
       playerLine.startsWith('Playing as Ada <b>') && hubWords === expected,
       `${playerLine} / ${hubWords}`);
+    // On a 360 px phone every control of the hub's page is a finger's size.
+    await player.setViewport({ width: 360, height: 640, deviceScaleFactor: 2, isMobile: true,
+      hasTouch: true });
+    await sleep(300);
+    const small = await player.evaluate(() => [...document.querySelectorAll('button, input, a')]
+      .filter((e) => e.offsetParent).map((e) => [e.textContent || e.id, e.getBoundingClientRect()])
+      .filter(([, r]) => r.height < 44 || r.width < 44)
+      .map(([name, r]) => `${name.trim()} ${Math.round(r.width)}x${Math.round(r.height)}`));
+    check('one player: the hub page\'s controls are at least 44 px on a 360 px phone',
+      small.length === 0, small.join('; '));
     // A key the hub's page kept under its old name becomes the one key, and nothing is lost.
     const old = await pageIn(await browser.createBrowserContext());
     await old.goto(`${origin}/`);
