@@ -636,7 +636,6 @@
     canvas.style.transform = view.zoom === 1 ? ''
       : `translate(${view.x}px, ${view.y}px) scale(${view.zoom})`;
   }
-  window.q47View = view;
   function pinchOf(touches) {
     const [a, b] = [touches[0], touches[1]];
     const box = canvas.getBoundingClientRect();
