@@ -768,7 +768,7 @@
   function gameEvent(event) {
     if (window.q47Events) window.q47Events.push(event);
     const words = EVENT_WORDS[event.kind];
-    if (words && !page.editing) sayLater(words(event));
+    if (words) sayLater(words(event));
   }
 
   // --- The hub: publishing from the editor, runs sent and where their scores stand ---
