@@ -908,48 +908,18 @@
   // Stars for a level won, sent to the hub (which takes them only from a player whose win of
   // that level it verified). Five buttons, for a finger or for Tab and Enter; on a pad, while the
   // game plays (where its shoulders and Y are free), the shoulders choose the stars and Y sends
-  // them.
-  const STARS = 5;
-  const rating = { row: null, send: null, chosen: 0 };  // the row on offer, its sending, the pad's choice
-  function ratingRow(pack, level, key) {
-    const row = document.createElement('div');
-    row.className = 'rating';
-    row.setAttribute('role', 'group');
-    row.setAttribute('aria-label', `Rate level ${level}`);
-    const label = document.createElement('span');
-    label.textContent = `Rate level ${level}:`;
-    const status = document.createElement('span');
-    status.setAttribute('role', 'status');
-    row.append(label);
-    const buttons = [];
-    const send = async (stars) => {
-      try {
-        await hubCall('POST', `levels/${pack}/${level}/rating`, { stars }, key);
-        status.textContent = ` rated ${stars} of ${STARS} stars.`;
-        said.textContent = `Level ${level} rated ${stars} of ${STARS} stars.`;
-        buttons.forEach((b, i) => b.setAttribute('aria-pressed', String(i + 1 === stars)));
-      } catch (e) {
-        status.textContent = ` not rated: ${e.message}`;
-        said.textContent = `Level ${level} not rated: ${e.message}`;
-      }
-    };
-    for (let stars = 1; stars <= STARS; stars++) {
-      const button = document.createElement('button');
-      button.type = 'button';
-      button.textContent = `${stars}\u2605`;
-      button.setAttribute('aria-label', `${stars} ${stars === 1 ? 'star' : 'stars'}`);
-      button.setAttribute('aria-pressed', 'false');
-      button.addEventListener('click', (event) => {
-        handBack(event);
-        send(stars);
-      });
-      buttons.push(button);
-    }
-    row.append(...buttons, status);
-    rating.row = row;
-    rating.send = send;
+  // them. Below: the row on offer, its sending, the pad's choice and the most stars.
+  const rating = { row: null, send: null, chosen: 0, stars: 0 };
+  function ratingRow(hub, pack, level, key) {
+    const made = hub.rating(level,
+      (stars) => hubCall('POST', `levels/${pack}/${level}/rating`, { stars }, key),
+      (sentence) => { said.textContent = sentence; });
+    made.buttons.forEach((button) => button.addEventListener('click', handBack));
+    rating.stars = hub.STARS;
+    rating.row = made.row;
+    rating.send = made.rate;
     rating.chosen = 0;
-    return row;
+    return made.row;
   }
   // The pad's part: a fresh press of a shoulder moves the choice, of Y sends it.
   const PAD_RATE = { fewer: 4, more: 5, send: 3 };  // the standard layout's LB, RB and Y
@@ -958,7 +928,7 @@
     const fresh = (i) => pressed[i] && !before[i];
     let chosen = rating.chosen;
     if (fresh(PAD_RATE.fewer)) chosen = Math.max(1, chosen - 1);
-    if (fresh(PAD_RATE.more)) chosen = Math.min(STARS, chosen + 1);
+    if (fresh(PAD_RATE.more)) chosen = Math.min(rating.stars, chosen + 1);
     if (chosen !== rating.chosen) {
       rating.chosen = chosen;
       const buttons = rating.row.querySelectorAll('button');
@@ -989,8 +959,9 @@
         throw new Error(`the hub did not find level ${level} won in the run`);
       }
       const histogram = await hubCall('GET', `levels/${pack}/${level}/histogram`, undefined, key);
-      const { figure, words } = (await shared()).figure(level, histogram);
-      hubScores.replaceChildren(figure, ratingRow(pack, level, key));
+      const hub = await shared();
+      const { figure, words } = hub.figure(level, histogram);
+      hubScores.replaceChildren(figure, ratingRow(hub, pack, level, key));
       hubScores.hidden = false;
       said.textContent = `${words}.`;
     } catch (e) {
@@ -1191,11 +1162,35 @@
       saveSettings,
       event: gameEvent,
     },
+    // The site keeps the WebAssembly gzipped (q47.wasm.gzip, a third of its size): the page
+    // unpacks it with the browser's own gzip. A server that sent it marked as compressed has
+    // had it unpacked by the browser already, and it is used as it came.
+    instantiateWasm(imports, done) {
+      fetch('q47.wasm.gzip')
+        .then((response) => {
+          if (!response.ok) throw new Error(`HTTP ${response.status}`);
+          return response.arrayBuffer();
+        })
+        .then((bytes) => {
+          const head = new Uint8Array(bytes, 0, Math.min(2, bytes.byteLength));
+          if (head[0] !== 0x1f || head[1] !== 0x8b) return bytes;
+          const unpacked = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('gzip'));
+          return new Response(unpacked).arrayBuffer();
+        })
+        .then((bytes) => WebAssembly.instantiate(bytes, imports))
+        .then((made) => done(made.instance, made.module))
+        .catch((e) => {
+          start.classList.remove('waiting');
+          message(`q47: the game could not be loaded (q47.wasm.gzip: ${e.message}); ` +
+            'reload the page to try again');
+        });
+      return {};
+    },
   };
 
   // --- Loading the game ---
 
-  // The game (q47.js, which fetches q47.wasm and q47.data: 3 MB) takes a phone's main thread
+  // The game (q47.js, which fetches q47.wasm.gzip and q47.data: 2 MB) takes a phone's main thread
   // for a second or more to compile and start, and the start screen needs none of it. It is
   // loaded at once when the link asks for something, else at the player's first sign: a pointer
   // or a finger on the page, a key, the focus, a file dragged in. The service worker of a first

@@ -154,6 +154,11 @@ async function showPack(id) {
       box.append(words);
       const histogram = await api('GET', 'api/levels/' + id + '/' + level.level + '/histogram');
       box.append(q47Hub.figure(level.level, histogram).figure);
+      // A level this player won (the hub verified a score of theirs) can be rated here too.
+      if (histogram.mine !== null && q47Hub.key()) {
+        box.append(q47Hub.rating(level.level, (stars) => api('POST', 'api/levels/' + id + '/' +
+            level.level + '/rating', {stars})).row);
+      }
       levels.append(box);
     }
     section.scrollIntoView();

@@ -1,6 +1,7 @@
 // What the hub's page and the game's page (under /play/) share, so one browser is one player and
-// a histogram reads the same on both: the player's key as this browser keeps it, and the drawing
-// of where a level's scores stand. Loaded by both pages from the hub's root.
+// a histogram reads the same on both: the player's key as this browser keeps it, the drawing of
+// where a level's scores stand, and the rating of a level won. Loaded by both pages from the
+// hub's root.
 'use strict';
 
 window.q47Hub = (function () {
@@ -88,5 +89,43 @@ window.q47Hub = (function () {
     return { figure: made, words };
   }
 
-  return { KEY, key, keep, figure };
+  // Stars for a level the player won, as a row of five buttons (a finger, a pointer, or Tab and
+  // Enter): send(stars) gives them to the hub and throws its refusal. The row's status says what
+  // came of it, and so does told(sentence), for a page that speaks it elsewhere too.
+  const STARS = 5;
+  function rating(level, send, told) {
+    const row = document.createElement('div');
+    row.className = 'rating';
+    row.setAttribute('role', 'group');
+    row.setAttribute('aria-label', `Rate level ${level}`);
+    const label = document.createElement('span');
+    label.textContent = `Rate level ${level}:`;
+    const status = document.createElement('span');
+    status.setAttribute('role', 'status');
+    const buttons = [];
+    async function rate(stars) {
+      try {
+        await send(stars);
+        status.textContent = ` rated ${stars} of ${STARS} stars.`;
+        told?.(`Level ${level} rated ${stars} of ${STARS} stars.`);
+        buttons.forEach((b, i) => b.setAttribute('aria-pressed', String(i + 1 === stars)));
+      } catch (e) {
+        status.textContent = ` not rated: ${e.message}`;
+        told?.(`Level ${level} not rated: ${e.message}`);
+      }
+    }
+    for (let stars = 1; stars <= STARS; stars++) {
+      const button = document.createElement('button');
+      button.type = 'button';
+      button.textContent = `${stars}\u2605`;
+      button.setAttribute('aria-label', `${stars} ${stars === 1 ? 'star' : 'stars'}`);
+      button.setAttribute('aria-pressed', 'false');
+      button.addEventListener('click', () => rate(stars));
+      buttons.push(button);
+    }
+    row.append(label, ...buttons, status);
+    return { row, buttons, rate };
+  }
+
+  return { KEY, key, keep, figure, rating, STARS };
 }());

@@ -268,10 +268,34 @@ try {
     check('one player: the hub\'s page plays as the game\'s player, their score marked',
       playerLine.startsWith('Playing as Ada <b>') && hubWords === expected,
       `${playerLine} / ${hubWords}`);
+    // The level the player won is rated on the hub's page too: by the pointer, from the keyboard,
+    // and (below, on the phone) by a finger; the hub keeps the last.
+    const hubRow = '#pack-levels .rating';
+    const hubRated = (stars) => player.waitForFunction((row, want) => document
+      .querySelector(`${row} [role=status]`)?.textContent === want, { timeout: 10000 }, hubRow,
+    ` rated ${stars} of 5 stars.`).then(() => true, () => false);
+    const hubStatus = () => player.$eval(`${hubRow} [role=status]`, (e) => e.textContent)
+      .catch((e) => e.message);
+    await player.click(`${hubRow} button:nth-of-type(5)`).catch(() => {});
+    check('rate: the hub\'s page rates a level won with a click', await hubRated(5), await hubStatus());
+    await player.focus(`${hubRow} button:nth-of-type(1)`).catch(() => {});
+    await press(player, 'Enter');
+    check('rate: the hub\'s page rates it with Enter', await hubRated(1), await hubStatus());
     // On a 360 px phone every control of the hub's page is a finger's size.
     await player.setViewport({ width: 360, height: 640, deviceScaleFactor: 2, isMobile: true,
       hasTouch: true });
     await sleep(300);
+    const star2 = await player.$eval(`${hubRow} button:nth-of-type(2)`, (e) => {
+      e.scrollIntoView({ block: 'center' });
+      const r = e.getBoundingClientRect();
+      return { x: r.x + r.width / 2, y: r.y + r.height / 2 };
+    }).catch(() => null);
+    if (star2) await player.touchscreen.tap(star2.x, star2.y);
+    const tapped = await hubRated(2);
+    const keptNow = (await (await fetch(`${origin}/api/packs?limit=50&sort=newest`)).json())
+      .packs.find((p) => p.pack === id)?.rating;
+    check('rate: a finger on the hub\'s page rates it, and the hub keeps the last',
+      tapped && keptNow === 2, `${await hubStatus()} / ${JSON.stringify(keptNow)}`);
     const small = await player.evaluate(() => [...document.querySelectorAll('button, input, a')]
       .filter((e) => e.offsetParent).map((e) => [e.textContent || e.id, e.getBoundingClientRect()])
       .filter(([, r]) => r.height < 44 || r.width < 44)

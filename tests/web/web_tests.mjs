@@ -1041,7 +1041,7 @@ try {
     { timeout: 30000 }).then(() => true, () => false);
     check('loading: a press before the game loaded starts it once loaded', played &&
       !await page.$eval('#start', (e) => e.classList.contains('waiting')));
-    const sent = ['q47.js', 'q47.wasm', 'q47.data'].map((name) =>
+    const sent = ['q47.js', 'q47.wasm.gzip', 'q47.data'].map((name) =>
       `${name} ${server.bytes.get(`/${name}`)} of ${statSync(path.join(site, name)).size}`);
     check('loading: on a first visit each of its files crossed the network once',
       sent.every((line) => /^\S+ (\d+) of \1$/.test(line)), sent.join(', '));
@@ -1057,7 +1057,7 @@ try {
     await page.goto(`${origin}/index.html`);
     await sleep(500);
     const fetched = () => page.evaluate(() => performance.getEntriesByType('resource')
-      .map((e) => new URL(e.name).pathname).filter((p) => /\/q47\.(js|wasm|data)$/.test(p)));
+      .map((e) => new URL(e.name).pathname).filter((p) => /\/q47\.(js|wasm\.gzip|data)$/.test(p)));
     const early = await fetched();
     check('loading: nothing of the game is fetched before a sign of the player',
       early.length === 0, early.join());
@@ -1065,7 +1065,7 @@ try {
     const files = await page.waitForFunction(() => window.q47FirstFrameMs !== undefined,
       { timeout: 30000 }).then(fetched, () => []);
     check('loading: a pointer on the page loads the game, each file once',
-      ['/q47.js', '/q47.wasm', '/q47.data']
+      ['/q47.js', '/q47.wasm.gzip', '/q47.data']
         .every((name) => files.filter((p) => p === name).length === 1), files.join());
     await page.close();
     await context.close();
