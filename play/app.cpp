@@ -57,11 +57,13 @@ struct Told {
   int64_t chemical = 0;  // every cell's concentration summed: it only grows while a level
                          // runs, so a smaller sum is the level loaded again (R, or a loss's
                          // restart), whatever the board's size
+  std::string line;      // STATE_MESSAGE: the story line shown
 };
 
 Told told_of(const Rules& rules) {
-  Told told{rules.game_state, rules.level_number, rules.barriers_left, rules.edge_reached, 0};
+  Told told{rules.game_state, rules.level_number, rules.barriers_left, rules.edge_reached, 0, {}};
   for (const Cell& cell : rules.grid) told.chemical += cell.concentration;
+  if (rules.game_state == STATE_MESSAGE) told.line = rules.message_line;
   return told;
 }
 
@@ -95,6 +97,10 @@ void tell(AppFrame& out, Told before, const Rules& rules) {
   } else if (now.state == STATE_TALLY && before.state == STATE_PLAYING) {
     // The tally drains the barriers into the score: those in hand as it begins are what count.
     event(AppEvent::Kind::LEVEL_WON)->barriers = before.barriers;
+  } else if (now.state == STATE_MESSAGE && !now.line.empty() &&
+             (before.state != STATE_MESSAGE || before.line != now.line)) {
+    // A small phone shows the picture's text too small to read: the page shows the line too.
+    event(AppEvent::Kind::STORY_LINE)->text = now.line;
   }
 }
 

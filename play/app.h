@@ -63,13 +63,14 @@ struct AppEvent {
     ROW_SELECTED,       // another row of the open screen selected: text is the row
     SETTING_CHANGED,    // a setting changed: text is its row with the new value
     SCREEN_CLOSED,      // the screen over the game closed: text is its name
+    STORY_LINE,         // a story line shown between levels: text is the line
   };
   Kind kind = Kind::LEVEL_BEGUN;
   int32_t level = 0;     // the level played (LEVEL_*, BARRIER_*)
   int32_t barriers = 0;  // barriers in hand after the event (LEVEL_BEGUN, BARRIER_*, LEVEL_WON)
   int32_t x = 0;         // BARRIER_*: the cell's column, from 0
   int32_t y = 0;         // BARRIER_*: the cell's row, from 0
-  std::string text;      // LEVEL_LOST, SCREEN_*, ROW_SELECTED, SETTING_CHANGED: in words
+  std::string text;      // LEVEL_LOST, SCREEN_*, ROW_SELECTED, SETTING_CHANGED, STORY_LINE: words
 };
 
 // What app_frame found.

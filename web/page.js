@@ -764,11 +764,21 @@
     'row-selected': (e) => `${sentence(e.text)}.`,
     'setting-changed': (e) => `${sentence(e.text)}.`,
     'screen-closed': (e) => `${sentence(e.text)} closed.`,
+    'story-line': (e) => `${sentence(e.text)}`,
   };
+  // The story line in the page's text while the picture is shown smaller than the game draws
+  // it: on a 360 px phone the picture's own line would be some 6 CSS px high.
+  const story = document.getElementById('story');
+  function showStory(line) {
+    story.textContent = line ?? '';
+    story.hidden = !line || canvas.getBoundingClientRect().width >= WIDTH;
+  }
   function gameEvent(event) {
     if (window.q47Events) window.q47Events.push(event);
     const words = EVENT_WORDS[event.kind];
     if (words) sayLater(words(event));
+    if (event.kind === 'story-line') showStory(event.text);
+    else if (event.kind === 'level-begun') showStory(null);
   }
 
   // --- The hub: publishing from the editor, runs sent and where their scores stand ---
@@ -1152,7 +1162,10 @@
       levelWon,
       picture,
       firstFrame,
-      running: (on) => showOverlay(!on),
+      running: (on) => {
+        showOverlay(!on);
+        if (!on) showStory(null);
+      },
       toggleFullScreen,
       editSave,
       editRecovery,

@@ -164,10 +164,10 @@ void do_asks(const std::vector<AppAsk>& asks) {
 }
 
 // The page's names of the frame's events, in AppEvent::Kind's order.
-constexpr const char* EVENT_NAMES[] = {"level-begun",  "barrier-placed",  "barrier-picked-up",
-                                       "level-won",    "level-lost",      "screen-opened",
-                                       "row-selected", "setting-changed", "screen-closed"};
-static_assert(std::size(EVENT_NAMES) == static_cast<size_t>(AppEvent::Kind::SCREEN_CLOSED) + 1);
+constexpr const char* EVENT_NAMES[] = {
+    "level-begun",   "barrier-placed", "barrier-picked-up", "level-won",     "level-lost",
+    "screen-opened", "row-selected",   "setting-changed",   "screen-closed", "story-line"};
+static_assert(std::size(EVENT_NAMES) == static_cast<size_t>(AppEvent::Kind::STORY_LINE) + 1);
 
 // What happened in a frame, to the page, which says it to a screen reader.
 void tell_page(const std::vector<AppEvent>& events) {

@@ -275,9 +275,10 @@ TEST_F(App, PublishingAsksForAProofOfEveryLevelAsItIsNow) {
 
 }  // namespace
 
-// The frame says what happened, on boards of any shape: a level begun with its barriers, each
-// barrier placed, the loss once at the frame the chemical first touches an edge, the level begun
-// again on R; the settings screen opened with its row, a row selected, a volume down, closed.
+// The frame says what happened, on boards of any shape: a story line, a level begun with its
+// barriers, each barrier placed, the loss once at the frame the chemical first touches an edge, the
+// level begun again on R; the settings screen opened with its row, a row selected, a volume down,
+// closed.
 TEST_F(App, EachFrameTellsItsEventsOnAnyBoard) {
   using Kind = AppEvent::Kind;
   std::vector<AppEvent> events;
@@ -307,6 +308,11 @@ TEST_F(App, EachFrameTellsItsEventsOnAnyBoard) {
     std::vector<PackProblem> problems;
     ASSERT_TRUE(level_pack_parse(text, pack, problems)) << level_pack_problems_text("t", problems);
     session_use_stream(level_pack_compile(pack));
+    app_play(0);  // the intro: its line is told once, for a page to show where the picture is small
+    events.clear();
+    frames(3);
+    ASSERT_EQ(count(Kind::STORY_LINE), 1);
+    EXPECT_EQ(events[0].text, "GO");
     app_play(1);
     events.clear();
     frames(2);

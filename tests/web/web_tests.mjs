@@ -681,6 +681,29 @@ try {
         m.canvas > 640 * room - 1 && m.canvas <= 640 * room + 0.01,
         `${m.canvas} CSS px across, room for ${640 * room}`);
     }
+    // The intro's story on a small phone: the picture's line (the game's 14-point font) would be
+    // some 8 CSS px high, so the page shows the line the frame told in its own text, at least
+    // 16 CSS px high, inside the screen and above the bar.
+    for (const [width, height] of [[360, 640], [390, 844]]) {
+      await page.setViewport({ width, height, deviceScaleFactor: 3, isMobile: true, hasTouch: true });
+      await page.goto(`${origin}/index.html`);
+      await waitReady(page);
+      await page.tap('#start');
+      const shown = await page.waitForFunction(() => !document.querySelector('#story').hidden,
+        { timeout: 20000 }).then(() => true, () => false);
+      const s = await page.evaluate(() => {
+        const e = document.querySelector('#story');
+        const r = e.getBoundingClientRect();
+        return { text: e.textContent, size: parseFloat(getComputedStyle(e).fontSize),
+          top: r.top, bottom: r.bottom, barTop: document.querySelector('#bar').getBoundingClientRect().top,
+          picture: document.querySelector('#canvas').getBoundingClientRect().width / 640 };
+      });
+      console.log(`# story at ${width}x${height}: the picture's 14-point line ${(14 * s.picture).toFixed(1)} ` +
+        `CSS px high, the page's ${s.size} px text (${Math.round(s.bottom - s.top)} px box)`);
+      check(`phone ${width}x${height}: the story line is shown in readable text`, shown &&
+        /^[A-Z]/.test(s.text) && s.size >= 16 && s.top >= 0 &&
+        s.bottom <= s.barTop, JSON.stringify(s));
+    }
   });
 
   // A phone played by a finger alone: two fingers zoom the board until a cell is a finger's
