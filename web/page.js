@@ -86,6 +86,7 @@
     // Whole screen pixels each way; a whole scale that fits stays exactly whole.
     canvas.style.width = `${Math.floor(WIDTH * scale * ratio + 1e-6) / ratio}px`;
     canvas.style.height = `${Math.floor(HEIGHT * scale * ratio + 1e-6) / ratio}px`;
+    placeStory();
   }
   window.addEventListener('resize', () => {
     fit();
@@ -146,6 +147,7 @@
     const from = document.activeElement;
     const adrift = !from || from === document.body || from === canvas || from === start;
     start.hidden = !shown;
+    placeStory();
     canvas.tabIndex = shown ? -1 : 0;
     holdAudio(shown);
     if (adrift && page.display) (shown ? start : canvas).focus({ preventScroll: true });
@@ -767,11 +769,16 @@
     'story-line': (e) => `${sentence(e.text)}`,
   };
   // The story line in the page's text while the picture is shown smaller than the game draws
-  // it: on a 360 px phone the picture's own line would be some 6 CSS px high.
-  const story = document.getElementById('story');
+  // it (on a 360 px phone the picture's own line is some 8 CSS px high), and not under the start
+  // overlay, whose words sit where it would.
+  function placeStory() {
+    const story = document.getElementById('story');
+    story.hidden = !story.textContent || page.overlay ||
+      canvas.getBoundingClientRect().width >= WIDTH;
+  }
   function showStory(line) {
-    story.textContent = line ?? '';
-    story.hidden = !line || canvas.getBoundingClientRect().width >= WIDTH;
+    document.getElementById('story').textContent = line ?? '';
+    placeStory();
   }
   function gameEvent(event) {
     if (window.q47Events) window.q47Events.push(event);
