@@ -769,7 +769,7 @@
     'story-line': (e) => `${sentence(e.text)}`,
   };
   // The story line in the page's text while the picture is shown smaller than the game draws
-  // it (on a 360 px phone the picture's own line is some 8 CSS px high), and not under the start
+  // it (on a 360 px phone the picture's own line is some 7 CSS px high), and not under the start
   // overlay, whose words sit where it would.
   function placeStory() {
     const story = document.getElementById('story');

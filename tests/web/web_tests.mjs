@@ -681,8 +681,9 @@ try {
         m.canvas > 640 * room - 1 && m.canvas <= 640 * room + 0.01,
         `${m.canvas} CSS px across, room for ${640 * room}`);
     }
-    // The intro's story on a small phone: the picture's line (the game's 14-point font) would be
-    // some 8 CSS px high, so the page shows the line the frame told in its own text, at least
+    // The intro's story on a small phone: the picture's line (13 game pixels from the top of its
+    // capitals to the foot of its descenders, as frame 40 of the intro run draws it) would be
+    // 7 to 8 CSS px high, so the page shows the line the frame told in its own text, at least
     // 16 CSS px high, inside the screen and above the bar, and not under the start overlay.
     for (const [width, height] of [[360, 640], [390, 844]]) {
       await page.setViewport({ width, height, deviceScaleFactor: 3, isMobile: true, hasTouch: true });
@@ -700,7 +701,7 @@ try {
           top: r.top, bottom: r.bottom, barTop: document.querySelector('#bar').getBoundingClientRect().top,
           picture: document.querySelector('#canvas').getBoundingClientRect().width / 640 };
       });
-      console.log(`# story at ${width}x${height}: the picture's 14-point line ${(14 * s.picture).toFixed(1)} ` +
+      console.log(`# story at ${width}x${height}: the picture's line ${(13 * s.picture).toFixed(1)} ` +
         `CSS px high, the page's ${s.size} px text (${Math.round(s.bottom - s.top)} px box)`);
       check(`phone ${width}x${height}: the story line is shown in readable text`, shown &&
         /^[A-Z]/.test(s.text) && s.size >= 16 && s.top >= 0 &&
