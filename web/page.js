@@ -1154,6 +1154,29 @@
     registering.then(watchUpdates).catch((e) => console.warn(`q47: offline copy: ${e.message}`));
   }
 
+  // The game's WebAssembly as a response to compile while it arrives: unpacked on the way when
+  // its first bytes are gzip's magic, as they come when no server unpacked it already.
+  async function wasmBody() {
+    const response = await fetch('q47.wasm.gzip');
+    if (!response.ok) throw new Error(`HTTP ${response.status}`);
+    const reader = response.body.getReader();
+    const first = await reader.read();
+    const bytes = new ReadableStream({
+      start(into) {
+        if (first.done) into.close();
+        else into.enqueue(first.value);
+      },
+      async pull(into) {
+        const next = await reader.read();
+        if (next.done) into.close();
+        else into.enqueue(next.value);
+      },
+    });
+    const packed = !first.done && first.value[0] === 0x1f && first.value[1] === 0x8b;
+    return new Response(packed ? bytes.pipeThrough(new DecompressionStream('gzip')) : bytes,
+      { headers: { 'Content-Type': 'application/wasm' } });
+  }
+
   window.Module = {
     canvas,
     print: (text) => console.log(text),
@@ -1186,18 +1209,8 @@
     // unpacks it with the browser's own gzip. A server that sent it marked as compressed has
     // had it unpacked by the browser already, and it is used as it came.
     instantiateWasm(imports, done) {
-      fetch('q47.wasm.gzip')
-        .then((response) => {
-          if (!response.ok) throw new Error(`HTTP ${response.status}`);
-          return response.arrayBuffer();
-        })
-        .then((bytes) => {
-          const head = new Uint8Array(bytes, 0, Math.min(2, bytes.byteLength));
-          if (head[0] !== 0x1f || head[1] !== 0x8b) return bytes;
-          const unpacked = new Blob([bytes]).stream().pipeThrough(new DecompressionStream('gzip'));
-          return new Response(unpacked).arrayBuffer();
-        })
-        .then((bytes) => WebAssembly.instantiate(bytes, imports))
+      wasmBody()
+        .then((body) => WebAssembly.instantiateStreaming(body, imports))
         .then((made) => done(made.instance, made.module))
         .catch((e) => {
           start.classList.remove('waiting');
