@@ -41,9 +41,77 @@ struct AppState {
   int32_t unkept = 0;             // EDIT: such a change exists
   Settings settings;              // the player's settings as kept (the palette in use is
                                   // picture's marked_cells)
+  int32_t fresh = 0;              // a mode just began: its first frame tells its level begun
+  std::vector<AppEvent> pending;  // events of calls between frames (the settings opened by a
+                                  // shell's button), told with the next frame's
 };
 
 AppState APP;
+
+// What the events of a frame are told from: the played session's rules before and after it.
+struct Told {
+  int32_t state = -1;    // game_state; -1: no session was seen yet
+  int32_t level = 0;     // level_number
+  int32_t barriers = 0;  // barriers_left
+  int32_t lost = 0;      // edge_reached
+  int64_t chemical = 0;  // every cell's concentration summed: it only grows while a level
+                         // runs, so a smaller sum is the level loaded again (R, or a loss's
+                         // restart), whatever the board's size
+  std::string line;      // STATE_MESSAGE: the story line shown
+};
+
+Told told_of(const Rules& rules) {
+  Told told{rules.game_state, rules.level_number, rules.barriers_left, rules.edge_reached, 0, {}};
+  for (const Cell& cell : rules.grid) told.chemical += cell.concentration;
+  if (rules.game_state == STATE_MESSAGE) told.line = rules.message_line;
+  return told;
+}
+
+// The events between before and the rules now, into out; a mode's first frame has no before.
+void tell(AppFrame& out, Told before, const Rules& rules) {
+  if (APP.fresh) before.state = -1;
+  APP.fresh = 0;
+  const Told now = told_of(rules);
+  const auto event = [&](AppEvent::Kind kind) {
+    AppEvent made;
+    made.kind = kind;
+    made.level = now.level;
+    made.barriers = now.barriers;
+    made.x = rules.cursor_x;
+    made.y = rules.cursor_y;
+    out.events.push_back(std::move(made));
+    return &out.events.back();
+  };
+  if (now.state == STATE_PLAYING) {
+    if (before.state != STATE_PLAYING || before.level != now.level ||
+        now.chemical < before.chemical) {
+      event(AppEvent::Kind::LEVEL_BEGUN);
+      return;
+    }
+    // A frame places or picks up at most one barrier, under the cursor.
+    if (now.barriers < before.barriers) event(AppEvent::Kind::BARRIER_PLACED);
+    if (now.barriers > before.barriers) event(AppEvent::Kind::BARRIER_PICKED_UP);
+    if (now.lost && !before.lost) {
+      event(AppEvent::Kind::LEVEL_LOST)->text = "the chemical reached the edge";
+    }
+  } else if (now.state == STATE_TALLY && before.state == STATE_PLAYING) {
+    // The tally drains the barriers into the score: those in hand as it begins are what count.
+    event(AppEvent::Kind::LEVEL_WON)->barriers = before.barriers;
+  } else if (now.state == STATE_MESSAGE && !now.line.empty() &&
+             (before.state != STATE_MESSAGE || before.line != now.line)) {
+    // A small phone shows the picture's text too small to read: the page shows the line too.
+    event(AppEvent::Kind::STORY_LINE)->text = now.line;
+  }
+}
+
+constexpr const char* SETTINGS_SCREEN_NAME = "SETTINGS";
+
+void tell_screen(AppFrame& out, AppEvent::Kind kind, std::string text) {
+  AppEvent made;
+  made.kind = kind;
+  made.text = std::move(text);
+  out.events.push_back(std::move(made));
+}
 
 // Stops a mode's sound so the next one starts quiet.
 void hush() {
@@ -53,6 +121,7 @@ void hush() {
 
 void leave_mode() {
   settings_screen_close();
+  APP.pending.clear();
   if (APP.mode == AppMode::WATCH || APP.mode == AppMode::SHOW_PLAN) APP.watch.reset();
   if (APP.mode != AppMode::ENDED) hush();
   APP.mode = AppMode::ENDED;
@@ -92,7 +161,16 @@ void forget_held_keys() {
 // recorded, so a run with the screen opened in it replays as if it never was.
 void settings_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& input) {
   int32_t marked = APP.picture.marked_cells;
+  const int32_t row = settings_screen_row();
   const int32_t answer = settings_screen_frame(input, APP.settings, marked);
+  if (answer & SETTINGS_SCREEN_CLOSED) {
+    tell_screen(out, AppEvent::Kind::SCREEN_CLOSED, SETTINGS_SCREEN_NAME);
+  } else if (answer & SETTINGS_SCREEN_CHANGED) {
+    tell_screen(out, AppEvent::Kind::SETTING_CHANGED,
+                settings_screen_row_words(APP.settings, marked));
+  } else if (settings_screen_row() != row) {
+    tell_screen(out, AppEvent::Kind::ROW_SELECTED, settings_screen_row_words(APP.settings, marked));
+  }
   if (answer & SETTINGS_SCREEN_CHANGED) {
     sound_cues_set_volumes(APP.settings.effects_volume, APP.settings.music_volume);
     APP.picture.marked_cells = marked;
@@ -123,7 +201,9 @@ void game_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& inp
                                                                            : 100;
   pad_cursor_apply(APP.pad, steered, session.rules);
   session.view.key_cursor = APP.keys.on || APP.pad.on ? 1 : 0;
+  const Told before = told_of(session.rules);
   const int32_t status = session_frame(session, device, &steered, nullptr);
+  tell(out, before, session.rules);
   if (status == SESSION_FAILED) {
     out.status = APP_FAILED;
     out.failure = session.failure;
@@ -171,7 +251,9 @@ PlayerInput pad_as_escape(const PlayerInput& input) {
 }
 
 void watch_frame(AppFrame& out, const PlayerInput& input, int32_t tick) {
+  const Told before = told_of(APP.watch->session.rules);
   const int32_t going = replay_watch_frame(*APP.watch, pad_as_escape(input), tick);
+  tell(out, before, APP.watch->session.rules);
   out.shown = APP.watch->shown;
   if (going == SESSION_GOING) return;
   if (APP.mode == AppMode::SHOW_PLAN) {
@@ -219,11 +301,13 @@ void edit_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& inp
       APP.test_won = 0;
       APP.recording = replay_record_begin(APP.play, APP.test_story ? 0 : APP.test_level);
       APP.mode = AppMode::TEST_PLAY;
+      APP.fresh = 1;
       break;
     case EditorAsk::SHOW_PLAN:
       APP.watch = std::make_unique<Watch>();
       editor_plan(*APP.watch);
       APP.mode = AppMode::SHOW_PLAN;
+      APP.fresh = 1;
       break;
     case EditorAsk::KEEP_PROOF: {
       AppAsk ask;
@@ -269,7 +353,14 @@ const Settings& app_settings() { return APP.settings; }
 
 bool app_open_settings() {
   if (!game_mode()) return false;
-  if (!settings_screen_is_open()) settings_screen_open();
+  if (!settings_screen_is_open()) {
+    settings_screen_open();
+    AppEvent opened;
+    opened.kind = AppEvent::Kind::SCREEN_OPENED;
+    opened.text = std::string(SETTINGS_SCREEN_NAME) + ": " +
+                  settings_screen_row_words(APP.settings, APP.picture.marked_cells);
+    APP.pending.push_back(std::move(opened));
+  }
   return true;
 }
 
@@ -277,6 +368,10 @@ bool app_close_settings() {
   if (!settings_screen_is_open()) return false;
   settings_screen_close();
   forget_held_keys();
+  AppEvent closed;
+  closed.kind = AppEvent::Kind::SCREEN_CLOSED;
+  closed.text = SETTINGS_SCREEN_NAME;
+  APP.pending.push_back(std::move(closed));
   return true;
 }
 
@@ -290,6 +385,7 @@ void app_play(int32_t start_level) {
   APP.recording = replay_record_begin(APP.play, start_level);
   APP.told_won = 0;
   APP.mode = AppMode::PLAY;
+  APP.fresh = 1;
 }
 
 void app_watch(const Replay& replay) {
@@ -298,6 +394,7 @@ void app_watch(const Replay& replay) {
   APP.watch = std::make_unique<Watch>();
   replay_watch_begin(*APP.watch, replay, session_levels(), APP.picture, APP.sound_ok);
   APP.mode = AppMode::WATCH;
+  APP.fresh = 1;
 }
 
 void app_edit(EditSession session, const std::string& recovery) {
@@ -341,9 +438,11 @@ AppFrame app_frame(const FrameDevice& device) {
   if (game_mode()) {
     // F2 opens the settings over the game; a close request still ends the game through it.
     if (!settings_screen_is_open() && input.keys_read && input.pressed[KEY_F2]) {
-      settings_screen_open();
+      app_open_settings();
       input.pressed[KEY_F2] = 0;  // the press that opened it does not close it
     }
+    out.events = std::move(APP.pending);
+    APP.pending.clear();
     if (settings_screen_is_open() && input.closed) settings_screen_close();
     if (settings_screen_is_open()) {
       settings_frame(out, device, input);

@@ -50,6 +50,29 @@ struct AppAsk {
   bool force = false;        // SAVE_PACK: the player chose to replace what the file holds
 };
 
+// Something that happened in a frame, for a shell to show or say (the page tells a screen
+// reader): the program says it, so no shell works it out again from the picture or the rules.
+struct AppEvent {
+  enum class Kind {
+    LEVEL_BEGUN,        // level began (or began again) with barriers in hand
+    BARRIER_PLACED,     // a barrier placed at cell (x, y); barriers in hand after it
+    BARRIER_PICKED_UP,  // a wall picked up at cell (x, y); barriers in hand after it
+    LEVEL_WON,          // level walled in; barriers in hand go to the score
+    LEVEL_LOST,         // level lost: text says why
+    SCREEN_OPENED,      // a screen opened over the game: text is its name and selected row
+    ROW_SELECTED,       // another row of the open screen selected: text is the row
+    SETTING_CHANGED,    // a setting changed: text is its row with the new value
+    SCREEN_CLOSED,      // the screen over the game closed: text is its name
+    STORY_LINE,         // a story line shown between levels: text is the line
+  };
+  Kind kind = Kind::LEVEL_BEGUN;
+  int32_t level = 0;     // the level played (LEVEL_*, BARRIER_*)
+  int32_t barriers = 0;  // barriers in hand after the event (LEVEL_BEGUN, BARRIER_*, LEVEL_WON)
+  int32_t x = 0;         // BARRIER_*: the cell's column, from 0
+  int32_t y = 0;         // BARRIER_*: the cell's row, from 0
+  std::string text;      // LEVEL_LOST, SCREEN_*, ROW_SELECTED, SETTING_CHANGED, STORY_LINE: words
+};
+
 // What app_frame found.
 constexpr int32_t APP_OVER = 0;     // the mode is over and nothing follows: ENDED now
 constexpr int32_t APP_GOING = 1;    // go on with the next frame
@@ -61,6 +84,7 @@ struct AppFrame {
   int32_t shown = 1;              // the frame was presented (a fast replay frame is not)
   int32_t switched = 0;           // the display was switched in this frame
   std::vector<AppAsk> asks;       // for the shell, in order
+  std::vector<AppEvent> events;   // what happened in the frame, in order
 };
 
 // The picture every session shares (its font, colours and window) and the sound device's

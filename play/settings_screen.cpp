@@ -197,6 +197,14 @@ const char* settings_screen_said() { return SETTINGS_SCREEN.said.c_str(); }
 
 int32_t settings_screen_waiting() { return SETTINGS_SCREEN.waiting; }
 
+std::string settings_screen_row_words(const Settings& settings, int32_t marked) {
+  const int32_t row = SETTINGS_SCREEN.row;
+  std::string value = row == SETTINGS_ROW_EFFECTS ? std::to_string(settings.effects_volume)
+                      : row == SETTINGS_ROW_MUSIC ? std::to_string(settings.music_volume)
+                                                  : value_of(row, settings, marked);
+  return value.empty() ? label_of(row) : label_of(row) + (" " + value);
+}
+
 int32_t settings_screen_frame(const PlayerInput& input, Settings& settings, int32_t& marked) {
   SettingsScreenState& screen = SETTINGS_SCREEN;
   if (!screen.open) return 0;

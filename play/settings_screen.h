@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "core/settings.h"
 #include "play/input.h"
@@ -41,5 +42,8 @@ void settings_screen_draw(const Settings& settings, int32_t marked, const View& 
 // The row selected and the line said last (the tests read them).
 int32_t settings_screen_row();
 const char* settings_screen_said();
+// The selected row in words, as a screen reader says it: its name and its value ("MUSIC
+// VOLUME 5"); marked is the palette in use.
+std::string settings_screen_row_words(const Settings& settings, int32_t marked);
 // Whether a key row waits for its new key.
 int32_t settings_screen_waiting();

@@ -69,12 +69,12 @@
     messageBox.hidden = true;
   });
 
-  // --- The canvas's size: the largest whole scale that fits, a fraction only below 1 ---
+  // --- The canvas's size: the picture fills the room it has ---
 
-  // The scale is whole in the screen's own pixels, not in CSS pixels: a phone with 3 device
-  // pixels to the CSS pixel shows each game pixel as 3 x 3 device pixels, where a whole CSS
-  // scale that fits might leave it 2.25 and draw uneven lines. The CSS size is then that many
-  // device pixels over the ratio.
+  // The picture is as large as the stage allows, in whole screen pixels: at a whole scale each
+  // game pixel is that many screen pixels each way, as before; between whole scales each screen
+  // pixel shows the game pixel nearest it (the canvas is drawn pixelated). A phone's 640 game
+  // pixels fill its width rather than a whole scale's 213 CSS pixels of it.
   function fit() {
     const full = !!document.fullscreenElement;
     document.body.classList.toggle('full', full);
@@ -82,12 +82,19 @@
     const ratio = window.devicePixelRatio || 1;
     const room = Math.min(stage.clientWidth / WIDTH, stage.clientHeight / HEIGHT);
     // A verification's picture is shown 1:1, to be compared pixel for pixel.
-    let scale = params.has('frame') ? 1 : Math.floor(room * ratio) / ratio;
-    if (scale * ratio < 1) scale = room;
-    canvas.style.width = `${WIDTH * scale}px`;
-    canvas.style.height = `${HEIGHT * scale}px`;
+    const scale = params.has('frame') ? 1 : room;
+    // Whole screen pixels each way; a whole scale that fits stays exactly whole.
+    canvas.style.width = `${Math.floor(WIDTH * scale * ratio + 1e-6) / ratio}px`;
+    canvas.style.height = `${Math.floor(HEIGHT * scale * ratio + 1e-6) / ratio}px`;
+    placeStory();
   }
-  window.addEventListener('resize', fit);
+  window.addEventListener('resize', () => {
+    fit();
+    showView();
+  });
+  // The stage also changes without the window: the hub's question or its histogram below the
+  // bar take height from it, and a picture left at its old size would cover the bar.
+  if (window.ResizeObserver) new ResizeObserver(() => fit()).observe(canvas.parentElement);
   // A page dragged to a screen of another density, or zoomed, changes the ratio without
   // always resizing the window.
   function watchRatio() {
@@ -140,6 +147,7 @@
     const from = document.activeElement;
     const adrift = !from || from === document.body || from === canvas || from === start;
     start.hidden = !shown;
+    placeStory();
     canvas.tabIndex = shown ? -1 : 0;
     holdAudio(shown);
     if (adrift && page.display) (shown ? start : canvas).focus({ preventScroll: true });
@@ -169,9 +177,14 @@
   // Browsers tell of a pad only after its first press, so the watch begins then.
   const PAD_STARTS = [0, 9];  // the standard layout's A and Start
   let padHeld = false;
+  let padButtons = [];  // which buttons of any pad were down at the last look
   function watchPads() {
     const pads = navigator.getGamepads ? Array.from(navigator.getGamepads()) : [];
     const held = pads.some((pad) => pad && PAD_STARTS.some((i) => pad.buttons[i]?.pressed));
+    const down = [];
+    for (const pad of pads) pad?.buttons.forEach((b, i) => { down[i] = down[i] || b.pressed; });
+    padRates(down, padButtons);
+    padButtons = down;
     if (start.hidden) {
       padHeld = false;
     } else if (padHeld && !held) {
@@ -518,11 +531,11 @@
       event.stopPropagation();
       return;
     }
-    // Enter or Space on the overlay, with nothing focused, starts the game; the game never
-    // sees that press.
+    // Enter or Space on the overlay, with nothing focused, starts the game (once it has loaded,
+    // when pressed before); the game never sees that press.
     const at = document.activeElement;
     const nowhere = !at || at === document.body;
-    if (page.overlay && page.display && nowhere &&
+    if (page.overlay && (page.display || !page.booted) && nowhere &&
         (event.code === 'Enter' || event.code === 'Space' || event.code === 'NumpadEnter')) {
       event.stopPropagation();
       event.preventDefault();
@@ -545,7 +558,7 @@
     }, true);
   }
 
-  const EDITOR_CTRL = /^(Key[ZYSNDCV]|Delete|Arrow\w+|Page\w+)$/;
+  const EDITOR_CTRL = /^(Key[ZYSNDCVU]|Delete|Arrow\w+|Page\w+)$/;
 
   // The bar's key buttons on a touch screen: the key pressed and released on the page, as a
   // keyboard would.
@@ -609,11 +622,61 @@
   function onCanvas(event) {
     return event.target === canvas;
   }
+  // Two fingers zoom (pinch) and move (drag) the shown picture, so a finger can hit one cell
+  // of a large board on a phone; the game still sees the same 640 x 480 picture, and the
+  // runtime finds the pointer's cell from the canvas's place on the screen, zoom included.
+  // Pinched back to the whole picture, it is as before.
+  const ZOOM_MAX = 6;
+  const view = { zoom: 1, x: 0, y: 0, pinch: null };  // the shown zoom and shift (CSS pixels)
+  function showView() {
+    const width = canvas.clientWidth;
+    const height = canvas.clientHeight;
+    view.zoom = Math.min(ZOOM_MAX, Math.max(1, view.zoom));
+    // The picture always covers the place it has unzoomed: no empty strip shows beside it.
+    view.x = Math.min(0, Math.max(width - width * view.zoom, view.x));
+    view.y = Math.min(0, Math.max(height - height * view.zoom, view.y));
+    canvas.style.transform = view.zoom === 1 ? ''
+      : `translate(${view.x}px, ${view.y}px) scale(${view.zoom})`;
+  }
+  function pinchOf(touches) {
+    const [a, b] = [touches[0], touches[1]];
+    const box = canvas.getBoundingClientRect();
+    // The middle between the fingers, in the unzoomed canvas's own CSS pixels.
+    const middle = [(a.clientX + b.clientX) / 2 - box.left + view.x,
+      (a.clientY + b.clientY) / 2 - box.top + view.y];
+    return { distance: Math.max(1, Math.hypot(a.clientX - b.clientX, a.clientY - b.clientY)),
+      middle };
+  }
+  function pinchStart(touches) {
+    // A finger already down is no press: its tap or long press would land where the zoom is.
+    if (touch) {
+      clearTimeout(touch.timer);
+      if (touch.button !== undefined) release(touch);
+      touch = null;
+    }
+    view.pinch = { ...pinchOf(touches), zoom: view.zoom, x: view.x, y: view.y };
+  }
+  function pinchMove(touches) {
+    const now = pinchOf(touches);
+    const from = view.pinch;
+    const zoom = Math.min(ZOOM_MAX, Math.max(1, from.zoom * now.distance / from.distance));
+    // The point of the picture under the fingers' middle when the pinch began stays under it.
+    const pictureX = (from.middle[0] - from.x) / from.zoom;
+    const pictureY = (from.middle[1] - from.y) / from.zoom;
+    view.zoom = zoom;
+    view.x = now.middle[0] - pictureX * zoom;
+    view.y = now.middle[1] - pictureY * zoom;
+    showView();
+  }
   window.addEventListener('touchstart', (event) => {
     if (!onCanvas(event)) return;
     event.stopPropagation();
     event.preventDefault();
-    if (touch) return;
+    if (event.touches.length >= 2) {
+      pinchStart(event.touches);
+      return;
+    }
+    if (touch || view.pinch) return;
     const t = event.changedTouches[0];
     touch = { id: t.identifier, x0: t.clientX, y0: t.clientY, x: t.clientX, y: t.clientY };
     touch.timer = setTimeout(() => { if (touch && touch.button === undefined) press(2); },
@@ -623,6 +686,7 @@
     if (!onCanvas(event)) return;
     event.stopPropagation();
     event.preventDefault();
+    if (view.pinch && event.touches.length >= 2) pinchMove(event.touches);
     if (!touch) return;
     for (const t of event.changedTouches) {
       if (t.identifier !== touch.id) continue;
@@ -650,6 +714,11 @@
     if (!onCanvas(event)) return;
     event.stopPropagation();
     event.preventDefault();
+    // A pinch ends when its last finger lifts: a finger left behind is no tap.
+    if (view.pinch) {
+      if (event.touches.length === 0) view.pinch = null;
+      return;
+    }
     if (!touch) return;
     for (const t of event.changedTouches) {
       if (t.identifier !== touch.id) continue;
@@ -667,60 +736,62 @@
     if (!page.overlay) canvas.focus({ preventScroll: true });
   });
 
-  // --- What a screen reader hears: the changes the picture shows ---
+  // --- What a screen reader hears: what the game says happened ---
 
-  // The game's state read a few times a second through its probes; only what changed is said,
-  // in a polite live region, so a reader is not interrupted mid-sentence.
+  // Each frame's events come from the game itself (Module.page.event), for any board and any
+  // mode; the page only puts them in words, in a polite live region, so a reader is not
+  // interrupted mid-sentence. Events of one frame are said together.
   const said = document.getElementById('said');
-  const CELL_CHEMICAL = 1;    // core/rules.h's cell flag
-  const STATE_PLAYING = 0;    // core/rules.h's game states
-  const STATE_TALLY = 1;
-  const POLL_MS = 300;
-  let heard = null;  // the state last said: level, barriers, state, lost
-  function boardSize() {
-    let size = 0;
-    while (size < 256 && Module._web_cell_flags(size, 0) !== -1) size++;
-    return size;
-  }
-  function edgeReached(size) {
-    for (let i = 0; i < size; i++) {
-      for (const [x, y] of [[i, 0], [i, size - 1], [0, i], [size - 1, i]]) {
-        if (Module._web_cell_flags(x, y) & CELL_CHEMICAL) return true;
-      }
+  let sayingNext = [];  // this frame's sentences, said together once it is over
+  function sayLater(text) {
+    if (!sayingNext.length) {
+      queueMicrotask(() => {
+        said.textContent = sayingNext.join(' ');
+        sayingNext = [];
+      });
     }
-    return false;
+    sayingNext.push(text);
   }
-  function listen() {
-    if (!page.booted || !page.display || page.overlay || page.editing) {
-      heard = null;
-      return;
-    }
-    const now = { level: Module._web_level_number(), left: Module._web_barriers_left(),
-      state: Module._web_game_state(), size: heard?.size ?? 0, lost: false };
-    const newLevel = !heard || now.level !== heard.level;
-    if (newLevel) now.size = boardSize();
-    now.lost = now.state === STATE_PLAYING && now.size > 0 && edgeReached(now.size);
-    const barriers = `${now.left} ${now.left === 1 ? 'barrier' : 'barriers'} in hand`;
-    let text = '';
-    if (now.state === STATE_PLAYING && (newLevel || heard.state !== STATE_PLAYING)) {
-      text = `Level ${now.level}: ${barriers}.`;
-    } else if (now.state === STATE_TALLY && heard && heard.state !== STATE_TALLY) {
-      text = `Level ${now.level} won.`;
-    } else if (now.lost && !heard?.lost) {
-      text = `Level ${now.level} lost: the chemical reached the edge.`;
-    } else if (now.state === STATE_PLAYING && now.left !== heard.left) {
-      text = `${barriers}.`;
-    }
-    if (text) said.textContent = text;
-    heard = now;
+  // The game's words are its screen's capitals; a reader says them better as a sentence.
+  const sentence = (text) => text.charAt(0) + text.slice(1).toLowerCase();
+  const inHand = (count) => `${count} ${count === 1 ? 'barrier' : 'barriers'} in hand`;
+  const cellWords = (event) => `column ${event.x + 1}, row ${event.y + 1}`;
+  const EVENT_WORDS = {
+    'level-begun': (e) => `Level ${e.level}: ${inHand(e.barriers)}.`,
+    'barrier-placed': (e) => `Barrier placed at ${cellWords(e)}: ${inHand(e.barriers)}.`,
+    'barrier-picked-up': (e) => `Wall picked up at ${cellWords(e)}: ${inHand(e.barriers)}.`,
+    'level-won': (e) => `Level ${e.level} won.`,
+    'level-lost': (e) => `Level ${e.level} lost: ${e.text}.`,
+    'screen-opened': (e) => `${sentence(e.text)}.`,
+    'row-selected': (e) => `${sentence(e.text)}.`,
+    'setting-changed': (e) => `${sentence(e.text)}.`,
+    'screen-closed': (e) => `${sentence(e.text)} closed.`,
+    'story-line': (e) => `${sentence(e.text)}`,
+  };
+  // The story line in the page's text while the picture is shown smaller than the game draws
+  // it (on a 360 px phone the picture's own line is some 7 CSS px high), and not under the start
+  // overlay, whose words sit where it would.
+  function placeStory() {
+    const story = document.getElementById('story');
+    story.hidden = !story.textContent || page.overlay ||
+      canvas.getBoundingClientRect().width >= WIDTH;
   }
-  setInterval(listen, POLL_MS);
+  function showStory(line) {
+    document.getElementById('story').textContent = line ?? '';
+    placeStory();
+  }
+  function gameEvent(event) {
+    if (window.q47Events) window.q47Events.push(event);
+    const words = EVENT_WORDS[event.kind];
+    if (words) sayLater(words(event));
+    if (event.kind === 'story-line') showStory(event.text);
+    else if (event.kind === 'level-begun') showStory(null);
+  }
 
   // --- The hub: publishing from the editor, runs sent and where their scores stand ---
 
   // A page served by a hub lives under its /play/; the hub's API is then on the same origin.
   // Anywhere else there is no hub to talk to.
-  const HUB_KEY = 'q47.hub-key';        // localStorage: this browser's player key on the hub
   const HUB_CONSENT = 'q47.hub-submit';  // 'yes' or 'no': the player's answer, asked once
   const HUB_WAIT_MS = 30000;             // how long a run sent may take to be verified
   const hubRoot = /\/play\/(index\.html)?$/.test(location.pathname)
@@ -732,6 +803,20 @@
   const hubNameLabel = document.getElementById('hub-name-label');
   // waiting: a level won before the question was answered, sent if the answer is yes.
   const hub = { waiting: null };
+  // What the hub's page shares with this one (the key, the histogram), from the hub's root: the
+  // same script on both pages, so one browser is one player there.
+  const hubShared = hubRoot === null ? Promise.resolve(null) : new Promise((done) => {
+    const script = document.createElement('script');
+    script.src = `${hubRoot}shared.js`;
+    script.onload = () => done(window.q47Hub);
+    script.onerror = () => done(null);
+    document.head.appendChild(script);
+  });
+  async function shared() {
+    const loaded = await hubShared;
+    if (!loaded) throw new Error('the hub is not reachable (its shared.js did not load)');
+    return loaded;
+  }
 
   function stored(key) {
     try {
@@ -761,19 +846,19 @@
       throw new Error(`the hub is not reachable (${e.message})`);
     }
     const answer = await response.json().catch(() => ({}));
-    if (!response.ok && response.status !== 409) {
-      throw new Error(answer.error || `the hub answered HTTP ${response.status}`);
-    }
+    if (response.status === 409) return { ...answer, conflict: true };
+    if (!response.ok) throw new Error(answer.error || `the hub answered HTTP ${response.status}`);
     return answer;
   }
 
   // This browser's key on the hub, made there on first use.
   async function hubKey() {
-    const kept = stored(HUB_KEY);
+    const { key, keep } = await shared();
+    const kept = key();
     if (kept && /^[0-9a-f]{64}$/.test(kept)) return kept;
     const name = hubName.value.trim() || 'player';
     const made = await hubCall('POST', 'players', { name });
-    store(HUB_KEY, made.key);
+    keep(made.key);
     return made.key;
   }
 
@@ -782,16 +867,19 @@
   async function editPublish(text, runs) {
     let address = '';
     let error = '';
+    let already = false;  // the hub had it already (409): its address is as good
     try {
       const key = await hubKey();
       const answer = await hubCall('POST', 'packs', { pack: text, runs: runs.map(toBase64) }, key);
       if (!/^[0-9a-f]{64}$/.test(answer.pack || '')) throw new Error(answer.error || 'no pack');
       address = `${location.origin}${hubRoot}packs/${answer.pack}`;
+      already = answer.conflict === true;
     } catch (e) {
       error = e.message;
     }
     if (page.editing) Module.ccall('web_edit_published', null, ['string', 'string'], [address, error]);
-    output.textContent = address ? `Published: ${address}` : `Not published: ${error}`;
+    output.textContent = !address ? `Not published: ${error}`
+      : already ? `Already published: ${address}` : `Published: ${address}`;
     said.textContent = output.textContent;
   }
   publishButton.addEventListener('click', (event) => {
@@ -812,7 +900,7 @@
     if (consent) return;
     hub.waiting = { bytes, level };
     if (!hubAsk.hidden) return;
-    hubName.hidden = hubNameLabel.hidden = Boolean(stored(HUB_KEY));
+    hubName.hidden = hubNameLabel.hidden = Boolean(window.q47Hub?.key());
     hubAsk.hidden = false;
     said.textContent = 'Level won. Send your runs to the hub to see where your score stands? ' +
       'The question is below the picture.';
@@ -834,56 +922,37 @@
     return callWithBytes('web_sha256', bytes, [], [], 'string');
   }
 
-  // A histogram of players by best score: a bar per score, the player's in its own colour and
-  // marked, the level's bound as a line; the same in words beside it.
-  function histogramFigure(level, histogram) {
-    const svgNs = 'http://www.w3.org/2000/svg';
-    const figure = document.createElement('figure');
-    const width = 200;
-    const height = 60;
-    const svg = document.createElementNS(svgNs, 'svg');
-    svg.setAttribute('viewBox', `0 0 ${width} ${height}`);
-    svg.setAttribute('width', width);
-    svg.setAttribute('height', height);
-    svg.setAttribute('aria-hidden', 'true');
-    const scores = histogram.counts.map(([score]) => score);
-    const top = Math.max(1, histogram.bound ?? 0, ...scores);
-    const most = Math.max(1, ...histogram.counts.map(([, players]) => players));
-    const xOf = (score) => Math.round(score / top * (width - 12)) + 1;
-    for (const [score, players] of histogram.counts) {
-      const bar = document.createElementNS(svgNs, 'rect');
-      const barHeight = Math.max(2, Math.round(players / most * (height - 10)));
-      bar.setAttribute('x', xOf(score));
-      bar.setAttribute('y', height - barHeight);
-      bar.setAttribute('width', 6);
-      bar.setAttribute('height', barHeight);
-      bar.setAttribute('class', histogram.mine === score ? 'mine' : 'others');
-      svg.append(bar);
+  // Stars for a level won, sent to the hub (which takes them only from a player whose win of
+  // that level it verified). Five buttons, for a finger or for Tab and Enter; on a pad, while the
+  // game plays (where its shoulders and Y are free), the shoulders choose the stars and Y sends
+  // them. Below: the row on offer, its sending, the pad's choice and the most stars.
+  const rating = { row: null, send: null, chosen: 0, stars: 0 };
+  function ratingRow(hub, pack, level, key) {
+    const made = hub.rating(level,
+      (stars) => hubCall('POST', `levels/${pack}/${level}/rating`, { stars }, key),
+      (sentence) => { said.textContent = sentence; });
+    made.buttons.forEach((button) => button.addEventListener('click', handBack));
+    rating.stars = hub.STARS;
+    rating.row = made.row;
+    rating.send = made.rate;
+    rating.chosen = 0;
+    return made.row;
+  }
+  // The pad's part: a fresh press of a shoulder moves the choice, of Y sends it.
+  const PAD_RATE = { fewer: 4, more: 5, send: 3 };  // the standard layout's LB, RB and Y
+  function padRates(pressed, before) {
+    if (!rating.row?.isConnected || page.overlay || page.editing) return;
+    const fresh = (i) => pressed[i] && !before[i];
+    let chosen = rating.chosen;
+    if (fresh(PAD_RATE.fewer)) chosen = Math.max(1, chosen - 1);
+    if (fresh(PAD_RATE.more)) chosen = Math.min(rating.stars, chosen + 1);
+    if (chosen !== rating.chosen) {
+      rating.chosen = chosen;
+      const buttons = rating.row.querySelectorAll('button');
+      buttons.forEach((b, i) => b.classList.toggle('chosen', i + 1 === chosen));
+      said.textContent = `${chosen} ${chosen === 1 ? 'star' : 'stars'}: Y rates the level.`;
     }
-    if (histogram.mine !== null) {
-      const mark = document.createElementNS(svgNs, 'path');
-      const x = xOf(histogram.mine) + 3;
-      mark.setAttribute('d', `M${x - 4} 0 L${x + 4} 0 L${x} 7 Z`);
-      mark.setAttribute('class', 'mine');
-      svg.append(mark);
-    }
-    if (histogram.bound !== null) {
-      const line = document.createElementNS(svgNs, 'line');
-      const x = xOf(histogram.bound) + 8;  // just right of the bound's bar, not over it
-      line.setAttribute('x1', x);
-      line.setAttribute('x2', x);
-      line.setAttribute('y1', 0);
-      line.setAttribute('y2', height);
-      line.setAttribute('class', 'bound');
-      svg.append(line);
-    }
-    const words = `level ${level}: your score ${histogram.mine ?? 'none'}, best possible ` +
-      `${histogram.bound}${histogram.proven_best ? ' (proven best)' : ''}, ` +
-      `${histogram.players} ${histogram.players === 1 ? 'player' : 'players'}`;
-    const caption = document.createElement('figcaption');
-    caption.textContent = words;
-    figure.append(svg, caption);
-    return { figure, words };
+    if (fresh(PAD_RATE.send) && rating.chosen) rating.send(rating.chosen);
   }
 
   // The run so far, just after level was won, with the player's yes: the hub re-runs it, and
@@ -907,8 +976,9 @@
         throw new Error(`the hub did not find level ${level} won in the run`);
       }
       const histogram = await hubCall('GET', `levels/${pack}/${level}/histogram`, undefined, key);
-      const { figure, words } = histogramFigure(level, histogram);
-      hubScores.replaceChildren(figure);
+      const hub = await shared();
+      const { figure, words } = hub.figure(level, histogram);
+      hubScores.replaceChildren(figure, ratingRow(hub, pack, level, key));
       hubScores.hidden = false;
       said.textContent = `${words}.`;
     } catch (e) {
@@ -1051,14 +1121,22 @@
     waiting = worker;
     update.hidden = false;
   }
+  function watchInstalling(registration) {
+    const worker = registration.installing;
+    worker?.addEventListener('statechange', () => {
+      if (worker.state === 'installed') offerUpdate(worker, registration);
+    });
+  }
+  // The browser looks for a new worker when the page loads, but that look may have begun (or
+  // ended) before this script runs: a worker already installing or waiting is watched as well,
+  // and the page asks for a look of its own, so the first reload after a new build tells of it.
   function watchUpdates(registration) {
     offerUpdate(registration.waiting, registration);
-    registration.addEventListener('updatefound', () => {
-      const worker = registration.installing;
-      worker?.addEventListener('statechange', () => {
-        if (worker.state === 'installed') offerUpdate(worker, registration);
-      });
-    });
+    watchInstalling(registration);
+    registration.addEventListener('updatefound', () => watchInstalling(registration));
+    if (navigator.serviceWorker.controller) {
+      registration.update().catch((e) => console.warn(`q47: offline copy: ${e.message}`));
+    }
   }
   reloadButton.addEventListener('click', () => {
     if (!waiting) return;
@@ -1076,6 +1154,29 @@
     registering.then(watchUpdates).catch((e) => console.warn(`q47: offline copy: ${e.message}`));
   }
 
+  // The game's WebAssembly as a response to compile while it arrives: unpacked on the way when
+  // its first bytes are gzip's magic, as they come when no server unpacked it already.
+  async function wasmBody() {
+    const response = await fetch('q47.wasm.gzip');
+    if (!response.ok) throw new Error(`HTTP ${response.status}`);
+    const reader = response.body.getReader();
+    const first = await reader.read();
+    const bytes = new ReadableStream({
+      start(into) {
+        if (first.done) into.close();
+        else into.enqueue(first.value);
+      },
+      async pull(into) {
+        const next = await reader.read();
+        if (next.done) into.close();
+        else into.enqueue(next.value);
+      },
+    });
+    const packed = !first.done && first.value[0] === 0x1f && first.value[1] === 0x8b;
+    return new Response(packed ? bytes.pipeThrough(new DecompressionStream('gzip')) : bytes,
+      { headers: { 'Content-Type': 'application/wasm' } });
+  }
+
   window.Module = {
     canvas,
     print: (text) => console.log(text),
@@ -1091,7 +1192,10 @@
       levelWon,
       picture,
       firstFrame,
-      running: (on) => showOverlay(!on),
+      running: (on) => {
+        showOverlay(!on);
+        if (!on) showStory(null);
+      },
       toggleFullScreen,
       editSave,
       editRecovery,
@@ -1099,12 +1203,27 @@
       editPublish,
       editing,
       saveSettings,
+      event: gameEvent,
+    },
+    // The site keeps the WebAssembly gzipped (q47.wasm.gzip, a third of its size): the page
+    // unpacks it with the browser's own gzip. A server that sent it marked as compressed has
+    // had it unpacked by the browser already, and it is used as it came.
+    instantiateWasm(imports, done) {
+      wasmBody()
+        .then((body) => WebAssembly.instantiateStreaming(body, imports))
+        .then((made) => done(made.instance, made.module))
+        .catch((e) => {
+          start.classList.remove('waiting');
+          message(`q47: the game could not be loaded (q47.wasm.gzip: ${e.message}); ` +
+            'reload the page to try again');
+        });
+      return {};
     },
   };
 
   // --- Loading the game ---
 
-  // The game (q47.js, which fetches q47.wasm and q47.data: 3 MB) takes a phone's main thread
+  // The game (q47.js, which fetches q47.wasm.gzip and q47.data: 2 MB) takes a phone's main thread
   // for a second or more to compile and start, and the start screen needs none of it. It is
   // loaded at once when the link asks for something, else at the player's first sign: a pointer
   // or a finger on the page, a key, the focus, a file dragged in. The service worker of a first

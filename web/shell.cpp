@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -91,6 +92,11 @@ EM_JS(void, page_edit_publish,
         Module.page.editPublish(UTF8ToString(text), runs);
       });
 EM_JS(void, page_editing, (int32_t on), { Module.page.editing(!!on); });
+EM_JS(void, page_event,
+      (const char* kind, int32_t level, int32_t barriers, int32_t x, int32_t y, const char* text), {
+        Module.page.event(
+            {kind : UTF8ToString(kind), level, barriers, x, y, text : UTF8ToString(text)});
+      });
 EM_JS(void, page_save_settings, (const char* text),
       { Module.page.saveSettings(UTF8ToString(text)); });
 
@@ -157,6 +163,20 @@ void do_asks(const std::vector<AppAsk>& asks) {
   }
 }
 
+// The page's names of the frame's events, in AppEvent::Kind's order.
+constexpr const char* EVENT_NAMES[] = {
+    "level-begun",   "barrier-placed", "barrier-picked-up", "level-won",     "level-lost",
+    "screen-opened", "row-selected",   "setting-changed",   "screen-closed", "story-line"};
+static_assert(std::size(EVENT_NAMES) == static_cast<size_t>(AppEvent::Kind::STORY_LINE) + 1);
+
+// What happened in a frame, to the page, which says it to a screen reader.
+void tell_page(const std::vector<AppEvent>& events) {
+  for (const AppEvent& event : events) {
+    page_event(EVENT_NAMES[static_cast<size_t>(event.kind)], event.level, event.barriers, event.x,
+               event.y, event.text.c_str());
+  }
+}
+
 // The editor is done: the levels played before it are played again.
 void restore_levels() {
   if (!WEB.stream_before_edit) return;
@@ -182,6 +202,7 @@ void step() {
   device.switch_display = switch_display;
   const bool was_editing = editing();
   const AppFrame frame = app_frame(device);
+  tell_page(frame.events);
   do_asks(frame.asks);
   WEB.frames += 1;
   if (frame.status != APP_GOING) ended(was_editing);

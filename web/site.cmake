@@ -15,9 +15,17 @@ file(MAKE_DIRECTORY ${staging}/icons ${staging}/fonts)
 foreach(name index.html page.js page.css manifest.webmanifest)
   file(COPY ${PAGE}/${name} DESTINATION ${staging})
 endforeach()
-foreach(name q47.js q47.wasm q47.data)
+foreach(name q47.js q47.data)
   file(COPY ${MODULE}/${name} DESTINATION ${staging})
 endforeach()
+# The WebAssembly goes gzipped (a third of its size) and the page unpacks it, as the browser
+# would for a server that compresses: on any server the first visit stays under 3 MB. The name
+# is not .gz, which some servers would send marked as compressed (the page copes with that too).
+execute_process(COMMAND gzip -9 -n -c ${MODULE}/q47.wasm OUTPUT_FILE ${staging}/q47.wasm.gzip
+  RESULT_VARIABLE zipped)
+if(NOT zipped EQUAL 0)
+  message(FATAL_ERROR "gzip could not compress ${MODULE}/q47.wasm")
+endif()
 foreach(size 16 32 48 64 128 256)
   set(icon ${ICONS}/${size}x${size}/apps/org.zoraruvo.Q47.png)
   if(NOT EXISTS ${icon})
@@ -52,7 +60,7 @@ foreach(name IN LISTS files)
 endforeach()
 string(SHA256 SITE_HASH "${listing}")
 string(SUBSTRING ${SITE_HASH} 0 16 SITE_HASH)
-set(SITE_FILES "[\n  './',\n${quoted}]")
+set(SITE_FILES "[\n${quoted}]")
 configure_file(${PAGE}/sw.js ${staging}/sw.js @ONLY)
 
 file(REMOVE_RECURSE ${SITE})

@@ -2,12 +2,10 @@
 // their pictures and histograms. Every text a player wrote goes in as text, never as markup.
 'use strict';
 
-const KEY_STORE = 'q47-hub-key';
-
 // The API's answer as JSON; a refusal throws with its sentence.
 async function api(method, path, body) {
   const headers = {};
-  const key = localStorage.getItem(KEY_STORE);
+  const key = q47Hub.key();
   if (key) headers.Authorization = 'Bearer ' + key;
   if (body !== undefined) headers['Content-Type'] = 'application/json';
   const response = await fetch(path, {
@@ -30,7 +28,7 @@ function element(tag, text, attributes) {
 
 async function showPlayer() {
   const line = document.getElementById('player-line');
-  if (!localStorage.getItem(KEY_STORE)) return;
+  if (!q47Hub.key()) return;
   try {
     const me = await api('GET', 'api/players/me');
     line.textContent = 'Playing as ' + me.name + ' (player ' + me.player + '). ' +
@@ -46,11 +44,11 @@ document.getElementById('player-form').addEventListener('submit', async (event) 
   const name = document.getElementById('player-name').value;
   const status = document.getElementById('player-status');
   try {
-    if (localStorage.getItem(KEY_STORE)) {
+    if (q47Hub.key()) {
       await api('PUT', 'api/players/me', {name});
     } else {
       const made = await api('POST', 'api/players', {name});
-      localStorage.setItem(KEY_STORE, made.key);
+      if (!q47Hub.keep(made.key)) throw new Error('this browser would not keep the key');
     }
     status.textContent = 'Done.';
     showPlayer();
@@ -131,57 +129,6 @@ function drawMap(rows) {
   return canvas;
 }
 
-// Players by their best score as bars, the player's own bar marked and the bound as a red line;
-// a table says the same in words.
-function drawHistogram(histogram) {
-  const figure = element('figure');
-  const svgNs = 'http://www.w3.org/2000/svg';
-  const svg = document.createElementNS(svgNs, 'svg');
-  const width = 240;
-  const height = 100;
-  svg.setAttribute('width', width);
-  svg.setAttribute('height', height + 14);
-  svg.setAttribute('class', 'histogram');
-  svg.setAttribute('aria-hidden', 'true');
-  const top = Math.max(histogram.bound || 0, ...histogram.counts.map((row) => row[0]), 1);
-  const most = Math.max(...histogram.counts.map((row) => row[1]), 1);
-  for (const [score, players] of histogram.counts) {
-    const bar = document.createElementNS(svgNs, 'rect');
-    const x = Math.round(score / top * (width - 6));
-    const barHeight = Math.max(2, Math.round(players / most * height));
-    bar.setAttribute('x', x);
-    bar.setAttribute('y', height - barHeight);
-    bar.setAttribute('width', 5);
-    bar.setAttribute('height', barHeight);
-    if (histogram.mine === score) bar.setAttribute('class', 'mine');
-    svg.append(bar);
-  }
-  if (histogram.bound !== null) {
-    const line = document.createElementNS(svgNs, 'line');
-    const x = Math.round(histogram.bound / top * (width - 6)) + 2;
-    line.setAttribute('x1', x);
-    line.setAttribute('x2', x);
-    line.setAttribute('y1', 0);
-    line.setAttribute('y2', height);
-    svg.append(line);
-  }
-  const table = element('table');
-  table.append(element('caption', 'Players: ' + histogram.players + '; best possible ' +
-      histogram.bound + (histogram.proven_best ? ' (reached)' : '') +
-      (histogram.mine === null ? '' : '; your best ' + histogram.mine)));
-  const head = element('tr');
-  head.append(element('th', 'score', {scope: 'col'}), element('th', 'players', {scope: 'col'}));
-  table.append(head);
-  for (const [score, players] of histogram.counts) {
-    const row = element('tr');
-    row.append(element('td', score + (histogram.mine === score ? ' (you)' : '')),
-               element('td', players));
-    table.append(row);
-  }
-  figure.append(svg, table);
-  return figure;
-}
-
 async function showPack(id) {
   const section = document.getElementById('pack');
   const levels = document.getElementById('pack-levels');
@@ -206,7 +153,12 @@ async function showPack(id) {
       if (maps[level.level - 1]) box.append(drawMap(maps[level.level - 1]));
       box.append(words);
       const histogram = await api('GET', 'api/levels/' + id + '/' + level.level + '/histogram');
-      box.append(drawHistogram(histogram));
+      box.append(q47Hub.figure(level.level, histogram).figure);
+      // A level this player won (the hub verified a score of theirs) can be rated here too.
+      if (histogram.mine !== null && q47Hub.key()) {
+        box.append(q47Hub.rating(level.level, (stars) => api('POST', 'api/levels/' + id + '/' +
+            level.level + '/rating', {stars})).row);
+      }
       levels.append(box);
     }
     section.scrollIntoView();

@@ -27,7 +27,7 @@ hub=0
 if [ -x "$build/hub/q47-hub" ]; then
   hub=1
   expected+=(bin/q47-hub share/man/man1/q47-hub.1)
-  for file in index.html hub.js hub.css; do expected+=("share/q47-hub/page/$file"); done
+  for file in index.html hub.js hub.css shared.js; do expected+=("share/q47-hub/page/$file"); done
 fi
 for size in 16 32 48 64 128 256; do expected+=("share/icons/hicolor/${size}x$size/apps/$id.png"); done
 for sound in warn clean click win lose bump take nitr cant; do expected+=("share/q47/$sound.wav"); done

@@ -274,3 +274,100 @@ TEST_F(App, PublishingAsksForAProofOfEveryLevelAsItIsNow) {
 }
 
 }  // namespace
+
+// The frame says what happened, on boards of any shape: a story line, a level begun with its
+// barriers, each barrier placed, the loss once at the frame the chemical first touches an edge, the
+// level begun again on R; the settings screen opened with its row, a row selected, a volume down,
+// closed.
+TEST_F(App, EachFrameTellsItsEventsOnAnyBoard) {
+  using Kind = AppEvent::Kind;
+  std::vector<AppEvent> events;
+  auto frames = [&](int n) {
+    for (int i = 0; i < n; ++i) {
+      AppFrame frame = app_frame(session_window_device());
+      events.insert(events.end(), frame.events.begin(), frame.events.end());
+    }
+    gh::moves_pending = false;
+  };
+  auto count = [&](Kind kind) {
+    return std::count_if(events.begin(), events.end(),
+                         [&](const AppEvent& e) { return e.kind == kind; });
+  };
+  for (auto [width, height] : {std::pair{8, 5}, {5, 8}, {8, 8}}) {
+    SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+    std::string text = "q47-level-pack 1\nintro\n  white \"$GO\"\nend\nlevel\n  size " +
+                       std::to_string(width) + " " + std::to_string(height) +
+                       "\n  barriers 3\n  rate 60\n  map\n";
+    for (int y = 0; y < height; ++y) {
+      std::string row(static_cast<size_t>(width), '.');
+      if (y == height / 2) row[static_cast<size_t>(width / 2)] = 'I';
+      text += "    " + row + "\n";
+    }
+    text += "end\nfinal\n  white \"$DONE\"\n  black \"~\"\nend\n";
+    LevelPack pack;
+    std::vector<PackProblem> problems;
+    ASSERT_TRUE(level_pack_parse(text, pack, problems)) << level_pack_problems_text("t", problems);
+    session_use_stream(level_pack_compile(pack));
+    app_play(0);  // the intro: its line is told once, for a page to show where the picture is small
+    events.clear();
+    frames(3);
+    ASSERT_EQ(count(Kind::STORY_LINE), 1);
+    EXPECT_EQ(events[0].text, "GO");
+    app_play(1);
+    events.clear();
+    frames(2);
+    ASSERT_EQ(GAME.game_state, STATE_PLAYING);
+    ASSERT_EQ(count(Kind::LEVEL_BEGUN), 1);
+    EXPECT_EQ(events[0].level, 1);
+    EXPECT_EQ(events[0].barriers, 3);
+    gh::push_move_to_cell(0, 0);
+    gh::push_button(1, true);
+    frames(1);
+    gh::push_button(1, false);
+    frames(1);
+    ASSERT_EQ(count(Kind::BARRIER_PLACED), 1);
+    EXPECT_EQ(events.back().x, 0);
+    EXPECT_EQ(events.back().y, 0);
+    EXPECT_EQ(events.back().barriers, 2);
+    // Told at the very frame the edge is reached, and only then.
+    int waited = 0;
+    while (!GAME.edge_reached && waited < 3000) {
+      EXPECT_EQ(count(Kind::LEVEL_LOST), 0);
+      frames(1);
+      ++waited;
+    }
+    ASSERT_EQ(GAME.edge_reached, 1);
+    ASSERT_EQ(count(Kind::LEVEL_LOST), 1);
+    EXPECT_EQ(events.back().text, "the chemical reached the edge");
+    frames(50);
+    EXPECT_EQ(count(Kind::LEVEL_LOST), 1);
+    events.clear();
+    gh::push_key(SDL_SCANCODE_R, true);
+    frames(1);
+    gh::push_key(SDL_SCANCODE_R, false);
+    frames(3);
+    EXPECT_EQ(GAME.edge_reached, 0);
+    ASSERT_EQ(count(Kind::LEVEL_BEGUN), 1);
+    EXPECT_EQ(events[0].barriers, 3);
+  }
+  // The settings screen: opened on its first row, a row down, a volume up, closed.
+  events.clear();
+  gh::push_key(SDL_SCANCODE_F2, true);
+  frames(1);
+  gh::push_key(SDL_SCANCODE_F2, false);
+  frames(1);
+  ASSERT_EQ(count(Kind::SCREEN_OPENED), 1);
+  EXPECT_EQ(events[0].text,
+            "SETTINGS: EFFECTS VOLUME " + std::to_string(app_settings().effects_volume));
+  for (SDL_Scancode code : {SDL_SCANCODE_DOWN, SDL_SCANCODE_LEFT, SDL_SCANCODE_ESCAPE}) {
+    gh::push_key(code, true);
+    frames(1);
+    gh::push_key(code, false);
+    frames(1);
+  }
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[1].kind, Kind::ROW_SELECTED);
+  EXPECT_EQ(events[2].kind, Kind::SETTING_CHANGED);
+  EXPECT_EQ(events[2].text, "MUSIC VOLUME " + std::to_string(app_settings().music_volume));
+  EXPECT_EQ(events[3].kind, Kind::SCREEN_CLOSED);
+}

@@ -61,10 +61,19 @@ export async function serve(mounts) {
       const dir = path.resolve(mounts[prefix]);
       const file = path.join(dir, path.normalize(pathname.slice(prefix.length)));
       if (!file.startsWith(dir + path.sep) || !(await stat(file)).isFile()) throw new Error();
+      // A validator, as any static server sends: a copy the browser holds is revalidated
+      // with a 304 and no body.
+      const { size, mtimeMs } = await stat(file);
+      const tag = `"${size}-${Math.floor(mtimeMs)}"`;
+      if (req.headers['if-none-match'] === tag) {
+        res.writeHead(304, { etag: tag, 'cache-control': 'no-cache' }).end();
+        return;
+      }
       const body = await readFile(file);
       res.writeHead(200, {
         'content-type': TYPES[path.extname(file)] ?? 'application/octet-stream',
         'cache-control': 'no-cache',
+        etag: tag,
       });
       res.end(req.method === 'HEAD' ? undefined : body);
       state.bytes.set(pathname, (state.bytes.get(pathname) ?? 0) + body.length);
@@ -125,6 +134,33 @@ export async function loggedPage(browser) {
   page.on('pageerror', (e) => page.q47Log.push(`pageerror: ${e.message ?? e}`));
   page.on('console', (m) => page.q47Log.push(`${m.type()}: ${m.text()}`));
   return page;
+}
+
+// For evaluateOnNewDocument: navigator.getGamepads answers a scripted pad of the "standard"
+// layout, plugged in with the gamepadconnected event a browser sends (q47Pad.plug()); every
+// change of its buttons (q47Pad.set(index, down)) gets a new timestamp, as a real pad's state does.
+export function scriptedPad() {
+  const pad = {
+    id: 'Q-47 scripted pad (STANDARD GAMEPAD)', index: 0, connected: false, mapping: 'standard',
+    timestamp: 1, axes: [0, 0, 0, 0],
+    buttons: Array.from({ length: 17 }, () => ({ pressed: false, touched: false, value: 0 })),
+  };
+  Object.defineProperty(Navigator.prototype, 'getGamepads', {
+    configurable: true, value: () => (pad.connected ? [pad, null, null, null] : [null, null, null, null]),
+  });
+  window.q47Pad = {
+    plug() {
+      pad.connected = true;
+      pad.timestamp += 1;
+      const event = new Event('gamepadconnected');
+      event.gamepad = pad;
+      window.dispatchEvent(event);
+    },
+    set(index, down) {
+      pad.buttons[index] = { pressed: down, touched: down, value: down ? 1 : 0 };
+      pad.timestamp += 1;
+    },
+  };
 }
 
 // Opens the game's page with the given query and waits for q47Ready (the intro's first frame).

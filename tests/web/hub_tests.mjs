@@ -12,7 +12,7 @@ import { cpSync, copyFileSync, mkdtempSync, rmSync, writeFileSync, existsSync } 
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
-import { ROOT, sleep, native, missingTools, launch, waitReady } from './harness.mjs';
+import { ROOT, sleep, native, missingTools, launch, waitReady, scriptedPad } from './harness.mjs';
 
 const q47 = path.resolve(process.argv[2] ?? path.join(ROOT, 'build/q47'));
 const hubProgram = path.resolve(process.argv[3] ?? path.join(ROOT, 'build/hub/q47-hub'));
@@ -125,13 +125,25 @@ try {
     await press(author, 'Escape');
     await author.waitForFunction(() => Module._web_edit_level_count() === 1, { timeout: 10000 });
     await press(author, 'KeyK');
-    await author.click('#publish');
+    // Ctrl+U, the editor's own key, publishes as the button does.
+    await author.keyboard.down('Control');
+    await press(author, 'KeyU');
+    await author.keyboard.up('Control');
     const line = await author.waitForFunction(
       () => /^(Published|Not published)/.test(document.querySelector('#output').textContent) &&
         document.querySelector('#output').textContent, { timeout: 20000 }).then((h) => h.jsonValue());
     const id = /\/packs\/([0-9a-f]{64})$/.exec(line)?.[1];
-    check('publish: the page says the pack\'s address on the hub', Boolean(id), `${line}\n    ${lastWords(author)}`);
+    check('publish: Ctrl+U publishes, and the page says the pack\'s address on the hub',
+      Boolean(id) && line.startsWith('Published: '), `${line}\n    ${lastWords(author)}`);
     if (!id) throw new Error('not published');
+    // Published again, the hub answers 409: said as such, with the same address.
+    await author.click('#publish');
+    const again = await author.waitForFunction(
+      () => /^Already published/.test(document.querySelector('#output').textContent) &&
+        document.querySelector('#output').textContent, { timeout: 20000 })
+      .then((h) => h.jsonValue(), () => author.$eval('#output', (e) => e.textContent));
+    check('publish: a pack published already is said so, with its address',
+      again === line.replace(/^Published/, 'Already published'), again);
     const key = await author.evaluate(() => localStorage.getItem('q47.hub-key'));
     check('publish: the author\'s key is kept in the browser', /^[0-9a-f]{64}$/.test(key ?? ''), key);
     const file = await (await fetch(`${origin}/api/packs/${id}/file`)).text();
@@ -145,6 +157,7 @@ try {
 
     // The player, in another profile: the hub's newest packs, the pack's page, its play link.
     const player = await pageIn(await browser.createBrowserContext());
+    await player.evaluateOnNewDocument(scriptedPad);
     await player.goto(`${origin}/`);
     const listed = await player.waitForSelector(`#pack-list a[href="#pack=${id}"]`, { timeout: 10000 })
       .then(() => true, () => false);
@@ -195,6 +208,7 @@ try {
     const shownScores = await player.waitForFunction(
       () => document.querySelector('#hub-scores figure') !== null, { timeout: 30000 })
       .then(() => true, () => false);
+    const saidOnScores = await player.$eval('#said', (e) => e.textContent);
     check('submit: the won level is sent and its histogram shown while the run goes on',
       shownScores && await player.evaluate(() => document.getElementById('start').hidden),
       lastWords(player));
@@ -202,6 +216,30 @@ try {
       headers: { Authorization: `Bearer ${localStorage.getItem('q47.hub-key')}` },
     })).json());
     check('submit: the player is named as given', me.name === 'Ada <b>', JSON.stringify(me));
+
+    // The level won is rated below its histogram: by a finger (here the mouse), from the
+    // keyboard, and from a pad while the game goes on; the hub keeps the last.
+    const rated = () => player.$eval('#hub-scores .rating [role=status]', (e) => e.textContent);
+    const ratedAs = (stars) => player.waitForFunction((want) => document
+      .querySelector('#hub-scores .rating [role=status]')?.textContent === want, { timeout: 10000 },
+    ` rated ${stars} of 5 stars.`).then(() => true, () => false);
+    await player.click('#hub-scores .rating button:nth-of-type(2)');
+    check('rate: a tap on 2 stars rates the level', await ratedAs(2), await rated());
+    await player.focus('#hub-scores .rating button:nth-of-type(4)');
+    await press(player, 'Enter');
+    check('rate: Enter on 4 stars rates it again', await ratedAs(4), await rated());
+    await player.focus('canvas');
+    await player.evaluate(() => window.q47Pad.plug());
+    for (const button of [5, 5, 5, 3]) {  // RB three times: 3 stars; Y sends them
+      await player.evaluate((i) => window.q47Pad.set(i, true), button);
+      await sleep(HOLD_MS);
+      await player.evaluate((i) => window.q47Pad.set(i, false), button);
+      await sleep(HOLD_MS);
+    }
+    check('rate: a pad\'s shoulders and Y rate it from the game', await ratedAs(3), await rated());
+    const packsNow = await (await fetch(`${origin}/api/packs?limit=50&sort=newest`)).json();
+    const rating = packsNow.packs.find((p) => p.pack === id)?.rating;
+    check('rate: the hub keeps the last rating', rating === 3, JSON.stringify(rating));
     await press(player, 'Escape');
     // Q47_HUB_SHOT=FILE.png keeps a picture of the player's page, to look at.
     if (process.env.Q47_HUB_SHOT) await player.screenshot({ path: process.env.Q47_HUB_SHOT, fullPage: true });
@@ -211,7 +249,6 @@ try {
       mine: document.querySelectorAll('#hub-scores rect.mine').length,
       marks: document.querySelectorAll('#hub-scores path.mine').length,
       bound: document.querySelectorAll('#hub-scores line.bound').length,
-      said: document.querySelector('#said').textContent,
     }));
     const expected = `level 1: your score ${plan.plan_score - 1}, best possible ` +
       `${plan.best_score_bound}${plan.plan_score === plan.best_score_bound ? ' (proven best)' : ''}, 2 players`;
@@ -220,7 +257,62 @@ try {
     check('submit: the picture has both players\' bars, the player\'s marked, and the bound',
       histogram.bars === 2 && histogram.mine === 1 && histogram.marks === 1 && histogram.bound === 1,
       JSON.stringify(histogram));
-    check('submit: a screen reader hears it', histogram.said === `${expected}.`, histogram.said);
+    check('submit: a screen reader hears it', saidOnScores === `${expected}.`, saidOnScores);
+
+    // One player in one browser: the hub's page in the same profile is the game's player, and
+    // marks their score in the same words.
+    await player.goto(`${origin}/#pack=${id}`);
+    const hubWords = await player.waitForSelector('#pack-levels figcaption', { timeout: 10000 })
+      .then((e) => e.evaluate((f) => f.textContent), () => '');
+    const playerLine = await player.$eval('#player-line', (e) => e.textContent);
+    check('one player: the hub\'s page plays as the game\'s player, their score marked',
+      playerLine.startsWith('Playing as Ada <b>') && hubWords === expected,
+      `${playerLine} / ${hubWords}`);
+    // The level the player won is rated on the hub's page too: by the pointer, from the keyboard,
+    // and (below, on the phone) by a finger; the hub keeps the last.
+    const hubRow = '#pack-levels .rating';
+    const hubRated = (stars) => player.waitForFunction((row, want) => document
+      .querySelector(`${row} [role=status]`)?.textContent === want, { timeout: 10000 }, hubRow,
+    ` rated ${stars} of 5 stars.`).then(() => true, () => false);
+    const hubStatus = () => player.$eval(`${hubRow} [role=status]`, (e) => e.textContent)
+      .catch((e) => e.message);
+    await player.click(`${hubRow} button:nth-of-type(5)`).catch(() => {});
+    check('rate: the hub\'s page rates a level won with a click', await hubRated(5), await hubStatus());
+    await player.focus(`${hubRow} button:nth-of-type(1)`).catch(() => {});
+    await press(player, 'Enter');
+    check('rate: the hub\'s page rates it with Enter', await hubRated(1), await hubStatus());
+    // On a 360 px phone every control of the hub's page is a finger's size.
+    await player.setViewport({ width: 360, height: 640, deviceScaleFactor: 2, isMobile: true,
+      hasTouch: true });
+    await sleep(300);
+    const star2 = await player.$eval(`${hubRow} button:nth-of-type(2)`, (e) => {
+      e.scrollIntoView({ block: 'center' });
+      const r = e.getBoundingClientRect();
+      return { x: r.x + r.width / 2, y: r.y + r.height / 2 };
+    }).catch(() => null);
+    if (star2) await player.touchscreen.tap(star2.x, star2.y);
+    const tapped = await hubRated(2);
+    const keptNow = (await (await fetch(`${origin}/api/packs?limit=50&sort=newest`)).json())
+      .packs.find((p) => p.pack === id)?.rating;
+    check('rate: a finger on the hub\'s page rates it, and the hub keeps the last',
+      tapped && keptNow === 2, `${await hubStatus()} / ${JSON.stringify(keptNow)}`);
+    const small = await player.evaluate(() => [...document.querySelectorAll('button, input, a')]
+      .filter((e) => e.offsetParent).map((e) => [e.textContent || e.id, e.getBoundingClientRect()])
+      .filter(([, r]) => r.height < 44 || r.width < 44)
+      .map(([name, r]) => `${name.trim()} ${Math.round(r.width)}x${Math.round(r.height)}`));
+    check('one player: the hub page\'s controls are at least 44 px on a 360 px phone',
+      small.length === 0, small.join('; '));
+    // A key the hub's page kept under its old name becomes the one key, and nothing is lost.
+    const old = await pageIn(await browser.createBrowserContext());
+    await old.goto(`${origin}/`);
+    await old.evaluate((k) => localStorage.setItem('q47-hub-key', k), key);
+    await old.goto(`${origin}/`);
+    await old.waitForFunction(() => /^Playing as/.test(document.querySelector('#player-line')
+      .textContent), { timeout: 10000 }).catch(() => {});
+    const keys = await old.evaluate(() => [localStorage.getItem('q47.hub-key'),
+      localStorage.getItem('q47-hub-key'), document.querySelector('#player-line').textContent]);
+    check('one player: the old key is moved to q47.hub-key', keys[0] === key && keys[1] === null &&
+      keys[2].startsWith('Playing as'), JSON.stringify(keys));
     check('no uncaught errors in any page', pageErrors.length === 0, pageErrors.join('\n    '));
   } catch (error) {
     check('the hub in the browser', false, `${error.message}\n    ${lastWords(author)}`);

@@ -37,7 +37,7 @@ case "$engine" in
 esac
 
 site="$source_dir/build-web/site"
-for f in index.html q47.js q47.wasm q47.data; do
+for f in index.html q47.js q47.wasm.gzip q47.data; do
   [ -f "$site/$f" ] || fail "no browser build: $site/$f is missing; ./run test builds it first," \
     "or build it with web/build"
 done
