@@ -20,9 +20,11 @@
 extern "C" {
 #endif
 
-// Descriptors are not inherited by programs the game starts; Windows has no non-blocking opens
-// of files or controlling terminals.
-#define O_CLOEXEC _O_NOINHERIT
+// Descriptors are not inherited by programs the game starts, and every file the game opens is
+// opened so (O_CLOEXEC), so they are all binary too: a pack, a run or a picture is read and
+// written byte for byte, with no CR before each LF and no end at a Ctrl+Z. Windows has no
+// non-blocking opens of files or controlling terminals.
+#define O_CLOEXEC (_O_NOINHERIT | _O_BINARY)
 #define O_NONBLOCK 0
 #define O_NOCTTY 0
 
@@ -64,6 +66,13 @@ static inline int fchown(int, unsigned, unsigned) { return 0; }
 static inline unsigned geteuid(void) { return 1; }
 static inline unsigned getuid(void) { return 1; }
 int q47_mkdir(const char* path);
+// mkstemp, binary (the CRT's opens its file in the default text mode).
+static inline int q47_mkstemp(char* name) {
+  const int fd = mkstemp(name);
+  if (fd >= 0) _setmode(fd, _O_BINARY);
+  return fd;
+}
+#define mkstemp(name) q47_mkstemp(name)
 #define mkdir(path, mode) q47_mkdir(path)
 int fsync(int fd);
 // A hard link where the file system has them (NTFS); errno EEXIST when path is taken.
