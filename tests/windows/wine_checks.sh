@@ -31,8 +31,12 @@ exe="$game_dir/q47.exe"
 command -v wine >/dev/null || fail "wine is missing (./run deps windows)"
 
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEARCH=win64
-# No Mono or Gecko install prompts: the game needs neither.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko install prompts (the game needs neither), and no menu entries made for the
+# Start menu's shortcuts in the desktop's menus; a home of its own keeps anything else wine
+# writes out of the tester's.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export HOME="$work/home"
+mkdir -p "$HOME"
 export SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy
 unset DISPLAY WAYLAND_DISPLAY
 wineboot -i >/dev/null 2>&1
@@ -43,6 +47,20 @@ wineserver -w  # the registry is written when the prefix's server ends
 wine_run() { wine "$exe" "$@" | tr -d '\r'; }
 # A --verify line without its speed (frames/s), the one figure two runs of a replay may differ in.
 without_speed() { sed -E 's/, [0-9.]+ frames\/s//'; }
+
+# record FILE COMMAND...: the game started by COMMAND in its own folder (or in $from) on SDL's
+# disk audio driver into FILE, stopped 3 s after the recording began (the intro's first line
+# sounds the warning at once).
+tool=${5:-}
+record() {
+  (cd "${from:-$game_dir}" && SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$1 SDL_VIDEODRIVER=offscreen \
+    exec timeout 20 "${@:2}" >/dev/null 2>&1) &
+  local runner=$! waited=0
+  while [ ! -s "$1" ] && [ $waited -lt 150 ]; do sleep 0.1; waited=$((waited + 1)); done
+  sleep 3
+  kill "$runner" 2>/dev/null
+  wait "$runner" 2>/dev/null
+}
 
 replays="$source_dir/tests/replays"
 case "$part" in
@@ -97,16 +115,6 @@ files)
   ;;
 sound)
   # The intro's first line sounds the warning at once; a few seconds of the recording hold it.
-  tool=$5
-  record() { # GAME_COMMAND... : started in the game's folder, stopped after 3 s
-    (cd "$game_dir" && SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$1 SDL_VIDEODRIVER=offscreen \
-      exec timeout 20 "${@:2}" >/dev/null 2>&1) &
-    local runner=$! waited=0
-    while [ ! -s "$1" ] && [ $waited -lt 150 ]; do sleep 0.1; waited=$((waited + 1)); done
-    sleep 3
-    kill "$runner" 2>/dev/null
-    wait "$runner" 2>/dev/null
-  }
   record "$work/native.raw" "$native"
   record "$work/wine.raw" wine "$exe"
   [ -s "$work/wine.raw" ] || fail "nothing recorded under wine"
@@ -128,8 +136,18 @@ installer)
   done
   programs=$(winepath -u "$(wine cmd /c 'echo %APPDATA%' | tr -d '\r')\\Microsoft\\Windows\\Start Menu\\Programs")
   [ -f "$programs/Q-47.lnk" ] || fail "no Start menu entry in $programs"
-  grep -q 'Q-47' "$WINEPREFIX/user.reg" || fail "no uninstall entry in the registry"
-  # The game from where the Start menu entry points, from an unrelated folder: it finds its data.
+  # The installer's keys, as wine keeps them: [Software\\Q-47] and [...\\Uninstall\\Q-47].
+  keys='^\[Software\\\\(Q-47|Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Q-47)\]'
+  [ "$(grep -cE "$keys" "$WINEPREFIX/user.reg")" = 2 ] ||
+    fail "the installer's registry keys are missing: $(grep -E 'Q-47' "$WINEPREFIX/user.reg")"
+  # The Start menu's entry started as Explorer starts it, from elsewhere: the game finds its
+  # sounds in the folder the entry names.
+  from=$work record "$work/start.raw" wine start /unix "$programs/Q-47.lnk"
+  wineserver -k
+  wineserver -w
+  "$tool" warn "$work/start.raw" "$installed/warn.wav" >/dev/null ||
+    fail "the game started from the Start menu played no warning sound"
+  # The installed game from an unrelated folder: the same line as the native game.
   got=$(cd "$work" && wine "$installed/q47.exe" --verify "$replays/level01-win.q47r" |
     tr -d '\r' | without_speed)
   want=$("$native" --verify "$replays/level01-win.q47r" | without_speed)
@@ -140,7 +158,7 @@ installer)
   wineserver -w
   [ ! -e "$installed" ] || fail "the uninstaller left $(find "$installed" | head -5 | paste -sd' ')"
   [ ! -e "$programs/Q-47.lnk" ] || fail "the uninstaller left the Start menu entry"
-  ! grep -q 'Q-47' "$WINEPREFIX/user.reg" || fail "the uninstaller left registry keys"
+  ! grep -E "$keys" "$WINEPREFIX/user.reg" >&2 || fail "the uninstaller left registry keys"
   echo "installed, played from the Start menu's path, and uninstalled without a trace"
   ;;
 *)
