@@ -25,10 +25,27 @@ HubAnswer HubConnection::request(const std::string&, const std::string&, const s
   return answer;
 }
 
-// No URL is a hub's here: the command that wanted one says why before it starts.
-std::string hub_url_normal(const std::string&, std::string& problem) {
-  problem = HUB_NONE;
-  return {};
+// A hub's URL is still told from anything else, so a hub's link or --hub is taken for what it is
+// and the request, not the parsing, says that this build cannot reach it.
+std::string hub_url_normal(const std::string& url, std::string& problem) {
+  const size_t scheme_end = url.find("://");
+  const std::string scheme = scheme_end == std::string::npos ? "" : url.substr(0, scheme_end);
+  if (scheme_end == std::string::npos || scheme_end + 3 >= url.size() ||
+      url[scheme_end + 3] == '/') {
+    problem = "'" + url + "' is not a URL (such as " + HUB_DEFAULT_URL + ")";
+    return {};
+  }
+  if (scheme != "http" && scheme != "https") {
+    problem = "'" + url + "' is not an http or https URL";
+    return {};
+  }
+  if (url.find_first_of("?#") != std::string::npos) {
+    problem = "'" + url + "' has a query or fragment; a hub's URL is its address alone";
+    return {};
+  }
+  std::string normal = url;
+  while (!normal.empty() && normal.back() == '/') normal.pop_back();
+  return normal;
 }
 #else
 struct HubConnection::Handle {

@@ -4,8 +4,9 @@
 # folder, and held to this build's native game NATIVE_GAME. PART is one of:
 #   verify     every golden run's --verify line is the native line
 #   pictures   --picture of the frames the browser tests use is the native picture, pixel for pixel
-#   files      --export-levels writes the native pack byte for byte, --check reads it alike, and a
-#              bad pack is refused with the native message and exit code
+#   files      --export-levels writes the native pack byte for byte, --check reads it alike, a
+#              bad pack is refused with the native message and exit code, and --submit says
+#              this build has no hub client
 #   editor     a new pack made in the level editor with keys (under Xvfb: with-xvfb) and saved
 #              with Ctrl+S is the native editor's save byte for byte
 #   sound      the game started on SDL's disk audio driver records the intro's warning sound as the
@@ -115,7 +116,12 @@ files)
   wine "$exe" --check "$work/bad.q47l" >/dev/null 2>&1; got_rc=$?
   [ "$got_rc" = "$want_rc" ] || fail "a bad pack: exit $got_rc under wine, $want_rc native"
   [ "$got" = "$want" ] || fail "a bad pack: wine '$got', native '$want'"
-  echo "the export, --check and a bad pack's refusal are the native ones"
+  # No hub client in this build: --submit says so plainly and fails, never hangs or crashes.
+  got=$(wine "$exe" --submit "$replays/level01-win.q47r" 2>&1 | tr -d '\r')
+  wine "$exe" --submit "$replays/level01-win.q47r" >/dev/null 2>&1; got_rc=$?
+  [ "$got_rc" = 2 ] || fail "--submit: exit $got_rc: $got"
+  case "$got" in *"has no hub client"*) ;; *) fail "--submit does not say why: $got" ;; esac
+  echo "the export, --check and a bad pack's refusal are the native ones; --submit: $got"
   ;;
 editor)
   [ -n "${DISPLAY:-$EDITOR_DISPLAY}" ] || fail "no display: run it under with-xvfb"
