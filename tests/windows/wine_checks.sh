@@ -104,6 +104,10 @@ files)
   wine_run --export-levels "$work/wine.q47l" >/dev/null
   cmp "$work/native.q47l" "$work/wine.q47l" || fail "the exported packs differ"
   [ "$(ls "$work" | grep -c q47l)" = 2 ] || fail "the export left other files: $(ls "$work")"
+  # A folder and a name outside ASCII: the program's paths are UTF-8 on Windows too.
+  mkdir -p "$work/Kü ß"
+  wine_run --export-levels "$work/Kü ß/päck.q47l" >/dev/null
+  cmp "$work/native.q47l" "$work/Kü ß/päck.q47l" || fail "the pack under a non-ASCII name differs"
   # Written again over itself: Windows refuses a plain rename onto an existing file.
   wine_run --export-levels "$work/wine.q47l" >/dev/null
   cmp "$work/native.q47l" "$work/wine.q47l" || fail "the pack written over itself differs"
