@@ -103,7 +103,8 @@ files)
   "$native" --export-levels "$work/native.q47l" || fail "native export failed"
   wine_run --export-levels "$work/wine.q47l" >/dev/null
   cmp "$work/native.q47l" "$work/wine.q47l" || fail "the exported packs differ"
-  [ "$(ls "$work" | grep -c q47l)" = 2 ] || fail "the export left other files: $(ls "$work")"
+  packs=("$work"/*.q47l)
+  [ ${#packs[@]} = 2 ] || fail "the export left other files: ${packs[*]}"
   # A folder and a name outside ASCII: the program's paths are UTF-8 on Windows too.
   mkdir -p "$work/Kü ß"
   wine_run --export-levels "$work/Kü ß/päck.q47l" >/dev/null
@@ -133,8 +134,8 @@ editor)
   # edit PACK COMMAND...: the editor on a new pack, three barriers added (b), saved (Ctrl+S),
   # left with Escape; its exit code must be 0.
   edit() {
-    (SDL_VIDEODRIVER= exec "${@:2}" --mute --edit "$1" 2>"$work/stderr") &
-    local editor=$! wid= rc=0
+    (SDL_VIDEODRIVER='' exec "${@:2}" --mute --edit "$1" 2>"$work/stderr") &
+    local editor=$! wid='' rc=0
     for _ in $(seq 300); do
       wid=$(xdotool search --name '^ZORARUVO Q-47' 2>/dev/null | head -1) || true
       [ -n "$wid" ] && break
