@@ -11,6 +11,10 @@
 
 #include "media/file.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #ifndef Q47_RELATIVE_DATA_DIR
 #define Q47_RELATIVE_DATA_DIR "../share/q47"
 #endif
@@ -23,9 +27,25 @@ constexpr const char* DATA_PATH_SUBFOLDER = "q47";  // our folder inside each XD
 // The running executable's folder, so an installed tree finds its data wherever it was moved;
 // empty when the kernel does not say.
 std::string executable_dir() {
+#ifdef _WIN32
+  // Windows says where the program is; the path may be longer than MAX_PATH.
+  std::wstring self(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
+    if (n == 0) return {};
+    if (n < self.size()) {
+      self.resize(n);
+      break;
+    }
+    self.resize(self.size() * 2);
+  }
+  const std::u8string folder = std::filesystem::path(self).parent_path().generic_u8string();
+  return std::string(folder.begin(), folder.end());
+#else
   std::error_code error;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
   return error ? std::string() : self.parent_path().string();
+#endif
 }
 
 void add_unique(std::vector<std::string>* dirs, const std::filesystem::path& dir) {
@@ -53,6 +73,11 @@ std::vector<std::string> data_path_dirs_for(const std::string& executable_dir,
   if (!executable_dir.empty()) {
     add_unique(&dirs, std::filesystem::path(executable_dir) / Q47_RELATIVE_DATA_DIR);
   }
+#ifdef _WIN32
+  // Windows has no shared data folders: the game's files are beside q47.exe.
+  (void)xdg_data_dirs;
+  return dirs;
+#endif
   // Unset or empty means the default; relative entries are not valid there and are skipped.
   const std::string list = xdg_data_dirs && *xdg_data_dirs ? xdg_data_dirs : DATA_PATH_XDG_DEFAULT;
   size_t from = 0;
@@ -81,6 +106,29 @@ std::string data_path_find(const std::string& name) {
 }
 
 namespace {
+
+#ifdef _WIN32
+// %VARIABLE%\Q-47 (APPDATA for what roams with the player, LOCALAPPDATA for what stays on this
+// machine), made as needed unless make is false; empty with the reason in error when Windows
+// names no such folder.
+std::string windows_home_dir(const char* variable, const char* purpose, bool make,
+                             std::string& error) {
+  const char* chosen = std::getenv(variable);
+  if (!chosen || !*chosen) {
+    error = std::string("no folder ") + purpose + " (" + variable + " is not set)";
+    return {};
+  }
+  const std::string base = std::filesystem::path(chosen).generic_string();
+  struct stat info {};
+  if (stat(base.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    error = base + ": the folder " + variable + " names does not exist";
+    return {};
+  }
+  const std::string path = base + "/Q-47";
+  if (make && !make_folder(path, error)) return {};
+  return path;
+}
+#endif
 
 // $VARIABLE/q47 when that is an absolute path, else $HOME/BELOW/q47, made as needed (private to
 // the user, unless make is false); empty with the reason in error when there is no such place.
@@ -122,9 +170,15 @@ std::string xdg_home_dir(const char* variable, const char* below_home, const cha
 }  // namespace
 
 std::string data_path_state_dir(std::string& error) {
+#ifdef _WIN32
+  return windows_home_dir("LOCALAPPDATA", "to keep the last run in", true, error);
+#endif
   return xdg_home_dir("XDG_STATE_HOME", "/.local/state", "to keep the last run in", true, error);
 }
 
 std::string data_path_config_dir(std::string& error, bool make) {
+#ifdef _WIN32
+  return windows_home_dir("APPDATA", "to keep the settings in", make, error);
+#endif
   return xdg_home_dir("XDG_CONFIG_HOME", "/.config", "to keep the settings in", make, error);
 }

@@ -1,10 +1,53 @@
 #include "desktop/hub_client.h"
 
+#ifndef _WIN32
 #include <curl/curl.h>
+#endif
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#ifdef _WIN32
+// The Windows program is built without an HTTP library: every request fails with this sentence,
+// which --submit and publishing show as they show any transport's failure.
+constexpr const char* HUB_NONE = "this build of Q-47 has no hub client (the Windows build)";
+
+struct HubConnection::Handle {};
+
+HubConnection::HubConnection() : handle_(std::make_unique<Handle>()) {}
+
+HubConnection::~HubConnection() = default;
+
+HubAnswer HubConnection::request(const std::string&, const std::string&, const std::string&,
+                                 const std::string&, const std::string&) {
+  HubAnswer answer;
+  answer.failure = HUB_NONE;
+  return answer;
+}
+
+// A hub's URL is still told from anything else, so a hub's link or --hub is taken for what it is
+// and the request, not the parsing, says that this build cannot reach it.
+std::string hub_url_normal(const std::string& url, std::string& problem) {
+  const size_t scheme_end = url.find("://");
+  const std::string scheme = scheme_end == std::string::npos ? "" : url.substr(0, scheme_end);
+  if (scheme_end == std::string::npos || scheme_end + 3 >= url.size() ||
+      url[scheme_end + 3] == '/') {
+    problem = "'" + url + "' is not a URL (such as " + HUB_DEFAULT_URL + ")";
+    return {};
+  }
+  if (scheme != "http" && scheme != "https") {
+    problem = "'" + url + "' is not an http or https URL";
+    return {};
+  }
+  if (url.find_first_of("?#") != std::string::npos) {
+    problem = "'" + url + "' has a query or fragment; a hub's URL is its address alone";
+    return {};
+  }
+  std::string normal = url;
+  while (!normal.empty() && normal.back() == '/') normal.pop_back();
+  return normal;
+}
+#else
 struct HubConnection::Handle {
   CURL* easy = nullptr;  // one easy handle: its connection is reused from request to request
 };
@@ -106,6 +149,7 @@ std::string hub_url_normal(const std::string& url, std::string& problem) {
   curl_url_cleanup(parts);
   return normal;
 }
+#endif
 
 std::string hub_answer_error(const HubAnswer& answer) {
   const nlohmann::json parsed = nlohmann::json::parse(answer.body, nullptr, false);

@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "core/level_pack.h"
 #include "core/report.h"
@@ -12,6 +15,13 @@
 #include "play/session.h"
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  // Started from Explorer or the Start menu, q47.exe gets a console of its own, which would stand
+  // empty beside the game's window: it is let go. From a console the program keeps it and prints
+  // there, as on Linux.
+  DWORD console_users[2];
+  if (GetConsoleProcessList(console_users, 2) == 1) FreeConsole();
+#endif
   std::string out;
   std::string err;
   switch (options_parse(argc, argv, out, err)) {

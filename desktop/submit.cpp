@@ -1,7 +1,9 @@
 #include "desktop/submit.h"
 
 #include <fcntl.h>
+#ifndef _WIN32
 #include <pwd.h>
+#endif
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,8 +100,13 @@ bool read_keys(const std::string& path, std::map<std::string, std::string>& keys
 
 // The player's name on a new key: the login name when it is one a hub takes.
 std::string player_name() {
+#ifdef _WIN32
+  const char* login = std::getenv("USERNAME");
+  std::string name = login ? login : "";
+#else
   const passwd* entry = getpwuid(getuid());
   std::string name = entry && entry->pw_name ? entry->pw_name : "";
+#endif
   const bool printable =
       std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 127; });
   if (name.empty() || name.size() > 32 || !printable) name = "player";

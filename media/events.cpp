@@ -3,6 +3,9 @@
 #include "media/events.h"
 
 #include <signal.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -41,6 +44,31 @@ volatile sig_atomic_t HANGUP_PENDING = 0;
 // this makes SIGHUP one too.
 extern "C" void on_hangup(int) { HANGUP_PENDING = 1; }
 
+#ifdef _WIN32
+// Windows sends no SIGHUP: a closed console window, a logoff or a shutdown comes as a console
+// control event, handled on a thread of its own, after which Windows ends the process. The
+// handler asks for the same quit as a hangup and gives the game's shutdown a few seconds.
+constexpr DWORD EVENTS_CONSOLE_GRACE_MS = 4000;
+
+BOOL WINAPI on_console_event(DWORD kind) {
+  if (kind != CTRL_CLOSE_EVENT && kind != CTRL_LOGOFF_EVENT && kind != CTRL_SHUTDOWN_EVENT) {
+    return FALSE;  // Ctrl+C and Ctrl+Break reach SDL's SIGINT handler
+  }
+  HANGUP_PENDING = 1;
+  Sleep(EVENTS_CONSOLE_GRACE_MS);
+  return TRUE;
+}
+
+void take_hangup() {
+  if (SetConsoleCtrlHandler(on_console_event, TRUE)) EVENTS.hangup_handled = 1;
+}
+
+void give_back_hangup() {
+  if (!EVENTS.hangup_handled) return;
+  SetConsoleCtrlHandler(on_console_event, FALSE);
+  EVENTS.hangup_handled = 0;
+}
+#else
 // Installs the SIGHUP handler unless someone chose otherwise: under nohup the signal stays
 // ignored.
 void take_hangup() {
@@ -60,6 +88,8 @@ void give_back_hangup() {
   sigaction(SIGHUP, &plain, nullptr);
   EVENTS.hangup_handled = 0;
 }
+
+#endif
 
 // The reason given when SDL found no display and fell back to its offscreen driver.
 void set_no_display_error() {

@@ -9,8 +9,34 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#ifdef _WIN32
+#include <windows.h>
+
+#include <string>
+#endif
 
 namespace {
+
+#ifdef _WIN32
+// Windows' rename refuses an existing target; MoveFileExW replaces it in one step, and
+// WRITE_THROUGH returns only once the new name is on the disk.
+int replace_file(const char* from, const char* to) {
+  const auto wide = [](const char* utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    std::wstring text(n > 0 ? static_cast<size_t>(n) : 1, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text.data(), n);
+    return text;
+  };
+  if (MoveFileExW(wide(from).c_str(), wide(to).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return 0;
+  }
+  errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+  return -1;
+}
+#else
+int replace_file(const char* from, const char* to) { return rename(from, to); }
+#endif
 
 std::string failed(const std::string& path, const std::string& reason) {
   return path + ": " + reason;
@@ -174,7 +200,7 @@ bool file_write_atomic(const std::string& path, std::string_view bytes, std::str
   if (fd < 0) return false;
   int error_number = 0;
   bool ok = fill_temporary(fd, bytes, info, replacing, error_number);
-  if (ok && rename(temporary.c_str(), target.c_str()) != 0) ok = false, error_number = errno;
+  if (ok && replace_file(temporary.c_str(), target.c_str()) != 0) ok = false, error_number = errno;
   if (ok) return true;
   unlink(temporary.c_str());
   error = failed(path, std::strerror(error_number));
@@ -214,7 +240,7 @@ bool file_write_new(const std::string& folder, const std::function<std::string(i
       break;
     }
     close(claim);
-    if (rename(temporary.c_str(), path.c_str()) == 0) {
+    if (replace_file(temporary.c_str(), path.c_str()) == 0) {
       taken = path;
       return true;
     }

@@ -2,7 +2,10 @@
 
 #include <SDL.h>
 #include <SDL_ttf.h>
-#ifndef __EMSCRIPTEN__
+// The browser and Windows have no fontconfig: the program carries its one face.
+#if defined(__EMSCRIPTEN__) || defined(_WIN32)
+#define FONT_CARRIED 1
+#else
 #include <fontconfig/fontconfig.h>
 #endif
 
@@ -19,16 +22,17 @@ constexpr int32_t FONT_MAX_POINTS = 1000;    // larger requests are refused, not
 constexpr int32_t FONT_MAX_ID = 65535;       // ids above are refused
 constexpr int32_t FONT_STYLE_UNDERLINE = 4;
 constexpr int32_t FONT_STYLE_STRIKEOUT = 8;
-#ifndef __EMSCRIPTEN__
+#ifndef FONT_CARRIED
 constexpr int32_t FONT_STYLE_BOLD = 0x100;
 constexpr int32_t FONT_STYLE_ITALIC = 0x200;
 #else
-// A browser has no fontconfig and no system fonts. The page carries the face a Debian desktop
+// A browser has no fontconfig and no system fonts, and Windows has no Liberation Sans. The page
+// (and the Windows program, in fonts\ beside q47.exe) carries the face a Debian desktop
 // draws the game's text with: there "Arial" and "Helvetica" are Liberation Sans (fontconfig's
 // metric-compatible stand-in) and "Tahoma" has none, so the same family wins here. It also
 // stands in for the generic default face. Bold and italic get the regular face.
-constexpr const char* FONT_WEB_FILE = "/fonts/LiberationSans-Regular.ttf";
-constexpr const char* FONT_WEB_FAMILIES[] = {"arial", "helvetica", "liberationsans"};
+constexpr const char* FONT_CARRIED_FILE = "fonts/LiberationSans-Regular.ttf";
+constexpr const char* FONT_CARRIED_FAMILIES[] = {"arial", "helvetica", "liberationsans"};
 #endif
 
 struct Font {
@@ -40,7 +44,7 @@ struct Font {
 
 struct FontState {
   int32_t ttf_ready = 0;  // TTF_Init succeeded
-#ifndef __EMSCRIPTEN__
+#ifndef FONT_CARRIED
   FcConfig* config = nullptr;  // configuration faces are looked up in; null = the system's
 #endif
   std::vector<Font> fonts;           // loaded fonts, by id
@@ -66,13 +70,25 @@ bool ttf_ready() {
   return FONTS.ttf_ready != 0;
 }
 
-#ifdef __EMSCRIPTEN__
+#ifdef FONT_CARRIED
+// Where the carried face is: in the page's file system, or beside the program.
+std::string carried_file() {
+#ifdef _WIN32
+  char* base = SDL_GetBasePath();
+  std::string file = std::string(base ? base : "") + FONT_CARRIED_FILE;
+  SDL_free(base);
+  return file;
+#else
+  return std::string("/") + FONT_CARRIED_FILE;
+#endif
+}
+
 std::string find_face(const char* family, int32_t, bool exact_family) {
   const std::string key = family_key(family);
-  for (const char* known : FONT_WEB_FAMILIES) {
-    if (key == known) return FONT_WEB_FILE;
+  for (const char* known : FONT_CARRIED_FAMILIES) {
+    if (key == known) return carried_file();
   }
-  return exact_family ? "" : FONT_WEB_FILE;
+  return exact_family ? "" : carried_file();
 }
 #else
 // The file fontconfig picks for pattern, or "" when it has none.
@@ -188,7 +204,7 @@ void font_system_shutdown() {
   forget_default();
   if (FONTS.ttf_ready) TTF_Quit();
   FONTS.ttf_ready = 0;
-#ifndef __EMSCRIPTEN__
+#ifndef FONT_CARRIED
   if (FONTS.config) FcConfigDestroy(FONTS.config);
   FONTS.config = nullptr;
   // Nothing else in the program uses fontconfig: its configuration goes with the fonts.
@@ -269,7 +285,7 @@ int32_t font_draw_text(const RasterSurface& surface, FontHandle font, int32_t x,
 }
 
 int32_t font_use_config(const char* config_file) {
-#ifdef __EMSCRIPTEN__
+#ifdef FONT_CARRIED
   // The browser's one face is no configuration's.
   (void)config_file;
   return 0;

@@ -2,7 +2,9 @@
 // desktop-sized full-screen window), and frame pacing.
 #include "media/screen.h"
 
+#ifdef __linux__
 #include <sys/prctl.h>
+#endif
 #include <time.h>
 
 #include <algorithm>
@@ -565,7 +567,9 @@ int32_t screen_set_frame_rate(int32_t fps) {
   SCREEN.spin_ticks = SCREEN_SPIN_START_TICKS;
   // Linux lets a sleep end up to 50 us late by default, to wake several sleepers at once; the
   // pacing sleep wants its time, so that the spin after it can stay short.
+#ifdef __linux__
   if (fps > 0) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#endif
   return 1;
 }
 
