@@ -212,6 +212,11 @@ TEST_F(LevelCheck, ALeakOnTheEdgeCanNeverBeWalledIn) {
   EXPECT_EQ(report.best_score_bound, -1);
   EXPECT_FALSE(report.winnable);
   EXPECT_NE(level_check_json({report}).find("\"enclosure_cells\": null"), std::string::npos);
+  // No enclosure at all is a proof: the exact search says so at once, with no run.
+  const LevelReport exact = level_check_exact(session_stream(), 1);
+  EXPECT_TRUE(exact.best_proven);
+  EXPECT_EQ(exact.best_score, -1);
+  EXPECT_TRUE(exact.best_run.empty());
 }
 
 TEST_F(LevelCheck, EveryBuiltInLevelHasAWinningPlan) {
@@ -223,6 +228,22 @@ TEST_F(LevelCheck, EveryBuiltInLevelHasAWinningPlan) {
     expect_sound_plan(report);
     EXPECT_EQ(report.frames_per_action, CHECK_FRAMES_PER_ACTION);
     EXPECT_GE(report.plan_score, scores[level - 1]);
+  }
+}
+
+TEST_F(LevelCheck, EveryBuiltInLevelHasAProvenBest) {
+  // The best scores the rules allow, proven: the bound is met by a run the rules verify. A change
+  // of the rules or the bound that moves one fails here, and the kept best runs
+  // (tests/replays/levelNN-best.q47r) must then be made again.
+  const int32_t bests[LEVEL_BUILTIN_COUNT] = {93, 240, 169, 154, 122, 126, 175, 73, 206, 142};
+  for (int32_t level = 1; level <= LEVEL_BUILTIN_COUNT; ++level) {
+    SCOPED_TRACE("level " + std::to_string(level));
+    const LevelReport report = level_check_exact(session_stream(), level);
+    EXPECT_TRUE(report.best_proven);
+    EXPECT_EQ(report.best_score, bests[level - 1]);
+    EXPECT_EQ(report.best_score_bound, bests[level - 1]);
+    EXPECT_EQ(level_check_run_plan(session_stream(), level, report.best_run), report.best_score);
+    EXPECT_LE(report.plan_score, report.best_score);  // the checker's own plan is left as it was
   }
 }
 
@@ -321,6 +342,16 @@ TEST_F(LevelCheck, JsonHasOneObjectPerLevelWithItsPlan) {
             "\"best_score_bound\": 6, \"plan_score\": 6, \"frames_per_action\": 3, \"plan\": "
             "[[1, \"place\", 3, 4], [4, \"take\", 0, 9]]}\n]\n");
   EXPECT_EQ(level_check_json({}), "[]\n");
+  report.best_score = 6;
+  report.best_proven = true;
+  report.best_run = {{1, false, 3, 4}};
+  EXPECT_EQ(level_check_json_object(report, true),
+            "{\"level\": 2, \"edge_frame\": null, \"winnable\": true, \"enclosure_cells\": 4, "
+            "\"best_score_bound\": 6, \"plan_score\": 6, \"frames_per_action\": 3, \"plan\": "
+            "[[1, \"place\", 3, 4], [4, \"take\", 0, 9]], \"best_score\": 6, \"best_proven\": "
+            "true, \"best_run\": [[1, \"place\", 3, 4]]}");
+  EXPECT_EQ(level_check_table_row(report, true),
+            "    2       never          4           6       yes           6     3     6     yes\n");
   // The table keeps to what a terminal line shows, whatever the plan's length.
   report.plan.assign(2000, {1, false, 3, 4});
   const std::string table = level_check_table({report});
