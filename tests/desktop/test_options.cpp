@@ -85,9 +85,9 @@ TEST(Options, HelpAndVersionGoToStandardOutput) {
   Parsed parsed = parse({"--help"});
   EXPECT_EQ(parsed.action, OptionsAction::EXIT);
   EXPECT_EQ(parsed.out.rfind("Usage: q47 [OPTION]...", 0), 0u);
-  for (const char* option :
-       {"--fullscreen", "--window", "--scale", "--level", "--mute", "--record", "--play",
-        "--verify", "--levels", "--export-levels", "--check", "--palette", "--version"}) {
+  for (const char* option : {"--fullscreen", "--window", "--scale", "--level", "--mute", "--record",
+                             "--play", "--verify", "--levels", "--export-levels", "--check",
+                             "--exact", "--time-limit", "--palette", "--version"}) {
     EXPECT_NE(parsed.out.find(option), std::string::npos) << option;
   }
   EXPECT_TRUE(parsed.err.empty());
