@@ -1,6 +1,6 @@
 // The exact search (level_check_exact): its processor time and what it proves. Targets: all ten
-// built-in levels proven within 10 minutes of one core; at least 9 of 10 generated 40 x 40
-// levels (walls, circles, leaks and spread speeds of every kind, from a fixed seed) proven
+// built-in levels proven within 10 minutes of one core; at least 9 of 10 40 x 40 levels of the
+// checker's tests' series (walls, circles, leaks and spread speeds of every kind) proven
 // within 10 minutes each; on eight 80 x 80 levels the best found and the bound after 10 minutes,
 // with the gap between them; and no piece of the search so long that an editor frame (its
 // 8 ms of checking, one piece more and the drawing) passes 30 ms. Times are processor time of
@@ -15,6 +15,7 @@
 #include "core/level_check.h"
 #include "core/level_pack.h"
 #include "core/level_stream.h"
+#include "tests/support/generated_level.h"
 
 namespace {
 
@@ -26,34 +27,11 @@ double cpu_seconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
-// A side x side level of the kind the checker's tests generate: walls, doors, circles and one to
-// three leaks at random, with a spread from the slowest to one that moves every frame.
-LevelStream generated_level(std::mt19937& rng, int32_t side) {
-  PackLevel level;
-  level.width = level.height = side;
-  level.barriers = 20 + static_cast<int32_t>(rng() % 200);
-  const int32_t rates[] = {16, 16, 32, 48, 200};
-  const int32_t thresholds[] = {1024, 1024, 512, 3000};
-  level.rate = rates[rng() % 5];
-  level.threshold = thresholds[rng() % 4];
-  const uint32_t walls = rng() % 30, circles = rng() % 4;
-  level.rows.assign(side, std::string(side, '.'));
-  for (std::string& row : level.rows) {
-    for (char& cell : row) {
-      const uint32_t r = rng() % 100;
-      if (r < walls) {
-        cell = r % 7 == 0 ? 'D' : 'W';
-      } else if (r < walls + circles) {
-        cell = r % 2 ? 'N' : 'T';
-      }
-    }
-  }
-  for (uint32_t leaks = 1 + rng() % 3; leaks > 0; --leaks) {
-    level.rows[side / 4 + rng() % (side / 2)][side / 4 + rng() % (side / 2)] = 'I';
-  }
+// The next level of rng's series of the checker's tests, side x side, as a stream.
+LevelStream series_level(std::mt19937& rng, int32_t side) {
   LevelPack pack;
   pack.intro = {{"GO", 0xFFFFFF}};
-  pack.levels = {level};
+  pack.levels = {generated_level(rng, side)};
   pack.final_block = {{"~", 0}};
   return level_pack_compile(pack);
 }
@@ -125,7 +103,7 @@ void BM_exact_generated_40(benchmark::State& state) {
   for (auto _ : state) {
     std::mt19937 rng(47);
     std::vector<Solved> series;
-    for (int n = 0; n < 10; ++n) series.push_back(solve(generated_level(rng, 40), 1));
+    for (int n = 0; n < 10; ++n) series.push_back(solve(series_level(rng, 40), 1));
     count(state, series);
   }
 }
@@ -135,7 +113,7 @@ void BM_exact_generated_80(benchmark::State& state) {
   for (auto _ : state) {
     std::mt19937 rng(80);
     std::vector<Solved> series;
-    for (int n = 0; n < 8; ++n) series.push_back(solve(generated_level(rng, 80), 1));
+    for (int n = 0; n < 8; ++n) series.push_back(solve(series_level(rng, 80), 1));
     count(state, series);
   }
 }

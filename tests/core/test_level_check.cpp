@@ -17,6 +17,7 @@
 #include "core/spread.h"
 #include "desktop/files.h"
 #include "tests/support/game_state.h"
+#include "tests/support/generated_level.h"
 
 namespace {
 
@@ -53,35 +54,6 @@ const std::vector<std::string> OPEN_ROOM = {
     "..........", "..........", "..........", "..........", "....I.....",
     "..........", "..........", "..........", "..........", "W........W",
 };
-
-// Level n of a fixed series: sizes, numbers, walls, circles and leaks of every kind, from a
-// generator whose sequence the standard fixes.
-PackLevel generated_level(std::mt19937& rng) {
-  PackLevel level;
-  level.width = 5 + static_cast<int32_t>(rng() % 36);
-  level.height = 5 + static_cast<int32_t>(rng() % 36);
-  level.barriers = static_cast<int32_t>(rng() % 60);
-  const int32_t rates[] = {16, 16, 32, 48, 200, 4000};
-  const int32_t thresholds[] = {1024, 1024, 512, 0, 3000};
-  level.rate = rates[rng() % 6];
-  level.threshold = thresholds[rng() % 5];
-  const uint32_t walls = rng() % 30, circles = rng() % 4;
-  level.rows.assign(level.height, std::string(level.width, '.'));
-  for (std::string& row : level.rows) {
-    for (char& cell : row) {
-      const uint32_t r = rng() % 100;
-      if (r < walls) {
-        cell = r % 7 == 0 ? 'D' : 'W';
-      } else if (r < walls + circles) {
-        cell = r % 2 ? 'N' : 'T';
-      }
-    }
-  }
-  for (uint32_t leaks = 1 + rng() % 3; leaks > 0; --leaks) {
-    level.rows[1 + rng() % (level.height - 2)][1 + rng() % (level.width - 2)] = 'I';
-  }
-  return level;
-}
 
 // What a report says, its plan as a hash.
 std::string verdict_line(const LevelReport& report) {
