@@ -219,6 +219,42 @@ TEST_F(LevelCheck, EveryBuiltInLevelHasAProvenBest) {
   }
 }
 
+TEST_F(LevelCheck, AnExactSearchStoppedEarlyReportsItsBestRunAndTheBoundUnproven) {
+  // A 40 x 40 level of the series where a fast spread races the walls: the search ends with its
+  // best run below the bound, and says so.
+  std::mt19937 rng(47);
+  LevelStream stream;
+  LevelReport whole;
+  for (int n = 0; n < 10 && !(whole.winnable && !whole.best_proven); ++n) {
+    LevelPack pack;
+    pack.intro = {{"GO", 0xFFFFFF}};
+    pack.levels = {generated_level(rng, 40)};
+    pack.final_block = {{"~", 0}};
+    stream = level_pack_compile(pack);
+    whole = level_check_exact(stream, 1);
+  }
+  ASSERT_TRUE(whole.winnable && !whole.best_proven);
+  EXPECT_LT(whole.best_score, whole.best_score_bound);
+  EXPECT_EQ(level_check_run_plan(stream, 1, whole.best_run), whole.best_score);
+  // Stopped before the bound is known, the search goes on: the bound needs those stages.
+  LevelCheckJob job;
+  level_check_begin(job, stream, 1, true);
+  level_check_stop(job);
+  while (!level_check_step(job)) {
+  }
+  EXPECT_EQ(job.report.best_score, whole.best_score);
+  // Stopped as soon as the search has begun: the run found so far, verified, and the same bound.
+  level_check_begin(job, stream, 1, true);
+  while (job.report.best_score_bound < 0) ASSERT_FALSE(level_check_step(job, 1));
+  level_check_stop(job);
+  while (!level_check_step(job)) {
+  }
+  EXPECT_EQ(job.report.best_score_bound, whole.best_score_bound);
+  EXPECT_FALSE(job.report.best_proven);
+  EXPECT_LE(job.report.best_score, whole.best_score);
+  EXPECT_EQ(level_check_run_plan(stream, 1, job.report.best_run), job.report.best_score);
+}
+
 TEST_F(LevelCheck, OurOwnPackIsWinnableThroughout) {
   LevelPack pack;
   std::string error;
