@@ -751,11 +751,12 @@ LevelReport level_check(const LevelStream& stream, int32_t level) {
   return std::move(job.report);
 }
 
-LevelReport level_check_exact(const LevelStream& stream, int32_t level) {
+LevelReport level_check_exact(const LevelStream& stream, int32_t level, int64_t work_limit) {
   LevelReport report = level_check(stream, level);
   LevelCheckJob job;
   level_check_begin(job, stream, level, true);
-  while (!level_check_step(job, INT64_MAX)) {
+  for (int64_t done = 0; !level_check_step(job); done += CHECK_STEP_WORK) {
+    if (work_limit > 0 && done >= work_limit) level_check_stop(job);
   }
   level_check_take_best(report, std::move(job.report));
   return report;

@@ -135,8 +135,10 @@ struct LevelCheckJob {
 LevelReport level_check(const LevelStream& stream, int32_t level);
 // The exact search on level n of stream: level_check's first five numbers, and in best_score,
 // best_proven and best_run the best run it found with the proof when there is one. The search
-// goes on until the run meets the bound or every cut has been tried.
-LevelReport level_check_exact(const LevelStream& stream, int32_t level);
+// goes on until the run meets the bound or every cut has been tried, or (work_limit > 0) it has
+// done about that much work: a budget counted in work, not time, gives the same answer on every
+// machine.
+LevelReport level_check_exact(const LevelStream& stream, int32_t level, int64_t work_limit = 0);
 // Copies an exact job's best_score, best_proven and best_run into report, the check's own.
 void level_check_take_best(LevelReport& report, LevelReport exact);
 // Starts job on level n of stream; exact starts the exact search instead of the check.

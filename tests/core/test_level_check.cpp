@@ -253,6 +253,12 @@ TEST_F(LevelCheck, AnExactSearchStoppedEarlyReportsItsBestRunAndTheBoundUnproven
   EXPECT_FALSE(job.report.best_proven);
   EXPECT_LE(job.report.best_score, whole.best_score);
   EXPECT_EQ(level_check_run_plan(stream, 1, job.report.best_run), job.report.best_score);
+  // A budget of work does the same wherever it runs out, and never takes the bound away.
+  const LevelReport budgeted = level_check_exact(stream, 1, CHECK_STEP_WORK);
+  EXPECT_EQ(budgeted.best_score_bound, whole.best_score_bound);
+  EXPECT_FALSE(budgeted.best_proven);
+  EXPECT_EQ(level_check_json_object(budgeted, true),
+            level_check_json_object(level_check_exact(stream, 1, CHECK_STEP_WORK), true));
 }
 
 TEST_F(LevelCheck, OurOwnPackIsWinnableThroughout) {
