@@ -483,6 +483,8 @@ constexpr int32_t CHECK_PACES[] = {CHECK_FRAMES_PER_ACTION, CHECK_FRAMES_PER_ACT
 constexpr int32_t CHECK_PACES_EXACT[] = {CHECK_FRAMES_PER_ACTION_DRAG, CHECK_FRAMES_PER_ACTION_FAST,
                                          CHECK_FRAMES_PER_ACTION};
 
+static_assert(std::size(CHECK_PACES_EXACT) == std::size(CHECK_PACES));
+
 int32_t job_pace(const LevelCheckJob& job) {
   return job.exact ? CHECK_PACES_EXACT[job.pace] : CHECK_PACES[job.pace];
 }
@@ -766,6 +768,13 @@ void level_check_take_best(LevelReport& report, LevelReport exact) {
   report.best_score = exact.best_score;
   report.best_proven = exact.best_proven;
   report.best_run = std::move(exact.best_run);
+  // A search stopped early may not have come to a run as good as the check's own plan, which the
+  // rules have verified as well.
+  if (report.winnable && report.plan_score > report.best_score) {
+    report.best_score = report.plan_score;
+    report.best_run = report.plan;
+    report.best_proven = report.plan_score == report.best_score_bound;
+  }
 }
 
 std::vector<InputFrame> level_check_plan_frames(const LevelStream& stream,

@@ -139,7 +139,8 @@ LevelReport level_check(const LevelStream& stream, int32_t level);
 // done about that much work: a budget counted in work, not time, gives the same answer on every
 // machine.
 LevelReport level_check_exact(const LevelStream& stream, int32_t level, int64_t work_limit = 0);
-// Copies an exact job's best_score, best_proven and best_run into report, the check's own.
+// Copies an exact job's best_score, best_proven and best_run into report, the check's own; the
+// check's plan stands as the best run when it scores more (a search stopped early).
 void level_check_take_best(LevelReport& report, LevelReport exact);
 // Starts job on level n of stream; exact starts the exact search instead of the check.
 void level_check_begin(LevelCheckJob& job, LevelStream stream, int32_t level, bool exact = false);
