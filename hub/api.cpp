@@ -368,7 +368,7 @@ HubResponse publish(Hub& hub, const HubRequest& request, int64_t player) {
   // The author's proofs are runs like any other: they count in the histograms.
   for (size_t i = 0; i < proofs.size(); ++i) {
     StoreRun& proof = proofs[i];
-    proof.id = hub.store.add_run(player, id, replays[i], pack.published);
+    proof.id = hub.store.add_run(player, id, replays[i], pack.published, request.address);
     proof.player = player;
     proof.pack = id;
     hub.store.finish_run(proof);
@@ -462,6 +462,29 @@ HubResponse withdraw(Hub& hub, const std::string& id, int64_t player) {
 
 // --- Runs ---
 
+// Whether the processor time spent this hour on player's runs, or on runs from the request's
+// address, is used up; refusal is then the 429 to answer, with the seconds left in the hour.
+bool over_budget(Hub& hub, const HubRequest& request, int64_t player, HubResponse& refusal) {
+  const int64_t now = hub.clock();
+  const int64_t window = now / VERIFY_BUDGET_WINDOW * VERIFY_BUDGET_WINDOW;
+  const char* whose = nullptr;
+  if (hub.store.count(verify_budget_key(player), window, 0) >=
+      static_cast<int64_t>(hub.limits.cpu_seconds_per_key_hour * 1000)) {
+    whose = "this player's";
+  } else if (!request.address.empty() &&
+             hub.store.count(verify_budget_address(request.address), window, 0) >=
+                 static_cast<int64_t>(hub.limits.cpu_seconds_per_address_hour * 1000)) {
+    whose = "this address's";
+  }
+  if (!whose) return false;
+  const int64_t wait = window + VERIFY_BUDGET_WINDOW - now;
+  refusal =
+      failure(429, std::string("the processor time for ") + whose +
+                       " runs this hour is used up; try again in " + std::to_string(wait) + " s");
+  refusal.headers.push_back({"Retry-After", std::to_string(wait)});
+  return true;
+}
+
 HubResponse submit_run(Hub& hub, const HubRequest& request, int64_t player) {
   Json body;
   HubResponse refusal;
@@ -481,7 +504,8 @@ HubResponse submit_run(Hub& hub, const HubRequest& request, int64_t player) {
     return failure(
         413, "the replay is larger than " + std::to_string(hub.verify.replay_bytes) + " bytes");
   }
-  const int64_t id = hub.store.add_run(player, *pack_id, bytes, hub.clock());
+  if (HubResponse spent; over_budget(hub, request, player, spent)) return spent;
+  const int64_t id = hub.store.add_run(player, *pack_id, bytes, hub.clock(), request.address);
   if (hub.queue_run) hub.queue_run(id);
   return answer(202, Json{{"run", id}, {"status", RUN_QUEUED}});
 }

@@ -41,6 +41,10 @@ struct HubLimits {
   size_t run_body = 1 << 20;             // POST /api/runs
   size_t pack_body = 8 << 20;            // POST /api/packs (the text and one run per level)
   size_t small_body = 4096;              // everything else
+  // Processor time the hub spends in an hour verifying one key's runs, and runs sent from one
+  // address (players behind one address share it): an honest hour of play costs seconds.
+  double cpu_seconds_per_key_hour = 120;
+  double cpu_seconds_per_address_hour = 600;
 };
 
 // Players' ids kept by their keys' hashes; all are forgotten when this many are kept.

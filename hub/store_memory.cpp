@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <tuple>
@@ -135,7 +136,7 @@ class MemoryStore : public Store {
   }
 
   int64_t add_run(int64_t player, const std::string& pack, const std::vector<uint8_t>& replay,
-                  int64_t now) override {
+                  int64_t now, const std::string& address) override {
     std::lock_guard lock(mutex_);
     StoreRun run;
     run.id = static_cast<int64_t>(runs_.size()) + 1;
@@ -143,6 +144,16 @@ class MemoryStore : public Store {
     run.pack = pack;
     run.replay = replay;
     run.submitted = now;
+    run.address = address;
+    std::optional<int64_t> first_turn;
+    std::optional<int64_t> player_turn;
+    for (size_t i = 0; i < runs_.size(); ++i) {
+      if (runs_[i].status != RUN_QUEUED) continue;
+      first_turn = std::min(first_turn.value_or(turns_[i]), turns_[i]);
+      if (runs_[i].player == player) player_turn = std::max(player_turn.value_or(0), turns_[i]);
+    }
+    turns_.push_back(player_turn ? *player_turn + 1 : first_turn.value_or(0));
+    leases_.push_back(0);
     runs_.push_back(run);
     played_[{player, pack}] += 1;
     return run.id;
@@ -161,6 +172,18 @@ class MemoryStore : public Store {
       if (run.status == RUN_QUEUED) ids.push_back(run.id);
     }
     return ids;
+  }
+  std::optional<StoreRun> claim_run(int64_t now, int64_t lease_until) override {
+    std::lock_guard lock(mutex_);
+    std::optional<size_t> next;
+    for (size_t i = 0; i < runs_.size(); ++i) {
+      if (runs_[i].status != RUN_QUEUED || leases_[i] >= now) continue;
+      if (!next || turns_[i] < turns_[*next]) next = i;
+    }
+    if (!next) return std::nullopt;
+    leases_[*next] = lease_until;
+    runs_[*next].claims += 1;
+    return runs_[*next];
   }
   void finish_run(const StoreRun& verdict) override {
     std::lock_guard lock(mutex_);
@@ -210,6 +233,8 @@ class MemoryStore : public Store {
     return counters_[{name, window_start}] += amount;
   }
 
+  int32_t schema_version() override { return STORE_SCHEMA_VERSION; }
+
  private:
   struct KeptPack {
     StorePack pack;
@@ -231,6 +256,8 @@ class MemoryStore : public Store {
   std::map<std::string, KeptPack> packs_;                       // by id
   int64_t pack_order_ = 0;                                      // packs published so far
   std::vector<StoreRun> runs_;                                  // by id - 1
+  std::vector<int64_t> turns_;                                  // each run's turn, by id - 1
+  std::vector<int64_t> leases_;                                 // each run's lease's end
   std::map<std::pair<int64_t, std::string>, int64_t> played_;   // runs per (player, pack)
   std::set<std::pair<int64_t, std::string>> verified_players_;  // a verified run on the pack
   std::map<std::tuple<int64_t, std::string, int32_t>, int32_t> bests_;    // player, pack, level

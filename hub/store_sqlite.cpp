@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <exception>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -58,6 +59,33 @@ CREATE TABLE IF NOT EXISTS counters(
   name TEXT NOT NULL, window INTEGER NOT NULL, value INTEGER NOT NULL,
   PRIMARY KEY(name, window));
 )";
+
+// The changes from each version of the tables to the next: MIGRATIONS[v] takes version v to
+// v + 1, and the file's user_version says which it has. Version 0 is the tables above, as the
+// first hub made them.
+constexpr const char* MIGRATIONS[] = {
+    // 1: runs are claimed with leases, player by player in turn, and remember the sender's
+    // address (the processor-time budget); the lists read counters kept as runs are verified
+    // and levels rated instead of counting over every run.
+    R"(
+ALTER TABLE runs ADD COLUMN turn INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE runs ADD COLUMN lease_until INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE runs ADD COLUMN claims INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE runs ADD COLUMN address TEXT NOT NULL DEFAULT '';
+CREATE INDEX runs_by_turn ON runs(turn, id) WHERE status = 'queued';
+CREATE INDEX runs_queued_by_player ON runs(player, turn) WHERE status = 'queued';
+CREATE TABLE pack_players(pack TEXT NOT NULL, player INTEGER NOT NULL, PRIMARY KEY(pack, player));
+INSERT INTO pack_players SELECT DISTINCT pack, player FROM runs WHERE status = 'verified';
+ALTER TABLE packs ADD COLUMN plays INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE packs ADD COLUMN stars INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE packs ADD COLUMN ratings INTEGER NOT NULL DEFAULT 0;
+UPDATE packs SET
+  plays = (SELECT COUNT(*) FROM pack_players x WHERE x.pack = packs.id),
+  stars = (SELECT COALESCE(SUM(s.stars), 0) FROM ratings s WHERE s.pack = packs.id),
+  ratings = (SELECT COUNT(*) FROM ratings s WHERE s.pack = packs.id);
+)",
+};
+static_assert(std::size(MIGRATIONS) == STORE_SCHEMA_VERSION);
 
 // A connection and the statements prepared on it: a statement is prepared once and kept, since
 // preparing one costs more than most of the hub's reads. Used by one thread at a time.
@@ -410,10 +438,8 @@ class SqliteStore : public Store {
     }
     const std::string sql =
         std::string("SELECT ") + PACK_COLUMNS +
-        ", (SELECT COUNT(DISTINCT r.player) FROM runs r WHERE r.pack = p.id AND "
-        "r.status = 'verified') AS plays, "
-        "(SELECT AVG(stars) FROM ratings WHERE pack = p.id) AS rating, "
-        "(SELECT COUNT(*) FROM ratings WHERE pack = p.id) "
+        ", p.plays AS plays, CASE WHEN p.ratings = 0 THEN NULL ELSE CAST(p.stars AS REAL) / "
+        "p.ratings END AS rating, p.ratings "
         "FROM packs p JOIN players pl ON pl.id = p.author WHERE p.withdrawn = 0 AND "
         "(? = 0 OR NOT EXISTS (SELECT 1 FROM runs r WHERE r.player = ? AND r.pack = p.id)) "
         "ORDER BY " +
@@ -450,17 +476,44 @@ class SqliteStore : public Store {
   }
 
   int64_t add_run(int64_t player, const std::string& pack, const std::vector<uint8_t>& replay,
-                  int64_t now) override {
+                  int64_t now, const std::string& address) override {
     int64_t id = 0;
     writer_.write([&](Connection& db) {
       Statement insert(db,
-                       "INSERT INTO runs(player, pack, replay, submitted, status) "
-                       "VALUES(?, ?, ?, ?, 'queued')");
+                       "INSERT INTO runs(player, pack, replay, submitted, status, address, turn) "
+                       "VALUES(?1, ?2, ?3, ?4, 'queued', ?5, COALESCE((SELECT MAX(turn) + 1 FROM "
+                       "runs WHERE status = 'queued' AND player = ?1), (SELECT MIN(turn) FROM "
+                       "runs WHERE status = 'queued'), 0))");
       insert.bind(1, player).bind(2, pack).bind_blob(3, replay.data(), replay.size()).bind(4, now);
-      insert.step();
+      insert.bind(5, address).step();
       id = sqlite3_last_insert_rowid(db);
     });
     return id;
+  }
+  std::optional<StoreRun> claim_run(int64_t now, int64_t lease_until) override {
+    // The one writer hands the runs out, so no two workers of any process claim the same one.
+    std::optional<StoreRun> found;
+    writer_.write([&](Connection& db) {
+      found.reset();
+      Statement claim(db,
+                      "UPDATE runs SET lease_until = ?2, claims = claims + 1 WHERE id = (SELECT "
+                      "id FROM runs WHERE status = 'queued' AND lease_until < ?1 ORDER BY turn, "
+                      "id LIMIT 1) RETURNING id, player, pack, submitted, replay, claims, address");
+      claim.bind(1, now).bind(2, lease_until);
+      if (!claim.step()) return;
+      StoreRun run;
+      run.id = claim.integer(0);
+      run.player = claim.integer(1);
+      run.pack = claim.text(2);
+      run.submitted = claim.integer(3);
+      run.replay = claim.blob(4);
+      run.claims = static_cast<int32_t>(claim.integer(5));
+      run.address = claim.text(6);
+      while (claim.step()) {
+      }
+      found = std::move(run);
+    });
+    return found;
   }
   std::optional<StoreRun> run(int64_t id, bool with_replay) override {
     Reader reader(*this);
@@ -510,6 +563,12 @@ class SqliteStore : public Store {
       while (update.step()) {
       }
       if (verdict.status == RUN_VERIFIED) {
+        Statement played(db, "INSERT OR IGNORE INTO pack_players(pack, player) VALUES(?, ?)");
+        played.bind(1, pack).bind(2, player).step();
+        if (sqlite3_changes(db) > 0) {
+          Statement plays(db, "UPDATE packs SET plays = plays + 1 WHERE id = ?");
+          plays.bind(1, pack).step();
+        }
         for (const StoreRunLevel& level : verdict.levels) {
           Statement add(db, "INSERT INTO run_levels(run, level, score) VALUES(?, ?, ?)");
           add.bind(1, verdict.id).bind(2, level.level).bind(3, level.score).step();
@@ -548,6 +607,12 @@ class SqliteStore : public Store {
                        "INSERT INTO ratings(pack, level, player, stars) VALUES(?, ?, ?, ?) "
                        "ON CONFLICT(pack, level, player) DO UPDATE SET stars = excluded.stars");
       upsert.bind(1, pack).bind(2, level).bind(3, player).bind(4, stars).step();
+      // The pack's totals counted again from its own ratings: a few rows.
+      Statement totals(db,
+                       "UPDATE packs SET stars = (SELECT COALESCE(SUM(stars), 0) FROM ratings "
+                       "WHERE pack = ?1), ratings = (SELECT COUNT(*) FROM ratings WHERE pack = "
+                       "?1) WHERE id = ?1");
+      totals.bind(1, pack).step();
     });
   }
 
@@ -568,6 +633,13 @@ class SqliteStore : public Store {
       }
     });
     return value;
+  }
+
+  int32_t schema_version() override {
+    Reader reader(*this);
+    Statement select(reader, "PRAGMA user_version");
+    select.step();
+    return static_cast<int32_t>(select.integer(0));
   }
 
  private:
@@ -612,6 +684,52 @@ class SqliteStore : public Store {
   Writer writer_{db_};  // last: its thread stops before the connections close
 };
 
+// Throws StoreError with SQLite's first finding when the file is damaged: a hub that started
+// on it would answer 503 to every request that touched the damage.
+void check_whole(sqlite3* db) {
+  std::string finding;
+  const auto first = [](void* out, int, char** values, char**) {
+    auto* kept = static_cast<std::string*>(out);
+    if (kept->empty() && values[0]) *kept = values[0];
+    return 0;
+  };
+  char* message = nullptr;
+  if (sqlite3_exec(db, "PRAGMA quick_check", first, &finding, &message) != SQLITE_OK) {
+    const std::string text = message ? message : sqlite3_errmsg(db);
+    sqlite3_free(message);
+    throw StoreError("the database is damaged: " + text);
+  }
+  if (finding != "ok") throw StoreError("the database is damaged: " + finding);
+}
+
+// Makes the tables of a new file, or brings an older file's up to STORE_SCHEMA_VERSION, in one
+// transaction; refuses a file a newer hub made.
+void migrate(sqlite3* db) {
+  execute(db, "BEGIN IMMEDIATE");
+  try {
+    execute(db, SCHEMA);
+    int32_t version = 0;
+    const auto read = [](void* out, int, char** values, char**) {
+      *static_cast<int32_t*>(out) = values[0] ? std::atoi(values[0]) : 0;
+      return 0;
+    };
+    if (sqlite3_exec(db, "PRAGMA user_version", read, &version, nullptr) != SQLITE_OK) {
+      throw StoreError(sqlite3_errmsg(db));
+    }
+    if (version > STORE_SCHEMA_VERSION) {
+      throw StoreError("the tables are of version " + std::to_string(version) +
+                       ", made by a newer hub (this one reads up to " +
+                       std::to_string(STORE_SCHEMA_VERSION) + ")");
+    }
+    for (; version < STORE_SCHEMA_VERSION; ++version) execute(db, MIGRATIONS[version]);
+    execute(db, ("PRAGMA user_version = " + std::to_string(version)).c_str());
+    execute(db, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<Store> store_open_sqlite(const std::string& path, std::string& error) {
@@ -628,7 +746,8 @@ std::unique_ptr<Store> store_open_sqlite(const std::string& path, std::string& e
     execute(db, "PRAGMA journal_mode = WAL");
     execute(db, "PRAGMA synchronous = FULL");
     execute(db, "PRAGMA foreign_keys = ON");
-    execute(db, SCHEMA);
+    check_whole(db);
+    migrate(db);
   } catch (const StoreError& failure) {
     error = path + ": " + failure.what();
     sqlite3_close(db);

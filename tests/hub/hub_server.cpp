@@ -479,7 +479,7 @@ TEST(HubServer, KillNineLosesNoAcknowledgedRun) {
   const std::string replay = builtin_run("level03-win.q47r");
   std::mt19937 random{std::random_device{}()};
   for (int round = 0; round < 5; ++round) {
-    HubProcess hub(database, {"--rate", "0", "--workers", "1"});
+    HubProcess hub(database, {"--rate", "0", "--workers", "1", "--lease", "2"});
     if (key.empty()) key = new_player(hub, "Loader");
     std::atomic<bool> stop{false};
     std::vector<std::thread> clients;
@@ -493,9 +493,9 @@ TEST(HubServer, KillNineLosesNoAcknowledgedRun) {
   }
   ASSERT_GT(acknowledged.size(), 20u);
   std::printf("%zu runs acknowledged over 5 kills\n", acknowledged.size());
-  // After the last kill every run acknowledged is there, and each is verified once the
-  // restarted hub has picked up the ones still queued.
-  HubProcess hub(database, {"--rate", "0"});
+  // After the last kill every run acknowledged is there, and each is verified by the restarted
+  // hub, those the killed one had claimed once their lease is over, all within 10 s.
+  HubProcess hub(database, {"--rate", "0", "--lease", "2"});
   std::set<int64_t> unique(acknowledged.begin(), acknowledged.end());
   EXPECT_EQ(unique.size(), acknowledged.size());
   int verified = 0;

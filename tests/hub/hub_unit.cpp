@@ -195,9 +195,9 @@ TEST_P(HubStore, PlayersPacksRunsBestsAndCounters) {
   EXPECT_EQ(store.packs_published_since(ann, 150), 1);
 
   // Runs: queued until finished once; a verified run raises bests, never lowers them.
-  const int64_t r1 = store.add_run(bob, "p1", {1, 2, 3}, 300);
-  const int64_t r2 = store.add_run(bob, "p1", {}, 301);
-  const int64_t r3 = store.add_run(ann, "p1", {4}, 302);
+  const int64_t r1 = store.add_run(bob, "p1", {1, 2, 3}, 300, "");
+  const int64_t r2 = store.add_run(bob, "p1", {}, 301, "");
+  const int64_t r3 = store.add_run(ann, "p1", {4}, 302, "");
   EXPECT_EQ(store.queued_runs(), (std::vector<int64_t>{r1, r2, r3}));
   EXPECT_EQ(store.run(r1, true)->replay, (std::vector<uint8_t>{1, 2, 3}));
   EXPECT_TRUE(store.run(r1, false)->replay.empty());
@@ -213,7 +213,7 @@ TEST_P(HubStore, PlayersPacksRunsBestsAndCounters) {
   EXPECT_TRUE(store.queued_runs().empty());
   EXPECT_EQ(store.best(bob, "p1", 1), 50);
   EXPECT_FALSE(store.best(ann, "p1", 1));
-  const int64_t r4 = store.add_run(ann, "p1", {5}, 303);
+  const int64_t r4 = store.add_run(ann, "p1", {5}, 303, "");
   store.finish_run(verdict(r4, RUN_VERIFIED, {{1, 50}}));
   EXPECT_EQ(store.histogram("p1", 1), (std::vector<std::pair<int32_t, int64_t>>{{50, 2}}));
   EXPECT_EQ(store.histogram("p1", 2), (std::vector<std::pair<int32_t, int64_t>>{{10, 1}}));
@@ -252,7 +252,8 @@ TEST_P(HubStore, RunsFinishedAtOnceCountOncePerPlayer) {
   const int64_t ann = store.add_player("Ann", "hash-together-a", 10);
   const int64_t bob = store.add_player("Bob", "hash-together-b", 11);
   std::vector<int64_t> runs;
-  for (int i = 0; i < 16; ++i) runs.push_back(store.add_run(i % 4 ? ann : bob, "builtin", {}, 20));
+  for (int i = 0; i < 16; ++i)
+    runs.push_back(store.add_run(i % 4 ? ann : bob, "builtin", {}, 20, ""));
   std::vector<std::thread> workers;
   for (int i = 0; i < 16; ++i) {
     workers.emplace_back([&, i] {
@@ -273,6 +274,42 @@ TEST_P(HubStore, RunsFinishedAtOnceCountOncePerPlayer) {
   std::sort(expected.begin(), expected.end());
   if (ann_best == bob_best) expected = {{ann_best, 2}};
   EXPECT_EQ(store.histogram("builtin", 3), expected);
+}
+
+// Workers of any process claim runs from the store: player by player in turn, so one key's
+// flood delays another's run by at most one of its own; a claimed run is held until its lease
+// ends and then claimed again (its worker died), and a finished one never is.
+TEST_P(HubStore, RunsAreClaimedWithLeasesPlayerByPlayerInTurn) {
+  Store& store = *store_;
+  EXPECT_EQ(store.schema_version(), STORE_SCHEMA_VERSION);
+  ASSERT_TRUE(store.queued_runs().empty());
+  const int64_t flood = store.add_player("Flood", "hash-lease-f", 10);
+  const int64_t honest = store.add_player("Hon", "hash-lease-h", 10);
+  std::vector<int64_t> forged;
+  for (uint8_t i = 0; i < 5; ++i)
+    forged.push_back(store.add_run(flood, "builtin", {i}, 100, "::1"));
+  std::optional<StoreRun> held = store.claim_run(1000, 1010);
+  ASSERT_TRUE(held);
+  EXPECT_EQ(held->id, forged[0]);
+  EXPECT_EQ(held->claims, 1);
+  EXPECT_EQ(held->address, "::1");
+  EXPECT_EQ(held->replay, (std::vector<uint8_t>{0}));
+  const int64_t first = store.add_run(honest, "builtin", {9}, 101, "");
+  const int64_t second = store.add_run(honest, "builtin", {9}, 101, "");
+  std::vector<int64_t> order;
+  while (const std::optional<StoreRun> run = store.claim_run(1000, 1010)) order.push_back(run->id);
+  EXPECT_EQ(order,
+            (std::vector<int64_t>{first, forged[1], second, forged[2], forged[3], forged[4]}));
+  EXPECT_FALSE(store.claim_run(1010, 1020));  // every lease runs to 1010
+  for (int64_t id : order) store.finish_run(verdict(id, RUN_REFUSED, {}));
+  held = store.claim_run(1011, 1020);
+  ASSERT_TRUE(held);
+  EXPECT_EQ(held->id, forged[0]);
+  EXPECT_EQ(held->claims, 2);
+  EXPECT_FALSE(store.claim_run(1020, 1030));
+  store.finish_run(verdict(forged[0], RUN_REFUSED, {}));
+  EXPECT_FALSE(store.claim_run(5000, 5010));
+  EXPECT_TRUE(store.queued_runs().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, HubStore, testing::ValuesIn(STORES),
@@ -304,7 +341,7 @@ TEST(HubSqlite, ARefusedWriteUndoesOnlyItselfInItsBatch) {
           const bool bad = (t + i) % 5 == 0;
           try {
             const int64_t id =
-                store->add_run(bad ? 999999 : ann, "builtin", {uint8_t(t), uint8_t(i)}, 2);
+                store->add_run(bad ? 999999 : ann, "builtin", {uint8_t(t), uint8_t(i)}, 2, "");
             if (!bad) kept[t].push_back(id);
             // Acknowledged means committed: any reading connection finds it at once.
             if (!bad && !store->run(id, false)) ++unseen;
@@ -360,7 +397,7 @@ std::vector<uint8_t> golden(const char* name) {
 TEST(HubAnswers, RoutesRefusalsAndARunVerifiedOnTheSpot) {
   std::unique_ptr<Store> store = store_open_memory();
   Hub hub(*store);
-  hub.queue_run = [&](int64_t id) { verify_run(*store, id, hub.verify); };
+  hub.queue_run = [&](int64_t) { verify_queued(*store, hub.verify, hub.clock()); };
   const Json made =
       Json::parse(hub_handle(hub, request("POST", "/api/players", {{"name", "Ann"}})).body);
   const std::string key = made["key"];
