@@ -69,6 +69,7 @@ struct Hub {
   VerifyLimits verify;                         // what a run may cost
   HubLimits limits;                            // what a key or an address may do
   std::function<void(int64_t run)> queue_run;  // hands a stored, queued run to the workers
+  std::function<void()> queue_job;             // tells the workers a job was stored
   std::function<int64_t()> clock = [] { return hub_clock(); };  // Unix seconds
 
   struct Bucket {
@@ -85,13 +86,17 @@ struct Hub {
 // for them.
 void hub_warm_up();
 
+// Claims a queued job from the store (until now plus the lease) and does it: what a worker
+// does before looking for runs. False when no job was free.
+bool hub_do_job(Hub& hub, int64_t now);
+
 // The answer to request.
 HubResponse hub_handle(Hub& hub, const HubRequest& request);
 
 // Text made safe inside HTML (&, <, >, " and ').
 std::string html_escape(const std::string& text);
-// Whether name is a player's name the hub takes: 1..32 characters of UTF-8, none a control
-// character, not only spaces.
+// Whether name is a player's name the hub takes: 1..32 characters of UTF-8, none a control or
+// direction (bidi) character, not only spaces and characters that show as nothing.
 bool hub_name_ok(const std::string& name);
 // A new key: 32 bytes from the kernel's random source as 64 lowercase hex characters. Throws
 // std::runtime_error when the kernel gives none.

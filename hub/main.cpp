@@ -281,12 +281,14 @@ int main(int argc, char** argv) {
   hub.limits.requests_per_second = options.rate;
   std::unique_ptr<VerifyPool> pool;
   try {
-    pool = std::make_unique<VerifyPool>(*store, options.workers, limits, hub.clock);
+    pool = std::make_unique<VerifyPool>(*store, options.workers, limits, hub.clock,
+                                        [&hub](int64_t now) { return hub_do_job(hub, now); });
   } catch (const StoreError& failure) {
     std::fprintf(stderr, "%s: %s\n", PROGRAM, failure.what());
     return 1;
   }
-  hub.queue_run = [&pool](int64_t id) { pool->add(id); };
+  hub.queue_run = [&pool](int64_t) { pool->add(); };
+  hub.queue_job = [&pool] { pool->add(); };
 
   httplib::Server server;
   // Slow or idle clients are let go: a request has 10 seconds to arrive and its answer 10 to

@@ -97,6 +97,27 @@ struct StoreRun {
   int32_t claims = 0;                 // times a worker claimed it (see claim_run)
 };
 
+// A piece of work kept in the store until a worker of any process has done it: a publication
+// (the checker and every proof run) is too long for the thread that answers a request.
+constexpr const char* JOB_PUBLISH = "publish";
+// A job's status: queued (running while a worker holds its lease), then done or refused.
+constexpr const char* JOB_QUEUED = "queued";
+constexpr const char* JOB_DONE = "done";
+constexpr const char* JOB_REFUSED = "refused";
+
+struct StoreJob {
+  int64_t id = 0;
+  std::string kind;                 // JOB_PUBLISH
+  int64_t player = 0;               // who asked for it
+  std::string address;              // the address it was asked from
+  std::string payload;              // what it works on (empty when read without it, and once done)
+  int64_t created = 0;              // Unix seconds
+  std::string status = JOB_QUEUED;  // JOB_QUEUED, JOB_DONE or JOB_REFUSED
+  std::string result;               // what it came to, a JSON object, once done or refused
+  int64_t lease_until = 0;          // a worker holds it until then (Unix seconds)
+  int32_t claims = 0;               // times a worker claimed it
+};
+
 class Store {
  public:
   virtual ~Store() = default;
@@ -146,6 +167,21 @@ class Store {
   // checksum and levels won. A verified run raises the player's best of each level it won, in
   // the same transaction. A run no longer queued is left as it is.
   virtual void finish_run(const StoreRun& verdict) = 0;
+
+  // --- Jobs ---
+  // Stores a queued job (durably, before the hub answers); returns its id.
+  virtual int64_t add_job(const std::string& kind, int64_t player, const std::string& address,
+                          const std::string& payload, int64_t now) = 0;
+  // The job with id, with its payload when with_payload.
+  virtual std::optional<StoreJob> job(int64_t id, bool with_payload) = 0;
+  // Claims the oldest queued job whose lease ended before now until lease_until, with its
+  // payload and its claims counted; none when every queued job is held.
+  virtual std::optional<StoreJob> claim_job(int64_t now, int64_t lease_until) = 0;
+  // Records a queued job's outcome (JOB_DONE or JOB_REFUSED and its result) and lets its payload
+  // go; a job no longer queued is left as it is.
+  virtual void finish_job(int64_t id, const std::string& status, const std::string& result) = 0;
+  // Jobs of kind player asked for since (Unix seconds), whatever became of them.
+  virtual int64_t jobs_since(int64_t player, const std::string& kind, int64_t since) = 0;
 
   // --- Bests, histograms and ratings ---
   // The player's best score on a level of pack (a verified win), if any.

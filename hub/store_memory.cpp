@@ -204,6 +204,52 @@ class MemoryStore : public Store {
     }
   }
 
+  int64_t add_job(const std::string& kind, int64_t player, const std::string& address,
+                  const std::string& payload, int64_t now) override {
+    std::lock_guard lock(mutex_);
+    StoreJob job;
+    job.id = static_cast<int64_t>(jobs_.size()) + 1;
+    job.kind = kind;
+    job.player = player;
+    job.address = address;
+    job.payload = payload;
+    job.created = now;
+    jobs_.push_back(job);
+    return job.id;
+  }
+  std::optional<StoreJob> job(int64_t id, bool with_payload) override {
+    std::lock_guard lock(mutex_);
+    if (id < 1 || id > static_cast<int64_t>(jobs_.size())) return std::nullopt;
+    StoreJob job = jobs_[static_cast<size_t>(id - 1)];
+    if (!with_payload) job.payload.clear();
+    return job;
+  }
+  std::optional<StoreJob> claim_job(int64_t now, int64_t lease_until) override {
+    std::lock_guard lock(mutex_);
+    for (StoreJob& job : jobs_) {
+      if (job.status != JOB_QUEUED || job.lease_until >= now) continue;
+      job.lease_until = lease_until;
+      job.claims += 1;
+      return job;
+    }
+    return std::nullopt;
+  }
+  void finish_job(int64_t id, const std::string& status, const std::string& result) override {
+    std::lock_guard lock(mutex_);
+    if (id < 1 || id > static_cast<int64_t>(jobs_.size())) return;
+    StoreJob& job = jobs_[static_cast<size_t>(id - 1)];
+    if (job.status != JOB_QUEUED) return;
+    job.status = status;
+    job.result = result;
+    job.payload.clear();
+  }
+  int64_t jobs_since(int64_t player, const std::string& kind, int64_t since) override {
+    std::lock_guard lock(mutex_);
+    return std::count_if(jobs_.begin(), jobs_.end(), [&](const StoreJob& job) {
+      return job.player == player && job.kind == kind && job.created >= since;
+    });
+  }
+
   std::optional<int32_t> best(int64_t player, const std::string& pack, int32_t level) override {
     std::lock_guard lock(mutex_);
     const auto found = bests_.find({player, pack, level});
@@ -258,6 +304,7 @@ class MemoryStore : public Store {
   std::vector<StoreRun> runs_;                                  // by id - 1
   std::vector<int64_t> turns_;                                  // each run's turn, by id - 1
   std::vector<int64_t> leases_;                                 // each run's lease's end
+  std::vector<StoreJob> jobs_;                                  // by id - 1
   std::map<std::pair<int64_t, std::string>, int64_t> played_;   // runs per (player, pack)
   std::set<std::pair<int64_t, std::string>> verified_players_;  // a verified run on the pack
   std::map<std::tuple<int64_t, std::string, int32_t>, int32_t> bests_;    // player, pack, level

@@ -112,6 +112,19 @@ UPDATE packs p SET
   plays = (SELECT count(*) FROM pack_players x WHERE x.pack = p.id),
   stars = (SELECT coalesce(sum(s.stars), 0) FROM ratings s WHERE s.pack = p.id),
   ratings = (SELECT count(*) FROM ratings s WHERE s.pack = p.id);
+CREATE TABLE jobs (
+  id BIGSERIAL PRIMARY KEY,
+  kind TEXT NOT NULL,
+  player BIGINT NOT NULL REFERENCES players (id),
+  address TEXT NOT NULL,
+  payload BYTEA NOT NULL,
+  created BIGINT NOT NULL,
+  status TEXT NOT NULL,
+  result TEXT NOT NULL DEFAULT '',
+  lease_until BIGINT NOT NULL DEFAULT 0,
+  claims INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX jobs_queued ON jobs (id) WHERE status = 'queued';
+CREATE INDEX jobs_by_player ON jobs (player, kind, created);
 )SQL",
 };
 static_assert(std::size(MIGRATIONS) == STORE_SCHEMA_VERSION);
@@ -144,6 +157,21 @@ StorePlayer player_of(const pqxx::row& row) {
   player.key_hash = row[2].as<std::string>();
   player.created = row[3].as<int64_t>();
   return player;
+}
+
+StoreJob job_of(const pqxx::row& row) {
+  StoreJob job;
+  job.id = row[0].as<int64_t>();
+  job.kind = row[1].as<std::string>();
+  job.player = row[2].as<int64_t>();
+  job.address = row[3].as<std::string>();
+  job.created = row[4].as<int64_t>();
+  job.status = row[5].as<std::string>();
+  job.result = row[6].as<std::string>();
+  job.lease_until = row[7].as<int64_t>();
+  job.claims = row[8].as<int32_t>();
+  job.payload = pqxx::binarystring(row[9]).str();
+  return job;
 }
 
 pqxx::binarystring bytes_of(const std::string& text) {
@@ -481,6 +509,68 @@ class PgStore final : public Store {
         raise_best(tx, player, pack, level.level, level.score);
       }
     });
+  }
+
+  int64_t add_job(const std::string& kind, int64_t player, const std::string& address,
+                  const std::string& payload, int64_t now) override {
+    int64_t id = 0;
+    single([&](pqxx::transaction_base& tx) {
+      id = exec1(tx,
+                 "INSERT INTO jobs (kind, player, address, payload, created, status) VALUES ($1, "
+                 "$2, $3, $4, $5, 'queued') RETURNING id",
+                 kind, player, address, bytes_of(payload), now)[0]
+               .as<int64_t>();
+    });
+    return id;
+  }
+
+  std::optional<StoreJob> job(int64_t id, bool with_payload) override {
+    std::optional<StoreJob> found;
+    single([&](pqxx::transaction_base& tx) {
+      const pqxx::result rows = exec(
+          tx,
+          std::string("SELECT id, kind, player, address, created, status, result, lease_until, "
+                      "claims, ") +
+              (with_payload ? "payload" : "''::bytea") + " FROM jobs WHERE id = $1",
+          id);
+      if (!rows.empty()) found = job_of(rows[0]);
+    });
+    return found;
+  }
+
+  std::optional<StoreJob> claim_job(int64_t now, int64_t lease_until) override {
+    std::optional<StoreJob> found;
+    single([&](pqxx::transaction_base& tx) {
+      const pqxx::result rows =
+          exec(tx,
+               "UPDATE jobs SET lease_until = $2, claims = claims + 1 WHERE id = (SELECT id FROM "
+               "jobs WHERE status = 'queued' AND lease_until < $1 ORDER BY id LIMIT 1 FOR UPDATE "
+               "SKIP LOCKED) RETURNING id, kind, player, address, created, status, result, "
+               "lease_until, claims, payload",
+               now, lease_until);
+      if (!rows.empty()) found = job_of(rows[0]);
+    });
+    return found;
+  }
+
+  void finish_job(int64_t id, const std::string& status, const std::string& result) override {
+    single([&](pqxx::transaction_base& tx) {
+      exec(tx,
+           "UPDATE jobs SET status = $2, result = $3, payload = ''::bytea WHERE id = $1 AND "
+           "status = 'queued'",
+           id, status, result);
+    });
+  }
+
+  int64_t jobs_since(int64_t player, const std::string& kind, int64_t since) override {
+    int64_t count = 0;
+    single([&](pqxx::transaction_base& tx) {
+      count =
+          exec1(tx, "SELECT count(*) FROM jobs WHERE player = $1 AND kind = $2 AND created >= $3",
+                player, kind, since)[0]
+              .as<int64_t>();
+    });
+    return count;
   }
 
   std::optional<int32_t> best(int64_t player, const std::string& pack, int32_t level) override {

@@ -83,6 +83,13 @@ UPDATE packs SET
   plays = (SELECT COUNT(*) FROM pack_players x WHERE x.pack = packs.id),
   stars = (SELECT COALESCE(SUM(s.stars), 0) FROM ratings s WHERE s.pack = packs.id),
   ratings = (SELECT COUNT(*) FROM ratings s WHERE s.pack = packs.id);
+CREATE TABLE jobs(
+  id INTEGER PRIMARY KEY, kind TEXT NOT NULL, player INTEGER NOT NULL REFERENCES players(id),
+  address TEXT NOT NULL, payload BLOB NOT NULL, created INTEGER NOT NULL, status TEXT NOT NULL,
+  result TEXT NOT NULL DEFAULT '', lease_until INTEGER NOT NULL DEFAULT 0,
+  claims INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX jobs_queued ON jobs(id) WHERE status = 'queued';
+CREATE INDEX jobs_by_player ON jobs(player, kind, created);
 )",
 };
 static_assert(std::size(MIGRATIONS) == STORE_SCHEMA_VERSION);
@@ -582,6 +589,61 @@ class SqliteStore : public Store {
     });
   }
 
+  int64_t add_job(const std::string& kind, int64_t player, const std::string& address,
+                  const std::string& payload, int64_t now) override {
+    int64_t id = 0;
+    writer_.write([&](Connection& db) {
+      Statement insert(db,
+                       "INSERT INTO jobs(kind, player, address, payload, created, status) "
+                       "VALUES(?, ?, ?, ?, ?, 'queued')");
+      insert.bind(1, kind).bind(2, player).bind(3, address);
+      insert.bind_blob(4, payload.data(), payload.size()).bind(5, now).step();
+      id = sqlite3_last_insert_rowid(db);
+    });
+    return id;
+  }
+  std::optional<StoreJob> job(int64_t id, bool with_payload) override {
+    Reader reader(*this);
+    Statement select(reader,
+                     "SELECT id, kind, player, address, created, status, result, lease_until, "
+                     "claims, CASE WHEN ? THEN payload ELSE x'' END FROM jobs WHERE id = ?");
+    select.bind(1, with_payload ? 1 : 0).bind(2, id);
+    if (!select.step()) return std::nullopt;
+    return read_job(select);
+  }
+  std::optional<StoreJob> claim_job(int64_t now, int64_t lease_until) override {
+    std::optional<StoreJob> found;
+    writer_.write([&](Connection& db) {
+      found.reset();
+      Statement claim(db,
+                      "UPDATE jobs SET lease_until = ?2, claims = claims + 1 WHERE id = (SELECT "
+                      "id FROM jobs WHERE status = 'queued' AND lease_until < ?1 ORDER BY id "
+                      "LIMIT 1) RETURNING id, kind, player, address, created, status, result, "
+                      "lease_until, claims, payload");
+      claim.bind(1, now).bind(2, lease_until);
+      if (!claim.step()) return;
+      found = read_job(claim);
+      while (claim.step()) {
+      }
+    });
+    return found;
+  }
+  void finish_job(int64_t id, const std::string& status, const std::string& result) override {
+    writer_.write([&](Connection& db) {
+      Statement update(db,
+                       "UPDATE jobs SET status = ?, result = ?, payload = x'' WHERE id = ? AND "
+                       "status = 'queued'");
+      update.bind(1, status).bind(2, result).bind(3, id).step();
+    });
+  }
+  int64_t jobs_since(int64_t player, const std::string& kind, int64_t since) override {
+    Reader reader(*this);
+    Statement select(reader,
+                     "SELECT COUNT(*) FROM jobs WHERE player = ? AND kind = ? AND created >= ?");
+    select.bind(1, player).bind(2, kind).bind(3, since).step();
+    return select.integer(0);
+  }
+
   std::optional<int32_t> best(int64_t player, const std::string& pack, int32_t level) override {
     Reader reader(*this);
     Statement select(reader, "SELECT score FROM bests WHERE pack = ? AND level = ? AND player = ?");
@@ -668,6 +730,21 @@ class SqliteStore : public Store {
     SqliteStore& store_;
     Connection* db_ = nullptr;
   };
+
+  static StoreJob read_job(Statement& row) {
+    StoreJob job;
+    job.id = row.integer(0);
+    job.kind = row.text(1);
+    job.player = row.integer(2);
+    job.address = row.text(3);
+    job.created = row.integer(4);
+    job.status = row.text(5);
+    job.result = row.text(6);
+    job.lease_until = row.integer(7);
+    job.claims = static_cast<int32_t>(row.integer(8));
+    job.payload = row.text(9);
+    return job;
+  }
 
   std::optional<StorePlayer> read_player(Statement& select) {
     if (!select.step()) return std::nullopt;

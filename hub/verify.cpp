@@ -140,8 +140,8 @@ int32_t verify_queued(Store& store, const VerifyLimits& limits, int64_t now) {
 }
 
 VerifyPool::VerifyPool(Store& store, int32_t workers, const VerifyLimits& limits,
-                       std::function<int64_t()> clock)
-    : store_(store), limits_(limits), clock_(std::move(clock)) {
+                       std::function<int64_t()> clock, std::function<bool(int64_t)> jobs)
+    : store_(store), limits_(limits), clock_(std::move(clock)), jobs_(std::move(jobs)) {
   for (int32_t i = 0; i < std::max(workers, 1); ++i) workers_.emplace_back([this] { work(); });
 }
 
@@ -154,7 +154,7 @@ VerifyPool::~VerifyPool() {
   for (std::thread& worker : workers_) worker.join();
 }
 
-void VerifyPool::add(int64_t) {
+void VerifyPool::add() {
   {
     std::lock_guard lock(mutex_);
     pending_ += 1;
@@ -185,11 +185,14 @@ void VerifyPool::work() {
     bool found = false;
     try {
       const int64_t now = clock_();
-      const std::optional<StoreRun> run = store_.claim_run(now, now + limits_.lease_seconds);
+      found = jobs_ && jobs_(now);
       database_answered();
-      if (run) {
-        found = true;
-        verify_claimed(store_, *run, limits_, now);
+      if (!found) {
+        if (const std::optional<StoreRun> run =
+                store_.claim_run(now, now + limits_.lease_seconds)) {
+          found = true;
+          verify_claimed(store_, *run, limits_, now);
+        }
       }
     } catch (const StoreError& failure) {
       // The run stays queued in the store; its lease ends and any worker claims it again.

@@ -67,14 +67,15 @@ int32_t verify_queued(Store& store, const VerifyLimits& limits, int64_t now);
 // Worker threads that claim runs from the store and verify them.
 class VerifyPool {
  public:
-  // Starts workers threads on store, with clock giving Unix seconds.
+  // Starts workers threads on store, with clock giving Unix seconds. Before looking for a run, a
+  // worker calls jobs (when given) to claim and do one of the store's other jobs (false: none).
   VerifyPool(Store& store, int32_t workers, const VerifyLimits& limits,
-             std::function<int64_t()> clock);
+             std::function<int64_t()> clock, std::function<bool(int64_t now)> jobs = nullptr);
   // Lets the workers finish the run each is on, then stops them; runs still queued stay queued
   // in the store.
   ~VerifyPool();
-  // Wakes a worker: a run was queued by this process.
-  void add(int64_t id);
+  // Wakes a worker: a run or a job was queued by this process.
+  void add();
 
  private:
   void work();
@@ -83,11 +84,12 @@ class VerifyPool {
   void database_answered();
   Store& store_;
   VerifyLimits limits_;
-  std::function<int64_t()> clock_;  // Unix seconds
-  std::mutex mutex_;                // over pending_, stopping_ and lost_
-  std::condition_variable wake_;    // a run was queued, or the pool stops
-  int64_t pending_ = 0;             // runs queued here and not yet looked for
-  bool stopping_ = false;           // the workers should end
-  bool lost_ = false;               // the last claim failed on the database
+  std::function<int64_t()> clock_;     // Unix seconds
+  std::function<bool(int64_t)> jobs_;  // does one of the store's other jobs, if any
+  std::mutex mutex_;                   // over pending_, stopping_ and lost_
+  std::condition_variable wake_;       // a run was queued, or the pool stops
+  int64_t pending_ = 0;                // runs queued here and not yet looked for
+  bool stopping_ = false;              // the workers should end
+  bool lost_ = false;                  // the last claim failed on the database
   std::vector<std::thread> workers_;
 };

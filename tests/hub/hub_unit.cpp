@@ -65,6 +65,14 @@ TEST(HubText, Base64AndNames) {
                                                 {std::string(33, 'x'), false},
                                                 {"", false},
                                                 {"   ", false},
+                                                // Blank to the eye: ideographic and no-break
+                                                // spaces, zero-width space, byte order mark.
+                                                {"\u3000\u00a0", false},
+                                                {"\u200b\ufeff ", false},
+                                                {"\u3000a", true},
+                                                // A right-to-left override, an isolate.
+                                                {"Ann\u202e", false},
+                                                {"\u2067x\u2069", false},
                                                 {"a\tb", false},
                                                 {"a\x7f", false},
                                                 {"\xc3", false},  // cut short
@@ -310,6 +318,33 @@ TEST_P(HubStore, RunsAreClaimedWithLeasesPlayerByPlayerInTurn) {
   store.finish_run(verdict(forged[0], RUN_REFUSED, {}));
   EXPECT_FALSE(store.claim_run(5000, 5010));
   EXPECT_TRUE(store.queued_runs().empty());
+
+  // Jobs the same way, oldest first; a finished one lets its payload go.
+  const int64_t job = store.add_job(JOB_PUBLISH, honest, "::1", "body", 100);
+  const int64_t later = store.add_job(JOB_PUBLISH, flood, "", "other", 101);
+  EXPECT_EQ(store.job(job, false)->payload, "");
+  std::optional<StoreJob> claimed = store.claim_job(1000, 1010);
+  ASSERT_TRUE(claimed);
+  EXPECT_EQ(claimed->id, job);
+  EXPECT_EQ(claimed->payload, "body");
+  EXPECT_EQ(claimed->address, "::1");
+  EXPECT_EQ(store.job(job, false)->lease_until, 1010);
+  EXPECT_EQ(store.claim_job(1000, 1010)->id, later);
+  EXPECT_FALSE(store.claim_job(1010, 1020));
+  claimed = store.claim_job(1011, 1020);
+  ASSERT_TRUE(claimed);
+  EXPECT_EQ(claimed->id, job);
+  EXPECT_EQ(claimed->claims, 2);
+  store.finish_job(job, JOB_DONE, "{}");
+  store.finish_job(job, JOB_REFUSED, "{\"late\": 1}");  // no longer queued: left as it is
+  const std::optional<StoreJob> done = store.job(job, true);
+  EXPECT_EQ(done->status, JOB_DONE);
+  EXPECT_EQ(done->result, "{}");
+  EXPECT_EQ(done->payload, "");
+  store.finish_job(later, JOB_REFUSED, "{}");
+  EXPECT_FALSE(store.claim_job(9000, 9010));
+  EXPECT_EQ(store.jobs_since(honest, JOB_PUBLISH, 100), 1);
+  EXPECT_EQ(store.jobs_since(honest, JOB_PUBLISH, 101), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, HubStore, testing::ValuesIn(STORES),
@@ -398,6 +433,7 @@ TEST(HubAnswers, RoutesRefusalsAndARunVerifiedOnTheSpot) {
   std::unique_ptr<Store> store = store_open_memory();
   Hub hub(*store);
   hub.queue_run = [&](int64_t) { verify_queued(*store, hub.verify, hub.clock()); };
+  hub.queue_job = [&] { hub_do_job(hub, hub.clock()); };
   const Json made =
       Json::parse(hub_handle(hub, request("POST", "/api/players", {{"name", "Ann"}})).body);
   const std::string key = made["key"];
@@ -409,6 +445,9 @@ TEST(HubAnswers, RoutesRefusalsAndARunVerifiedOnTheSpot) {
       {request("GET", "/api/packs/builtin/other"), 404},
       {request("GET", "/api/runs/0"), 404},
       {request("GET", "/api/runs/99999999999999999999"), 404},
+      {request("GET", "/api/jobs/1"), 404},
+      {request("GET", "/api/jobs/x"), 404},
+      {request("DELETE", "/api/jobs/1"), 405},
       {request("GET", "/api/levels/builtin/11/histogram"), 404},
       {request("GET", "/api/levels/builtin/0/histogram"), 404},
       {request("POST", "/api/runs", {{"pack", "builtin"}}), 401},
@@ -479,7 +518,20 @@ TEST(HubAnswers, RoutesRefusalsAndARunVerifiedOnTheSpot) {
   // The daily limits: new players per address, packs per player.
   hub.limits.players_per_address_day = 1;
   EXPECT_EQ(hub_handle(hub, request("POST", "/api/players", {{"name", "Too many"}})).status, 429);
-  hub.limits.packs_per_key_day = 0;
+  // A publication refused by its worker counts toward the limit as much as a published one:
+  // both cost the checker's time.
+  const HubResponse queued = hub_handle(
+      hub, request("POST", "/api/packs",
+                   {{"pack", "q47-level-pack 1\nbogus\n"}, {"runs", Json::array()}}, key));
+  ASSERT_EQ(queued.status, 202) << queued.body;
+  const Json job = Json::parse(
+      hub_handle(
+          hub,
+          request("GET", "/api/jobs/" + std::to_string(Json::parse(queued.body)["job"].get<int>())))
+          .body);
+  EXPECT_EQ(job["status"], "refused") << job;
+  EXPECT_EQ(job["http_status"], 422) << job;
+  hub.limits.packs_per_key_day = 1;
   const HubResponse publish =
       hub_handle(hub, request("POST", "/api/packs",
                               {{"pack", "q47-level-pack 1\n"}, {"runs", Json::array()}}, key));
