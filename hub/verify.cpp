@@ -186,7 +186,6 @@ void VerifyPool::work() {
     try {
       const int64_t now = clock_();
       found = jobs_ && jobs_(now);
-      database_answered();
       if (!found) {
         if (const std::optional<StoreRun> run =
                 store_.claim_run(now, now + limits_.lease_seconds)) {
@@ -194,6 +193,9 @@ void VerifyPool::work() {
           verify_claimed(store_, *run, limits_, now);
         }
       }
+      // Back only once a whole turn went through: a claim that works while verdicts still
+      // cannot be written (a full disk) is no recovery.
+      database_answered();
     } catch (const StoreError& failure) {
       // The run stays queued in the store; its lease ends and any worker claims it again.
       database_failed(failure.what());

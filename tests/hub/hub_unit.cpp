@@ -404,6 +404,172 @@ TEST(HubSqlite, ARefusedWriteUndoesOnlyItselfInItsBatch) {
   fs::remove_all(folder);
 }
 
+// A file the first hub made (tests/hub/data/hub-v0.sqlite3: two players, a published pack with
+// its five proofs, a run of the second player and two ratings on it, and a built-in run left
+// queued as a killed hub leaves one) opens migrated: the lists' counters are what the old
+// counts were, and the queued run is claimed and verified. A damaged file, and one a newer hub
+// made, are refused with the reason.
+TEST(HubSqlite, AnOldFileIsMigratedADamagedOrNewerOneRefused) {
+  char name[] = "/tmp/q47-hub-migrate-XXXXXX";
+  ASSERT_TRUE(mkdtemp(name));
+  const fs::path folder = name;
+  const fs::path old = fs::path(Q47_SOURCE_DIR) / "tests" / "hub" / "data" / "hub-v0.sqlite3";
+  const fs::path copy = folder / "hub.sqlite3";
+  fs::copy_file(old, copy);
+  std::string error;
+  {
+    std::unique_ptr<Store> store = store_open_sqlite(copy.string(), error);
+    ASSERT_TRUE(store) << error;
+    EXPECT_EQ(store->schema_version(), STORE_SCHEMA_VERSION);
+    const std::vector<StorePackSummary> packs = store->list_packs(PackOrder::NEWEST, 0, 0, 10);
+    ASSERT_EQ(packs.size(), 1u);
+    EXPECT_EQ(packs[0].plays, 2);
+    EXPECT_EQ(packs[0].ratings, 2);
+    EXPECT_DOUBLE_EQ(packs[0].rating, 3.0);
+    EXPECT_EQ(store->queued_runs(), (std::vector<int64_t>{7}));
+    EXPECT_EQ(verify_queued(*store, VerifyLimits{}, 2000000000), 1);
+    EXPECT_EQ(store->run(7, false)->status, RUN_VERIFIED);
+    EXPECT_EQ(store->best(2, HUB_BUILTIN, 1), store->run(7, false)->levels.at(0).score);
+    // A second verified run of a player who played the pack does not count twice.
+    const int64_t again = store->add_run(2, packs[0].pack.id, store->run(6, true)->replay, 3, "");
+    EXPECT_EQ(verify_queued(*store, VerifyLimits{}, 2000000000), 1);
+    EXPECT_EQ(store->run(again, false)->status, RUN_VERIFIED);
+    EXPECT_EQ(store->list_packs(PackOrder::NEWEST, 0, 0, 10).at(0).plays, 2);
+  }
+  // Opening it again migrates nothing twice.
+  ASSERT_TRUE(store_open_sqlite(copy.string(), error)) << error;
+
+  fs::copy_file(old, folder / "newer.sqlite3");
+  {
+    std::fstream file(folder / "newer.sqlite3", std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(60);  // the header's user_version, big-endian
+    file.write("\0\0\0\x63", 4);
+  }
+  EXPECT_FALSE(store_open_sqlite((folder / "newer.sqlite3").string(), error));
+  EXPECT_NE(error.find("made by a newer hub"), std::string::npos) << error;
+
+  fs::copy_file(old, folder / "damaged.sqlite3");
+  {
+    std::fstream file(folder / "damaged.sqlite3", std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(4096 * 3);  // a page of the tables, zeroed
+    file.write(std::string(4096, '\0').data(), 4096);
+  }
+  error.clear();
+  EXPECT_FALSE(store_open_sqlite((folder / "damaged.sqlite3").string(), error));
+  EXPECT_NE(error.find("damaged.sqlite3: the database is damaged"), std::string::npos) << error;
+  fs::remove_all(folder);
+}
+
+// A store in memory that fails as a database does: every call while down, and the next
+// verdicts written while failing_finishes counts down.
+class FailingStore : public Store {
+ public:
+  std::unique_ptr<Store> kept = store_open_memory();
+  std::atomic<bool> down{false};
+  std::atomic<int> failing_finishes{0};
+
+  int64_t add_player(const std::string& n, const std::string& k, int64_t t) override {
+    return kept->add_player(n, k, t);
+  }
+  std::optional<StorePlayer> player_by_key(const std::string& k) override {
+    return kept->player_by_key(k);
+  }
+  std::optional<StorePlayer> player(int64_t id) override { return kept->player(id); }
+  bool rename_player(int64_t id, const std::string& n) override {
+    return kept->rename_player(id, n);
+  }
+  bool add_pack(const StorePack& p, const std::vector<StoreLevel>& l) override {
+    return kept->add_pack(p, l);
+  }
+  std::optional<StorePack> pack(const std::string& id, bool t) override {
+    return kept->pack(id, t);
+  }
+  std::vector<StoreLevel> pack_levels(const std::string& id) override {
+    return kept->pack_levels(id);
+  }
+  bool withdraw_pack(const std::string& id) override { return kept->withdraw_pack(id); }
+  std::vector<StorePackSummary> list_packs(PackOrder o, int64_t v, int64_t f, int64_t l) override {
+    return kept->list_packs(o, v, f, l);
+  }
+  int64_t pack_count() override { return kept->pack_count(); }
+  int64_t packs_published_since(int64_t p, int64_t s) override {
+    return kept->packs_published_since(p, s);
+  }
+  int64_t add_run(int64_t p, const std::string& k, const std::vector<uint8_t>& r, int64_t t,
+                  const std::string& a) override {
+    return kept->add_run(p, k, r, t, a);
+  }
+  std::optional<StoreRun> run(int64_t id, bool r) override { return kept->run(id, r); }
+  std::vector<int64_t> queued_runs() override { return kept->queued_runs(); }
+  std::optional<StoreRun> claim_run(int64_t now, int64_t until) override {
+    if (down) throw StoreError("the server is gone");
+    return kept->claim_run(now, until);
+  }
+  void finish_run(const StoreRun& verdict) override {
+    if (down || failing_finishes.fetch_sub(1) > 0) throw StoreError("the disk is full");
+    kept->finish_run(verdict);
+  }
+  int64_t add_job(const std::string& k, int64_t p, const std::string& a, const std::string& b,
+                  int64_t t) override {
+    return kept->add_job(k, p, a, b, t);
+  }
+  std::optional<StoreJob> job(int64_t id, bool p) override { return kept->job(id, p); }
+  std::optional<StoreJob> claim_job(int64_t now, int64_t until) override {
+    return kept->claim_job(now, until);
+  }
+  void finish_job(int64_t id, const std::string& s, const std::string& r) override {
+    kept->finish_job(id, s, r);
+  }
+  int64_t jobs_since(int64_t p, const std::string& k, int64_t s) override {
+    return kept->jobs_since(p, k, s);
+  }
+  std::optional<int32_t> best(int64_t p, const std::string& k, int32_t l) override {
+    return kept->best(p, k, l);
+  }
+  std::vector<std::pair<int32_t, int64_t>> histogram(const std::string& k, int32_t l) override {
+    return kept->histogram(k, l);
+  }
+  void rate(int64_t p, const std::string& k, int32_t l, int32_t s) override {
+    kept->rate(p, k, l, s);
+  }
+  int64_t count(const std::string& n, int64_t w, int64_t a) override {
+    return kept->count(n, w, a);
+  }
+  int32_t schema_version() override { return kept->schema_version(); }
+};
+
+std::vector<uint8_t> golden(const char* name);
+
+// Runs acknowledged while the database is gone, or whose verdicts could not be written (a full
+// disk), wait in the store and are verified once it answers, by the same workers with no
+// restart; the log says once that it failed and once that it is back.
+TEST(HubVerifyPool, RunsWaitWhileTheDatabaseFailsAndAreVerifiedWhenItAnswers) {
+  FailingStore store;
+  const int64_t player = store.add_player("Ann", "hash-a", 1);
+  for (int i = 0; i < 4; ++i) store.add_run(player, HUB_BUILTIN, golden("level01-win.q47r"), 1, "");
+  store.down = true;
+  VerifyLimits limits;
+  limits.lease_seconds = 1;
+  testing::internal::CaptureStderr();
+  {
+    VerifyPool pool(store, 2, limits, [] { return hub_clock(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_EQ(store.queued_runs().size(), 4u);
+    store.failing_finishes = 3;
+    store.down = false;
+    pool.add();
+    for (int i = 0; i < 200 && !store.queued_runs().empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(store.queued_runs().empty());
+  }
+  const std::string said = testing::internal::GetCapturedStderr();
+  for (int64_t id = 1; id <= 4; ++id) EXPECT_EQ(store.run(id, false)->status, RUN_VERIFIED);
+  EXPECT_EQ(said,
+            "q47-hub: the database failed, runs wait in it until it answers: the server is gone\n"
+            "q47-hub: the database answers again; its queued runs are verified\n");
+}
+
 // --- The answers over a store in memory ---
 
 HubRequest request(const std::string& method, const std::string& path, const Json& body = nullptr,
