@@ -453,6 +453,31 @@ HubResponse show_job(Hub& hub, const std::string& id_text) {
   return answer(200, body);
 }
 
+// The day's pack, the same all day for everyone and in every process: of the packs published
+// before the day began, the one whose id hashed with the day is least. A pack published during
+// the day, or another withdrawn, leaves it as it is; only withdrawing the pick itself moves it
+// to the next. Worked out at most once a minute per process (the lists' figures in it as old).
+std::optional<StorePackSummary> daily_pick(Hub& hub) {
+  const int64_t now = hub.clock();
+  const int64_t day = now / 86400;
+  std::lock_guard lock(hub.daily_mutex);
+  if (hub.daily_day != day || now - hub.daily_at >= 60) {
+    hub.daily.reset();
+    std::string least;
+    for (StorePackSummary& summary :
+         hub.store.list_packs(PackOrder::OLDEST, 0, 0, hub.store.pack_count())) {
+      if (summary.pack.published >= day * 86400) break;
+      const std::string mark = sha256_hex(std::to_string(day) + " " + summary.pack.id);
+      if (hub.daily && mark >= least) continue;
+      least = mark;
+      hub.daily = std::move(summary);
+    }
+    hub.daily_day = day;
+    hub.daily_at = now;
+  }
+  return hub.daily;
+}
+
 HubResponse list_packs(Hub& hub, const HubRequest& request) {
   const auto sort = request.query.find("sort");
   const std::string order = sort == request.query.end() ? "newest" : sort->second;
@@ -475,14 +500,7 @@ HubResponse list_packs(Hub& hub, const HubRequest& request) {
     if (!player) return failure(401, "sort=unplayed needs a player's key");
     packs = hub.store.list_packs(PackOrder::UNPLAYED, *player, 0, limit);
   } else if (order == "daily") {
-    // The same pick all day for everyone: the day's hash picks one by order of publication.
-    const int64_t count = hub.store.pack_count();
-    if (count > 0) {
-      const std::string day = sha256_hex(std::to_string(hub.clock() / 86400));
-      const int64_t index = static_cast<int64_t>(
-          std::strtoull(day.substr(0, 15).c_str(), nullptr, 16) % static_cast<uint64_t>(count));
-      packs = hub.store.list_packs(PackOrder::OLDEST, 0, index, 1);
-    }
+    if (std::optional<StorePackSummary> pick = daily_pick(hub)) packs.push_back(*pick);
   } else {
     return failure(400, "sort is newest, played, rated, unplayed, random or daily");
   }

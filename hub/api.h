@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -78,6 +79,10 @@ struct Hub {
   };
   std::mutex rate_mutex;                                // over buckets
   std::unordered_map<std::string, Bucket> buckets;      // "a:ADDRESS" and "k:KEY_HASH"
+  std::mutex daily_mutex;                               // over the day's pick
+  int64_t daily_day = -1;                               // the day (Unix days) daily was picked for
+  int64_t daily_at = 0;                                 // when it was picked (Unix seconds)
+  std::optional<StorePackSummary> daily;                // the day's pack, none when there was none
   std::mutex players_mutex;                             // over player_ids
   std::unordered_map<std::string, int64_t> player_ids;  // key hash -> player, as found
 };

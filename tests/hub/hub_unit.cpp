@@ -595,6 +595,47 @@ std::vector<uint8_t> golden(const char* name) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// The day's pack holds all day whatever is published, and whatever else is withdrawn; only
+// its own withdrawal moves it.
+TEST(HubAnswers, TheDailyPickHoldsForTheDay) {
+  std::unique_ptr<Store> store = store_open_memory();
+  Hub hub(*store);
+  int64_t now = 20000 * 86400 + 3600;
+  hub.clock = [&now] { return now; };
+  const int64_t author = store->add_player("Ann", "hash-a", 1);
+  auto publish = [&](const std::string& id, int64_t when) {
+    StorePack pack;
+    pack.id = id;
+    pack.author = author;
+    pack.published = when;
+    store->add_pack(pack, {});
+  };
+  auto daily = [&] {
+    const Json list = Json::parse(hub_handle(hub, request("GET", "/api/packs?sort=daily")).body);
+    return list["packs"].empty() ? std::string() : list["packs"][0]["pack"].get<std::string>();
+  };
+  EXPECT_EQ(daily(), "");
+  for (int i = 0; i < 8; ++i) publish("old" + std::to_string(i), 1000 + i);
+  now += 60;
+  const std::string pick = daily();
+  ASSERT_FALSE(pick.empty());
+  for (int i = 0; i < 8; ++i) {
+    publish("new" + std::to_string(i), now);
+    now += 61;
+    EXPECT_EQ(daily(), pick);
+  }
+  for (int i = 0; i < 8; ++i) {
+    if ("old" + std::to_string(i) != pick) store->withdraw_pack("old" + std::to_string(i));
+    now += 61;
+    EXPECT_EQ(daily(), pick);
+  }
+  store->withdraw_pack(pick);
+  now += 61;
+  EXPECT_EQ(daily(), "");  // every pack older than the day is withdrawn
+  now += 86400;
+  EXPECT_EQ(daily().rfind("new", 0), 0u);
+}
+
 TEST(HubAnswers, RoutesRefusalsAndARunVerifiedOnTheSpot) {
   std::unique_ptr<Store> store = store_open_memory();
   Hub hub(*store);
