@@ -190,6 +190,9 @@ class MemoryStore : public Store {
     if (verdict.id < 1 || verdict.id > static_cast<int64_t>(runs_.size())) return;
     StoreRun& run = runs_[static_cast<size_t>(verdict.id - 1)];
     if (run.status != RUN_QUEUED) return;
+    for (const std::string& name : verdict.charge_to) {
+      counters_[{name, verdict.charge_window}] += verdict.charge_ms;
+    }
     run.status = verdict.status;
     run.reason = verdict.reason;
     run.frames = verdict.frames;
@@ -277,6 +280,12 @@ class MemoryStore : public Store {
       it = it->first.second < window_start ? counters_.erase(it) : std::next(it);
     }
     return counters_[{name, window_start}] += amount;
+  }
+
+  int64_t counted(const std::string& name, int64_t window_start) override {
+    std::lock_guard lock(mutex_);
+    const auto found = counters_.find({name, window_start});
+    return found == counters_.end() ? 0 : found->second;
   }
 
   int32_t schema_version() override { return STORE_SCHEMA_VERSION; }

@@ -315,7 +315,16 @@ TEST_P(HubStore, RunsAreClaimedWithLeasesPlayerByPlayerInTurn) {
   EXPECT_EQ(held->id, forged[0]);
   EXPECT_EQ(held->claims, 2);
   EXPECT_FALSE(store.claim_run(1020, 1030));
-  store.finish_run(verdict(forged[0], RUN_REFUSED, {}));
+  // Its processor time is charged with its verdict, once.
+  StoreRun charged = verdict(forged[0], RUN_REFUSED, {});
+  charged.charge_ms = 7;
+  charged.charge_window = 3600;
+  charged.charge_to = {"cpu lease-test key", "cpu lease-test address"};
+  store.finish_run(charged);
+  store.finish_run(charged);
+  EXPECT_EQ(store.counted("cpu lease-test key", 3600), 7);
+  EXPECT_EQ(store.counted("cpu lease-test address", 3600), 7);
+  EXPECT_EQ(store.counted("cpu lease-test none", 3600), 0);
   EXPECT_FALSE(store.claim_run(5000, 5010));
   EXPECT_TRUE(store.queued_runs().empty());
 
@@ -535,6 +544,7 @@ class FailingStore : public Store {
   int64_t count(const std::string& n, int64_t w, int64_t a) override {
     return kept->count(n, w, a);
   }
+  int64_t counted(const std::string& n, int64_t w) override { return kept->counted(n, w); }
   int32_t schema_version() override { return kept->schema_version(); }
 };
 
