@@ -164,11 +164,12 @@ class Store {
   // Ids of the runs still queued, oldest first.
   virtual std::vector<int64_t> queued_runs() = 0;
   // Claims a queued run for a worker until lease_until (Unix seconds), with its replay and its
-  // claims counted: the first by turn (then by id) whose lease ended before now. None when every
-  // queued run is held. A run whose worker died, or whose verdict could not be written, is
-  // claimed again once its lease is over. PostgreSQL's leases hold for every process; SQLite's
-  // are the process's own, so that a claim costs no sync to the disk (two processes on one file
-  // may verify a run twice, which finish_run makes harmless, and a restarted one claims at once).
+  // claims counted: the first by turn (then by id) whose lease ended before now, of a player with
+  // no run held when there is one. None when every queued run is held. A run whose worker died, or
+  // whose verdict could not be written, is claimed again once its lease is over. PostgreSQL's
+  // leases hold for every process; SQLite's are the process's own, so that a claim costs no sync to
+  // the disk (two processes on one file may verify a run twice, which finish_run makes harmless,
+  // and a restarted one claims at once).
   virtual std::optional<StoreRun> claim_run(int64_t now, int64_t lease_until) = 0;
   // Records a queued run's verdict: status RUN_VERIFIED or RUN_REFUSED with its reason, frames,
   // checksum and levels won. A verified run raises the player's best of each level it won, in

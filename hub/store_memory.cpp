@@ -175,10 +175,18 @@ class MemoryStore : public Store {
   }
   std::optional<StoreRun> claim_run(int64_t now, int64_t lease_until) override {
     std::lock_guard lock(mutex_);
+    std::set<int64_t> busy;  // players with a run held
+    for (size_t i = 0; i < runs_.size(); ++i) {
+      if (runs_[i].status == RUN_QUEUED && leases_[i] >= now) busy.insert(runs_[i].player);
+    }
     std::optional<size_t> next;
+    auto before = [&](size_t a, size_t b) {
+      return std::make_pair(busy.count(runs_[a].player), turns_[a]) <
+             std::make_pair(busy.count(runs_[b].player), turns_[b]);
+    };
     for (size_t i = 0; i < runs_.size(); ++i) {
       if (runs_[i].status != RUN_QUEUED || leases_[i] >= now) continue;
-      if (!next || turns_[i] < turns_[*next]) next = i;
+      if (!next || before(i, *next)) next = i;
     }
     if (!next) return std::nullopt;
     leases_[*next] = lease_until;

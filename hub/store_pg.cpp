@@ -419,8 +419,10 @@ class PgStore final : public Store {
       const pqxx::result rows =
           exec(tx,
                "UPDATE runs SET lease_until = $2, claims = claims + 1 WHERE id = (SELECT id FROM "
-               "runs WHERE status = 'queued' AND lease_until < $1 ORDER BY turn, id LIMIT 1 FOR "
-               "UPDATE SKIP LOCKED) RETURNING id, player, pack, submitted, replay, claims, address",
+               "runs r WHERE status = 'queued' AND lease_until < $1 ORDER BY EXISTS (SELECT 1 "
+               "FROM runs h WHERE h.status = 'queued' AND h.lease_until >= $1 AND h.player = "
+               "r.player), turn, id LIMIT 1 FOR UPDATE SKIP LOCKED) RETURNING id, player, pack, "
+               "submitted, replay, claims, address",
                now, lease_until);
       if (rows.empty()) return;
       StoreRun run;

@@ -16,6 +16,7 @@
 #include <functional>
 #include <iterator>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <unordered_map>
 
@@ -502,31 +503,48 @@ class SqliteStore : public Store {
     // The leases are this process's own (see store.h): a claim is a read, and costs no sync.
     std::lock_guard lock(lease_mutex_);
     if (leases_.size() > 4096) {
-      std::erase_if(leases_, [now](const auto& kept) { return kept.second.first < now; });
+      std::erase_if(leases_, [now](const auto& kept) { return kept.second.until < now; });
     }
-    const auto held = std::count_if(leases_.begin(), leases_.end(),
-                                    [now](const auto& kept) { return kept.second.first >= now; });
+    std::set<int64_t> busy;  // players with a run held
+    for (const auto& [id, lease] : leases_) {
+      if (lease.until >= now) busy.insert(lease.player);
+    }
+    // The first runs by turn, enough to pass the held ones and find a player with none held.
     Reader reader(*this);
     Statement select(reader,
-                     "SELECT id, player, pack, submitted, replay, address FROM runs WHERE "
-                     "status = 'queued' ORDER BY turn, id LIMIT ?");
-    select.bind(1, static_cast<int64_t>(held) + 1);
+                     "SELECT id, player FROM runs WHERE status = 'queued' ORDER BY turn, id "
+                     "LIMIT ?");
+    select.bind(1, static_cast<int64_t>(busy.size() * 8 + 64));
+    std::optional<int64_t> next;
+    bool next_busy = true;
     while (select.step()) {
-      auto& [until, claims] = leases_[select.integer(0)];
-      if (until >= now) continue;
-      until = lease_until;
-      claims += 1;
-      StoreRun run;
-      run.id = select.integer(0);
-      run.player = select.integer(1);
-      run.pack = select.text(2);
-      run.submitted = select.integer(3);
-      run.replay = select.blob(4);
-      run.address = select.text(5);
-      run.claims = claims;
-      return run;
+      const int64_t id = select.integer(0);
+      const int64_t player = select.integer(1);
+      const auto lease = leases_.find(id);
+      if (lease != leases_.end() && lease->second.until >= now) continue;
+      if (!next || (next_busy && !busy.count(player))) {
+        next = id;
+        next_busy = busy.count(player) > 0;
+        if (!next_busy) break;
+      }
     }
-    return std::nullopt;
+    if (!next) return std::nullopt;
+    Statement chosen(reader,
+                     "SELECT id, player, pack, submitted, replay, address FROM runs WHERE id = ?");
+    if (!chosen.bind(1, *next).step()) return std::nullopt;
+    Lease& lease = leases_[*next];
+    lease.until = lease_until;
+    lease.player = chosen.integer(1);
+    lease.claims += 1;
+    StoreRun run;
+    run.id = chosen.integer(0);
+    run.player = chosen.integer(1);
+    run.pack = chosen.text(2);
+    run.submitted = chosen.integer(3);
+    run.replay = chosen.blob(4);
+    run.address = chosen.text(5);
+    run.claims = lease.claims;
+    return run;
   }
   std::optional<StoreRun> run(int64_t id, bool with_replay) override {
     Reader reader(*this);
@@ -600,6 +618,9 @@ class SqliteStore : public Store {
         }
       }
     });
+    // Its lease ends with it, so its player counts as busy no longer.
+    std::lock_guard lock(lease_mutex_);
+    leases_.erase(verdict.id);
   }
 
   int64_t add_job(const std::string& kind, int64_t player, const std::string& address,
@@ -778,8 +799,13 @@ class SqliteStore : public Store {
   std::vector<Connection*> idle_;                     // those of readers_ not lent
   std::mutex read_mutex_;                             // over idle_
   std::mutex lease_mutex_;                            // over leases_: one claim at a time
-  std::unordered_map<int64_t, std::pair<int64_t, int32_t>> leases_;  // run -> lease end, claims
-  std::condition_variable returned_;                                 // a reader came back to idle_
+  struct Lease {
+    int64_t until = 0;   // Unix seconds
+    int64_t player = 0;  // whose run
+    int32_t claims = 0;  // times it was claimed here
+  };
+  std::unordered_map<int64_t, Lease> leases_;  // by run id
+  std::condition_variable returned_;           // a reader came back to idle_
   Writer writer_{db_};  // last: its thread stops before the connections close
 };
 
