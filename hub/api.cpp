@@ -1,6 +1,8 @@
 #include "hub/api.h"
 
 #include <sys/random.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -11,6 +13,7 @@
 #include <ctime>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <thread>
 
 #include "core/digest.h"
 #include "core/level_check.h"
@@ -191,9 +194,9 @@ struct Builtin {
   std::vector<StoreLevel> levels;
 };
 
-StoreLevel level_of(const LevelStream& stream, int32_t level) {
-  const LevelReport report = level_check(stream, level);
-  return {level, report.edge_frame, report.enclosure_cells, report.best_score_bound};
+StoreLevel level_of(const LevelReport& report) {
+  return {report.level,      report.edge_frame, report.enclosure_cells, report.best_score_bound,
+          report.best_score, report.best_proven};
 }
 
 const Builtin& builtin() {
@@ -207,7 +210,7 @@ const Builtin& builtin() {
     kept.pack.level_data_hash = replay_level_data_hash(stream);
     kept.pack.level_data_size = static_cast<uint32_t>(stream.bytes.size());
     for (int32_t level = 1; level <= kept.pack.levels; ++level) {
-      kept.levels.push_back(level_of(stream, level));
+      kept.levels.push_back(level_of(level_check_exact(stream, level)));
     }
     return kept;
   }();
@@ -243,6 +246,16 @@ Json summary_json(const StorePackSummary& summary) {
 // Whether some verified run reached the level's bound.
 bool proven_best(const std::vector<std::pair<int32_t, int64_t>>& counts, int32_t bound) {
   return bound >= 0 && !counts.empty() && counts.back().first >= bound;
+}
+
+// The best possible score of a level and how it is known: "solver" when the exact search's run
+// met the bound, "player" when a player's verified run did, "bound" when nobody has (yet).
+Json best_possible(const StoreLevel& level,
+                   const std::vector<std::pair<int32_t, int64_t>>& counts) {
+  const char* by = level.best_proven                  ? "solver"
+                   : proven_best(counts, level.bound) ? "player"
+                                                      : "bound";
+  return Json{{"score", or_null(level.best_proven ? level.best : level.bound)}, {"by", by}};
 }
 
 // --- Players ---
@@ -422,7 +435,9 @@ Json publish_work(Hub& hub, const StoreJob& job) {
   pack.level_data_size = static_cast<uint32_t>(stream.bytes.size());
   pack.text = *text;
   std::vector<StoreLevel> checked;
-  for (int32_t level = 1; level <= levels; ++level) checked.push_back(level_of(stream, level));
+  for (int32_t level = 1; level <= levels; ++level) {
+    checked.push_back(level_of(level_check(stream, level)));
+  }
   if (!hub.store.add_pack(pack, checked)) {
     Json result = publish_refusal(409, "this pack is published already");
     result["pack"] = id;
@@ -436,7 +451,36 @@ Json publish_work(Hub& hub, const StoreJob& job) {
     proof.pack = id;
     hub.store.finish_run(proof);
   }
+  // Its best scores are searched by a job of their own: publication does not wait for them.
+  hub.store.add_job(JOB_EXACT_BEST, job.player, job.address, id, hub.clock());
+  if (hub.queue_job) hub.queue_job();
   return Json{{"pack", id}, {"levels", levels}, {"http_status", 201}};
+}
+
+// The exact search of a published pack's best scores, within the pack's budget of work, on a
+// thread of its own at the lowest priority: a pack's best never takes the processor from the
+// runs being verified or the requests being answered. Each level's best and proof are kept.
+Json exact_best_work(Hub& hub, const StoreJob& job) {
+  const std::shared_ptr<const LevelStream> stream = verify_stream(hub.store, job.payload);
+  if (!stream) return publish_refusal(404, "no such pack");
+  const int32_t levels = level_count(*stream);
+  std::vector<LevelReport> found;
+  std::thread search([&] {
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
+    for (int32_t level = 1; level <= levels; ++level) {
+      found.push_back(
+          level_check_exact(*stream, level, hub.limits.exact_work_per_pack / std::max(levels, 1)));
+    }
+  });
+  search.join();
+  Json rows = Json::array();
+  for (const LevelReport& report : found) {
+    hub.store.set_level_best(job.payload, report.level, report.best_score, report.best_proven);
+    rows.push_back(Json{{"level", report.level},
+                        {"best", or_null(report.best_score)},
+                        {"proven", report.best_proven}});
+  }
+  return Json{{"pack", job.payload}, {"levels", rows}, {"http_status", 200}};
 }
 
 HubResponse show_job(Hub& hub, const std::string& id_text) {
@@ -616,9 +660,11 @@ HubResponse level_route(Hub& hub, const HubRequest& request,
     if (request.method != "GET") return failure(405, "use GET");
     const std::optional<int64_t> player = caller(hub, request);
     const auto [counts, best] = hub.store.standing(id, n, player.value_or(0));
-    int32_t bound = -1;
-    for (const StoreLevel& kept : find_levels(hub, id))
-      bound = kept.level == n ? kept.bound : bound;
+    StoreLevel found;
+    for (const StoreLevel& kept : find_levels(hub, id)) {
+      if (kept.level == n) found = kept;
+    }
+    const int32_t bound = found.bound;
     Json rows = Json::array();
     int64_t players = 0;
     for (const auto& [score, count] : counts) {
@@ -630,6 +676,7 @@ HubResponse level_route(Hub& hub, const HubRequest& request,
     return answer(200, Json{{"counts", rows},
                             {"bound", or_null(bound)},
                             {"proven_best", proven_best(counts, bound)},
+                            {"best_possible", best_possible(found, counts)},
                             {"mine", mine},
                             {"players", players}});
   }
@@ -685,8 +732,10 @@ HubResponse pack_page(Hub& hub, const std::string& id) {
           (players.empty() ? "" : ", ") + std::to_string(count) + " at " + std::to_string(score);
     }
     html += "<tr><td>" + std::to_string(level.level) + "</td><td>" + std::to_string(level.bound) +
-            (proven_best(counts, level.bound) ? " (reached)" : "") + "</td><td>" +
-            (players.empty() ? "none yet" : players) + "</td></tr>\n";
+            (level.best_proven                  ? " (proven)"
+             : proven_best(counts, level.bound) ? " (reached)"
+                                                : "") +
+            "</td><td>" + (players.empty() ? "none yet" : players) + "</td></tr>\n";
   }
   html += "</table>\n<p><a href=\"/\">All packs</a></p>\n</main></body></html>\n";
   response.body = html;
@@ -767,6 +816,8 @@ bool hub_do_job(Hub& hub, int64_t now) {
                                       " workers stopped on it");
   } else if (job->kind == JOB_PUBLISH) {
     result = publish_work(hub, *job);
+  } else if (job->kind == JOB_EXACT_BEST) {
+    result = exact_best_work(hub, *job);
   } else {
     result = publish_refusal(500, "this hub does not know jobs of kind " + job->kind);
   }

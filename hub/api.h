@@ -39,9 +39,12 @@ struct HubLimits {
   double requests_per_second = 20;       // per address and per key, in bursts of 5 seconds
   int64_t players_per_address_day = 50;  // new players from one address in a day
   int64_t packs_per_key_day = 20;        // packs one player publishes in a day
-  size_t run_body = 1 << 20;             // POST /api/runs
-  size_t pack_body = 8 << 20;            // POST /api/packs (the text and one run per level)
-  size_t small_body = 4096;              // everything else
+  int64_t exact_work_per_pack = int64_t{400} << 20;  // the exact search of a published pack's
+                                                     // best scores, in the checker's work (about
+                                                     // a second here), shared by its levels
+  size_t run_body = 1 << 20;                         // POST /api/runs
+  size_t pack_body = 8 << 20;  // POST /api/packs (the text and one run per level)
+  size_t small_body = 4096;    // everything else
   // Processor time the hub spends in an hour verifying one key's runs, and runs sent from one
   // address (players behind one address share it): an honest hour of play costs seconds.
   double cpu_seconds_per_key_hour = 120;

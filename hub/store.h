@@ -29,10 +29,12 @@ struct StorePlayer {
 
 // One level of a published pack, as the checker found it.
 struct StoreLevel {
-  int32_t level = 0;        // 1..levels
-  int32_t edge_frame = -1;  // frame the chemical reaches an edge with nobody acting
-  int32_t enclosure = -1;   // fewest wall cells that wall it in
-  int32_t bound = -1;       // the best score the rules allow (the checker's best_score_bound)
+  int32_t level = 0;         // 1..levels
+  int32_t edge_frame = -1;   // frame the chemical reaches an edge with nobody acting
+  int32_t enclosure = -1;    // fewest wall cells that wall it in
+  int32_t bound = -1;        // the best score the rules allow (the checker's best_score_bound)
+  int32_t best = -1;         // the best score of a run the exact search verified; -1 = none yet
+  bool best_proven = false;  // best is the best possible (the search's run met the bound)
 };
 
 // A published pack version. Its id is the SHA-256 of its bytes; an update is a new version that
@@ -105,6 +107,9 @@ struct StoreRun {
 // A piece of work kept in the store until a worker of any process has done it: a publication
 // (the checker and every proof run) is too long for the thread that answers a request.
 constexpr const char* JOB_PUBLISH = "publish";
+// The exact search of a published pack's best scores, queued when it is published (payload: the
+// pack's id).
+constexpr const char* JOB_EXACT_BEST = "exact-best";
 // A job's status: queued (running while a worker holds its lease), then done or refused.
 constexpr const char* JOB_QUEUED = "queued";
 constexpr const char* JOB_DONE = "done";
@@ -141,6 +146,8 @@ class Store {
   // The pack with id, with its text when with_text; withdrawn ones too.
   virtual std::optional<StorePack> pack(const std::string& id, bool with_text) = 0;
   virtual std::vector<StoreLevel> pack_levels(const std::string& id) = 0;
+  // Records the exact search's best and whether it is proven on a level of pack id.
+  virtual void set_level_best(const std::string& id, int32_t level, int32_t best, bool proven) = 0;
   // Marks the pack withdrawn; false when there is no such pack.
   virtual bool withdraw_pack(const std::string& id) = 0;
   // Packs not withdrawn, in order, from offset, at most limit; viewer (0 = nobody) is the
@@ -219,7 +226,7 @@ class Store {
 
 // The tables' version this hub makes and reads. 0 is the first hub's, which had no number; each
 // store migrates an older one when it opens it and refuses a newer one.
-constexpr int32_t STORE_SCHEMA_VERSION = 1;
+constexpr int32_t STORE_SCHEMA_VERSION = 2;
 
 // Opens the store a --database value names: "postgresql://..." or "postgres://..." a PostgreSQL
 // server, "memory:" a store in memory, anything else the path of a SQLite file (made with its

@@ -56,6 +56,16 @@ class MemoryStore : public Store {
     const auto found = packs_.find(id);
     return found == packs_.end() ? std::vector<StoreLevel>{} : found->second.levels;
   }
+  void set_level_best(const std::string& id, int32_t level, int32_t best, bool proven) override {
+    std::lock_guard lock(mutex_);
+    const auto found = packs_.find(id);
+    if (found == packs_.end()) return;
+    for (StoreLevel& kept : found->second.levels) {
+      if (kept.level != level) continue;
+      kept.best = best;
+      kept.best_proven = proven;
+    }
+  }
   bool withdraw_pack(const std::string& id) override {
     std::lock_guard lock(mutex_);
     const auto found = packs_.find(id);

@@ -127,6 +127,11 @@ CREATE TABLE jobs (
 CREATE INDEX jobs_queued ON jobs (id) WHERE status = 'queued';
 CREATE INDEX jobs_by_player ON jobs (player, kind, created);
 )SQL",
+    // 2: each level keeps the best score the exact search verified, and whether it is proven.
+    R"SQL(
+ALTER TABLE pack_levels ADD COLUMN best INTEGER NOT NULL DEFAULT -1;
+ALTER TABLE pack_levels ADD COLUMN best_proven BOOLEAN NOT NULL DEFAULT FALSE;
+)SQL",
 };
 static_assert(std::size(MIGRATIONS) == STORE_SCHEMA_VERSION);
 
@@ -313,14 +318,21 @@ class PgStore final : public Store {
       levels.clear();
       for (const pqxx::row& row :
            exec(tx,
-                "SELECT level, edge_frame, enclosure, bound FROM pack_levels WHERE "
-                "pack = $1 ORDER BY level",
+                "SELECT level, edge_frame, enclosure, bound, best, best_proven FROM pack_levels "
+                "WHERE pack = $1 ORDER BY level",
                 id)) {
         levels.push_back({row[0].as<int32_t>(), row[1].as<int32_t>(), row[2].as<int32_t>(),
-                          row[3].as<int32_t>()});
+                          row[3].as<int32_t>(), row[4].as<int32_t>(), row[5].as<bool>()});
       }
     });
     return levels;
+  }
+
+  void set_level_best(const std::string& id, int32_t level, int32_t best, bool proven) override {
+    single([&](pqxx::transaction_base& tx) {
+      exec(tx, "UPDATE pack_levels SET best = $1, best_proven = $2 WHERE pack = $3 AND level = $4",
+           best, proven, id, level);
+    });
   }
 
   bool withdraw_pack(const std::string& id) override {

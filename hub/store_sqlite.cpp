@@ -93,6 +93,11 @@ CREATE TABLE jobs(
 CREATE INDEX jobs_queued ON jobs(id) WHERE status = 'queued';
 CREATE INDEX jobs_by_player ON jobs(player, kind, created);
 )",
+    // 2: each level keeps the best score the exact search verified, and whether it is proven.
+    R"(
+ALTER TABLE levels ADD COLUMN best INTEGER NOT NULL DEFAULT -1;
+ALTER TABLE levels ADD COLUMN best_proven INTEGER NOT NULL DEFAULT 0;
+)",
 };
 static_assert(std::size(MIGRATIONS) == STORE_SCHEMA_VERSION);
 
@@ -404,16 +409,24 @@ class SqliteStore : public Store {
   std::vector<StoreLevel> pack_levels(const std::string& id) override {
     Reader reader(*this);
     Statement select(reader,
-                     "SELECT level, edge_frame, enclosure, bound FROM levels WHERE pack = ? "
-                     "ORDER BY level");
+                     "SELECT level, edge_frame, enclosure, bound, best, best_proven FROM levels "
+                     "WHERE pack = ? ORDER BY level");
     select.bind(1, id);
     std::vector<StoreLevel> levels;
     while (select.step()) {
       levels.push_back(
           {static_cast<int32_t>(select.integer(0)), static_cast<int32_t>(select.integer(1)),
-           static_cast<int32_t>(select.integer(2)), static_cast<int32_t>(select.integer(3))});
+           static_cast<int32_t>(select.integer(2)), static_cast<int32_t>(select.integer(3)),
+           static_cast<int32_t>(select.integer(4)), select.integer(5) != 0});
     }
     return levels;
+  }
+  void set_level_best(const std::string& id, int32_t level, int32_t best, bool proven) override {
+    writer_.write([&](Connection& db) {
+      Statement update(db,
+                       "UPDATE levels SET best = ?, best_proven = ? WHERE pack = ? AND level = ?");
+      update.bind(1, best).bind(2, proven ? 1 : 0).bind(3, id).bind(4, level).step();
+    });
   }
   bool withdraw_pack(const std::string& id) override {
     bool withdrawn = false;

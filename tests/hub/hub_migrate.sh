@@ -30,7 +30,7 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 [ -n "$base" ] || fail "the hub did not say where it serves: $(cat "$dir/hub.log")"
-[ "$(psql -X -At "$url" -c 'SELECT version FROM schema_version')" = 1 ] || fail "not migrated"
+[ "$(psql -X -At "$url" -c 'SELECT version FROM schema_version')" = 2 ] || fail "not migrated"
 python3 - "$base" <<'PY' || fail "the migrated database does not answer as it should"
 import json, sys, time, urllib.request
 base = sys.argv[1]

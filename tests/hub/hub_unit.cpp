@@ -191,6 +191,14 @@ TEST_P(HubStore, PlayersPacksRunsBestsAndCounters) {
   EXPECT_EQ(store.pack("p1", false)->author_name, "Ann");
   EXPECT_EQ(store.pack_levels("p1").size(), 2u);
   EXPECT_EQ(store.pack_levels("p1")[1].bound, 20);
+  // Each level's best from the exact search: none until it has run, then kept with its proof.
+  EXPECT_EQ(store.pack_levels("p1")[1].best, -1);
+  store.set_level_best("p1", 2, 19, false);
+  store.set_level_best("p1", 1, 93, true);
+  EXPECT_EQ(store.pack_levels("p1")[1].best, 19);
+  EXPECT_FALSE(store.pack_levels("p1")[1].best_proven);
+  EXPECT_TRUE(store.pack_levels("p1")[0].best_proven);
+  EXPECT_EQ(store.pack_levels("p2")[0].best, -1);  // the same level of another pack is its own
   auto ids = [](const std::vector<StorePackSummary>& packs) {
     std::vector<std::string> out;
     for (const StorePackSummary& pack : packs) out.push_back(pack.pack.id);
@@ -499,6 +507,9 @@ class FailingStore : public Store {
   std::vector<StoreLevel> pack_levels(const std::string& id) override {
     return kept->pack_levels(id);
   }
+  void set_level_best(const std::string& id, int32_t level, int32_t best, bool proven) override {
+    kept->set_level_best(id, level, best, proven);
+  }
   bool withdraw_pack(const std::string& id) override { return kept->withdraw_pack(id); }
   std::vector<StorePackSummary> list_packs(PackOrder o, int64_t v, int64_t f, int64_t l) override {
     return kept->list_packs(o, v, f, l);
@@ -716,6 +727,7 @@ TEST(HubAnswers, RoutesRefusalsAndARunVerifiedOnTheSpot) {
       hub_handle(hub, request("GET", "/api/levels/builtin/10/histogram", nullptr, key)).body);
   EXPECT_EQ(histogram["mine"], run["levels"][9]["score"]);
   EXPECT_EQ(histogram["players"], 1);
+  EXPECT_EQ(histogram["best_possible"], (Json{{"score", 142}, {"by", "solver"}}));
 
   // A key keeps naming its player (the hub keeps the pair), and the name it shows is the
   // latest, whoever renamed it.
