@@ -15,10 +15,11 @@
 
 namespace {
 
-constexpr int32_t CHECK_NEVER = INT32_MAX;   // arrival of a cell the chemical never enters
-constexpr int32_t CHECK_INFINITE = 1 << 24;  // capacity of a cell no enclosure can use
-constexpr int32_t CHECK_RADII = 24;          // front positions the planner tries cuts at
-constexpr int32_t CHECK_REFINEMENTS = 6;     // repairs of one cut after a missed cell
+constexpr int32_t CHECK_NEVER = INT32_MAX;       // arrival of a cell the chemical never enters
+constexpr int32_t CHECK_INFINITE = 1 << 24;      // capacity of a cell no enclosure can use
+constexpr int32_t CHECK_RADII = 24;              // front positions the planner tries cuts at
+constexpr int32_t CHECK_REFINEMENTS = 6;         // repairs of one cut after a missed cell
+constexpr int32_t CHECK_EXACT_REFINEMENTS = 24;  // the same in the exact search
 
 // The state at program start, without sound, with the level loaded: a record of the checker's
 // own, so a game in progress is left alone.
@@ -442,8 +443,8 @@ CheckDraft build_plan(const CheckPicture& level, const std::vector<char>& in_cut
 }
 
 // Front positions to try cuts behind: 0 (the true minimum) and frames spread over the times
-// the chemical reaches new cells before it reaches the edge.
-std::vector<int32_t> radii(const std::vector<int32_t>& arrival, int32_t edge_frame) {
+// the chemical reaches new cells before it reaches the edge, at most limit of them.
+std::vector<int32_t> radii(const std::vector<int32_t>& arrival, int32_t edge_frame, size_t limit) {
   std::vector<int32_t> times;
   for (int32_t time : arrival) {
     if (time > 0 && time != CHECK_NEVER && (edge_frame < 0 || time < edge_frame)) {
@@ -454,7 +455,7 @@ std::vector<int32_t> radii(const std::vector<int32_t>& arrival, int32_t edge_fra
   times.erase(std::unique(times.begin(), times.end()), times.end());
   std::vector<int32_t> chosen = {0};
   const size_t count = times.size();
-  const size_t wanted = std::min<size_t>(count, CHECK_RADII);
+  const size_t wanted = std::min<size_t>(count, limit);
   for (size_t k = 0; k < wanted; ++k) chosen.push_back(times[k * count / wanted]);
   chosen.erase(std::unique(chosen.begin(), chosen.end()), chosen.end());
   return chosen;
@@ -476,6 +477,17 @@ constexpr int32_t CHECK_PART_RUN = 2;    // the run of the rules
 // The paces tried in turn until one gives a plan.
 constexpr int32_t CHECK_PACES[] = {CHECK_FRAMES_PER_ACTION, CHECK_FRAMES_PER_ACTION_FAST,
                                    CHECK_FRAMES_PER_ACTION_DRAG};
+// The exact search's: the rules allow an action every frame (a drag), which leaves the most
+// time for every cell, so it comes first; the others are tried while the bound is not met,
+// since a repaired cut can come out otherwise at another pace.
+constexpr int32_t CHECK_PACES_EXACT[] = {CHECK_FRAMES_PER_ACTION_DRAG, CHECK_FRAMES_PER_ACTION_FAST,
+                                         CHECK_FRAMES_PER_ACTION};
+
+static_assert(std::size(CHECK_PACES_EXACT) == std::size(CHECK_PACES));
+
+int32_t job_pace(const LevelCheckJob& job) {
+  return job.exact ? CHECK_PACES_EXACT[job.pace] : CHECK_PACES[job.pace];
+}
 
 // One action a frame, in order, on the level's grid.
 bool plan_fits(const CheckPicture& level, const std::vector<CheckAction>& plan) {
@@ -493,7 +505,8 @@ void end_pace(LevelCheckJob& job) {
   job.radius = 0;
   job.near_edge = false;
   job.attempt = 0;
-  if (!job.report.plan.empty() || ++job.pace == std::size(CHECK_PACES)) {
+  const bool met = job.report.plan_score >= job.report.best_score_bound;
+  if ((!job.report.plan.empty() && (!job.exact || met)) || ++job.pace == std::size(CHECK_PACES)) {
     job.stage = CHECK_STAGE_VERIFY;
   }
 }
@@ -503,7 +516,7 @@ void end_pace(LevelCheckJob& job) {
 // times; the times a run taught are kept for the second cut of the same position.
 void end_try(LevelCheckJob& job, bool repair) {
   job.part = CHECK_PART_START;
-  if (repair && ++job.attempt < CHECK_REFINEMENTS) return;
+  if (repair && ++job.attempt < (job.exact ? CHECK_EXACT_REFINEMENTS : CHECK_REFINEMENTS)) return;
   job.attempt = 0;
   if (job.report.plan_score >= job.report.best_score_bound) {
     end_pace(job);
@@ -521,7 +534,7 @@ void cut_found(LevelCheckJob& job, int64_t& work) {
   const CheckPicture& level = job.picture;
   std::vector<char> in_cut;
   if (cut_cells(job.cut, level, job.near_edge, in_cut, work) < 0) return end_try(job, false);
-  job.draft = build_plan(level, in_cut, job.arrival, CHECK_PACES[job.pace]);
+  job.draft = build_plan(level, in_cut, job.arrival, job_pace(job));
   work -= 4 * static_cast<int64_t>(in_cut.size());
   if (job.draft.missed_cell >= 0) {
     // Too late for that cell: the next cut goes round it.
@@ -542,7 +555,7 @@ void run_over(LevelCheckJob& job, int64_t& work) {
   if (run.score >= 0) {
     report.plan = job.draft.plan;
     report.plan_score = job.draft.score;
-    report.frames_per_action = CHECK_PACES[job.pace];
+    report.frames_per_action = job_pace(job);
     return end_try(job, false);
   }
   if (run.failed_action < 0) return end_try(job, false);
@@ -615,7 +628,8 @@ void enclosure_part(LevelCheckJob& job, int64_t& work) {
   }
   // Fewer barriers and walls than the enclosure needs: it cannot be built at all.
   if (report.best_score_bound < 0) report.enclosure_cells = report.best_score_bound = -1;
-  job.radii = radii(job.idle_arrival, report.edge_frame);
+  job.radii = radii(job.idle_arrival, report.edge_frame,
+                    job.exact ? job.idle_arrival.size() : static_cast<size_t>(CHECK_RADII));
   work -= 4 * cells;
   job.stage = report.enclosure_cells >= 0 ? CHECK_STAGE_SEARCH : CHECK_STAGE_VERIFY;
 }
@@ -641,6 +655,14 @@ void verify_part(LevelCheckJob& job, int64_t& work) {
   job.part = CHECK_PART_START;
   job.run = CheckRun{};
   report.winnable = !report.plan.empty();
+  if (job.exact) {
+    report.best_score = report.plan_score;
+    report.best_run = report.plan;
+    // The bound is a true one (docs/decisions.md): a run that meets it is the best, and a level
+    // with no enclosure, or too few barriers and walls for it, is never won.
+    report.best_proven = report.best_score_bound < 0 ||
+                         (report.winnable && report.plan_score == report.best_score_bound);
+  }
   job.stage = CHECK_STAGE_DONE;
 }
 
@@ -676,6 +698,18 @@ void check_part(LevelCheckJob& job, int64_t& work) {
 
 std::string number_or_null(int32_t value) { return value < 0 ? "null" : std::to_string(value); }
 
+// Actions as a JSON array of [frame, "place" or "take", x, y].
+std::string actions_json(const std::vector<CheckAction>& actions) {
+  std::string out = "[";
+  for (size_t i = 0; i < actions.size(); ++i) {
+    const CheckAction& action = actions[i];
+    out += (i ? ", [" : "[") + std::to_string(action.frame) + ", \"" +
+           (action.take ? "take" : "place") + "\", " + std::to_string(action.x) + ", " +
+           std::to_string(action.y) + "]";
+  }
+  return out + "]";
+}
+
 }  // namespace
 
 int32_t level_check_run_plan(const LevelStream& stream, int32_t level,
@@ -688,8 +722,9 @@ int32_t level_check_run_plan(const LevelStream& stream, int32_t level,
   return run.score;
 }
 
-void level_check_begin(LevelCheckJob& job, LevelStream stream, int32_t level) {
+void level_check_begin(LevelCheckJob& job, LevelStream stream, int32_t level, bool exact) {
   job = LevelCheckJob{};
+  job.exact = exact;
   job.stream = std::move(stream);
   job.level = level;
   job.report.level = level;
@@ -704,12 +739,42 @@ bool level_check_step(LevelCheckJob& job, int64_t work) {
   return true;
 }
 
+void level_check_stop(LevelCheckJob& job) {
+  if (job.stage != CHECK_STAGE_SEARCH) return;
+  job.part = CHECK_PART_START;
+  job.stage = CHECK_STAGE_VERIFY;
+}
+
 LevelReport level_check(const LevelStream& stream, int32_t level) {
   LevelCheckJob job;
   level_check_begin(job, stream, level);
   while (!level_check_step(job, INT64_MAX)) {
   }
   return std::move(job.report);
+}
+
+LevelReport level_check_exact(const LevelStream& stream, int32_t level, int64_t work_limit) {
+  LevelReport report = level_check(stream, level);
+  LevelCheckJob job;
+  level_check_begin(job, stream, level, true);
+  for (int64_t done = 0; !level_check_step(job); done += CHECK_STEP_WORK) {
+    if (work_limit > 0 && done >= work_limit) level_check_stop(job);
+  }
+  level_check_take_best(report, std::move(job.report));
+  return report;
+}
+
+void level_check_take_best(LevelReport& report, LevelReport exact) {
+  report.best_score = exact.best_score;
+  report.best_proven = exact.best_proven;
+  report.best_run = std::move(exact.best_run);
+  // A search stopped early may not have come to a run as good as the check's own plan, which the
+  // rules have verified as well.
+  if (report.winnable && report.plan_score > report.best_score) {
+    report.best_score = report.plan_score;
+    report.best_run = report.plan;
+    report.best_proven = report.plan_score == report.best_score_bound;
+  }
 }
 
 std::vector<InputFrame> level_check_plan_frames(const LevelStream& stream,
@@ -736,17 +801,19 @@ std::vector<InputFrame> level_check_plan_frames(const LevelStream& stream,
   return script;
 }
 
-std::string level_check_table(const std::vector<LevelReport>& reports) {
-  std::string out = level_check_table_header();
-  for (const LevelReport& report : reports) out += level_check_table_row(report);
+std::string level_check_table(const std::vector<LevelReport>& reports, bool exact) {
+  std::string out = level_check_table_header(exact);
+  for (const LevelReport& report : reports) out += level_check_table_row(report, exact);
   return out;
 }
 
-std::string level_check_table_header() {
-  return "level  edge frame  enclosure  best bound  winnable  plan score  pace\n";
+std::string level_check_table_header(bool exact) {
+  return exact ? "level  edge frame  enclosure  best bound  winnable  plan score  pace  best  "
+                 "proven\n"
+               : "level  edge frame  enclosure  best bound  winnable  plan score  pace\n";
 }
 
-std::string level_check_table_row(const LevelReport& report) {
+std::string level_check_table_row(const LevelReport& report, bool exact) {
   // A plan runs to thousands of characters, which no terminal line shows: it is in the JSON.
   auto number = [](int32_t value, const char* none) {
     return value < 0 ? std::string(none) : std::to_string(value);
@@ -757,20 +824,27 @@ std::string level_check_table_row(const LevelReport& report) {
       number(report.edge_frame, "never").c_str(), number(report.enclosure_cells, "none").c_str(),
       number(report.best_score_bound, "-").c_str(), report.winnable ? "yes" : "no plan",
       number(report.plan_score, "-").c_str(), number(report.frames_per_action, "-").c_str());
-  return row;
+  std::string line = row;
+  if (exact) {
+    line.pop_back();
+    std::snprintf(row, sizeof row, "  %4s  %6s\n", number(report.best_score, "-").c_str(),
+                  report.best_proven ? "yes" : "no");
+    line += row;
+  }
+  return line;
 }
 
-std::string level_check_json(const std::vector<LevelReport>& reports) {
+std::string level_check_json(const std::vector<LevelReport>& reports, bool exact) {
   if (reports.empty()) return "[]\n";
   std::string out = "[";
   for (size_t n = 0; n < reports.size(); ++n) {
     out += n ? ",\n " : "\n ";
-    out += level_check_json_object(reports[n]);
+    out += level_check_json_object(reports[n], exact);
   }
   return out + "\n]\n";
 }
 
-std::string level_check_json_object(const LevelReport& report) {
+std::string level_check_json_object(const LevelReport& report, bool exact) {
   std::string out = "{\"level\": " + std::to_string(report.level) +
                     ", \"edge_frame\": " + number_or_null(report.edge_frame) +
                     ", \"winnable\": " + (report.winnable ? "true" : "false") +
@@ -778,12 +852,11 @@ std::string level_check_json_object(const LevelReport& report) {
                     ", \"best_score_bound\": " + number_or_null(report.best_score_bound) +
                     ", \"plan_score\": " + number_or_null(report.plan_score) +
                     ", \"frames_per_action\": " + number_or_null(report.frames_per_action) +
-                    ", \"plan\": [";
-  for (size_t i = 0; i < report.plan.size(); ++i) {
-    const CheckAction& action = report.plan[i];
-    out += (i ? ", [" : "[") + std::to_string(action.frame) + ", \"" +
-           (action.take ? "take" : "place") + "\", " + std::to_string(action.x) + ", " +
-           std::to_string(action.y) + "]";
+                    ", \"plan\": " + actions_json(report.plan);
+  if (exact) {
+    out += ", \"best_score\": " + number_or_null(report.best_score) +
+           ", \"best_proven\": " + (report.best_proven ? "true" : "false") +
+           ", \"best_run\": " + actions_json(report.best_run);
   }
-  return out + "]}";
+  return out + "}";
 }

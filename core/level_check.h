@@ -37,6 +37,11 @@ struct LevelReport {
   int32_t plan_score = -1;         // barriers in hand when the plan has walled it in
   int32_t frames_per_action = -1;  // the plan's pace: 3, or 2 or 1 for a fast drag
   std::vector<CheckAction> plan;   // the verified plan, in frame order
+  // Filled by the exact search alone (level_check_exact); -1 and false otherwise.
+  int32_t best_score = -1;            // the best verified run found, at any pace the rules allow
+  bool best_proven = false;           // best_score is the best any play can reach: it meets the
+                                      // bound, or the level is shown unwinnable (best_score -1)
+  std::vector<CheckAction> best_run;  // the run that reaches best_score, in frame order
 };
 
 // The level as loaded, before any frame: what the planner reasons about.
@@ -102,6 +107,8 @@ constexpr int64_t CHECK_STEP_WORK = 1 << 20;
 // level_check gives. A record of its own: it can be copied, dropped or started afresh at will.
 struct LevelCheckJob {
   LevelStream stream;                 // the levels, the job's own copy
+  bool exact = false;                 // the exact search: one action a frame tried first, every
+                                      // front position, every pace, until the bound is met
   int32_t level = 0;                  // the level checked
   LevelReport report;                 // the verdict, whole once level_check_step returns true
   int32_t stage = 0;                  // what the job is doing
@@ -126,8 +133,21 @@ struct LevelCheckJob {
 
 // Checks level n of stream. Works on rules of its own: a game in progress is left as it is.
 LevelReport level_check(const LevelStream& stream, int32_t level);
-// Starts job on level n of stream.
-void level_check_begin(LevelCheckJob& job, LevelStream stream, int32_t level);
+// The exact search on level n of stream: level_check's first five numbers, and in best_score,
+// best_proven and best_run the best run it found with the proof when there is one. The search
+// goes on until the run meets the bound or every cut has been tried, or (work_limit > 0) it has
+// done about that much work: a budget counted in work, not time, gives the same answer on every
+// machine.
+LevelReport level_check_exact(const LevelStream& stream, int32_t level, int64_t work_limit = 0);
+// Copies an exact job's best_score, best_proven and best_run into report, the check's own; the
+// check's plan stands as the best run when it scores more (a search stopped early).
+void level_check_take_best(LevelReport& report, LevelReport exact);
+// Starts job on level n of stream; exact starts the exact search instead of the check.
+void level_check_begin(LevelCheckJob& job, LevelStream stream, int32_t level, bool exact = false);
+// Ends the search of an exact job early (its time ran out): the run found so far is verified
+// and reported with the bound, unproven unless they meet. Nothing changes in an earlier stage,
+// which the bound needs, or a later one.
+void level_check_stop(LevelCheckJob& job);
 // Does the job's next piece, about work (at least 1) of loading the level, following the run with
 // nobody acting, finding the smallest enclosure, trying cuts (a flow, a schedule and a run of the
 // rules each) and running the plan found once more. Every part resumes where the last piece left
@@ -144,12 +164,14 @@ int32_t level_check_run_plan(const LevelStream& stream, int32_t level,
 std::vector<InputFrame> level_check_plan_frames(const LevelStream& stream,
                                                 const LevelReport& report);
 // The reports as a table, one row per level, for people; the plans themselves are only in the
-// JSON, since one runs to thousands of characters.
-std::string level_check_table(const std::vector<LevelReport>& reports);
+// JSON, since one runs to thousands of characters. With exact, "best" and "proven" columns end
+// each row.
+std::string level_check_table(const std::vector<LevelReport>& reports, bool exact = false);
 // The table's heading line, and one level's row, for a table printed as it is found.
-std::string level_check_table_header();
-std::string level_check_table_row(const LevelReport& report);
-// The reports as one JSON array of objects, for programs.
-std::string level_check_json(const std::vector<LevelReport>& reports);
+std::string level_check_table_header(bool exact = false);
+std::string level_check_table_row(const LevelReport& report, bool exact = false);
+// The reports as one JSON array of objects, for programs; with exact, each object also holds
+// best_score, best_proven and best_run.
+std::string level_check_json(const std::vector<LevelReport>& reports, bool exact = false);
 // One report as the JSON object the array holds.
-std::string level_check_json_object(const LevelReport& report);
+std::string level_check_json_object(const LevelReport& report, bool exact = false);

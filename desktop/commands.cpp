@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "core/level_check.h"
@@ -116,28 +117,49 @@ bool install_pack(const std::string& path) {
   return true;
 }
 
+// The exact search on level of stream, stopped after limit processor seconds (0: none), which
+// is counted on this process's clock so that a busy machine does not cut it short.
+LevelReport exact_search(const LevelStream& stream, int32_t level, int64_t limit) {
+  LevelCheckJob job;
+  level_check_begin(job, stream, level, true);
+  const std::clock_t began = std::clock();
+  while (!level_check_step(job)) {
+    if (limit > 0 && std::clock() - began >= limit * CLOCKS_PER_SEC) level_check_stop(job);
+  }
+  return std::move(job.report);
+}
+
 int check_main() {
   const LevelStream& stream = session_stream();
+  const bool exact = game_options.exact != 0;
   const int32_t count = level_count(stream);
   const bool progress = isatty(STDERR_FILENO) != 0;
   std::vector<int32_t> unwinnable;
   bool written = true;
   // Each row goes out as soon as its level is done: a long check interrupted keeps what it found.
-  if (!put_out(game_options.json ? "[" : level_check_table_header())) return 2;
+  if (!put_out(game_options.json ? "[" : level_check_table_header(exact))) return 2;
   for (int32_t level = 1; level <= count; ++level) {
     if (progress) std::fprintf(stderr, "\rchecking level %d of %d...", level, count);
-    const LevelReport found = level_check(stream, level);
+    LevelReport found = level_check(stream, level);
+    if (exact) level_check_take_best(found, exact_search(stream, level, game_options.time_limit));
     if (progress) std::fputs("\r\033[K", stderr);
     if (!found.winnable) unwinnable.push_back(level);
-    const std::string row = game_options.json
-                                ? (level > 1 ? ",\n " : "\n ") + level_check_json_object(found)
-                                : level_check_table_row(found);
+    const std::string row =
+        game_options.json ? (level > 1 ? ",\n " : "\n ") + level_check_json_object(found, exact)
+                          : level_check_table_row(found, exact);
     if (!put_out(row)) return 2;
-    if (game_options.write_replays_dir.empty() || !found.winnable) continue;
+    // With --exact the best run is written, which may be one the checker's own plan missed.
+    LevelReport written_run = found;
+    if (exact) {
+      written_run.plan = found.best_run;
+      written_run.plan_score = found.best_score;
+    }
+    if (game_options.write_replays_dir.empty() || written_run.plan.empty()) continue;
     char name[32];
     std::snprintf(name, sizeof name, "/level%02d.q47r", level);
     std::string error;
-    if (!files_write_replay(game_options.write_replays_dir + name, replay_of_plan(found), error)) {
+    if (!files_write_replay(game_options.write_replays_dir + name, replay_of_plan(written_run),
+                            error)) {
       report(error);
       written = false;
     }

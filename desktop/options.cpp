@@ -40,6 +40,8 @@ enum : int {
   OPT_HUB,
   OPT_HUB_KEY_EXPORT,
   OPT_HUB_KEY_IMPORT,
+  OPT_EXACT,
+  OPT_TIME_LIMIT,
 };
 
 const struct option LONG_OPTIONS[] = {
@@ -67,6 +69,8 @@ const struct option LONG_OPTIONS[] = {
     {"hub", required_argument, nullptr, OPT_HUB},
     {"hub-key-export", no_argument, nullptr, OPT_HUB_KEY_EXPORT},
     {"hub-key-import", required_argument, nullptr, OPT_HUB_KEY_IMPORT},
+    {"exact", no_argument, nullptr, OPT_EXACT},
+    {"time-limit", required_argument, nullptr, OPT_TIME_LIMIT},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -111,7 +115,7 @@ const char* long_name(int code) {
 // --scale 1 has a mistake in it, and taking either silently would hide it. (-f and -w are two
 // options: the last of them wins, as GNU programs let an alias be overridden.) seen marks the
 // codes given so far. False with the problem in err.
-constexpr int OPTION_SLOTS = OPT_HUB_KEY_IMPORT + 1;
+constexpr int OPTION_SLOTS = OPT_TIME_LIMIT + 1;
 bool first_time(bool (&seen)[OPTION_SLOTS], int code, std::string& err) {
   if (!seen[code]) {
     seen[code] = true;
@@ -167,6 +171,11 @@ std::string options_usage() {
          "                         built-in levels) whether and how it can be won\n"
          "      --json             with --check, print JSON, with each winning plan\n"
          "      --write-replays DIR  with --check, write each winning plan as a replay in DIR\n"
+         "                         (with --exact, the best run found)\n"
+         "      --exact            with --check, search each level's best possible score and\n"
+         "                         say whether it is proven\n"
+         "      --time-limit SECONDS  with --exact, processor seconds of search per level\n"
+         "                         (default: no limit); then the best found and the bound\n"
          "      --submit [FILE]... send each replay FILE (default: the kept runs not sent\n"
          "                         yet) to a hub, which verifies it; with --levels, runs\n"
          "                         of that pack\n"
@@ -270,6 +279,18 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
       case OPT_JSON:
         game_options.json = 1;
         break;
+      case OPT_EXACT:
+        game_options.exact = 1;
+        break;
+      case OPT_TIME_LIMIT: {
+        int64_t seconds = 0;
+        if (parse_int(optarg, 1, 86400 * 365, seconds) != ParseInt::OK) {
+          err = misuse("invalid time limit '" + std::string(optarg) + "' (whole seconds, from 1)");
+          return OptionsAction::ERROR;
+        }
+        game_options.time_limit = seconds;
+        break;
+      }
       case OPT_EDIT:
         if (!take_path(game_options.edit_path, "edit", err)) return OptionsAction::ERROR;
         break;
@@ -381,8 +402,13 @@ OptionsAction options_parse(int argc, char** argv, std::string& out, std::string
     err = misuse("--frame only goes with --picture");
     return OptionsAction::ERROR;
   }
-  if ((game_options.json || !game_options.write_replays_dir.empty()) && !game_options.check) {
-    err = misuse("--json and --write-replays only go with --check");
+  if ((game_options.json || !game_options.write_replays_dir.empty() || game_options.exact) &&
+      !game_options.check) {
+    err = misuse("--json, --write-replays and --exact only go with --check");
+    return OptionsAction::ERROR;
+  }
+  if (game_options.time_limit && !game_options.exact) {
+    err = misuse("--time-limit only goes with --exact");
     return OptionsAction::ERROR;
   }
   // The editor edits the pack it is given; a second pack would be ignored or overwritten.

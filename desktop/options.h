@@ -29,6 +29,9 @@ struct GameOptions {
   int32_t check = 0;              // --check: report on every level of a pack (or the built-in ones)
   std::string check_path;         // the pack --check reads; empty = the built-in levels
   int32_t json = 0;               // --json: --check prints JSON instead of a table
+  int32_t exact = 0;              // --exact: --check also searches each level's best score
+  int64_t time_limit = 0;         // --time-limit: processor seconds of that search per level;
+                                  // 0 = until it ends
   std::string edit_path;          // --edit: the level editor on this pack
   std::string write_replays_dir;  // --write-replays: --check writes each winning plan here
   int32_t submit = 0;             // --submit: send replays to a hub

@@ -47,6 +47,7 @@ struct HubOptions {
   std::string trust_proxy;                // the address of a proxy whose X-Forwarded-For counts
   int32_t workers = 2;                    // verifying threads
   double rate = 20;                       // requests a second per address and per key
+  int64_t lease = 60;                     // seconds a worker holds a run it claimed
 };
 
 void usage(FILE* out) {
@@ -62,6 +63,8 @@ void usage(FILE* out) {
       "  --workers N          threads that verify runs (1 to 64, default 2)\n"
       "  --rate N             requests a second per address and per key (default 20;\n"
       "                       0: no limit)\n"
+      "  --lease SECONDS      a worker's claim on a run lasts this long; a run whose\n"
+      "                       worker died is verified by another after it (default 60)\n"
       "  --trust-proxy ADDR   requests from ADDR (a reverse proxy in front) come from\n"
       "                       the last address its X-Forwarded-For names\n"
       "  --backup FILE        copy the SQLite database, even while a hub runs on it,\n"
@@ -85,7 +88,7 @@ bool whole_number(const char* text, long min, long max, long& value) {
 }
 
 HubOptions read_options(int argc, char** argv) {
-  enum { LISTEN = 256, DATABASE, SITE, PAGE, TRUST_PROXY, WORKERS, RATE, BACKUP, VERSION };
+  enum { LISTEN = 256, DATABASE, SITE, PAGE, TRUST_PROXY, WORKERS, RATE, LEASE, BACKUP, VERSION };
   static const option LONG[] = {{"listen", required_argument, nullptr, LISTEN},
                                 {"database", required_argument, nullptr, DATABASE},
                                 {"site", required_argument, nullptr, SITE},
@@ -93,6 +96,7 @@ HubOptions read_options(int argc, char** argv) {
                                 {"trust-proxy", required_argument, nullptr, TRUST_PROXY},
                                 {"workers", required_argument, nullptr, WORKERS},
                                 {"rate", required_argument, nullptr, RATE},
+                                {"lease", required_argument, nullptr, LEASE},
                                 {"backup", required_argument, nullptr, BACKUP},
                                 {"help", no_argument, nullptr, 'h'},
                                 {"version", no_argument, nullptr, VERSION},
@@ -141,6 +145,11 @@ HubOptions read_options(int argc, char** argv) {
       case RATE:
         if (!whole_number(optarg, 0, 1000000, number)) misuse("--rate: a number from 0 to 1000000");
         options.rate = static_cast<double>(number);
+        break;
+      case LEASE:
+        // A run takes at most 10 s of processor time: a shorter lease would hand it out twice.
+        if (!whole_number(optarg, 1, 86400, number)) misuse("--lease: a number from 1 to 86400");
+        options.lease = number;
         break;
       case ':':
         misuse("option '" + name + "' needs a value");
@@ -266,17 +275,20 @@ int main(int argc, char** argv) {
     return 1;
   }
   VerifyLimits limits;
+  limits.lease_seconds = options.lease;
   Hub hub(*store);
   hub.verify = limits;
   hub.limits.requests_per_second = options.rate;
   std::unique_ptr<VerifyPool> pool;
   try {
-    pool = std::make_unique<VerifyPool>(*store, options.workers, limits);
+    pool = std::make_unique<VerifyPool>(*store, options.workers, limits, hub.clock,
+                                        [&hub](int64_t now) { return hub_do_job(hub, now); });
   } catch (const StoreError& failure) {
     std::fprintf(stderr, "%s: %s\n", PROGRAM, failure.what());
     return 1;
   }
-  hub.queue_run = [&pool](int64_t id) { pool->add(id); };
+  hub.queue_run = [&pool](int64_t) { pool->add(); };
+  hub.queue_job = [&pool] { pool->add(); };
 
   httplib::Server server;
   // Slow or idle clients are let go: a request has 10 seconds to arrive and its answer 10 to

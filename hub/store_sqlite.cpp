@@ -8,13 +8,17 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <functional>
+#include <iterator>
 #include <mutex>
+#include <set>
 #include <thread>
+#include <unordered_map>
 
 #include "hub/store.h"
 
@@ -58,6 +62,44 @@ CREATE TABLE IF NOT EXISTS counters(
   name TEXT NOT NULL, window INTEGER NOT NULL, value INTEGER NOT NULL,
   PRIMARY KEY(name, window));
 )";
+
+// The changes from each version of the tables to the next: MIGRATIONS[v] takes version v to
+// v + 1, and the file's user_version says which it has. Version 0 is the tables above, as the
+// first hub made them.
+constexpr const char* MIGRATIONS[] = {
+    // 1: runs are claimed player by player in turn and remember the sender's address (the
+    // processor-time budget); publications are jobs with leases; the lists read counters kept as
+    // runs are verified
+    // and levels rated instead of counting over every run.
+    R"(
+ALTER TABLE runs ADD COLUMN turn INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE runs ADD COLUMN address TEXT NOT NULL DEFAULT '';
+CREATE INDEX runs_by_turn ON runs(turn, id) WHERE status = 'queued';
+CREATE INDEX runs_queued_by_player ON runs(player, turn) WHERE status = 'queued';
+CREATE TABLE pack_players(pack TEXT NOT NULL, player INTEGER NOT NULL, PRIMARY KEY(pack, player));
+INSERT INTO pack_players SELECT DISTINCT pack, player FROM runs WHERE status = 'verified';
+ALTER TABLE packs ADD COLUMN plays INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE packs ADD COLUMN stars INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE packs ADD COLUMN ratings INTEGER NOT NULL DEFAULT 0;
+UPDATE packs SET
+  plays = (SELECT COUNT(*) FROM pack_players x WHERE x.pack = packs.id),
+  stars = (SELECT COALESCE(SUM(s.stars), 0) FROM ratings s WHERE s.pack = packs.id),
+  ratings = (SELECT COUNT(*) FROM ratings s WHERE s.pack = packs.id);
+CREATE TABLE jobs(
+  id INTEGER PRIMARY KEY, kind TEXT NOT NULL, player INTEGER NOT NULL REFERENCES players(id),
+  address TEXT NOT NULL, payload BLOB NOT NULL, created INTEGER NOT NULL, status TEXT NOT NULL,
+  result TEXT NOT NULL DEFAULT '', lease_until INTEGER NOT NULL DEFAULT 0,
+  claims INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX jobs_queued ON jobs(id) WHERE status = 'queued';
+CREATE INDEX jobs_by_player ON jobs(player, kind, created);
+)",
+    // 2: each level keeps the best score the exact search verified, and whether it is proven.
+    R"(
+ALTER TABLE levels ADD COLUMN best INTEGER NOT NULL DEFAULT -1;
+ALTER TABLE levels ADD COLUMN best_proven INTEGER NOT NULL DEFAULT 0;
+)",
+};
+static_assert(std::size(MIGRATIONS) == STORE_SCHEMA_VERSION);
 
 // A connection and the statements prepared on it: a statement is prepared once and kept, since
 // preparing one costs more than most of the hub's reads. Used by one thread at a time.
@@ -367,16 +409,24 @@ class SqliteStore : public Store {
   std::vector<StoreLevel> pack_levels(const std::string& id) override {
     Reader reader(*this);
     Statement select(reader,
-                     "SELECT level, edge_frame, enclosure, bound FROM levels WHERE pack = ? "
-                     "ORDER BY level");
+                     "SELECT level, edge_frame, enclosure, bound, best, best_proven FROM levels "
+                     "WHERE pack = ? ORDER BY level");
     select.bind(1, id);
     std::vector<StoreLevel> levels;
     while (select.step()) {
       levels.push_back(
           {static_cast<int32_t>(select.integer(0)), static_cast<int32_t>(select.integer(1)),
-           static_cast<int32_t>(select.integer(2)), static_cast<int32_t>(select.integer(3))});
+           static_cast<int32_t>(select.integer(2)), static_cast<int32_t>(select.integer(3)),
+           static_cast<int32_t>(select.integer(4)), select.integer(5) != 0});
     }
     return levels;
+  }
+  void set_level_best(const std::string& id, int32_t level, int32_t best, bool proven) override {
+    writer_.write([&](Connection& db) {
+      Statement update(db,
+                       "UPDATE levels SET best = ?, best_proven = ? WHERE pack = ? AND level = ?");
+      update.bind(1, best).bind(2, proven ? 1 : 0).bind(3, id).bind(4, level).step();
+    });
   }
   bool withdraw_pack(const std::string& id) override {
     bool withdrawn = false;
@@ -410,10 +460,8 @@ class SqliteStore : public Store {
     }
     const std::string sql =
         std::string("SELECT ") + PACK_COLUMNS +
-        ", (SELECT COUNT(DISTINCT r.player) FROM runs r WHERE r.pack = p.id AND "
-        "r.status = 'verified') AS plays, "
-        "(SELECT AVG(stars) FROM ratings WHERE pack = p.id) AS rating, "
-        "(SELECT COUNT(*) FROM ratings WHERE pack = p.id) "
+        ", p.plays AS plays, CASE WHEN p.ratings = 0 THEN NULL ELSE CAST(p.stars AS REAL) / "
+        "p.ratings END AS rating, p.ratings "
         "FROM packs p JOIN players pl ON pl.id = p.author WHERE p.withdrawn = 0 AND "
         "(? = 0 OR NOT EXISTS (SELECT 1 FROM runs r WHERE r.player = ? AND r.pack = p.id)) "
         "ORDER BY " +
@@ -450,17 +498,66 @@ class SqliteStore : public Store {
   }
 
   int64_t add_run(int64_t player, const std::string& pack, const std::vector<uint8_t>& replay,
-                  int64_t now) override {
+                  int64_t now, const std::string& address) override {
     int64_t id = 0;
     writer_.write([&](Connection& db) {
       Statement insert(db,
-                       "INSERT INTO runs(player, pack, replay, submitted, status) "
-                       "VALUES(?, ?, ?, ?, 'queued')");
+                       "INSERT INTO runs(player, pack, replay, submitted, status, address, turn) "
+                       "VALUES(?1, ?2, ?3, ?4, 'queued', ?5, COALESCE((SELECT MAX(turn) + 1 FROM "
+                       "runs WHERE status = 'queued' AND player = ?1), (SELECT MIN(turn) FROM "
+                       "runs WHERE status = 'queued'), 0))");
       insert.bind(1, player).bind(2, pack).bind_blob(3, replay.data(), replay.size()).bind(4, now);
-      insert.step();
+      insert.bind(5, address).step();
       id = sqlite3_last_insert_rowid(db);
     });
     return id;
+  }
+  std::optional<StoreRun> claim_run(int64_t now, int64_t lease_until) override {
+    // The leases are this process's own (see store.h): a claim is a read, and costs no sync.
+    std::lock_guard lock(lease_mutex_);
+    if (leases_.size() > 4096) {
+      std::erase_if(leases_, [now](const auto& kept) { return kept.second.until < now; });
+    }
+    std::set<int64_t> busy;  // players with a run held
+    for (const auto& [id, lease] : leases_) {
+      if (lease.until >= now) busy.insert(lease.player);
+    }
+    // The first runs by turn, enough to pass the held ones and find a player with none held.
+    Reader reader(*this);
+    Statement select(reader,
+                     "SELECT id, player FROM runs WHERE status = 'queued' ORDER BY turn, id "
+                     "LIMIT ?");
+    select.bind(1, static_cast<int64_t>(busy.size() * 8 + 64));
+    std::optional<int64_t> next;
+    bool next_busy = true;
+    while (select.step()) {
+      const int64_t id = select.integer(0);
+      const int64_t player = select.integer(1);
+      const auto lease = leases_.find(id);
+      if (lease != leases_.end() && lease->second.until >= now) continue;
+      if (!next || (next_busy && !busy.count(player))) {
+        next = id;
+        next_busy = busy.count(player) > 0;
+        if (!next_busy) break;
+      }
+    }
+    if (!next) return std::nullopt;
+    Statement chosen(reader,
+                     "SELECT id, player, pack, submitted, replay, address FROM runs WHERE id = ?");
+    if (!chosen.bind(1, *next).step()) return std::nullopt;
+    Lease& lease = leases_[*next];
+    lease.until = lease_until;
+    lease.player = chosen.integer(1);
+    lease.claims += 1;
+    StoreRun run;
+    run.id = chosen.integer(0);
+    run.player = chosen.integer(1);
+    run.pack = chosen.text(2);
+    run.submitted = chosen.integer(3);
+    run.replay = chosen.blob(4);
+    run.address = chosen.text(5);
+    run.claims = lease.claims;
+    return run;
   }
   std::optional<StoreRun> run(int64_t id, bool with_replay) override {
     Reader reader(*this);
@@ -509,7 +606,20 @@ class SqliteStore : public Store {
       const std::string pack = update.text(1);
       while (update.step()) {
       }
+      for (const std::string& name : verdict.charge_to) {
+        if (verdict.charge_ms <= 0) break;
+        Statement charge(db,
+                         "INSERT INTO counters(name, window, value) VALUES(?, ?, ?) "
+                         "ON CONFLICT(name, window) DO UPDATE SET value = value + excluded.value");
+        charge.bind(1, name).bind(2, verdict.charge_window).bind(3, verdict.charge_ms).step();
+      }
       if (verdict.status == RUN_VERIFIED) {
+        Statement played(db, "INSERT OR IGNORE INTO pack_players(pack, player) VALUES(?, ?)");
+        played.bind(1, pack).bind(2, player).step();
+        if (sqlite3_changes(db) > 0) {
+          Statement plays(db, "UPDATE packs SET plays = plays + 1 WHERE id = ?");
+          plays.bind(1, pack).step();
+        }
         for (const StoreRunLevel& level : verdict.levels) {
           Statement add(db, "INSERT INTO run_levels(run, level, score) VALUES(?, ?, ?)");
           add.bind(1, verdict.id).bind(2, level.level).bind(3, level.score).step();
@@ -521,6 +631,64 @@ class SqliteStore : public Store {
         }
       }
     });
+    // Its lease ends with it, so its player counts as busy no longer.
+    std::lock_guard lock(lease_mutex_);
+    leases_.erase(verdict.id);
+  }
+
+  int64_t add_job(const std::string& kind, int64_t player, const std::string& address,
+                  const std::string& payload, int64_t now) override {
+    int64_t id = 0;
+    writer_.write([&](Connection& db) {
+      Statement insert(db,
+                       "INSERT INTO jobs(kind, player, address, payload, created, status) "
+                       "VALUES(?, ?, ?, ?, ?, 'queued')");
+      insert.bind(1, kind).bind(2, player).bind(3, address);
+      insert.bind_blob(4, payload.data(), payload.size()).bind(5, now).step();
+      id = sqlite3_last_insert_rowid(db);
+    });
+    return id;
+  }
+  std::optional<StoreJob> job(int64_t id, bool with_payload) override {
+    Reader reader(*this);
+    Statement select(reader,
+                     "SELECT id, kind, player, address, created, status, result, lease_until, "
+                     "claims, CASE WHEN ? THEN payload ELSE x'' END FROM jobs WHERE id = ?");
+    select.bind(1, with_payload ? 1 : 0).bind(2, id);
+    if (!select.step()) return std::nullopt;
+    return read_job(select);
+  }
+  std::optional<StoreJob> claim_job(int64_t now, int64_t lease_until) override {
+    std::optional<StoreJob> found;
+    writer_.write([&](Connection& db) {
+      found.reset();
+      Statement claim(db,
+                      "UPDATE jobs SET lease_until = ?2, claims = claims + 1 WHERE id = (SELECT "
+                      "id FROM jobs WHERE status = 'queued' AND lease_until < ?1 ORDER BY id "
+                      "LIMIT 1) RETURNING id, kind, player, address, created, status, result, "
+                      "lease_until, claims, payload");
+      claim.bind(1, now).bind(2, lease_until);
+      if (!claim.step()) return;
+      found = read_job(claim);
+      while (claim.step()) {
+      }
+    });
+    return found;
+  }
+  void finish_job(int64_t id, const std::string& status, const std::string& result) override {
+    writer_.write([&](Connection& db) {
+      Statement update(db,
+                       "UPDATE jobs SET status = ?, result = ?, payload = x'' WHERE id = ? AND "
+                       "status = 'queued'");
+      update.bind(1, status).bind(2, result).bind(3, id).step();
+    });
+  }
+  int64_t jobs_since(int64_t player, const std::string& kind, int64_t since) override {
+    Reader reader(*this);
+    Statement select(reader,
+                     "SELECT COUNT(*) FROM jobs WHERE player = ? AND kind = ? AND created >= ?");
+    select.bind(1, player).bind(2, kind).bind(3, since).step();
+    return select.integer(0);
   }
 
   std::optional<int32_t> best(int64_t player, const std::string& pack, int32_t level) override {
@@ -548,6 +716,12 @@ class SqliteStore : public Store {
                        "INSERT INTO ratings(pack, level, player, stars) VALUES(?, ?, ?, ?) "
                        "ON CONFLICT(pack, level, player) DO UPDATE SET stars = excluded.stars");
       upsert.bind(1, pack).bind(2, level).bind(3, player).bind(4, stars).step();
+      // The pack's totals counted again from its own ratings: a few rows.
+      Statement totals(db,
+                       "UPDATE packs SET stars = (SELECT COALESCE(SUM(stars), 0) FROM ratings "
+                       "WHERE pack = ?1), ratings = (SELECT COUNT(*) FROM ratings WHERE pack = "
+                       "?1) WHERE id = ?1");
+      totals.bind(1, pack).step();
     });
   }
 
@@ -568,6 +742,20 @@ class SqliteStore : public Store {
       }
     });
     return value;
+  }
+
+  int64_t counted(const std::string& name, int64_t window_start) override {
+    Reader reader(*this);
+    Statement select(reader, "SELECT value FROM counters WHERE name = ? AND window = ?");
+    select.bind(1, name).bind(2, window_start);
+    return select.step() ? select.integer(0) : 0;
+  }
+
+  int32_t schema_version() override {
+    Reader reader(*this);
+    Statement select(reader, "PRAGMA user_version");
+    select.step();
+    return static_cast<int32_t>(select.integer(0));
   }
 
  private:
@@ -597,6 +785,21 @@ class SqliteStore : public Store {
     Connection* db_ = nullptr;
   };
 
+  static StoreJob read_job(Statement& row) {
+    StoreJob job;
+    job.id = row.integer(0);
+    job.kind = row.text(1);
+    job.player = row.integer(2);
+    job.address = row.text(3);
+    job.created = row.integer(4);
+    job.status = row.text(5);
+    job.result = row.text(6);
+    job.lease_until = row.integer(7);
+    job.claims = static_cast<int32_t>(row.integer(8));
+    job.payload = row.text(9);
+    return job;
+  }
+
   std::optional<StorePlayer> read_player(Statement& select) {
     if (!select.step()) return std::nullopt;
     return StorePlayer{select.integer(0), select.text(1), select.text(2), select.integer(3)};
@@ -608,9 +811,62 @@ class SqliteStore : public Store {
   std::vector<std::unique_ptr<Connection>> readers_;  // the reading connections
   std::vector<Connection*> idle_;                     // those of readers_ not lent
   std::mutex read_mutex_;                             // over idle_
-  std::condition_variable returned_;                  // a reader came back to idle_
+  std::mutex lease_mutex_;                            // over leases_: one claim at a time
+  struct Lease {
+    int64_t until = 0;   // Unix seconds
+    int64_t player = 0;  // whose run
+    int32_t claims = 0;  // times it was claimed here
+  };
+  std::unordered_map<int64_t, Lease> leases_;  // by run id
+  std::condition_variable returned_;           // a reader came back to idle_
   Writer writer_{db_};  // last: its thread stops before the connections close
 };
+
+// Throws StoreError with SQLite's first finding when the file is damaged: a hub that started
+// on it would answer 503 to every request that touched the damage.
+void check_whole(sqlite3* db) {
+  std::string finding;
+  const auto first = [](void* out, int, char** values, char**) {
+    auto* kept = static_cast<std::string*>(out);
+    if (kept->empty() && values[0]) *kept = values[0];
+    return 0;
+  };
+  char* message = nullptr;
+  if (sqlite3_exec(db, "PRAGMA quick_check", first, &finding, &message) != SQLITE_OK) {
+    const std::string text = message ? message : sqlite3_errmsg(db);
+    sqlite3_free(message);
+    throw StoreError("the database is damaged: " + text);
+  }
+  if (finding != "ok") throw StoreError("the database is damaged: " + finding);
+}
+
+// Makes the tables of a new file, or brings an older file's up to STORE_SCHEMA_VERSION, in one
+// transaction; refuses a file a newer hub made.
+void migrate(sqlite3* db) {
+  execute(db, "BEGIN IMMEDIATE");
+  try {
+    execute(db, SCHEMA);
+    int32_t version = 0;
+    const auto read = [](void* out, int, char** values, char**) {
+      *static_cast<int32_t*>(out) = values[0] ? std::atoi(values[0]) : 0;
+      return 0;
+    };
+    if (sqlite3_exec(db, "PRAGMA user_version", read, &version, nullptr) != SQLITE_OK) {
+      throw StoreError(sqlite3_errmsg(db));
+    }
+    if (version > STORE_SCHEMA_VERSION) {
+      throw StoreError("the tables are of version " + std::to_string(version) +
+                       ", made by a newer hub (this one reads up to " +
+                       std::to_string(STORE_SCHEMA_VERSION) + ")");
+    }
+    for (; version < STORE_SCHEMA_VERSION; ++version) execute(db, MIGRATIONS[version]);
+    execute(db, ("PRAGMA user_version = " + std::to_string(version)).c_str());
+    execute(db, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
 
 }  // namespace
 
@@ -628,7 +884,8 @@ std::unique_ptr<Store> store_open_sqlite(const std::string& path, std::string& e
     execute(db, "PRAGMA journal_mode = WAL");
     execute(db, "PRAGMA synchronous = FULL");
     execute(db, "PRAGMA foreign_keys = ON");
-    execute(db, SCHEMA);
+    check_whole(db);
+    migrate(db);
   } catch (const StoreError& failure) {
     error = path + ": " + failure.what();
     sqlite3_close(db);

@@ -198,6 +198,9 @@ struct EditorState {
   int32_t preview_level = -1;            // and its level
   LevelReport verdict;                   // the verdict as far as it is known
   bool verdict_known = false;            // verdict is the whole verdict on the level as it is
+  LevelCheckJob exact;                   // the exact search on the level as it is, begun when
+                                         // the verdict is known, dropped when the level changes
+  bool exact_known = false;              // exact.report is the search's whole answer
   std::string said;                      // the status line
   uint32_t said_at = 0;                  // when it was said
   EditBlock block = EditBlock::INTRO;    // the story block being edited
@@ -268,19 +271,29 @@ void refresh_preview() {
   EDITOR.preview_revision = session.revision;
   EDITOR.preview_level = session.level;
   EDITOR.verdict_known = false;
+  EDITOR.exact = LevelCheckJob{};
+  EDITOR.exact_known = false;
   EDITOR.cursor.x = std::min(EDITOR.cursor.x, level().width - 1);
   EDITOR.cursor.y = std::min(EDITOR.cursor.y, level().height - 1);
 }
 
-// The checker's verdict, a piece at a time within this frame's budget.
+// The checker's verdict, then the exact search, a piece at a time within this frame's budget:
+// the search runs in the frames the verdict leaves, so no frame waits for it.
 void advance_verdict() {
-  if (EDITOR.verdict_known) return;
+  if (EDITOR.exact_known) return;
   const uint32_t began = tick_ms();
-  while (!edit_verdict_step(EDITOR.session)) {
+  if (!EDITOR.verdict_known) {
+    while (!edit_verdict_step(EDITOR.session)) {
+      if (tick_ms() - began >= EDITOR_VERDICT_BUDGET_MS) return;
+    }
+    EDITOR.verdict = edit_verdict(EDITOR.session);
+    EDITOR.verdict_known = true;
+    level_check_begin(EDITOR.exact, *EDITOR.preview.levels, 1, true);
+  }
+  while (!level_check_step(EDITOR.exact)) {
     if (tick_ms() - began >= EDITOR_VERDICT_BUDGET_MS) return;
   }
-  EDITOR.verdict = edit_verdict(EDITOR.session);
-  EDITOR.verdict_known = true;
+  EDITOR.exact_known = true;
 }
 
 // --- Painting ---
@@ -867,9 +880,20 @@ void draw_right_column() {
   y = item(y, "CUT", number(verdict.enclosure_cells, "NONE"), EDITOR_VALUE);
   y = item(y, "BEST", number(verdict.best_score_bound, "-"), EDITOR_VALUE);
   if (verdict.winnable) {
-    item(y, "PAR", std::to_string(verdict.plan_score), EDITOR_GOOD);
+    y = item(y, "PAR", std::to_string(verdict.plan_score), EDITOR_GOOD);
   } else {
-    item(y, "PAR", "NO PLAN", EDITOR_BAD);
+    y = item(y, "PAR", "NO PLAN", EDITOR_BAD);
+  }
+  // The best possible score once the exact search has proven it, else how far it has got.
+  const LevelReport& exact = EDITOR.exact.report;
+  if (!EDITOR.exact_known) {
+    item(y, "EXACT", "...", EDITOR_TEXT);
+  } else if (exact.best_proven) {
+    item(y, "PROVEN", number(exact.best_score, "NO WIN"),
+         exact.best_score < 0 ? EDITOR_BAD : EDITOR_GOOD);
+  } else {
+    item(y, "EXACT", number(exact.best_score, "-") + "-" + number(exact.best_score_bound, "-"),
+         EDITOR_VALUE);
   }
 }
 
@@ -1176,6 +1200,8 @@ EditSession& editor_session() { return EDITOR.session; }
 const LevelReport& editor_verdict() { return EDITOR.verdict; }
 
 bool editor_verdict_known() { return EDITOR.verdict_known; }
+
+const LevelReport* editor_exact() { return EDITOR.exact_known ? &EDITOR.exact.report : nullptr; }
 
 Session& editor_preview() { return EDITOR.preview; }
 

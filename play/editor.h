@@ -57,6 +57,9 @@ EditSession& editor_session();
 const LevelReport& editor_verdict();
 // Whether editor_verdict is the whole verdict on the level as it is now.
 bool editor_verdict_known();
+// The exact search's answer on the level being edited (best_score, best_proven), null while it
+// still runs.
+const LevelReport* editor_exact();
 // The level being edited as the game shows it (its rules are that level, just loaded).
 Session& editor_preview();
 // The level being edited, as a pack's number from 1.

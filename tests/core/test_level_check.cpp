@@ -17,6 +17,7 @@
 #include "core/spread.h"
 #include "desktop/files.h"
 #include "tests/support/game_state.h"
+#include "tests/support/generated_level.h"
 
 namespace {
 
@@ -53,35 +54,6 @@ const std::vector<std::string> OPEN_ROOM = {
     "..........", "..........", "..........", "..........", "....I.....",
     "..........", "..........", "..........", "..........", "W........W",
 };
-
-// Level n of a fixed series: sizes, numbers, walls, circles and leaks of every kind, from a
-// generator whose sequence the standard fixes.
-PackLevel generated_level(std::mt19937& rng) {
-  PackLevel level;
-  level.width = 5 + static_cast<int32_t>(rng() % 36);
-  level.height = 5 + static_cast<int32_t>(rng() % 36);
-  level.barriers = static_cast<int32_t>(rng() % 60);
-  const int32_t rates[] = {16, 16, 32, 48, 200, 4000};
-  const int32_t thresholds[] = {1024, 1024, 512, 0, 3000};
-  level.rate = rates[rng() % 6];
-  level.threshold = thresholds[rng() % 5];
-  const uint32_t walls = rng() % 30, circles = rng() % 4;
-  level.rows.assign(level.height, std::string(level.width, '.'));
-  for (std::string& row : level.rows) {
-    for (char& cell : row) {
-      const uint32_t r = rng() % 100;
-      if (r < walls) {
-        cell = r % 7 == 0 ? 'D' : 'W';
-      } else if (r < walls + circles) {
-        cell = r % 2 ? 'N' : 'T';
-      }
-    }
-  }
-  for (uint32_t leaks = 1 + rng() % 3; leaks > 0; --leaks) {
-    level.rows[1 + rng() % (level.height - 2)][1 + rng() % (level.width - 2)] = 'I';
-  }
-  return level;
-}
 
 // What a report says, its plan as a hash.
 std::string verdict_line(const LevelReport& report) {
@@ -212,6 +184,11 @@ TEST_F(LevelCheck, ALeakOnTheEdgeCanNeverBeWalledIn) {
   EXPECT_EQ(report.best_score_bound, -1);
   EXPECT_FALSE(report.winnable);
   EXPECT_NE(level_check_json({report}).find("\"enclosure_cells\": null"), std::string::npos);
+  // No enclosure at all is a proof: the exact search says so at once, with no run.
+  const LevelReport exact = level_check_exact(session_stream(), 1);
+  EXPECT_TRUE(exact.best_proven);
+  EXPECT_EQ(exact.best_score, -1);
+  EXPECT_TRUE(exact.best_run.empty());
 }
 
 TEST_F(LevelCheck, EveryBuiltInLevelHasAWinningPlan) {
@@ -224,6 +201,64 @@ TEST_F(LevelCheck, EveryBuiltInLevelHasAWinningPlan) {
     EXPECT_EQ(report.frames_per_action, CHECK_FRAMES_PER_ACTION);
     EXPECT_GE(report.plan_score, scores[level - 1]);
   }
+}
+
+TEST_F(LevelCheck, EveryBuiltInLevelHasAProvenBest) {
+  // The best scores the rules allow, proven: the bound is met by a run the rules verify. A change
+  // of the rules or the bound that moves one fails here, and the kept best runs
+  // (tests/replays/levelNN-best.q47r) must then be made again.
+  const int32_t bests[LEVEL_BUILTIN_COUNT] = {93, 240, 169, 154, 122, 126, 175, 73, 206, 142};
+  for (int32_t level = 1; level <= LEVEL_BUILTIN_COUNT; ++level) {
+    SCOPED_TRACE("level " + std::to_string(level));
+    const LevelReport report = level_check_exact(session_stream(), level);
+    EXPECT_TRUE(report.best_proven);
+    EXPECT_EQ(report.best_score, bests[level - 1]);
+    EXPECT_EQ(report.best_score_bound, bests[level - 1]);
+    EXPECT_EQ(level_check_run_plan(session_stream(), level, report.best_run), report.best_score);
+    EXPECT_LE(report.plan_score, report.best_score);  // the checker's own plan is left as it was
+  }
+}
+
+TEST_F(LevelCheck, AnExactSearchStoppedEarlyReportsItsBestRunAndTheBoundUnproven) {
+  // A 40 x 40 level of the series where a fast spread races the walls: the search ends with its
+  // best run below the bound, and says so.
+  std::mt19937 rng(47);
+  LevelStream stream;
+  LevelReport whole;
+  for (int n = 0; n < 10 && !(whole.winnable && !whole.best_proven); ++n) {
+    LevelPack pack;
+    pack.intro = {{"GO", 0xFFFFFF}};
+    pack.levels = {generated_level(rng, 40)};
+    pack.final_block = {{"~", 0}};
+    stream = level_pack_compile(pack);
+    whole = level_check_exact(stream, 1);
+  }
+  ASSERT_TRUE(whole.winnable && !whole.best_proven);
+  EXPECT_LT(whole.best_score, whole.best_score_bound);
+  EXPECT_EQ(level_check_run_plan(stream, 1, whole.best_run), whole.best_score);
+  // Stopped before the bound is known, the search goes on: the bound needs those stages.
+  LevelCheckJob job;
+  level_check_begin(job, stream, 1, true);
+  level_check_stop(job);
+  while (!level_check_step(job)) {
+  }
+  EXPECT_EQ(job.report.best_score, whole.best_score);
+  // Stopped as soon as the search has begun: the run found so far, verified, and the same bound.
+  level_check_begin(job, stream, 1, true);
+  while (job.report.best_score_bound < 0) ASSERT_FALSE(level_check_step(job, 1));
+  level_check_stop(job);
+  while (!level_check_step(job)) {
+  }
+  EXPECT_EQ(job.report.best_score_bound, whole.best_score_bound);
+  EXPECT_FALSE(job.report.best_proven);
+  EXPECT_LE(job.report.best_score, whole.best_score);
+  EXPECT_EQ(level_check_run_plan(stream, 1, job.report.best_run), job.report.best_score);
+  // A budget of work does the same wherever it runs out, and never takes the bound away.
+  const LevelReport budgeted = level_check_exact(stream, 1, CHECK_STEP_WORK);
+  EXPECT_EQ(budgeted.best_score_bound, whole.best_score_bound);
+  EXPECT_FALSE(budgeted.best_proven);
+  EXPECT_EQ(level_check_json_object(budgeted, true),
+            level_check_json_object(level_check_exact(stream, 1, CHECK_STEP_WORK), true));
 }
 
 TEST_F(LevelCheck, OurOwnPackIsWinnableThroughout) {
@@ -321,6 +356,16 @@ TEST_F(LevelCheck, JsonHasOneObjectPerLevelWithItsPlan) {
             "\"best_score_bound\": 6, \"plan_score\": 6, \"frames_per_action\": 3, \"plan\": "
             "[[1, \"place\", 3, 4], [4, \"take\", 0, 9]]}\n]\n");
   EXPECT_EQ(level_check_json({}), "[]\n");
+  report.best_score = 6;
+  report.best_proven = true;
+  report.best_run = {{1, false, 3, 4}};
+  EXPECT_EQ(level_check_json_object(report, true),
+            "{\"level\": 2, \"edge_frame\": null, \"winnable\": true, \"enclosure_cells\": 4, "
+            "\"best_score_bound\": 6, \"plan_score\": 6, \"frames_per_action\": 3, \"plan\": "
+            "[[1, \"place\", 3, 4], [4, \"take\", 0, 9]], \"best_score\": 6, \"best_proven\": "
+            "true, \"best_run\": [[1, \"place\", 3, 4]]}");
+  EXPECT_EQ(level_check_table_row(report, true),
+            "    2       never          4           6       yes           6     3     6     yes\n");
   // The table keeps to what a terminal line shows, whatever the plan's length.
   report.plan.assign(2000, {1, false, 3, 4});
   const std::string table = level_check_table({report});

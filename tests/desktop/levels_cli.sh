@@ -69,16 +69,29 @@ printf 'q47-level-pack 1\nintro\n  red "HI"\nend\nlevel\n  size 4\n  barriers 9\
 "$game" --check "$dir/lost.q47l" >"$dir/table"
 [ $? -eq 1 ] || fail "--check of an unwinnable level is not exit 1"
 grep -q ' no ' "$dir/table" || fail "$(cat "$dir/table")"
+# With --exact the same level is proven unwinnable: no enclosure exists.
+"$game" --check --exact "$dir/lost.q47l" >"$dir/table"
+[ $? -eq 1 ] || fail "--check --exact of an unwinnable level is not exit 1"
+grep -q ' -     yes$' "$dir/table" || fail "$(cat "$dir/table")"
 
 # An export onto a folder that does not exist fails, and leaves nothing behind.
 "$game" --export-levels "$dir/no/such/pack.q47l" 2>"$dir/err" && fail "export into a missing folder succeeded"
 grep -q "^q47: $dir/no/such/pack.q47l: " "$dir/err" || fail "$(cat "$dir/err")"
 # Every winning plan written as a replay verifies, through the real loop, to the checker's score:
-# the built-in levels, and our pack played with --levels (its replays refused without it).
-for pack in "" "$source_dir/levels/first-shift.q47l"; do
+# the built-in levels, and our pack played with --levels (its replays refused without it); with
+# --exact, every best run to its best score, proven on every built-in level.
+for run in "plan_score" "best_score $source_dir/levels/first-shift.q47l" "best_score" \
+    "plan_score $source_dir/levels/first-shift.q47l"; do
+  set -- $run
+  key=$1 pack=${2:-}
+  exact=$([ "$key" = best_score ] && echo --exact)
   rm -rf "$dir/replays" && mkdir "$dir/replays"
-  "$game" --check --json --write-replays "$dir/replays" $pack >"$dir/json" || fail "--write-replays $pack"
-  scores=$(python3 -c 'import json,sys; print(" ".join(str(l["plan_score"]) for l in json.load(open(sys.argv[1]))))' "$dir/json")
+  "$game" --check $exact --json --write-replays "$dir/replays" $pack >"$dir/json" || fail "--write-replays $pack"
+  scores=$(python3 -c 'import json,sys; print(" ".join(str(l[sys.argv[2]]) for l in json.load(open(sys.argv[1]))))' "$dir/json" "$key")
+  if [ -n "$exact" ] && [ -z "$pack" ]; then
+    python3 -c 'import json,sys; sys.exit(not all(l["best_proven"] for l in json.load(open(sys.argv[1]))))' "$dir/json" \
+      || fail "a built-in level's best is not proven"
+  fi
   level=0
   for score in $scores; do
     level=$((level + 1))

@@ -85,9 +85,9 @@ TEST(Options, HelpAndVersionGoToStandardOutput) {
   Parsed parsed = parse({"--help"});
   EXPECT_EQ(parsed.action, OptionsAction::EXIT);
   EXPECT_EQ(parsed.out.rfind("Usage: q47 [OPTION]...", 0), 0u);
-  for (const char* option :
-       {"--fullscreen", "--window", "--scale", "--level", "--mute", "--record", "--play",
-        "--verify", "--levels", "--export-levels", "--check", "--palette", "--version"}) {
+  for (const char* option : {"--fullscreen", "--window", "--scale", "--level", "--mute", "--record",
+                             "--play", "--verify", "--levels", "--export-levels", "--check",
+                             "--exact", "--time-limit", "--palette", "--version"}) {
     EXPECT_NE(parsed.out.find(option), std::string::npos) << option;
   }
   EXPECT_TRUE(parsed.err.empty());
@@ -135,7 +135,13 @@ TEST(Options, MisuseNamesTheProblemAndPointsToHelp) {
       {{"--hub-key-export", "stray"}, "q47: unexpected argument 'stray'\n"},
       {{"--record", "a", "--check"}, "q47: --record only goes with a game that is played\n"},
       {{"--draw"}, "q47: --draw and --picture only go with --verify\n"},
-      {{"--json"}, "q47: --json and --write-replays only go with --check\n"},
+      {{"--json"}, "q47: --json, --write-replays and --exact only go with --check\n"},
+      {{"--exact"}, "q47: --json, --write-replays and --exact only go with --check\n"},
+      {{"--check", "--time-limit", "5"}, "q47: --time-limit only goes with --exact\n"},
+      {{"--check", "--exact", "--time-limit", "0"},
+       "q47: invalid time limit '0' (whole seconds, from 1)\n"},
+      {{"--check", "--exact", "--time-limit", "5s"},
+       "q47: invalid time limit '5s' (whole seconds, from 1)\n"},
       {{"--level", "3", "--play", "a"}, "q47: --level only goes with a game that is played\n"},
       {{"--palette", "Marked"}, "q47: invalid palette 'Marked' (plain or marked)\n"},
       {{"--palette", ""}, "q47: invalid palette '' (plain or marked)\n"},

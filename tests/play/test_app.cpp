@@ -226,6 +226,12 @@ TEST_F(App, PublishingAsksForAProofOfEveryLevelAsItIsNow) {
 
   for (int i = 0; i < 500 && !editor_verdict_known(); ++i) frames_collecting(1);
   ASSERT_TRUE(editor_verdict_known() && editor_verdict().winnable);
+  // The exact search follows the verdict in the frames it leaves: this open room's best is the
+  // bound, proven.
+  for (int i = 0; i < 500 && !editor_exact(); ++i) frames_collecting(1);
+  ASSERT_NE(editor_exact(), nullptr);
+  EXPECT_TRUE(editor_exact()->best_proven);
+  EXPECT_EQ(editor_exact()->best_score, editor_verdict().best_score_bound);
   key(SDL_SCANCODE_V, false);
   ASSERT_EQ(app_mode(), AppMode::SHOW_PLAN);
   key(SDL_SCANCODE_ESCAPE, false);

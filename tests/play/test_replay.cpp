@@ -39,16 +39,38 @@ namespace {
 // Where each golden run must end: levels won and score. A new file in tests/replays needs a row.
 const std::map<std::string, std::pair<int32_t, int32_t>> GOLDEN_RUNS = {
     {"complete.q47r", {10, 1491}},  // the whole game from the intro
-    {"level01-win.q47r", {1, 93}},      {"level01-lose.q47r", {0, 0}},  // from --level 1
-    {"level02-win.q47r", {1, 240}},     {"level02-lose.q47r", {0, 0}},  // from --level 2
-    {"level03-win.q47r", {1, 165}},     {"level03-lose.q47r", {0, 0}},  // from --level 3
-    {"level04-win.q47r", {1, 149}},     {"level04-lose.q47r", {0, 0}},  // from --level 4
-    {"level05-win.q47r", {1, 122}},     {"level05-lose.q47r", {0, 0}},  // from --level 5
-    {"level06-win.q47r", {1, 126}},     {"level06-lose.q47r", {0, 0}},  // from --level 6
-    {"level07-win.q47r", {1, 175}},     {"level07-lose.q47r", {0, 0}},  // from --level 7
-    {"level08-win.q47r", {1, 73}},      {"level08-lose.q47r", {0, 0}},  // from --level 8
-    {"level09-win.q47r", {1, 206}},     {"level09-lose.q47r", {0, 0}},  // from --level 9
-    {"level10-win.q47r", {1, 142}},     {"level10-lose.q47r", {0, 0}},  // from --level 10
+    {"level01-win.q47r", {1, 93}},
+    {"level01-lose.q47r", {0, 0}},  // from --level 1
+    {"level02-win.q47r", {1, 240}},
+    {"level02-lose.q47r", {0, 0}},  // from --level 2
+    {"level03-win.q47r", {1, 165}},
+    {"level03-lose.q47r", {0, 0}},  // from --level 3
+    {"level04-win.q47r", {1, 149}},
+    {"level04-lose.q47r", {0, 0}},  // from --level 4
+    {"level05-win.q47r", {1, 122}},
+    {"level05-lose.q47r", {0, 0}},  // from --level 5
+    {"level06-win.q47r", {1, 126}},
+    {"level06-lose.q47r", {0, 0}},  // from --level 6
+    {"level07-win.q47r", {1, 175}},
+    {"level07-lose.q47r", {0, 0}},  // from --level 7
+    {"level08-win.q47r", {1, 73}},
+    {"level08-lose.q47r", {0, 0}},  // from --level 8
+    {"level09-win.q47r", {1, 206}},
+    {"level09-lose.q47r", {0, 0}},  // from --level 9
+    {"level10-win.q47r", {1, 142}},
+    {"level10-lose.q47r", {0, 0}},  // from --level 10
+    // The best runs of --check --exact, each at its level's proven best (tests/core's
+    // LevelCheck.EveryBuiltInLevelHasAProvenBest holds the bounds to the same numbers).
+    {"level01-best.q47r", {1, 93}},
+    {"level02-best.q47r", {1, 240}},
+    {"level03-best.q47r", {1, 169}},
+    {"level04-best.q47r", {1, 154}},
+    {"level05-best.q47r", {1, 122}},
+    {"level06-best.q47r", {1, 126}},
+    {"level07-best.q47r", {1, 175}},
+    {"level08-best.q47r", {1, 73}},
+    {"level09-best.q47r", {1, 206}},
+    {"level10-best.q47r", {1, 142}},
     {"intro-level1-win.q47r", {1, 46}},  // four barriers, from the intro
     {"keys-tab-ctrlf-r.q47r", {1, 46}},
 };
@@ -502,6 +524,14 @@ TEST(ReplayGolden, TheRulesAloneStopAtTheirLimitsAndRefuseOtherLevels) {
   Replay forged = replay;
   forged.final_checksum ^= 1;
   EXPECT_FALSE(run_replay(forged, level_stream_builtin(), RunLimits{}).matches);
+  // A checkpoint that differs ends the run where it is found.
+  ASSERT_GT(replay.checkpoints.size(), 3u);
+  forged = replay;
+  forged.checkpoints[2] ^= 1;
+  ruled = run_replay(forged, level_stream_builtin(), RunLimits{});
+  EXPECT_FALSE(ruled.matches);
+  EXPECT_EQ(ruled.first_bad_checkpoint, 2);
+  EXPECT_EQ(ruled.frames, 3 * REPLAY_CHECKPOINT_FRAMES);
   LevelStream other = level_stream_builtin();
   other.bytes.back() ^= 1;
   ruled = run_replay(replay, other, RunLimits{});
