@@ -14,11 +14,21 @@
 
 namespace {
 
+// The settings as this game last read or kept them: what a change is made from, so only what
+// the player changed here is written over what other games and hands wrote meanwhile.
+Settings known_settings;
+
 // Keeps the settings the player changed; a place that cannot hold them is said, and the game
 // goes on with them.
 void save_settings(const std::string& text) {
+  std::vector<std::string> problems;
+  const Settings changed = settings_parse(text, SETTINGS_FILE_NAME, problems);
   std::string error;
-  if (!settings_file_save(text, error)) report("cannot keep the settings: " + error);
+  if (!settings_file_save(known_settings, changed, error)) {
+    report("cannot keep the settings: " + error);
+    return;
+  }
+  known_settings = changed;
 }
 
 }  // namespace
@@ -27,6 +37,7 @@ void shell_startup() {
   window_system_init();
   // The saved settings, with the command line winning for this run alone (it is never saved).
   const Settings settings = settings_file_load();
+  known_settings = settings;
   View picture = board_view_picture(1);
   picture.marked_cells =
       game_options.palette_given ? game_options.palette_marked : settings.palette_marked;

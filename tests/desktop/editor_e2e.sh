@@ -129,6 +129,26 @@ grep -q '# another note' "$pack" || fail "N lost what the other program wrote"
 [ "$(letter "$work/new.mine.q47l" 1 11)" = W ] || fail "N saved no copy beside the file"
 quit_editor "after saving under a new name"
 
+# After T takes their version, the player's next change saves without asking again: the file
+# is still what T read. The question's first line is not cut off at the panel's edge.
+open_editor
+click 6 11
+echo '# a third note' >>"$pack"
+hold ctrl+s
+sleep 0.3
+shot question
+# The first line runs in the panel's red; nothing red stands past the panel's right edge.
+red=$(convert "$work/question.ppm" -crop 10x480+630+0 txt:- | grep -c '#[C-F][0-9A-F][0-4][0-9A-F][0-4][0-9A-F]' || true)
+[ "$red" -eq 0 ] || fail "the question's first line runs past the panel ($red red pixels beyond it)"
+hold t
+sleep 0.3
+click 7 11
+hold ctrl+s
+sleep 0.3
+grep -q '# a third note' "$pack" || fail "T did not take their version"
+[ "$(letter "$pack" 7 11)" = W ] || fail "the change after T was not saved (asked again?)"
+quit_editor "after taking theirs"
+
 # A read-only pack is not replaced unasked; W replaces it, and it stays read-only.
 chmod 444 "$pack"
 before_text=$(cat "$pack")
@@ -160,6 +180,38 @@ sleep 0.3
 [ "$(letter "$pack" 3 11)" = W ] || fail "the change made before the kill was lost"
 quit_editor "after recovering"
 [ -z "$(ls "$recovery")" ] || fail "recovery copies left after the save: $(ls "$recovery")"
+
+# A copy left by an editor that died, whose process id another program has now, is offered.
+open_editor
+click 8 11
+sleep 2.5
+kill -9 "$pid"
+wait "$pid" 2>/dev/null || true
+pid=
+copy=$(ls "$recovery"/*.q47l 2>/dev/null | head -1)
+[ -n "$copy" ] || fail "no recovery copy to move"
+sleep 60 &
+other=$!
+stem=${copy%-*.q47l}
+mv "$copy" "$stem-$other.q47l"
+[ -e "$recovery/.${copy##*/}.live" ] && mv "$recovery/.${copy##*/}.live" "$recovery/.${stem##*/}-$other.q47l.live"
+open_editor
+hold Return
+hold ctrl+s
+sleep 0.3
+kill "$other"
+[ "$(letter "$pack" 8 11)" = W ] || fail "a dead editor's copy was not offered while its id was in use"
+quit_editor "after recovering a copy whose id was reused"
+
+# SIGTERM during a test-play ends the editor too, as it does while editing.
+open_editor
+hold t
+sleep 0.3
+kill -TERM "$pid"
+for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "SIGTERM during a test-play left the editor open"
+wait "$pid" 2>/dev/null || true
+pid=
 
 # A logout's SIGTERM, then its SIGKILL a moment later: the change made just before is kept.
 open_editor

@@ -1,18 +1,22 @@
 // The settings file on the desktop: where it lives, that a damaged one still starts the game with
 // the defaults for what is bad, and that its volumes and palette reach the slots and the picture.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
+#include "core/key_names.h"
 #include "core/rules.h"
 #include "desktop/data_path.h"
 #include "desktop/options.h"
 #include "desktop/settings_file.h"
+#include "desktop/submit.h"
 #include "media/screen.h"
 #include "media/sound.h"
 #include "play/app.h"
@@ -105,11 +109,12 @@ TEST_F(SettingsFile, TheCommandLinePaletteWinsForTheRunAndIsNotSaved) {
   game_options.palette_marked = 0;
   start();
   EXPECT_EQ(app_picture().marked_cells, 0);
+  // The file with a line break before its first line, for every line to be found alike.
   const auto kept = [&] {
     std::ifstream in(root / "config" / "q47" / "settings");
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return "\n" + std::string(std::istreambuf_iterator<char>(in), {});
   };
-  EXPECT_EQ(kept(), "palette marked\n");
+  EXPECT_EQ(kept(), "\npalette marked\n");
   // Another setting changed on the screen keeps the file's palette, not the command line's; the
   // palette changed there is the player's own and is kept.
   app_play(1);
@@ -184,6 +189,123 @@ TEST_F(SettingsFile, WrittenWholeWhereItIsReadAndReadBackAlike) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(settings_file_load(), settings);
   testing::internal::GetCapturedStderr();
+}
+
+std::string read_text(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A change on the settings screen is one line merged into the file as it is then: what another
+// game changed, what the player typed by hand and every comment and unknown name stay; a file
+// that cannot be read is kept aside, never rewritten from the defaults.
+TEST_F(SettingsFile, AChangeIsOneLineMergedIntoWhatTheFileHoldsNow) {
+  const fs::path path = root / "config" / "q47" / "settings";
+  std::string unknown;
+  for (int i = 0; i < 70; ++i)
+    unknown += "later_" + std::to_string(i) + " " + std::to_string(i) + "\n";
+  write_settings("# my settings\neffects_volume 100   # loud\n" + unknown);
+  std::string error;
+  // Two games started on the defaults; the player adds a key by hand meanwhile.
+  Settings effects = Settings{};
+  effects.effects_volume = 90;
+  Settings palette = Settings{};
+  palette.palette_marked = 1;
+  std::ofstream(path, std::ios::app) << "key_place P";
+  ASSERT_TRUE(settings_file_change(path, Settings{}, effects, error)) << error;
+  ASSERT_TRUE(settings_file_change(path, Settings{}, palette, error)) << error;
+  EXPECT_EQ(read_text(path), "# my settings\neffects_volume 90 # loud\n" + unknown +
+                                 "key_place P\npalette marked\n");
+  testing::internal::CaptureStderr();
+  const Settings read = settings_file_load();
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(read.effects_volume, 90);
+  EXPECT_EQ(read.palette_marked, 1);
+  EXPECT_EQ(read.keys[ACTION_PLACE], key_code("P"));
+  EXPECT_EQ(read.kept.size(), SETTINGS_KEPT_MAX);
+
+  // Too large, then binary: each is set aside whole (said once) and the change starts a new file.
+  for (const std::string& held : {std::string(SETTINGS_TEXT_MAX + 1, '#') + "\nmusic_volume 5\n",
+                                  std::string("music_volume 5\0\x01", 16)}) {
+    fs::remove_all(root / "config");
+    write_settings(held);
+    testing::internal::CaptureStderr();
+    const bool kept = settings_file_change(path, Settings{}, effects, error);
+    said = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(kept) << error;
+    EXPECT_EQ(read_text(path.string() + ".unreadable-1"), held);
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find("kept as " + path.string() + ".unreadable-1"), std::string::npos) << said;
+    EXPECT_EQ(read_text(path), settings_format(effects));
+  }
+}
+
+// Several games and --hub-key-import at once, each changing its own setting or importing its own
+// hub's key many times over, seeded: every change acknowledged is in the files at the end.
+TEST_F(SettingsFile, ProgramsAtOnceAllKeepEveryAcknowledgedChange) {
+  const fs::path path = root / "config" / "q47" / "settings";
+  fs::create_directories(path.parent_path());
+  setenv("XDG_STATE_HOME", (root / "state").c_str(), 1);
+  fs::create_directories(root / "state" / "q47");
+  const char* seed_text = std::getenv("Q47_SEED");
+  const unsigned seed = seed_text ? static_cast<unsigned>(std::stoul(seed_text)) : 47;
+  constexpr int GAMES = 6;
+  constexpr int HUBS = 10;
+  std::vector<pid_t> children;
+  for (int game = 0; game < GAMES; ++game) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child > 0) {
+      children.push_back(child);
+      continue;
+    }
+    // Game g owns the key of action g: it moves it between two letters no other action uses.
+    std::mt19937 random(seed + static_cast<unsigned>(game));
+    const int32_t letters[] = {0x10, 0x11, 0x12, 0x14, 0x15, 0x16,
+                               0x17, 0x18, 0x1E, 0x1F, 0x20, 0x22};  // not F: the game's own
+    Settings before;
+    int failed = 0;
+    for (int change = 0; change < 25; ++change) {
+      Settings after = before;
+      after.keys[static_cast<size_t>(game)] = letters[2 * game + static_cast<int>(random() % 2)];
+      std::string error;
+      if (!settings_file_change(path, before, after, error)) ++failed;
+      before = after;
+      if (random() % 4 == 0) usleep(random() % 2000);
+    }
+    std::ofstream(root / ("game-" + std::to_string(game)))
+        << before.keys[static_cast<size_t>(game)];
+    _exit(failed);
+  }
+  for (int hub = 0; hub < HUBS; ++hub) {
+    const std::string file = (root / ("key-" + std::to_string(hub))).string();
+    std::ofstream(file) << "http://127.0.0.1:" << 9000 + hub << " " << std::string(63, 'a')
+                        << static_cast<char>('0' + hub) << "\n";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(hub_key_import_main(file));
+    children.push_back(child);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer failed: " << status;
+  }
+  testing::internal::CaptureStderr();
+  const Settings read = settings_file_load();
+  said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(said, "");
+  for (int game = 0; game < GAMES; ++game) {
+    EXPECT_EQ(std::to_string(read.keys[static_cast<size_t>(game)]),
+              read_text(root / ("game-" + std::to_string(game))))
+        << "game " << game << "'s last change was lost; seed " << seed;
+  }
+  const std::string keys = read_text(root / "state" / "q47" / SUBMIT_KEY_NAME);
+  for (int hub = 0; hub < HUBS; ++hub) {
+    EXPECT_NE(keys.find("http://127.0.0.1:" + std::to_string(9000 + hub) + " "), std::string::npos)
+        << keys;
+  }
+  unsetenv("XDG_STATE_HOME");
 }
 
 }  // namespace
