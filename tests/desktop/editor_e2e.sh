@@ -133,19 +133,21 @@ quit_editor "after saving under a new name"
 # is still what T read. The question's first line is not cut off at the panel's edge.
 open_editor
 click 6 11
-echo '# a third note' >>"$pack"
+sed -i 's/^  barriers [0-9]*$/  barriers 3/' "$pack"   # their change, as another editor saves it
+sleep 0.05
 hold ctrl+s
 sleep 0.3
 shot question
 # The first line runs in the panel's red; nothing red stands past the panel's right edge.
-red=$(convert "$work/question.ppm" -crop 10x480+630+0 txt:- | grep -c '#[C-F][0-9A-F][0-4][0-9A-F][0-4][0-9A-F]' || true)
-[ "$red" -eq 0 ] || fail "the question's first line runs past the panel ($red red pixels beyond it)"
+red() { convert "$work/question.ppm" -crop "$1" txt:- | grep -c '#[C-F][0-9A-F][0-4][0-9A-F][0-4][0-9A-F]' || true; }
+[ "$(red 600x30+20+34)" -gt 0 ] || fail "no red first line in the question's panel"
+[ "$(red 10x480+630+0)" -eq 0 ] || fail "the question's first line runs past the panel"
 hold t
 sleep 0.3
 click 7 11
 hold ctrl+s
 sleep 0.3
-grep -q '# a third note' "$pack" || fail "T did not take their version"
+grep -qx '  barriers 3' "$pack" || fail "T did not take their version"
 [ "$(letter "$pack" 7 11)" = W ] || fail "the change after T was not saved (asked again?)"
 quit_editor "after taking theirs"
 
