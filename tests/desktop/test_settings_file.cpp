@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -240,8 +242,9 @@ TEST_F(SettingsFile, AChangeIsOneLineMergedIntoWhatTheFileHoldsNow) {
   }
 }
 
-// Several games and --hub-key-import at once, each changing its own setting or importing its own
-// hub's key many times over, seeded: every change acknowledged is in the files at the end.
+// Several games and --hub-key-import at once, each changing its own setting or importing keys of
+// its own hubs over and over, seeded (Q47_SEED): every change acknowledged is in the files at the
+// end. Q47_KEEP_SECONDS keeps them at it that long (the kept_files_at_once test: a minute).
 TEST_F(SettingsFile, ProgramsAtOnceAllKeepEveryAcknowledgedChange) {
   const fs::path path = root / "config" / "q47" / "settings";
   fs::create_directories(path.parent_path());
@@ -249,6 +252,13 @@ TEST_F(SettingsFile, ProgramsAtOnceAllKeepEveryAcknowledgedChange) {
   fs::create_directories(root / "state" / "q47");
   const char* seed_text = std::getenv("Q47_SEED");
   const unsigned seed = seed_text ? static_cast<unsigned>(std::stoul(seed_text)) : 47;
+  const char* seconds_text = std::getenv("Q47_KEEP_SECONDS");
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::seconds(seconds_text ? std::stoi(seconds_text) : 0);
+  // At least 25 changes each, then on until the deadline, never past cap.
+  const auto going = [&](int done, int cap) {
+    return done < 25 || (done < cap && std::chrono::steady_clock::now() < deadline);
+  };
   constexpr int GAMES = 6;
   constexpr int HUBS = 10;
   std::vector<pid_t> children;
@@ -265,7 +275,7 @@ TEST_F(SettingsFile, ProgramsAtOnceAllKeepEveryAcknowledgedChange) {
                                0x17, 0x18, 0x1E, 0x1F, 0x20, 0x22};  // not F: the game's own
     Settings before;
     int failed = 0;
-    for (int change = 0; change < 25; ++change) {
+    for (int change = 0; going(change, 100000); ++change) {
       Settings after = before;
       after.keys[static_cast<size_t>(game)] = letters[2 * game + static_cast<int>(random() % 2)];
       std::string error;
@@ -277,14 +287,28 @@ TEST_F(SettingsFile, ProgramsAtOnceAllKeepEveryAcknowledgedChange) {
         << before.keys[static_cast<size_t>(game)];
     _exit(failed);
   }
-  for (int hub = 0; hub < HUBS; ++hub) {
-    const std::string file = (root / ("key-" + std::to_string(hub))).string();
-    std::ofstream(file) << "http://127.0.0.1:" << 9000 + hub << " " << std::string(63, 'a')
-                        << static_cast<char>('0' + hub) << "\n";
+  // Importer i imports a key for hub i, then for hubs i + 10, i + 20, ... as long as it runs.
+  const auto hub_url = [](int hub) { return "http://127.0.0.1:" + std::to_string(9000 + hub); };
+  for (int importer = 0; importer < HUBS; ++importer) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
-    if (child == 0) _exit(hub_key_import_main(file));
-    children.push_back(child);
+    if (child > 0) {
+      children.push_back(child);
+      continue;
+    }
+    const std::string file = (root / ("key-" + std::to_string(importer))).string();
+    int imported = 0;
+    int failed = 0;
+    // Each import adds a line: a hundred each keeps the keys file far below its limit.
+    for (; going(imported * 25, 2500); ++imported) {
+      char key[65];
+      std::snprintf(key, sizeof key, "%064d", importer + HUBS * imported);
+      std::ofstream(file, std::ios::trunc)
+          << hub_url(importer + HUBS * imported) << " " << key << "\n";
+      if (hub_key_import_main(file) != 0) ++failed;
+    }
+    std::ofstream(root / ("imported-" + std::to_string(importer))) << imported;
+    _exit(failed);
   }
   for (pid_t child : children) {
     int status = 0;
@@ -301,9 +325,12 @@ TEST_F(SettingsFile, ProgramsAtOnceAllKeepEveryAcknowledgedChange) {
         << "game " << game << "'s last change was lost; seed " << seed;
   }
   const std::string keys = read_text(root / "state" / "q47" / SUBMIT_KEY_NAME);
-  for (int hub = 0; hub < HUBS; ++hub) {
-    EXPECT_NE(keys.find("http://127.0.0.1:" + std::to_string(9000 + hub) + " "), std::string::npos)
-        << keys;
+  for (int importer = 0; importer < HUBS; ++importer) {
+    const int imported = std::stoi(read_text(root / ("imported-" + std::to_string(importer))));
+    for (int i = 0; i < imported; ++i) {
+      EXPECT_NE(keys.find(hub_url(importer + HUBS * i) + " "), std::string::npos)
+          << "a key imported for " << hub_url(importer + HUBS * i) << " was lost; seed " << seed;
+    }
   }
   unsetenv("XDG_STATE_HOME");
 }
