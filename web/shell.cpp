@@ -539,6 +539,24 @@ EMSCRIPTEN_KEEPALIVE void web_edit_offer_recovery(const char* text) {
   editor_offer_recovery(text);
 }
 
+// Whether a text of length bytes from the page's storage or a link may be handed to the game:
+// the page asks before it copies one into the game's memory, so one the game would refuse by its
+// size is refused here with a line and never copied. kind: 0 the settings, 1 a pack's text (a
+// recovery copy), 2 a pack's code (a "#pack=" link).
+EMSCRIPTEN_KEEPALIVE int32_t web_text_fits(int32_t kind, double length) {
+  constexpr size_t LIMITS[] = {SETTINGS_TEXT_MAX, PACK_FILE_MAX, SHARE_CODE_MAX};
+  constexpr const char* NAMES[] = {"q47.settings", "the recovery copy", SHARE_CODE_NAME};
+  if (kind < 0 || kind > 2) return 0;
+  const size_t limit = LIMITS[kind];
+  if (length >= 0 && length <= static_cast<double>(limit)) return 1;
+  const std::string line = std::string(NAMES[kind]) + ": too long (" +
+                           std::to_string(static_cast<uint64_t>(std::max(length, 0.0))) +
+                           " bytes, limit " + std::to_string(limit) + "); not read";
+  report(line);
+  if (kind == 2) say(report_line(line));
+  return 0;
+}
+
 // The link fragment of the pack being edited ("#pack=CODE"); "" when the editor is closed.
 EMSCRIPTEN_KEEPALIVE const char* web_edit_fragment() {
   static std::string fragment;

@@ -722,6 +722,42 @@ try {
       binaryLine(await said(page)) === binaryLine(nativeBinary.stderr),
       `page: ${await said(page)} native: ${nativeBinary.stderr}`);
 
+    // Texts from the page's storage and links, far past what the game takes: refused with a
+    // line before they are copied into its memory, never a memory fault, on every reload.
+    page = await game(pages, '');
+    const big = 'x'.repeat(2 << 20);
+    await page.evaluate((text) => {
+      localStorage.setItem('q47.settings', `music_volume 90\n#${text}`);
+      localStorage.setItem('q47.recovery.levels.q47l', `#${text}`);
+    }, big);
+    page.q47Log.length = 0;
+    await page.reload();
+    await waitReady(page);
+    const settingsSaid = page.q47Log.filter((line) => line.includes('q47.settings: too long'));
+    check('stored settings over the limit: refused with a line, the defaults played',
+      settingsSaid.length === 1 && !page.q47Log.some((line) => line.startsWith('pageerror')) &&
+      (await page.evaluate(() => Module.ccall('web_settings_text', 'string', [], [])))
+        .includes('\nmusic_volume 100\n'), page.q47Log.slice(-4).join(' | '));
+    await page.goto(`${origin}/index.html?edit`);
+    await waitReady(page);
+    check('a stored recovery copy of 2 MB: the editor opens without a fault',
+      await page.waitForFunction(() => Module._web_edit_level_count() >= 1, { timeout: 10000 })
+        .then(() => !page.q47Log.some((line) => line.startsWith('pageerror')), () => false),
+      page.q47Log.slice(-4).join(' | '));
+    await page.evaluate(() => {
+      localStorage.removeItem('q47.settings');
+      localStorage.removeItem('q47.recovery.levels.q47l');
+    });
+    page = await bare(pages);
+    await page.goto(`${origin}/index.html?edit#pack=Q47P1:${'A'.repeat(2000000)}`);
+    await waitReady(page);
+    const linkSaid = await page.waitForFunction(
+      () => document.querySelector('#message').textContent, { timeout: 10000 })
+      .then((h) => h.jsonValue(), () => '');
+    check('a #pack= link of 2 M characters: a line, not a memory fault',
+      /^code: /.test(linkSaid) && !page.q47Log.some((line) => line.startsWith('pageerror')),
+      `${linkSaid} ${page.q47Log.slice(-4).join(' | ')}`);
+
     page = await game(pages, 'level=3&level=5');
     check('a link option given twice is refused',
       (await said(page)).includes("link option 'level' given twice"), await said(page));
