@@ -333,7 +333,9 @@ void clipboard_set_text(const char* text) {
 }
 
 std::string clipboard_text() {
-  if (!SDL_WasInit(SDL_INIT_VIDEO) || !SDL_HasClipboardText()) return {};
+  // Fetched once: asking first whether there is text fetches it all on X11, which doubled the
+  // wait for a long code past the one second SDL gives the clipboard's owner.
+  if (!SDL_WasInit(SDL_INIT_VIDEO)) return {};
   char* text = SDL_GetClipboardText();
   std::string copy = text ? text : "";
   SDL_free(text);
