@@ -9,6 +9,7 @@
 
 #include "media/events_internal.h"
 #include "media/screen.h"
+#include "media/window_internal.h"
 
 namespace {
 
@@ -333,11 +334,14 @@ void clipboard_set_text(const char* text) {
 }
 
 std::string clipboard_text() {
-  // Fetched once: asking first whether there is text fetches it all on X11, which doubled the
-  // wait for a long code past the one second SDL gives the clipboard's owner.
   if (!SDL_WasInit(SDL_INIT_VIDEO)) return {};
-  char* text = SDL_GetClipboardText();
-  std::string copy = text ? text : "";
-  SDL_free(text);
+#if defined(__linux__) && !defined(__EMSCRIPTEN__)
+  const char* driver = SDL_GetCurrentVideoDriver();
+  std::string text;
+  if (driver && std::string(driver) == "x11" && window_x11_clipboard_text(text)) return text;
+#endif
+  char* text_of_sdl = SDL_GetClipboardText();
+  std::string copy = text_of_sdl ? text_of_sdl : "";
+  SDL_free(text_of_sdl);
   return copy;
 }

@@ -2,7 +2,8 @@
 # editor_e2e.sh GAME: the level editor as a newcomer meets it, under a private Xvfb. A new pack is
 # made with --edit, a small level painted with the mouse (walls around the leak, a drag, a
 # rectangle, an undone stroke), its barriers set with keys, a test-play started and left with
-# Escape, a change undone after it, the pack saved with Ctrl+S; then q47 --check must find the cells, the numbers and the
+# Escape, a change undone after it, the pack saved with Ctrl+S (and nothing lost later: a file
+# changed meanwhile, recovery copies, SIGTERM, a long code pasted); then q47 --check must find the cells, the numbers and the
 # verdict as painted, and q47 --levels must read the same pack. Run it under with-xvfb.
 set -euo pipefail
 game=$1
@@ -225,4 +226,33 @@ wait "$pid" 2>/dev/null || true
 pid=
 copy=$(ls "$recovery"/*.q47l 2>/dev/null | head -1)
 [ -n "$copy" ] && [ "$(letter "$copy" 4 11)" = W ] || fail "SIGTERM then SIGKILL lost the change"
+
+# A share code of 3.9 MB (the pack's code with spaces through it, as a mail program may leave
+# one) pastes: its owner hands it over in parts, as X11 programs do with long texts.
+rm -f "$recovery"/*.q47l   # the copy SIGTERM kept would be offered first
+open_editor
+hold ctrl+c
+sleep 0.3
+code=$(xclip -o -selection clipboard -t UTF8_STRING)
+quit_editor "after copying the code"
+[ "${code:0:6}" = "Q47P1:" ] || fail "Ctrl+C put no code on the clipboard: ${code:0:40}"
+{ printf '%s' "${code:0:20}"; head -c 3900000 /dev/zero | tr '\0' ' '; printf '%s\n' "${code:20}"; } \
+  >"$work/long-code.txt"
+xclip -selection clipboard -i "$work/long-code.txt" &
+owner=$!
+sleep 0.5
+"$game" --mute --edit "$work/pasted.q47l" 2>"$work/stderr" &
+pid=$!
+find_window "$pid" 100
+focus_window
+hold ctrl+v
+sleep 1
+hold ctrl+s
+sleep 0.3
+kill "$owner" 2>/dev/null || true
+quit_editor "after pasting a long code"
+[ -f "$work/pasted.q47l" ] && [ "$(letter "$work/pasted.q47l" 3 11)" = "$(letter "$pack" 3 11)" ] &&
+  [ "$(sed -n '/^  map/,/^end/p' "$work/pasted.q47l")" = "$(sed -n '/^  map/,/^end/p' "$pack")" ] ||
+  fail "a 3.9 MB code did not paste: $(head -c 300 "$work/pasted.q47l" 2>&1)"
+
 echo "editor e2e passed (barriers $barriers)"
