@@ -32,16 +32,6 @@
 
 namespace {
 
-// The pack's file as this editor last read or wrote it.
-struct FileSeen {
-  bool exists = false;  // there was a file
-  dev_t device = 0;     // which file it was
-  ino_t inode = 0;
-  off_t size = 0;
-  int64_t modified_ns = 0;
-  std::string text;  // what it held
-};
-
 // A publication on its way to the hub, asked on a thread of its own so that no frame waits on
 // the network. Shared with that thread, which may outlive the editor's wish for its answer.
 struct Publication {
@@ -55,7 +45,7 @@ struct Publication {
 // What the editor keeps about its files.
 struct EditFiles {
   std::string path;            // the pack's file (a new name after a save under one)
-  FileSeen seen;               // the file as last read or written
+  PackSeen seen;               // the file as last read or written
   std::string recovery;        // this editor's recovery copy; "" when none can be kept
   std::string offered;         // a copy another editor left, offered at the start; removed on save
   bool recovery_said = false;  // the player was told that no copy can be kept
@@ -65,38 +55,26 @@ struct EditFiles {
 
 bool stat_of(const std::string& path, struct stat& info) { return stat(path.c_str(), &info) == 0; }
 
-FileSeen seen_now(const std::string& path, const std::string& text) {
-  FileSeen seen;
-  struct stat info {};
-  if (!stat_of(path, info)) return seen;
-  seen.exists = true;
-  seen.device = info.st_dev;
-  seen.inode = info.st_ino;
-  seen.size = info.st_size;
-  seen.modified_ns = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-  seen.text = text;
-  return seen;
-}
-
-// Whether the file is still what this editor last read or wrote. A file touched but not changed
-// is the same; its text is read only when its size, time or identity moved.
-bool unchanged(const EditFiles& files, std::string& their_text, bool& readable) {
+// Whether the file is still what seen says this editor last read or wrote. A file touched but
+// not changed is the same; its text is read only when its size, time or identity moved.
+bool unchanged(const std::string& path, const PackSeen& seen, std::string& their_text,
+               bool& readable) {
   struct stat info {};
   readable = false;
-  if (!stat_of(files.path, info)) return !files.seen.exists && errno == ENOENT;
+  if (!stat_of(path, info)) return !seen.exists && errno == ENOENT;
   std::string error;
-  if (!files.seen.exists) {
-    readable = file_read(files.path, PACK_FILE_MAX, PACK_TOO_LARGE, their_text, error);
+  if (!seen.exists) {
+    readable = file_read(path, PACK_FILE_MAX, PACK_TOO_LARGE, their_text, error);
     return false;
   }
   const int64_t modified =
       static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-  if (info.st_dev == files.seen.device && info.st_ino == files.seen.inode &&
-      info.st_size == files.seen.size && modified == files.seen.modified_ns) {
+  if (info.st_dev == seen.device && info.st_ino == seen.inode && info.st_size == seen.size &&
+      modified == seen.modified_ns) {
     return true;
   }
-  readable = file_read(files.path, PACK_FILE_MAX, PACK_TOO_LARGE, their_text, error);
-  return readable && their_text == files.seen.text;
+  readable = file_read(path, PACK_FILE_MAX, PACK_TOO_LARGE, their_text, error);
+  return readable && their_text == seen.text;
 }
 
 // A file nobody may write (no write bit at all), which even root should not replace unasked.
@@ -241,8 +219,8 @@ void say_no_recovery(EditFiles& files, const std::string& why) {
   app_say("UNSAVED WORK CANNOT BE KEPT: " + why);
 }
 
-void saved(EditFiles& files, const std::string& text) {
-  files.seen = seen_now(files.path, text);
+// After a save: files.seen is the file as written.
+void saved(EditFiles& files) {
   app_saved("");
   if (!files.recovery.empty()) unlink(files.recovery.c_str());
   if (!files.offered.empty()) {
@@ -266,29 +244,29 @@ void save(EditFiles& files, const AppAsk& ask) {
       return;
     }
     files.path = name;
-    saved(files, ask.text);
+    files.seen = files_pack_seen(name, ask.text);
+    saved(files);
     app_say("SAVED AS " + name.substr(name.rfind('/') + 1) + "; CTRL+S SAVES THERE NOW");
     return;
   }
-  if (!ask.force) {
-    std::string theirs;
-    bool readable = false;
-    // The file as the work was last opened (its own text, or theirs after T) may be replaced.
-    if (!unchanged(files, theirs, readable) && !(readable && theirs == ask.base)) {
+  std::string theirs;
+  bool readable = false;
+  switch (files_save_pack(files.path, files.seen, ask.base, ask.text, ask.force, theirs, readable,
+                          error)) {
+    case PackSaved::SAVED:
+      saved(files);
+      return;
+    case PackSaved::CHANGED:
       app_ask_before_saving("THE FILE CHANGED SINCE IT WAS OPENED: ANOTHER PROGRAM WROTE IT",
                             readable ? &theirs : nullptr);
       return;
-    }
-    if (read_only(files.path)) {
+    case PackSaved::READ_ONLY:
       app_ask_before_saving("THE FILE IS READ-ONLY", nullptr);
       return;
-    }
+    case PackSaved::FAILED:
+      app_saved(error);
+      return;
   }
-  if (!file_write_atomic(files.path, ask.text, error)) {
-    app_saved(error);
-    return;
-  }
-  saved(files, ask.text);
 }
 
 // Does what the editor's frame asked: the pack saved, unsaved work kept, a proof kept.
@@ -361,6 +339,43 @@ void publication_answered(EditFiles& files) {
 
 }  // namespace
 
+PackSeen files_pack_seen(const std::string& path, const std::string& text) {
+  PackSeen seen;
+  struct stat info {};
+  if (!stat_of(path, info)) return seen;
+  seen.exists = true;
+  seen.device = info.st_dev;
+  seen.inode = info.st_ino;
+  seen.size = info.st_size;
+  seen.modified_ns = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  seen.text = text;
+  return seen;
+}
+
+PackSaved files_save_pack(const std::string& path, PackSeen& seen, const std::string& base,
+                          const std::string& text, bool force, std::string& theirs, bool& readable,
+                          std::string& error) {
+  readable = false;
+  const int lock = file_lock(file_lock_path(path), error);
+  if (lock < 0) return PackSaved::FAILED;
+  struct Unlock {
+    int handle;
+    ~Unlock() { file_unlock(handle); }
+  } unlock{lock};
+  if (!force) {
+    // The file as the work was last opened (its own text, or theirs after T) may be replaced.
+    if (!unchanged(path, seen, theirs, readable) && !(readable && theirs == base)) {
+      return PackSaved::CHANGED;
+    }
+    if (read_only(path)) return PackSaved::READ_ONLY;
+  }
+  if (!file_write_atomic(path, text, error)) return PackSaved::FAILED;
+  // Taken before the lock is let go: the file as this editor wrote it, not as another's save
+  // may make it a moment later.
+  seen = files_pack_seen(path, text);
+  return PackSaved::SAVED;
+}
+
 int edit_main(const std::string& path) {
   EditSession edit;
   std::string text, error;
@@ -382,7 +397,7 @@ int edit_main(const std::string& path) {
   }
   EditFiles files;
   files.path = path;
-  files.seen = seen_now(path, text);
+  files.seen = files_pack_seen(path, text);
   std::string recovery_error;
   const std::string folder = recovery_folder(recovery_error);
   const std::string stem = recovery_stem(path);

@@ -93,9 +93,14 @@ bool read_keys(const std::string& path, std::map<std::string, std::string>& keys
     report(error);
     return false;
   }
-  if (!hub_keys_parse(text, keys)) {
+  std::vector<int> repeated;
+  if (!hub_keys_parse(text, keys, &repeated)) {
     report(path + ": a line is not 'URL KEY'; the file is kept as it is");
     return false;
+  }
+  for (int line : repeated) {
+    report(path + ":" + std::to_string(line) +
+           ": a second key for a hub already keyed above; the first is used");
   }
   return true;
 }

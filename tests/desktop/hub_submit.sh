@@ -139,6 +139,16 @@ XDG_STATE_HOME=$dir/joined-state "$game" --hub-key-import "$dir/joined" 2>"$dir/
 [ $? -eq 2 ] || fail "two keys for one hub were imported"
 grep -q "two different keys for $url" "$dir/err" || fail "$(cat "$dir/err")"
 [ ! -e "$dir/joined-state/q47/hub-key" ] || fail "a key was kept: $(cat "$dir/joined-state/q47/hub-key")"
+# The same joined by hand into the kept file: the first key stays the one used, the later
+# line is named, and the file is left as it is.
+mkdir -p "$dir/joined-state/q47"
+cp "$dir/joined" "$dir/joined-state/q47/hub-key"
+XDG_STATE_HOME=$dir/joined-state "$game" --hub-key-export >"$dir/out" 2>"$dir/err" ||
+  fail "export of a joined file failed: $(cat "$dir/err")"
+[ "$(cat "$dir/out")" = "$(head -n 1 "$dir/joined")" ] || fail "not the first key: $(cat "$dir/out")"
+[ "$(cat "$dir/err")" = "q47: $dir/joined-state/q47/hub-key:2: a second key for a hub already keyed above; the first is used" ] ||
+  fail "the second key unsaid: $(cat "$dir/err")"
+cmp -s "$dir/joined" "$dir/joined-state/q47/hub-key" || fail "the joined file was changed"
 
 # A hub that acknowledges the first run and cuts the connection on the second: the first is
 # remembered as sent, so the next --submit never sends it again.

@@ -11,11 +11,15 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 
+#include "core/edit.h"
 #include "core/key_names.h"
+#include "core/level_pack.h"
 #include "core/rules.h"
 #include "desktop/data_path.h"
+#include "desktop/files.h"
 #include "desktop/options.h"
 #include "desktop/settings_file.h"
 #include "desktop/submit.h"
@@ -242,9 +246,10 @@ TEST_F(SettingsFile, AChangeIsOneLineMergedIntoWhatTheFileHoldsNow) {
   }
 }
 
-// Several games and --hub-key-import at once, each changing its own setting or importing keys of
-// its own hubs over and over, seeded (Q47_SEED): every change acknowledged is in the files at the
-// end. Q47_KEEP_SECONDS keeps them at it that long (the kept_files_at_once test: a minute).
+// Several games, --hub-key-import and editors at once, each changing its own setting, importing
+// keys of its own hubs or saving its own level of one pack over and over, seeded (Q47_SEED): every
+// change acknowledged is in the files at the end, and no editor's save replaced what another
+// wrote unseen. Q47_KEEP_SECONDS keeps them at it that long (the kept_files_at_once test).
 TEST_F(SettingsFile, ProgramsAtOnceAllKeepEveryAcknowledgedChange) {
   const fs::path path = root / "config" / "q47" / "settings";
   fs::create_directories(path.parent_path());
@@ -310,6 +315,66 @@ TEST_F(SettingsFile, ProgramsAtOnceAllKeepEveryAcknowledgedChange) {
     std::ofstream(root / ("imported-" + std::to_string(importer))) << imported;
     _exit(failed);
   }
+  // Editor e changes the barriers of level e and counts every save in level 0's rate, so a save
+  // written over another's unseen leaves the count short. A save refused because the pack
+  // changed is answered as a level maker does: T takes theirs, and the edit is made again.
+  constexpr int EDITORS = 4;
+  const fs::path pack_path = root / "pack.q47l";
+  {
+    LevelPack pack = edit_new_pack();
+    pack.levels.assign(EDITORS, pack.levels[0]);
+    pack.levels[0].rate = 1;
+    std::ofstream(pack_path) << level_pack_format(pack);
+  }
+  for (int editor = 0; editor < EDITORS; ++editor) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child > 0) {
+      children.push_back(child);
+      continue;
+    }
+    std::mt19937 random(seed + 100 + static_cast<unsigned>(editor));
+    std::string base = read_text(pack_path);
+    PackSeen seen = files_pack_seen(pack_path.string(), base);
+    int saves = 0;
+    int failed = 0;
+    int32_t last = -1;
+    for (int tries = 0; going(saves, 2000) && tries < 200000; ++tries) {
+      LevelPack pack;
+      std::vector<PackProblem> problems;
+      if (!level_pack_parse(base, pack, problems, true)) {
+        ++failed;
+        break;
+      }
+      const int32_t barriers = 1 + static_cast<int32_t>(random() % 9999);
+      pack.levels[static_cast<size_t>(editor)].barriers = barriers;
+      pack.levels[0].rate += 1;
+      const std::string text = level_pack_format(pack);
+      std::string theirs;
+      bool readable = false;
+      std::string error;
+      switch (
+          files_save_pack(pack_path.string(), seen, base, text, false, theirs, readable, error)) {
+        case PackSaved::SAVED:
+          base = text;
+          last = barriers;
+          ++saves;
+          break;
+        case PackSaved::CHANGED:
+          if (readable) {
+            base = theirs;
+          } else {
+            ++failed;
+          }
+          break;
+        default:
+          ++failed;
+      }
+      if (random() % 4 == 0) usleep(random() % 2000);
+    }
+    std::ofstream(root / ("editor-" + std::to_string(editor))) << saves << " " << last;
+    _exit(failed);
+  }
   for (pid_t child : children) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -332,6 +397,22 @@ TEST_F(SettingsFile, ProgramsAtOnceAllKeepEveryAcknowledgedChange) {
           << "a key imported for " << hub_url(importer + HUBS * i) << " was lost; seed " << seed;
     }
   }
+  LevelPack pack;
+  std::vector<PackProblem> problems;
+  ASSERT_TRUE(level_pack_parse(read_text(pack_path), pack, problems, true));
+  int32_t saves_in_all = 0;
+  for (int editor = 0; editor < EDITORS; ++editor) {
+    std::istringstream said_by(read_text(root / ("editor-" + std::to_string(editor))));
+    int32_t saves = 0;
+    int32_t last = 0;
+    said_by >> saves >> last;
+    EXPECT_GT(saves, 0) << "editor " << editor << " never saved; seed " << seed;
+    EXPECT_EQ(pack.levels[static_cast<size_t>(editor)].barriers, last)
+        << "editor " << editor << "'s last save was lost; seed " << seed;
+    saves_in_all += saves;
+  }
+  EXPECT_EQ(pack.levels[0].rate, 1 + saves_in_all)
+      << "a save was written over another's unseen; seed " << seed;
   unsetenv("XDG_STATE_HOME");
 }
 
