@@ -1,5 +1,7 @@
 #include "desktop/shell.h"
 
+#include <atomic>
+
 #include "core/report.h"
 #include "desktop/data_path.h"
 #include "desktop/display.h"
@@ -13,6 +15,8 @@
 #include "play/sound_cues.h"
 
 namespace {
+
+std::atomic<uint64_t> FRAMES_RUN{0};  // game_frame's count, for game_frames_run
 
 // The settings as this game last read or kept them: what a change is made from, so only what
 // the player changed here is written over what other games and hands wrote meanwhile.
@@ -59,6 +63,8 @@ void game_startup() {
   app_play(0);
 }
 
+uint64_t game_frames_run() { return FRAMES_RUN.load(std::memory_order_relaxed); }
+
 int32_t game_frame(std::vector<AppAsk>* asks) {
   FrameDevice device = session_window_device();
   device.switch_display = toggle_display_mode;
@@ -77,6 +83,7 @@ int32_t game_frame(std::vector<AppAsk>* asks) {
     if (frame.switched) delay_ms(GAME_MODE_SWITCH_PAUSE_MS);
     delay_ms(GAME_FRAME_SLEEP_MS);
   }
+  FRAMES_RUN.fetch_add(1, std::memory_order_relaxed);
   return frame.status == APP_GOING ? 1 : 0;
 }
 
