@@ -343,6 +343,33 @@ try {
     const text = await page.evaluate(() => Module.ccall('web_settings_text', 'string', [], []));
     check('settings: a reload plays with the kept settings', text.includes('\nmusic_volume 90\n'), text);
 
+    // Two tabs at once, each started on the settings kept now, and a line the player wrote into
+    // the storage meanwhile: the other tab lowers the effects, this one the music once more; the
+    // storage ends with both changes and the line.
+    const other = await game(pages, 'level=1');
+    await page.evaluate(() => localStorage.setItem('q47.settings',
+      `${localStorage.getItem('q47.settings')}# mine\n`));
+    // A tab in the background runs no frames: each is brought forward, as the player does.
+    await other.bringToFront();
+    await other.click('#settings');
+    await other.keyboard.press('ArrowLeft', { delay: HOLD_MS });
+    await other.waitForFunction(
+      () => localStorage.getItem('q47.settings').includes('\neffects_volume 90\n'), { timeout: 5000 })
+      .catch(() => {});
+    await page.bringToFront();
+    await page.click('#settings');
+    await page.keyboard.press('ArrowDown', { delay: HOLD_MS });
+    await page.keyboard.press('ArrowLeft', { delay: HOLD_MS });
+    await page.waitForFunction(
+      () => localStorage.getItem('q47.settings').includes('\nmusic_volume 80\n'), { timeout: 5000 })
+      .catch(() => {});
+    const both = await page.evaluate(() => localStorage.getItem('q47.settings'));
+    check('settings: two tabs changing settings at once both keep theirs, and a line written by hand stays',
+      both.includes('\nmusic_volume 80\n') && /(^|\n)effects_volume 90\n/.test(both) &&
+      both.includes('# mine\n'), both);
+    await other.close();
+    await page.keyboard.press('F2', { delay: HOLD_MS });
+
     await page.evaluate(() => localStorage.setItem('q47.settings', 'music_volume loud\nkey_place R\n'));
     page.q47Log.length = 0;
     await page.reload();
