@@ -246,6 +246,16 @@ TEST_F(SettingsFile, AChangeIsOneLineMergedIntoWhatTheFileHoldsNow) {
   }
 }
 
+// A child process of the test's: in the parent true, the child noted in children (the loop
+// goes on to the next); in the child false.
+bool forked(std::vector<pid_t>& children) {
+  const pid_t child = fork();
+  EXPECT_GE(child, 0) << "cannot fork";
+  if (child == 0) return false;
+  if (child > 0) children.push_back(child);
+  return true;
+}
+
 // Several games, --hub-key-import and editors at once, each changing its own setting, importing
 // keys of its own hubs or saving its own level of one pack over and over, seeded (Q47_SEED): every
 // change acknowledged is in the files at the end, and no editor's save replaced what another
@@ -268,12 +278,7 @@ TEST_F(SettingsFile, ProgramsAtOnceAllKeepEveryAcknowledgedChange) {
   constexpr int HUBS = 10;
   std::vector<pid_t> children;
   for (int game = 0; game < GAMES; ++game) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child > 0) {
-      children.push_back(child);
-      continue;
-    }
+    if (forked(children)) continue;
     // Game g owns the key of action g: it moves it between two letters no other action uses.
     std::mt19937 random(seed + static_cast<unsigned>(game));
     const int32_t letters[] = {0x10, 0x11, 0x12, 0x14, 0x15, 0x16,
@@ -295,12 +300,7 @@ TEST_F(SettingsFile, ProgramsAtOnceAllKeepEveryAcknowledgedChange) {
   // Importer i imports a key for hub i, then for hubs i + 10, i + 20, ... as long as it runs.
   const auto hub_url = [](int hub) { return "http://127.0.0.1:" + std::to_string(9000 + hub); };
   for (int importer = 0; importer < HUBS; ++importer) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child > 0) {
-      children.push_back(child);
-      continue;
-    }
+    if (forked(children)) continue;
     const std::string file = (root / ("key-" + std::to_string(importer))).string();
     int imported = 0;
     int failed = 0;
@@ -327,12 +327,7 @@ TEST_F(SettingsFile, ProgramsAtOnceAllKeepEveryAcknowledgedChange) {
     std::ofstream(pack_path) << level_pack_format(pack);
   }
   for (int editor = 0; editor < EDITORS; ++editor) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child > 0) {
-      children.push_back(child);
-      continue;
-    }
+    if (forked(children)) continue;
     std::mt19937 random(seed + 100 + static_cast<unsigned>(editor));
     std::string base = read_text(pack_path);
     PackSeen seen = files_pack_seen(pack_path.string(), base);
