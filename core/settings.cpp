@@ -234,22 +234,62 @@ Settings settings_parse(std::string_view text, const std::string& file_name,
   return settings;
 }
 
+std::vector<std::pair<std::string, std::string>> settings_lines(const Settings& settings) {
+  std::vector<std::pair<std::string, std::string>> lines;
+  lines.emplace_back("effects_volume", std::to_string(settings.effects_volume));
+  lines.emplace_back("music_volume", std::to_string(settings.music_volume));
+  lines.emplace_back("palette", settings.palette_marked ? "marked" : "plain");
+  for (int32_t action = 0; action < SETTINGS_ACTIONS; ++action) {
+    const char* key = key_name(settings.keys[action]);
+    lines.emplace_back(SETTINGS_ACTION_INFO[action].name, key ? key : "?");
+  }
+  lines.emplace_back("pad_stick_speed", settings_pad_speed_name(settings.pad_stick_speed));
+  return lines;
+}
+
 std::string settings_format(const Settings& settings) {
   std::string text =
       "# q47 settings: one \"name value\" a line; \"#\" starts a comment.\n"
       "# Volumes are percent (0..100); palette is plain or marked; key_* name the key of an\n"
       "# action (SPACE, ENTER, P, F5, ...); pad_stick_speed is slow, normal or fast.\n";
-  text += "effects_volume " + std::to_string(settings.effects_volume) + "\n";
-  text += "music_volume " + std::to_string(settings.music_volume) + "\n";
-  text += std::string("palette ") + (settings.palette_marked ? "marked" : "plain") + "\n";
-  for (int32_t action = 0; action < SETTINGS_ACTIONS; ++action) {
-    const char* key = key_name(settings.keys[action]);
-    text += std::string(SETTINGS_ACTION_INFO[action].name) + " " + (key ? key : "?") + "\n";
-  }
-  text +=
-      std::string("pad_stick_speed ") + settings_pad_speed_name(settings.pad_stick_speed) + "\n";
+  for (const auto& [name, value] : settings_lines(settings)) text += name + " " + value + "\n";
   for (const auto& [name, value] : settings.kept) text += name + " " + value + "\n";
   return text;
+}
+
+std::string settings_merge(std::string_view text, const Settings& before, const Settings& after) {
+  const auto was = settings_lines(before);
+  const auto now = settings_lines(after);
+  std::string merged(text);
+  for (size_t i = 0; i < now.size(); ++i) {
+    if (was[i].second == now[i].second) continue;
+    const std::string& name = now[i].first;
+    // The first line naming the setting is the one read, so it is the one changed; a comment
+    // after its value stays.
+    bool changed = false;
+    size_t from = 0;
+    while (from < merged.size()) {
+      size_t end = merged.find('\n', from);
+      if (end == std::string::npos) end = merged.size();
+      size_t at = from;
+      while (at < end && is_space(merged[at])) ++at;
+      const bool named = merged.compare(at, name.size(), name) == 0 && at + name.size() < end &&
+                         is_space(merged[at + name.size()]);
+      if (named) {
+        const size_t hash = merged.find('#', at);
+        std::string line = name + " " + now[i].second;
+        if (hash != std::string::npos && hash < end) line += " " + merged.substr(hash, end - hash);
+        merged.replace(from, end - from, line);
+        changed = true;
+        break;
+      }
+      from = end + 1;
+    }
+    if (changed) continue;
+    if (!merged.empty() && merged.back() != '\n') merged += '\n';
+    merged += name + " " + now[i].second + "\n";
+  }
+  return merged;
 }
 
 int32_t settings_scaled_volume(int32_t base_percent, int32_t setting_percent) {

@@ -69,6 +69,12 @@ Settings settings_parse(std::string_view text, const std::string& file_name,
                         std::vector<std::string>& problems);
 // The whole text of settings, every setting written out, the kept lines last.
 std::string settings_format(const Settings& settings);
+// Each setting's "name value" as settings_format writes them, in its order (not the kept lines).
+std::vector<std::pair<std::string, std::string>> settings_lines(const Settings& settings);
+// text (a settings text as it is now, however written) with each setting whose value differs
+// between before and after set to after's: its line changed in place (a comment after it kept),
+// or added at the end. Every other line, comment and unknown name stays as it is.
+std::string settings_merge(std::string_view text, const Settings& before, const Settings& after);
 // The action whose key code is in settings, or -1.
 int32_t settings_key_owner(const Settings& settings, int32_t code);
 // The stick speed's name ("slow", "normal", "fast").

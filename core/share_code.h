@@ -14,6 +14,9 @@
 constexpr const char* SHARE_CODE_PREFIX = "Q47P1:";    // names the game and the code's version
 constexpr const char* SHARE_CODE_FRAGMENT = "#pack=";  // a link's fragment before the code
 constexpr const char* SHARE_CODE_NAME = "code";        // what stands for a file name in problems
+// The longest code a shell hands to the reader: a 4 MiB pack's code (base64 of its packed text
+// is at most about 1.4 times the text), with room for the line breaks of a wrapped code.
+constexpr size_t SHARE_CODE_MAX = 2 * PACK_FILE_MAX;
 
 // The code of text (any bytes, though a pack's text is what it is for).
 std::string share_code_encode(std::string_view text);

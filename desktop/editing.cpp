@@ -12,7 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/edit.h"
@@ -29,59 +32,49 @@
 
 namespace {
 
-// The pack's file as this editor last read or wrote it.
-struct FileSeen {
-  bool exists = false;  // there was a file
-  dev_t device = 0;     // which file it was
-  ino_t inode = 0;
-  off_t size = 0;
-  int64_t modified_ns = 0;
-  std::string text;  // what it held
+// A publication on its way to the hub, asked on a thread of its own so that no frame waits on
+// the network. Shared with that thread, which may outlive the editor's wish for its answer.
+struct Publication {
+  std::mutex lock;      // guards the rest
+  bool done = false;    // the hub answered, or could not be reached
+  bool ok = false;      // it was published
+  std::string address;  // its address, when ok
+  std::string error;    // why not, when not ok
 };
 
 // What the editor keeps about its files.
 struct EditFiles {
   std::string path;            // the pack's file (a new name after a save under one)
-  FileSeen seen;               // the file as last read or written
+  PackSeen seen;               // the file as last read or written
   std::string recovery;        // this editor's recovery copy; "" when none can be kept
   std::string offered;         // a copy another editor left, offered at the start; removed on save
   bool recovery_said = false;  // the player was told that no copy can be kept
+  std::shared_ptr<Publication> publication;  // the one being waited for, if any
+  int live_lock = -1;                        // held beside the recovery copy while this editor runs
 };
 
 bool stat_of(const std::string& path, struct stat& info) { return stat(path.c_str(), &info) == 0; }
 
-FileSeen seen_now(const std::string& path, const std::string& text) {
-  FileSeen seen;
-  struct stat info {};
-  if (!stat_of(path, info)) return seen;
-  seen.exists = true;
-  seen.device = info.st_dev;
-  seen.inode = info.st_ino;
-  seen.size = info.st_size;
-  seen.modified_ns = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-  seen.text = text;
-  return seen;
-}
-
-// Whether the file is still what this editor last read or wrote. A file touched but not changed
-// is the same; its text is read only when its size, time or identity moved.
-bool unchanged(const EditFiles& files, std::string& their_text, bool& readable) {
+// Whether the file is still what seen says this editor last read or wrote. A file touched but
+// not changed is the same; its text is read only when its size, time or identity moved.
+bool unchanged(const std::string& path, const PackSeen& seen, std::string& their_text,
+               bool& readable) {
   struct stat info {};
   readable = false;
-  if (!stat_of(files.path, info)) return !files.seen.exists && errno == ENOENT;
+  if (!stat_of(path, info)) return !seen.exists && errno == ENOENT;
   std::string error;
-  if (!files.seen.exists) {
-    readable = file_read(files.path, PACK_FILE_MAX, PACK_TOO_LARGE, their_text, error);
+  if (!seen.exists) {
+    readable = file_read(path, PACK_FILE_MAX, PACK_TOO_LARGE, their_text, error);
     return false;
   }
   const int64_t modified =
       static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-  if (info.st_dev == files.seen.device && info.st_ino == files.seen.inode &&
-      info.st_size == files.seen.size && modified == files.seen.modified_ns) {
+  if (info.st_dev == seen.device && info.st_ino == seen.inode && info.st_size == seen.size &&
+      modified == seen.modified_ns) {
     return true;
   }
-  readable = file_read(files.path, PACK_FILE_MAX, PACK_TOO_LARGE, their_text, error);
-  return readable && their_text == files.seen.text;
+  readable = file_read(path, PACK_FILE_MAX, PACK_TOO_LARGE, their_text, error);
+  return readable && their_text == seen.text;
 }
 
 // A file nobody may write (no write bit at all), which even root should not replace unasked.
@@ -119,6 +112,12 @@ std::string recovery_folder(std::string& error) {
   return folder;
 }
 
+// The lock an editor holds beside its recovery copy while it runs.
+std::string live_lock_path(const std::string& copy) {
+  const size_t slash = copy.rfind('/');
+  return copy.substr(0, slash + 1) + "." + copy.substr(slash + 1) + ".live";
+}
+
 // The newest copy of stem's work that an editor no longer running left in folder, and its
 // text, when it differs from current; "" when there is none.
 std::string left_copy(const std::string& folder, const std::string& stem,
@@ -140,9 +139,15 @@ std::string left_copy(const std::string& folder, const std::string& stem,
           middle.find_first_not_of("0123456789", 1) != std::string::npos) {
         continue;
       }
+      // A running editor's copy is its own, not work to recover. Each editor holds a lock
+      // beside its copy while it runs, which ends with it whatever becomes of its process id;
+      // a copy without one is an older editor's, known by its id alone.
+      const int held = file_lock_try(live_lock_path(folder + "/" + name));
       const long pid = std::strtol(middle.c_str() + 1, nullptr, 10);
-      // A running editor's copy is its own, not work to recover.
-      if (pid > 0 && pid != getpid() && kill(static_cast<pid_t>(pid), 0) == 0) continue;
+      if (held == 1) continue;
+      if (held < 0 && pid > 0 && pid != getpid() && kill(static_cast<pid_t>(pid), 0) == 0) {
+        continue;
+      }
     }
     const std::string path = folder + "/" + name;
     struct stat info {};
@@ -194,6 +199,19 @@ void offer_kept_proofs(const std::string& pack_path, int32_t levels) {
   }
 }
 
+// Keeps text as this editor's recovery copy, the one way every kept file is written.
+bool keep_copy(const std::string& path, const std::string& text, std::string& error) {
+  std::string aside;
+  const FileKeepRules rules{PACK_FILE_MAX, PACK_TOO_LARGE, false};
+  return file_keep(
+      path, rules,
+      [&](std::string& held, bool, std::string&) {
+        held = text;
+        return FileChanged::TEXT;
+      },
+      aside, error);
+}
+
 void say_no_recovery(EditFiles& files, const std::string& why) {
   if (files.recovery_said) return;
   files.recovery_said = true;
@@ -201,11 +219,15 @@ void say_no_recovery(EditFiles& files, const std::string& why) {
   app_say("UNSAVED WORK CANNOT BE KEPT: " + why);
 }
 
-void saved(EditFiles& files, const std::string& text) {
-  files.seen = seen_now(files.path, text);
+// After a save: files.seen is the file as written.
+void saved(EditFiles& files) {
   app_saved("");
   if (!files.recovery.empty()) unlink(files.recovery.c_str());
-  if (!files.offered.empty()) unlink(files.offered.c_str());
+  if (!files.offered.empty()) {
+    unlink(files.offered.c_str());
+    unlink(live_lock_path(files.offered).c_str());
+    unlink(file_lock_path(files.offered).c_str());
+  }
   files.offered.clear();
 }
 
@@ -222,28 +244,29 @@ void save(EditFiles& files, const AppAsk& ask) {
       return;
     }
     files.path = name;
-    saved(files, ask.text);
+    files.seen = files_pack_seen(name, ask.text);
+    saved(files);
     app_say("SAVED AS " + name.substr(name.rfind('/') + 1) + "; CTRL+S SAVES THERE NOW");
     return;
   }
-  if (!ask.force) {
-    std::string theirs;
-    bool readable = false;
-    if (!unchanged(files, theirs, readable)) {
+  std::string theirs;
+  bool readable = false;
+  switch (files_save_pack(files.path, files.seen, ask.base, ask.text, ask.force, theirs, readable,
+                          error)) {
+    case PackSaved::SAVED:
+      saved(files);
+      return;
+    case PackSaved::CHANGED:
       app_ask_before_saving("THE FILE CHANGED SINCE IT WAS OPENED: ANOTHER PROGRAM WROTE IT",
                             readable ? &theirs : nullptr);
       return;
-    }
-    if (read_only(files.path)) {
+    case PackSaved::READ_ONLY:
       app_ask_before_saving("THE FILE IS READ-ONLY", nullptr);
       return;
-    }
+    case PackSaved::FAILED:
+      app_saved(error);
+      return;
   }
-  if (!file_write_atomic(files.path, ask.text, error)) {
-    app_saved(error);
-    return;
-  }
-  saved(files, ask.text);
 }
 
 // Does what the editor's frame asked: the pack saved, unsaved work kept, a proof kept.
@@ -257,7 +280,7 @@ void edit_asks(EditFiles& files, const std::vector<AppAsk>& asks) {
         break;
       case AppAsk::Kind::KEEP_RECOVERY:
         if (files.recovery.empty()) break;
-        if (!file_write_atomic(files.recovery, ask.text, error)) say_no_recovery(files, error);
+        if (!keep_copy(files.recovery, ask.text, error)) say_no_recovery(files, error);
         break;
       case AppAsk::Kind::KEEP_PROOF: {
         const std::string proof = proof_path(files.path, ask.level);
@@ -269,15 +292,19 @@ void edit_asks(EditFiles& files, const std::vector<AppAsk>& asks) {
         break;
       }
       case AppAsk::Kind::PUBLISH: {
-        std::string address;
-        if (hub_publish(ask.text, ask.runs, address, error)) {
-          std::printf("published: %s\n", address.c_str());
-          std::fflush(stdout);
-          app_published(address, "");
-        } else {
-          report("not published: " + error);
-          app_published("", error);
-        }
+        // The whole call runs beside the frame; a publication given up on (Escape) runs out
+        // its own time alone, its answer unread.
+        auto publication = std::make_shared<Publication>();
+        files.publication = publication;
+        std::thread([publication, text = ask.text, runs = ask.runs] {
+          std::string address, problem;
+          const bool ok = hub_publish(text, runs, address, problem);
+          const std::lock_guard<std::mutex> hold(publication->lock);
+          publication->ok = ok;
+          publication->address = address;
+          publication->error = problem;
+          publication->done = true;
+        }).detach();
         break;
       }
       case AppAsk::Kind::KEEP_RUN:
@@ -288,7 +315,66 @@ void edit_asks(EditFiles& files, const std::vector<AppAsk>& asks) {
   }
 }
 
+// Shows the hub's answer to the publication waited for, once it has come.
+void publication_answered(EditFiles& files) {
+  if (!files.publication) return;
+  Publication answer;
+  {
+    const std::lock_guard<std::mutex> hold(files.publication->lock);
+    if (!files.publication->done) return;
+    answer.ok = files.publication->ok;
+    answer.address = files.publication->address;
+    answer.error = files.publication->error;
+  }
+  files.publication.reset();
+  if (answer.ok) {
+    std::printf("published: %s\n", answer.address.c_str());
+    std::fflush(stdout);
+    app_published(answer.address, "");
+  } else {
+    report("not published: " + answer.error);
+    app_published("", answer.error);
+  }
+}
+
 }  // namespace
+
+PackSeen files_pack_seen(const std::string& path, const std::string& text) {
+  PackSeen seen;
+  struct stat info {};
+  if (!stat_of(path, info)) return seen;
+  seen.exists = true;
+  seen.device = info.st_dev;
+  seen.inode = info.st_ino;
+  seen.size = info.st_size;
+  seen.modified_ns = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  seen.text = text;
+  return seen;
+}
+
+PackSaved files_save_pack(const std::string& path, PackSeen& seen, const std::string& base,
+                          const std::string& text, bool force, std::string& theirs, bool& readable,
+                          std::string& error) {
+  readable = false;
+  const int lock = file_lock(file_lock_path(path), error);
+  if (lock < 0) return PackSaved::FAILED;
+  struct Unlock {
+    int handle;
+    ~Unlock() { file_unlock(handle); }
+  } unlock{lock};
+  if (!force) {
+    // The file as the work was last opened (its own text, or theirs after T) may be replaced.
+    if (!unchanged(path, seen, theirs, readable) && !(readable && theirs == base)) {
+      return PackSaved::CHANGED;
+    }
+    if (read_only(path)) return PackSaved::READ_ONLY;
+  }
+  if (!file_write_atomic(path, text, error)) return PackSaved::FAILED;
+  // Taken before the lock is let go: the file as this editor wrote it, not as another's save
+  // may make it a moment later.
+  seen = files_pack_seen(path, text);
+  return PackSaved::SAVED;
+}
 
 int edit_main(const std::string& path) {
   EditSession edit;
@@ -311,13 +397,16 @@ int edit_main(const std::string& path) {
   }
   EditFiles files;
   files.path = path;
-  files.seen = seen_now(path, text);
+  files.seen = files_pack_seen(path, text);
   std::string recovery_error;
   const std::string folder = recovery_folder(recovery_error);
   const std::string stem = recovery_stem(path);
   std::string recovered;
   if (!folder.empty()) {
     files.recovery = folder + "/" + stem + "-" + std::to_string(getpid()) + ".q47l";
+    // Held until the program ends, so no later editor takes this copy for a dead one's.
+    std::string lock_error;
+    files.live_lock = file_lock(live_lock_path(files.recovery), lock_error);
     files.offered = left_copy(folder, stem, edit_text(edit), recovered);
   }
   shell_startup();
@@ -330,9 +419,15 @@ int edit_main(const std::string& path) {
     std::vector<AppAsk> asks;
     const int32_t going = game_frame(&asks);
     edit_asks(files, asks);
+    publication_answered(files);
     if (!going) break;
   }
-  // Work quit unsaved keeps its copy: it is offered when the file is opened again.
+  // Work quit unsaved keeps its copy: it is offered when the file is opened again. Without one,
+  // its locks go too.
+  if (!files.recovery.empty() && !file_usable(files.recovery)) {
+    unlink(live_lock_path(files.recovery).c_str());
+    unlink(file_lock_path(files.recovery).c_str());
+  }
   game_end();
   return 0;
 }

@@ -88,13 +88,11 @@ bool files_keep_run(const std::string& folder, const Replay& replay, std::string
   // a lock on the folder, so runs ending at one moment (a logout's SIGTERM to every game) in two
   // different seconds neither take one number nor remove each other's file. Without the lock
   // (a folder that refuses it) the exclusive names still keep every file whole.
+  std::string lock_error;
   struct FolderLock {
-    int fd;
-    ~FolderLock() {
-      if (fd >= 0) close(fd);
-    }
-  } lock{open((folder + "/" + FILES_RUNS_LOCK_NAME).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)};
-  if (lock.fd >= 0) flock(lock.fd, LOCK_EX);
+    int handle;
+    ~FolderLock() { file_unlock(handle); }
+  } lock{file_lock(folder + "/" + FILES_RUNS_LOCK_NAME, lock_error)};
   const auto before = listed();
   const int64_t next = before.empty() ? 1 : before.back().first + 1;
   const std::time_t now = std::time(nullptr);

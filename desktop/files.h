@@ -28,3 +28,30 @@ bool files_write_replay(const std::string& path, const Replay& replay, std::stri
 bool files_keep_run(const std::string& folder, const Replay& replay, std::string& error);
 // The number of a kept run's name, or -1 for any other name.
 int64_t files_run_number(std::string_view name);
+
+// The pack's file as an editor last read or wrote it.
+struct PackSeen {
+  bool exists = false;  // there was a file
+  uint64_t device = 0;  // which file it was
+  uint64_t inode = 0;
+  int64_t size = 0;
+  int64_t modified_ns = 0;
+  std::string text;  // what it held
+};
+// The pack file at path as it is now, holding text.
+PackSeen files_pack_seen(const std::string& path, const std::string& text);
+// What saving an editor's pack came to.
+enum class PackSaved {
+  SAVED,      // written; seen is the file as written
+  CHANGED,    // another program wrote it since seen (theirs holds its text when readable)
+  READ_ONLY,  // nobody may write it: the player is asked first
+  FAILED,     // it could not be written (why in error)
+};
+// Saves text over the pack at path unless the file changed since seen (what this editor last
+// read or wrote) to anything but base (the text the work was last opened on: its own, or theirs
+// after the player took theirs), or is read-only; force saves over either. The look and the
+// write are made under the lock beside the file, so two editors saving at once never both find
+// the file unchanged and one write over the other's.
+PackSaved files_save_pack(const std::string& path, PackSeen& seen, const std::string& base,
+                          const std::string& text, bool force, std::string& theirs, bool& readable,
+                          std::string& error);

@@ -8,12 +8,15 @@
 #include <string>
 #include <string_view>
 
+#include "core/level_pack.h"
+
 constexpr const char* HUB_DEFAULT_URL = "http://127.0.0.1:8048";  // a hub on this machine
 constexpr const char* HUB_URL_VARIABLE =
-    "Q47_HUB";                              // the environment's hub, when --hub is not given
-constexpr size_t HUB_ANSWER_MAX = 1 << 20;  // a longer answer is cut off and refused
-constexpr long HUB_CONNECT_SECONDS = 10;    // to reach the hub at all
-constexpr long HUB_REQUEST_SECONDS = 30;    // for one whole request and its answer
+    "Q47_HUB";  // the environment's hub, when --hub is not given
+// A longer answer is cut off and refused; the longest a hub sends is a pack's file.
+constexpr size_t HUB_ANSWER_MAX = PACK_FILE_MAX;
+constexpr long HUB_CONNECT_SECONDS = 10;  // to reach the hub at all
+constexpr long HUB_REQUEST_SECONDS = 30;  // for one whole request and its answer
 
 // What one request got back.
 struct HubAnswer {

@@ -40,8 +40,38 @@ bool settings_file_write(const std::string& path, const Settings& settings, std:
   return file_write_atomic(path, settings_format(settings), error);
 }
 
-bool settings_file_save(const std::string& text, std::string& error) {
+bool settings_file_change(const std::string& path, const Settings& before, const Settings& after,
+                          std::string& error) {
+  const FileKeepRules rules{SETTINGS_TEXT_MAX, "too large for a settings file", false};
+  std::string aside;
+  const bool kept = file_keep(
+      path, rules,
+      [&](std::string& text, bool there, std::string& why) {
+        if (!there) {
+          text = settings_format(after);
+          return FileChanged::TEXT;
+        }
+        // Binary bytes are no settings to merge into.
+        if (text.find('\0') != std::string::npos) return FileChanged::UNREADABLE;
+        std::string merged = settings_merge(text, before, after);
+        if (merged == text) return FileChanged::NOTHING;
+        if (merged.size() > SETTINGS_TEXT_MAX) {
+          why = path + ": the change would make it too large for a settings file";
+          return FileChanged::REFUSED;
+        }
+        text = std::move(merged);
+        return FileChanged::TEXT;
+      },
+      aside, error);
+  if (!aside.empty()) {
+    report(path + ": could not be read as settings; kept as " + aside +
+           " and a new settings file started");
+  }
+  return kept;
+}
+
+bool settings_file_save(const Settings& before, const Settings& after, std::string& error) {
   const std::string dir = data_path_config_dir(error, true);
   if (dir.empty()) return false;
-  return file_write_atomic(file_join(dir, SETTINGS_FILE_NAME), text, error);
+  return settings_file_change(file_join(dir, SETTINGS_FILE_NAME), before, after, error);
 }

@@ -1,5 +1,7 @@
 #include "desktop/shell.h"
 
+#include <atomic>
+
 #include "core/report.h"
 #include "desktop/data_path.h"
 #include "desktop/display.h"
@@ -14,11 +16,23 @@
 
 namespace {
 
+std::atomic<uint64_t> FRAMES_RUN{0};  // game_frame's count, for game_frames_run
+
+// The settings as this game last read or kept them: what a change is made from, so only what
+// the player changed here is written over what other games and hands wrote meanwhile.
+Settings known_settings;
+
 // Keeps the settings the player changed; a place that cannot hold them is said, and the game
 // goes on with them.
 void save_settings(const std::string& text) {
+  std::vector<std::string> problems;
+  const Settings changed = settings_parse(text, SETTINGS_FILE_NAME, problems);
   std::string error;
-  if (!settings_file_save(text, error)) report("cannot keep the settings: " + error);
+  if (!settings_file_save(known_settings, changed, error)) {
+    report("cannot keep the settings: " + error);
+    return;
+  }
+  known_settings = changed;
 }
 
 }  // namespace
@@ -27,6 +41,7 @@ void shell_startup() {
   window_system_init();
   // The saved settings, with the command line winning for this run alone (it is never saved).
   const Settings settings = settings_file_load();
+  known_settings = settings;
   View picture = board_view_picture(1);
   picture.marked_cells =
       game_options.palette_given ? game_options.palette_marked : settings.palette_marked;
@@ -48,6 +63,8 @@ void game_startup() {
   app_play(0);
 }
 
+uint64_t game_frames_run() { return FRAMES_RUN.load(std::memory_order_relaxed); }
+
 int32_t game_frame(std::vector<AppAsk>* asks) {
   FrameDevice device = session_window_device();
   device.switch_display = toggle_display_mode;
@@ -66,6 +83,7 @@ int32_t game_frame(std::vector<AppAsk>* asks) {
     if (frame.switched) delay_ms(GAME_MODE_SWITCH_PAUSE_MS);
     delay_ms(GAME_FRAME_SLEEP_MS);
   }
+  FRAMES_RUN.fetch_add(1, std::memory_order_relaxed);
   return frame.status == APP_GOING ? 1 : 0;
 }
 

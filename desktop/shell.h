@@ -21,6 +21,9 @@ void game_startup();
 // shell is added to asks (when given). Returns 0 when the loop should end. A display switch
 // that fails ends the program through fatal_error.
 int32_t game_frame(std::vector<AppAsk>* asks = nullptr);
+// How many frames game_frame has run, readable from any thread: a bench watching from beside
+// the loop finds the longest time the loop went without one.
+uint64_t game_frames_run();
 // After the loop: hides the window for half a second when windowed, then shuts the media
 // layer down. The caller then ends the process.
 void game_end();

@@ -68,18 +68,22 @@ bool read_lines(const std::string& path, std::vector<std::vector<std::string>>& 
   return true;
 }
 
-// Writes a private file of ours (mode 0600) atomically; false after saying why.
-bool write_private(const std::string& path, const std::string& text) {
-  const mode_t mask = umask(077);
+// Changes a small file of ours the one way (see file_keep), private when it holds keys; false
+// after saying why.
+bool keep_file(const std::string& path, bool private_file, const FileChange& change) {
+  const FileKeepRules rules{1 << 20, "too large for a list of ours", private_file};
+  std::string aside;
   std::string error;
-  const bool written = file_write_atomic(path, text, error);
-  umask(mask);
-  if (!written) {
-    report(error);
-    return false;
-  }
-  chmod(path.c_str(), 0600);
-  return true;
+  const bool kept = file_keep(path, rules, change, aside, error);
+  if (!aside.empty()) report(path + ": could not be read; kept as " + aside);
+  if (!kept && !error.empty()) report(error);
+  return kept;
+}
+
+// text with line added at its end, on a line of its own.
+std::string with_line(std::string text, const std::string& line) {
+  if (!text.empty() && text.back() != '\n') text += '\n';
+  return text + line + "\n";
 }
 
 // The kept keys, hub URL to key; false after saying why the file cannot be used.
@@ -91,9 +95,14 @@ bool read_keys(const std::string& path, std::map<std::string, std::string>& keys
     report(error);
     return false;
   }
-  if (!hub_keys_parse(text, keys)) {
+  std::vector<int> repeated;
+  if (!hub_keys_parse(text, keys, &repeated)) {
     report(path + ": a line is not 'URL KEY'; the file is kept as it is");
     return false;
+  }
+  for (int line : repeated) {
+    report(path + ":" + std::to_string(line) +
+           ": a second key for a hub already keyed above; the first is used");
   }
   return true;
 }
@@ -131,9 +140,23 @@ std::string key_for(HubConnection& connection, const std::string& hub, const std
     report("the hub at " + hub + " made no key: " + hub_answer_error(answer));
     return {};
   }
-  keys[hub] = parsed["key"].get<std::string>();
-  if (!write_private(path, hub_keys_format(keys))) return {};
-  return keys[hub];
+  // Kept under the file's lock, added to what the file holds by then: a key imported meanwhile
+  // (for this hub too) is never lost, and the one kept first stays the player's key.
+  std::string key = parsed["key"].get<std::string>();
+  const bool kept = keep_file(path, true, [&](std::string& text, bool, std::string& error) {
+    std::map<std::string, std::string> now;
+    if (!hub_keys_parse(text, now)) {
+      error = path + ": a line is not 'URL KEY'; the file is kept as it is";
+      return FileChanged::REFUSED;
+    }
+    if (now.count(hub)) {
+      key = now[hub];
+      return FileChanged::NOTHING;
+    }
+    text = with_line(text, hub + " " + key);
+    return FileChanged::TEXT;
+  });
+  return kept ? key : std::string();
 }
 
 // A run id of the hub's answer as text (a number or a word); empty when it is neither or could
@@ -245,15 +268,11 @@ int submit_main(const std::vector<std::string>& files) {
     pack = sha256_hex(bytes);
   }
   // Two --submit at once would both send the kept runs: one waits for the other.
-  const int lock =
-      open((folder + "/" + SUBMIT_LOCK_NAME).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lock >= 0) flock(lock, LOCK_EX);
+  std::string lock_error;
   struct Unlock {
-    int fd;
-    ~Unlock() {
-      if (fd >= 0) close(fd);
-    }
-  } unlock{lock};
+    int handle;
+    ~Unlock() { file_unlock(handle); }
+  } unlock{file_lock(folder + "/" + SUBMIT_LOCK_NAME, lock_error)};
 
   const std::string sent_path = folder + "/" + SUBMIT_SENT_NAME;
   std::vector<std::vector<std::string>> sent_lines;
@@ -338,18 +357,22 @@ int submit_main(const std::vector<std::string>& files) {
       run.code = answer.status >= 500 || answer.status == 429 ? 2 : 1;
       continue;
     }
+    // Remembered at once, before the next request can fail: an acknowledged run is sent once.
+    // Only runs still kept are worth a line, so the list stays as short as the folder.
     sent.emplace(hub, run.sha256);
-    sent_lines.push_back({hub, run.sha256, run.run});
+    const std::string line = hub + " " + run.sha256 + " " + run.run;
+    const bool remembered = keep_file(sent_path, false, [&](std::string& text, bool, std::string&) {
+      std::string kept_text;
+      for (const auto& words : hub_keys_lines(text)) {
+        if (words.size() == 3 && kept_shas.count(words[1])) {
+          kept_text += words[0] + " " + words[1] + " " + words[2] + "\n";
+        }
+      }
+      text = kept_shas.count(run.sha256) ? with_line(kept_text, line) : kept_text;
+      return FileChanged::TEXT;
+    });
+    if (!remembered) return 2;
   }
-  // What was acknowledged is remembered now, before the wait: a run is sent once. Only runs
-  // still kept are worth a line, so the list stays as short as the folder.
-  std::string sent_text;
-  for (const auto& words : sent_lines) {
-    if (words.size() == 3 && kept_shas.count(words[1])) {
-      sent_text += words[0] + " " + words[1] + " " + words[2] + "\n";
-    }
-  }
-  if (!write_private(sent_path, sent_text)) return 2;
 
   int code = 0;
   for (Outgoing& run : outgoing) {
@@ -430,6 +453,7 @@ int hub_key_import_main(const std::string& path) {
   }
   lines = hub_keys_lines(text);
   std::map<std::string, std::string> imported;
+  std::vector<std::string> order;  // the hubs in the file's order
   for (const auto& words : lines) {
     const bool bare = words.size() == 1 && hub_key_well_formed(words[0]);
     const bool pair = words.size() == 2 && hub_key_well_formed(words[1]);
@@ -442,6 +466,14 @@ int hub_key_import_main(const std::string& path) {
       report(path + ": " + problem);
       return 2;
     }
+    // Two keys for one hub (two exports joined) are two players: which to keep is the
+    // player's choice, never made by the order of lines.
+    if (imported.count(url) && imported[url] != words.back()) {
+      report(path + ": two different keys for " + url +
+             "; import each from a file of its own after removing the other's line");
+      return 2;
+    }
+    if (!imported.count(url)) order.push_back(url);
     imported[url] = words.back();
   }
   if (imported.empty()) {
@@ -451,16 +483,28 @@ int hub_key_import_main(const std::string& path) {
   const std::string folder = state_folder();
   if (folder.empty()) return 2;
   const std::string kept_path = folder + "/" + SUBMIT_KEY_NAME;
-  std::map<std::string, std::string> keys;
-  if (!read_keys(kept_path, keys)) return 2;
-  // A key is a player: replacing one would lose that player's runs for good.
-  for (const auto& [url, key] : imported) {
-    if (keys.count(url) && keys[url] != key) {
-      report(kept_path + " already holds another key for " + url +
-             "; keep a copy of it (--hub-key-export) and remove its line to take the new one");
-      return 2;
+  // Merged under the file's lock into what it holds now: imports at once all keep their keys.
+  const bool kept = keep_file(kept_path, true, [&](std::string& kept_text, bool, std::string& why) {
+    std::map<std::string, std::string> keys;
+    if (!hub_keys_parse(kept_text, keys)) {
+      why = kept_path + ": a line is not 'URL KEY'; the file is kept as it is";
+      return FileChanged::REFUSED;
     }
-    keys[url] = key;
-  }
-  return write_private(kept_path, hub_keys_format(keys)) ? 0 : 2;
+    // A key is a player: replacing one would lose that player's runs for good.
+    for (const auto& [url, key] : imported) {
+      if (keys.count(url) && keys[url] != key) {
+        why = kept_path + " already holds another key for " + url +
+              "; keep a copy of it (--hub-key-export) and remove its line to take the new one";
+        return FileChanged::REFUSED;
+      }
+    }
+    bool added = false;
+    for (const std::string& url : order) {
+      if (keys.count(url)) continue;
+      kept_text = with_line(kept_text, url + " " + imported[url]);
+      added = true;
+    }
+    return added ? FileChanged::TEXT : FileChanged::NOTHING;
+  });
+  return kept ? 0 : 2;
 }

@@ -1,6 +1,7 @@
 #include "media/file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -171,12 +172,14 @@ namespace {
 // Fills the temporary file fd (made by open_temporary) with bytes, with the mode and owner the
 // file at its target is to have, synced and closed. False with errno's value in error_number.
 bool fill_temporary(int fd, std::string_view bytes, const struct stat& info, bool replacing,
-                    int& error_number) {
+                    int& error_number, bool private_file = false) {
   bool ok = write_all(fd, bytes, error_number);
   // mkstemp makes the file private: a replaced file keeps its permissions, a new one is an
-  // ordinary document under the user's umask.
+  // ordinary document under the user's umask (or stays private when it holds a secret).
   mode_t mode = info.st_mode & 07777;
-  if (!replacing) {
+  if (!replacing && private_file) {
+    mode = 0600;
+  } else if (!replacing) {
     const mode_t mask = umask(0);
     umask(mask);
     mode = 0666 & ~mask;
@@ -192,19 +195,28 @@ bool fill_temporary(int fd, std::string_view bytes, const struct stat& info, boo
 
 }  // namespace
 
-bool file_write_atomic(const std::string& path, std::string_view bytes, std::string& error) {
+namespace {
+
+bool write_atomic(const std::string& path, std::string_view bytes, bool private_file,
+                  std::string& error) {
   std::string target, temporary;
   struct stat info {};
   bool replacing = false;
   const int fd = open_temporary(path, target, info, replacing, temporary, error);
   if (fd < 0) return false;
   int error_number = 0;
-  bool ok = fill_temporary(fd, bytes, info, replacing, error_number);
+  bool ok = fill_temporary(fd, bytes, info, replacing, error_number, private_file);
   if (ok && replace_file(temporary.c_str(), target.c_str()) != 0) ok = false, error_number = errno;
   if (ok) return true;
   unlink(temporary.c_str());
   error = failed(path, std::strerror(error_number));
   return false;
+}
+
+}  // namespace
+
+bool file_write_atomic(const std::string& path, std::string_view bytes, std::string& error) {
+  return write_atomic(path, bytes, false, error);
 }
 
 bool file_write_new(const std::string& folder, const std::function<std::string(int)>& name,
@@ -283,4 +295,105 @@ bool file_can_write(const std::string& path, std::string& error) {
   close(fd);
   unlink(temporary.c_str());
   return true;
+}
+
+std::string file_lock_path(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const size_t name = slash == std::string::npos ? 0 : slash + 1;
+  return path.substr(0, name) + "." + path.substr(name) + ".lock";
+}
+
+int file_lock(const std::string& lock_path, std::string& error) {
+  // The lock file is never removed: removing it would let a waiter lock a file nobody else sees.
+  const int fd = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    error = failed(lock_path, std::strerror(errno));
+    return -1;
+  }
+  // flock locks belong to the open file, so two threads of one program exclude each other too.
+  while (flock(fd, LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    error = failed(lock_path, std::strerror(errno));
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int file_lock_try(const std::string& lock_path) {
+  const int fd = open(lock_path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const bool taken = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  close(fd);
+  return taken ? 0 : 1;
+}
+
+void file_unlock(int handle) {
+  if (handle >= 0) close(handle);
+}
+
+namespace {
+
+// Moves the file at path to the first free PATH.unreadable-N; the name taken, or empty.
+std::string set_aside(const std::string& path) {
+  for (int number = 1; number <= 1000; ++number) {
+    const std::string aside = path + ".unreadable-" + std::to_string(number);
+    // link never replaces a file: what an earlier time set aside stays.
+    if (link(path.c_str(), aside.c_str()) == 0) {
+      unlink(path.c_str());
+      return aside;
+    }
+    if (errno == EEXIST) continue;
+    struct stat info {};
+    if (lstat(aside.c_str(), &info) == 0) continue;
+    // No hard links here: the lock keeps other writers out, so a plain rename is as safe.
+    return rename(path.c_str(), aside.c_str()) == 0 ? aside : std::string();
+  }
+  return {};
+}
+
+}  // namespace
+
+bool file_keep(const std::string& path, const FileKeepRules& rules, const FileChange& change,
+               std::string& aside, std::string& error) {
+  aside.clear();
+  const int lock = file_lock(file_lock_path(path), error);
+  if (lock < 0) return false;
+  struct Unlock {
+    int handle;
+    ~Unlock() { file_unlock(handle); }
+  } unlock{lock};
+  std::string text;
+  bool there = true;
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 && errno == ENOENT) {
+    there = false;
+  } else if (!file_read(path, rules.max_bytes, rules.too_large, text, error)) {
+    // Only a regular file too large to read is set aside; one that cannot be opened, or is no
+    // regular file, is no file of ours to move.
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<uint64_t>(info.st_size) <= rules.max_bytes) {
+      return false;
+    }
+    aside = set_aside(path);
+    if (aside.empty()) return false;
+    there = false;
+  }
+  for (;;) {
+    const FileChanged changed = change(text, there, error);
+    if (changed == FileChanged::NOTHING) return true;
+    if (changed == FileChanged::REFUSED) return false;
+    if (changed == FileChanged::TEXT) break;
+    // UNREADABLE: what is there cannot be merged into, so it is kept aside and the change made
+    // to no file at all.
+    if (!there) return false;
+    aside = set_aside(path);
+    if (aside.empty()) {
+      error = path + ": cannot be read, and cannot be set aside";
+      return false;
+    }
+    text.clear();
+    there = false;
+  }
+  return write_atomic(path, text, rules.private_file, error);
 }

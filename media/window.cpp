@@ -9,6 +9,7 @@
 
 #include "media/events_internal.h"
 #include "media/screen.h"
+#include "media/window_internal.h"
 
 namespace {
 
@@ -333,9 +334,14 @@ void clipboard_set_text(const char* text) {
 }
 
 std::string clipboard_text() {
-  if (!SDL_WasInit(SDL_INIT_VIDEO) || !SDL_HasClipboardText()) return {};
-  char* text = SDL_GetClipboardText();
-  std::string copy = text ? text : "";
-  SDL_free(text);
+  if (!SDL_WasInit(SDL_INIT_VIDEO)) return {};
+#if defined(__linux__) && !defined(__EMSCRIPTEN__)
+  const char* driver = SDL_GetCurrentVideoDriver();
+  std::string text;
+  if (driver && std::string(driver) == "x11" && window_x11_clipboard_text(text)) return text;
+#endif
+  char* text_of_sdl = SDL_GetClipboardText();
+  std::string copy = text_of_sdl ? text_of_sdl : "";
+  SDL_free(text_of_sdl);
   return copy;
 }

@@ -285,6 +285,7 @@ void edit_frame(AppFrame& out, const FrameDevice& device, const PlayerInput& inp
       ask.kind = asked == EditorAsk::SAVE_AS ? AppAsk::Kind::SAVE_PACK_AS : AppAsk::Kind::SAVE_PACK;
       ask.force = asked == EditorAsk::SAVE_OVER;
       ask.text = edit_text(editor_session());
+      ask.base = editor_session().saved_text;
       out.asks.push_back(std::move(ask));
       break;
     }
@@ -454,6 +455,7 @@ AppFrame app_frame(const FrameDevice& device) {
   // M silences everything in any mode and plays no cue; the music runs on unheard, so it comes
   // back in time. It changes no rule, so it is never recorded.
   if (input.keys_read && input.released[KEY_M]) sound_cues_toggle_mute();
+  const AppMode was = APP.mode;
   switch (APP.mode) {
     case AppMode::PLAY:
     case AppMode::TEST_PLAY:
@@ -468,6 +470,12 @@ AppFrame app_frame(const FrameDevice& device) {
       break;
     case AppMode::ENDED:
       break;
+  }
+  // A close request (a logout's SIGTERM) during a test-play or a plan shown is the editor's
+  // too: it keeps the unsaved work and ends as it would from editing, not from that mode alone.
+  if (input.closed && (was == AppMode::TEST_PLAY || was == AppMode::SHOW_PLAN) &&
+      APP.mode == AppMode::EDIT) {
+    edit_frame(out, device, input, tick);
   }
   return out;
 }

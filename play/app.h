@@ -48,6 +48,7 @@ struct AppAsk {
   std::vector<Replay> runs;  // PUBLISH
   int32_t level = 0;         // KEEP_PROOF: the pack's level it proves, from 1; LEVEL_WON: won
   bool force = false;        // SAVE_PACK: the player chose to replace what the file holds
+  std::string base;          // SAVE_PACK: the text the work was last opened from, taken or saved
 };
 
 // Something that happened in a frame, for a shell to show or say (the page tells a screen

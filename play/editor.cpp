@@ -218,6 +218,7 @@ struct EditorState {
   std::map<int32_t, Replay> proofs;      // kept proofs by level number, from 1
   std::vector<Replay> publishing;        // PUBLISH: one proof per level, in order
   bool publish_asked = false;            // a button outside the picture asked to publish
+  bool publish_waiting = false;          // PUBLISH asked, the hub's answer not come yet
   PadCursor pad;                         // the game pad's cell cursor on the board
   uint32_t pad_before = 0;               // the pad's buttons last frame (all, after a resume:
                                          // what is still held from a test-play does nothing)
@@ -449,6 +450,10 @@ void story_keys() {
 // on the very bytes it is sent, so a proof of an earlier version is of no use); says which level
 // lacks one, else keeps the proofs in order for PUBLISH.
 bool ready_to_publish() {
+  if (EDITOR.publish_waiting) {
+    say("STILL PUBLISHING... (ESCAPE GIVES UP)");
+    return false;
+  }
   const std::string problems = edit_problems(EDITOR.session);
   if (!problems.empty()) {
     say(problems.substr(0, problems.find('\n')));
@@ -475,6 +480,7 @@ bool ready_to_publish() {
     runs.push_back(kept->second);
   }
   EDITOR.publishing = std::move(runs);
+  EDITOR.publish_waiting = true;
   say("PUBLISHING...");
   return true;
 }
@@ -487,6 +493,12 @@ EditorAsk editing_keys() {
     if (ready_to_publish()) return EditorAsk::PUBLISH;
   }
   if (pressed(KEY_F1)) EDITOR.mode = Mode::HELP;
+  // The hub is asked beside the frame; Escape stops waiting for it (its answer is not shown).
+  if (EDITOR.publish_waiting && pressed(KEY_ESCAPE)) {
+    EDITOR.publish_waiting = false;
+    say("NOT PUBLISHED: GIVEN UP WAITING FOR THE HUB");
+    return EditorAsk::NOTHING;
+  }
   if (pressed(KEY_ESCAPE)) {
     if (!session.changed) return EditorAsk::QUIT;
     EDITOR.mode = Mode::QUIT_ASK;
@@ -915,8 +927,25 @@ void draw_cursor() {
 }
 
 // A panel of lines over the board, row pixels apart from top down.
-void draw_panel(const std::vector<std::pair<std::string, uint32_t>>& lines, size_t marked,
+void draw_panel(std::vector<std::pair<std::string, uint32_t>> lines, size_t marked,
                 int32_t row = 22, int32_t top = 40) {
+  // A line wider than the panel goes on at the next one, split where a word ends (a long reason
+  // in the save question must be read whole).
+  const int32_t room = EDITOR_BOARD_SIZE + 120;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string whole = lines[i].first;
+    if (text_width(whole.c_str()) <= room) continue;
+    size_t cut = whole.size();
+    while (cut > 0 && text_width(whole.substr(0, cut).c_str()) > room) {
+      const size_t space = whole.rfind(' ', cut - 1);
+      cut = space == std::string::npos || space == 0 ? 0 : space;
+    }
+    if (cut == 0) continue;  // one word wider than the panel: nothing better to be done
+    lines[i].first = whole.substr(0, cut);
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                 {whole.substr(cut + 1), lines[i].second});
+    if (marked != SIZE_MAX && marked > i) ++marked;
+  }
   draw_box(EDITOR_BOARD_LEFT - 70, top - 10, EDITOR_BOARD_SIZE + 140,
            row * static_cast<int32_t>(lines.size()) + 20, 0x202020);
   for (size_t i = 0; i < lines.size(); ++i) {
@@ -1218,6 +1247,9 @@ void editor_add_proof(int32_t level, const Replay& run) { EDITOR.proofs[level] =
 const std::vector<Replay>& editor_publish_runs() { return EDITOR.publishing; }
 
 void editor_published(const std::string& address, const std::string& error) {
+  // An answer given up on is no longer news.
+  if (!EDITOR.publish_waiting) return;
+  EDITOR.publish_waiting = false;
   if (!error.empty()) {
     say("NOT PUBLISHED: " + error);
     return;

@@ -289,7 +289,7 @@
     try {
       kept = localStorage.getItem(RECOVERY_KEY + name);
     } catch (e) { /* no storage: nothing was kept */ }
-    if (kept) Module.ccall('web_edit_offer_recovery', null, ['string'], [kept]);
+    if (kept) callWithText('web_edit_offer_recovery', kept, TEXT_PACK);
   }
   function editText(bytes, name) {
     if (!callWithBytes('web_edit_text', bytes, ['string'], [name])) return false;
@@ -297,7 +297,7 @@
     return true;
   }
   function editCode(code) {
-    if (!Module.ccall('web_edit_code', 'number', ['string'], [code])) return false;
+    if (!callWithText('web_edit_code', code, TEXT_CODE)) return false;
     editorOpened(NEW_PACK_NAME);
     return true;
   }
@@ -361,6 +361,27 @@
     try {
       return Module.ccall(name, returns, ['number', 'number'].concat(types),
         [pointer, bytes.length].concat(args));
+    } finally {
+      Module._free(pointer);
+    }
+  }
+
+  // Calls an exported function whose one argument is a text from the page's storage or a link.
+  // The game is asked first whether it takes a text that long (what is refused is said, never
+  // copied), and the text goes through the heap: a long one on the stack would be a memory fault.
+  const TEXT_SETTINGS = 0, TEXT_PACK = 1, TEXT_CODE = 2;  // kinds of web_text_fits
+  function callWithText(name, text, kind) {
+    // A UTF-8 text is never shorter than the string it encodes: a long one is refused unencoded.
+    const fits = (length) => Module.ccall('web_text_fits', 'number', ['number', 'number'],
+      [kind, length]);
+    if (!fits(text.length)) return 0;
+    const bytes = new TextEncoder().encode(text);
+    if (!fits(bytes.length)) return 0;
+    const pointer = Module._malloc(bytes.length + 1);
+    Module.HEAPU8.set(bytes, pointer);
+    Module.HEAPU8[pointer + bytes.length] = 0;
+    try {
+      return Module.ccall(name, 'number', ['number'], [pointer]);
     } finally {
       Module._free(pointer);
     }
@@ -473,7 +494,7 @@
     } catch (e) {
       console.warn(`q47: the settings could not be read: ${e.message}`);
     }
-    if (text !== null) Module.ccall('web_use_settings', null, ['string'], [text]);
+    if (text !== null) callWithText('web_use_settings', text, TEXT_SETTINGS);
   }
   let settingsAsked = false;  // asked for before the game had loaded: shown once it has
   function openSettings(toggle) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -56,6 +57,9 @@ struct WebState {
   // The levels played before the editor opened (none: the built-in ones), played again after
   // it: the editor's packs are its own, but a pack opened in it becomes the one in use.
   std::optional<LevelStream> stream_before_edit;
+  // The settings as this page last read or kept them: what a change is made from, so only what
+  // the player changed here is written over what another tab wrote meanwhile.
+  Settings known_settings;
 };
 
 WebState WEB;
@@ -99,8 +103,64 @@ EM_JS(void, page_event,
       });
 EM_JS(void, page_save_settings, (const char* text),
       { Module.page.saveSettings(UTF8ToString(text)); });
+// What the page's storage holds as the settings now, copied into the game's memory (the caller
+// frees it), or null when it holds none. Text over limit is never copied: it is kept aside as
+// q47.settings.unreadable (said on the console) and *aside set, or left where it is with *aside
+// 2 when even that cannot be done.
+// clang-format off
+EM_JS(char*, page_stored_settings, (int32_t limit, int32_t* aside), {
+  let text = null;
+  try {
+    text = localStorage.getItem('q47.settings');
+  } catch (e) {
+    return 0;
+  }
+  if (text === null) return 0;
+  const bytes = text.length > limit ? null : new TextEncoder().encode(text);
+  if (!bytes || bytes.length > limit) {
+    try {
+      localStorage.setItem('q47.settings.unreadable', text);
+      console.warn('q47: q47.settings: too long to merge a change into; kept as ' +
+                   'q47.settings.unreadable and new settings started');
+      HEAP32[aside >> 2] = 1;
+    } catch (e) {
+      console.warn('q47: q47.settings: too long to merge a change into, and cannot be kept ' +
+                   'aside (' + e.message + '); the change is not kept');
+      HEAP32[aside >> 2] = 2;
+    }
+    return 0;
+  }
+  const at = _malloc(bytes.length + 1);
+  HEAPU8.set(bytes, at);
+  HEAPU8[at + bytes.length] = 0;
+  return at;
+});
+// clang-format on
 
 void say(const std::string& text) { page_message(text.c_str()); }
+
+// Keeps the settings the player changed in this tab: the one change merged into what the
+// page's storage holds now, as the desktop merges into its file, so two tabs changing settings
+// at once both keep theirs, and a line written into the storage by hand stays.
+void save_settings(const std::string& text) {
+  std::vector<std::string> problems;
+  const Settings changed = settings_parse(text, "q47.settings", problems);
+  int32_t aside = 0;
+  char* stored = page_stored_settings(static_cast<int32_t>(SETTINGS_TEXT_MAX), &aside);
+  if (aside == 2) return;
+  std::string kept = settings_format(changed);
+  if (stored) {
+    const std::string now(stored);
+    std::free(stored);
+    kept = settings_merge(now, WEB.known_settings, changed);
+    if (kept.size() > SETTINGS_TEXT_MAX) {
+      report("q47.settings: the change would make it too long; the change is not kept");
+      return;
+    }
+  }
+  page_save_settings(kept.c_str());
+  WEB.known_settings = changed;
+}
 
 bool editing() {
   const AppMode mode = app_mode();
@@ -144,7 +204,7 @@ void do_asks(const std::vector<AppAsk>& asks) {
         break;
       }
       case AppAsk::Kind::SAVE_SETTINGS:
-        page_save_settings(ask.text.c_str());
+        save_settings(ask.text);
         break;
       case AppAsk::Kind::PUBLISH: {
         // The page sends them and answers through web_edit_published.
@@ -389,6 +449,7 @@ EMSCRIPTEN_KEEPALIVE void web_use_settings(const char* text) {
   std::vector<std::string> problems;
   const Settings settings = settings_parse(text, "q47.settings", problems);
   for (const std::string& problem : problems) report(problem);
+  WEB.known_settings = settings;
   app_use_settings(settings);
   app_picture().marked_cells = settings.palette_marked;
 }
@@ -558,6 +619,24 @@ EMSCRIPTEN_KEEPALIVE void web_edit_levels_in_use() {
 EMSCRIPTEN_KEEPALIVE void web_edit_offer_recovery(const char* text) {
   if (app_mode() != AppMode::EDIT || text == edit_text(editor_session())) return;
   editor_offer_recovery(text);
+}
+
+// Whether a text of length bytes from the page's storage or a link may be handed to the game:
+// the page asks before it copies one into the game's memory, so one the game would refuse by its
+// size is refused here with a line and never copied. kind: 0 the settings, 1 a pack's text (a
+// recovery copy), 2 a pack's code (a "#pack=" link).
+EMSCRIPTEN_KEEPALIVE int32_t web_text_fits(int32_t kind, double length) {
+  constexpr size_t LIMITS[] = {SETTINGS_TEXT_MAX, PACK_FILE_MAX, SHARE_CODE_MAX};
+  constexpr const char* NAMES[] = {"q47.settings", "the recovery copy", SHARE_CODE_NAME};
+  if (kind < 0 || kind > 2) return 0;
+  const size_t limit = LIMITS[kind];
+  if (length >= 0 && length <= static_cast<double>(limit)) return 1;
+  const std::string line = std::string(NAMES[kind]) + ": too long (" +
+                           std::to_string(static_cast<uint64_t>(std::max(length, 0.0))) +
+                           " bytes, limit " + std::to_string(limit) + "); not read";
+  report(line);
+  if (kind == 2) say(report_line(line));
+  return 0;
 }
 
 // The link fragment of the pack being edited ("#pack=CODE"); "" when the editor is closed.

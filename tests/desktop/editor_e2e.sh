@@ -2,7 +2,8 @@
 # editor_e2e.sh GAME: the level editor as a newcomer meets it, under a private Xvfb. A new pack is
 # made with --edit, a small level painted with the mouse (walls around the leak, a drag, a
 # rectangle, an undone stroke), its barriers set with keys, a test-play started and left with
-# Escape, a change undone after it, the pack saved with Ctrl+S; then q47 --check must find the cells, the numbers and the
+# Escape, a change undone after it, the pack saved with Ctrl+S (and nothing lost later: a file
+# changed meanwhile, recovery copies, SIGTERM, a long code pasted); then q47 --check must find the cells, the numbers and the
 # verdict as painted, and q47 --levels must read the same pack. Run it under with-xvfb.
 set -euo pipefail
 game=$1
@@ -129,6 +130,28 @@ grep -q '# another note' "$pack" || fail "N lost what the other program wrote"
 [ "$(letter "$work/new.mine.q47l" 1 11)" = W ] || fail "N saved no copy beside the file"
 quit_editor "after saving under a new name"
 
+# After T takes their version, the player's next change saves without asking again: the file
+# is still what T read. The question's first line is not cut off at the panel's edge.
+open_editor
+click 6 11
+sed -i 's/^  barriers [0-9]*$/  barriers 3/' "$pack"   # their change, as another editor saves it
+sleep 0.05
+hold ctrl+s
+sleep 0.3
+shot question
+# The first line runs in the panel's red; nothing red stands past the panel's right edge.
+red() { convert "$work/question.ppm" -crop "$1" txt:- | grep -c '#[C-F][0-9A-F][0-4][0-9A-F][0-4][0-9A-F]' || true; }
+[ "$(red 600x30+20+34)" -gt 0 ] || fail "no red first line in the question's panel"
+[ "$(red 10x480+630+0)" -eq 0 ] || fail "the question's first line runs past the panel"
+hold t
+sleep 0.3
+click 7 11
+hold ctrl+s
+sleep 0.3
+grep -qx '  barriers 3' "$pack" || fail "T did not take their version"
+[ "$(letter "$pack" 7 11)" = W ] || fail "the change after T was not saved (asked again?)"
+quit_editor "after taking theirs"
+
 # A read-only pack is not replaced unasked; W replaces it, and it stays read-only.
 chmod 444 "$pack"
 before_text=$(cat "$pack")
@@ -161,6 +184,38 @@ sleep 0.3
 quit_editor "after recovering"
 [ -z "$(ls "$recovery")" ] || fail "recovery copies left after the save: $(ls "$recovery")"
 
+# A copy left by an editor that died, whose process id another program has now, is offered.
+open_editor
+click 8 11
+sleep 2.5
+kill -9 "$pid"
+wait "$pid" 2>/dev/null || true
+pid=
+copy=$(ls "$recovery"/*.q47l 2>/dev/null | head -1)
+[ -n "$copy" ] || fail "no recovery copy to move"
+sleep 60 &
+other=$!
+stem=${copy%-*.q47l}
+mv "$copy" "$stem-$other.q47l"
+[ -e "$recovery/.${copy##*/}.live" ] && mv "$recovery/.${copy##*/}.live" "$recovery/.${stem##*/}-$other.q47l.live"
+open_editor
+hold Return
+hold ctrl+s
+sleep 0.3
+kill "$other"
+[ "$(letter "$pack" 8 11)" = W ] || fail "a dead editor's copy was not offered while its id was in use"
+quit_editor "after recovering a copy whose id was reused"
+
+# SIGTERM during a test-play ends the editor too, as it does while editing.
+open_editor
+hold t
+sleep 0.3
+kill -TERM "$pid"
+for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$pid" 2>/dev/null && fail "SIGTERM during a test-play left the editor open"
+wait "$pid" 2>/dev/null || true
+pid=
+
 # A logout's SIGTERM, then its SIGKILL a moment later: the change made just before is kept.
 open_editor
 click 4 11
@@ -171,4 +226,33 @@ wait "$pid" 2>/dev/null || true
 pid=
 copy=$(ls "$recovery"/*.q47l 2>/dev/null | head -1)
 [ -n "$copy" ] && [ "$(letter "$copy" 4 11)" = W ] || fail "SIGTERM then SIGKILL lost the change"
+
+# A share code of 3.9 MB (the pack's code with spaces through it, as a mail program may leave
+# one) pastes: its owner hands it over in parts, as X11 programs do with long texts.
+rm -f "$recovery"/*.q47l   # the copy SIGTERM kept would be offered first
+open_editor
+hold ctrl+c
+sleep 0.3
+code=$(xclip -o -selection clipboard -t UTF8_STRING)
+quit_editor "after copying the code"
+[ "${code:0:6}" = "Q47P1:" ] || fail "Ctrl+C put no code on the clipboard: ${code:0:40}"
+{ printf '%s' "${code:0:20}"; head -c 3900000 /dev/zero | tr '\0' ' '; printf '%s\n' "${code:20}"; } \
+  >"$work/long-code.txt"
+xclip -selection clipboard -i "$work/long-code.txt" &
+owner=$!
+sleep 0.5
+"$game" --mute --edit "$work/pasted.q47l" 2>"$work/stderr" &
+pid=$!
+find_window "$pid" 100
+focus_window
+hold ctrl+v
+sleep 1
+hold ctrl+s
+sleep 0.3
+kill "$owner" 2>/dev/null || true
+quit_editor "after pasting a long code"
+[ -f "$work/pasted.q47l" ] && [ "$(letter "$work/pasted.q47l" 3 11)" = "$(letter "$pack" 3 11)" ] &&
+  [ "$(sed -n '/^  map/,/^end/p' "$work/pasted.q47l")" = "$(sed -n '/^  map/,/^end/p' "$pack")" ] ||
+  fail "a 3.9 MB code did not paste: $(head -c 300 "$work/pasted.q47l" 2>&1)"
+
 echo "editor e2e passed (barriers $barriers)"

@@ -3,7 +3,7 @@
 # loopback port. Both forms of the link play the pack (a plan of its checker verifies on it, and a
 # run of it is sent with --submit as that pack's); a link to no pack, a link that is not one, a
 # server that hands over other bytes than the link names or too many of them, and a hub that is
-# not there are each one line and exit 2.
+# not there are each one line and exit 2; a pack of 2 MB plays from its link.
 set -uo pipefail
 game=$1
 hub=$2
@@ -101,10 +101,20 @@ bad "http://127.0.0.1:$closed/packs/$id" "cannot reach the hub: "
 mkdir -p "$dir/site/api/packs/$id" "$dir/site/api/packs/$unknown"
 printf 'not the pack\n' >"$dir/site/api/packs/$id/file"
 head -c $((5 << 20)) /dev/zero | tr '\0' 'x' >"$dir/site/api/packs/$unknown/file"
+# A pack of 2 MB (its level and many comment lines) is as playable from its link as from a file:
+# a hub takes packs up to 4 MiB.
+{ cat "$pack"; for _ in $(seq 21000); do printf '# %098d\n' 0; done; } >"$dir/big.q47l"
+big=$(sha256sum "$dir/big.q47l" | cut -d' ' -f1)
+mkdir -p "$dir/site/api/packs/$big"
+cp "$dir/big.q47l" "$dir/site/api/packs/$big/file"
 fake_port=$(free_port)
 (cd "$dir/site" && exec python3 -m http.server --bind 127.0.0.1 "$fake_port") >/dev/null 2>&1 &
 pids+=($!)
 wait_for "http://127.0.0.1:$fake_port/" || fail "the fake server did not start"
 bad "http://127.0.0.1:$fake_port/packs/$id" "what the hub sent is not the pack the link names"
+"$game" --levels "http://127.0.0.1:$fake_port/packs/$big" --check >"$dir/out" 2>"$dir/err" ||
+  fail "a 2 MB pack's link: $(cat "$dir/err")"
+"$game" --check "$dir/big.q47l" >"$dir/local" 2>/dev/null
+cmp -s "$dir/out" "$dir/local" || fail "the 2 MB linked pack checks otherwise than the file"
 bad "http://127.0.0.1:$fake_port/packs/$unknown" ""
 exit 0

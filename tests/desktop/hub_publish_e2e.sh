@@ -4,7 +4,8 @@
 # nothing; V shows the checker's plan, Escape comes back, K keeps it as the level's proof (a
 # replay beside the pack), Ctrl+U publishes: the game prints the pack's address, the hub holds
 # the pack with the author's score, and the editor opened again finds the kept proof, so Ctrl+U
-# alone publishes (the hub says it has the pack already). Run it under with-xvfb;
+# alone publishes (the hub says it has the pack already). Against a hub that never answers the
+# editor keeps drawing and Escape gives up. Run it under with-xvfb;
 # HUB_E2E_KEEP=DIR keeps its screenshots.
 set -uo pipefail
 game=$1
@@ -90,4 +91,43 @@ for _ in $(seq 50); do [ "$(published)" -ge 1 ] && break; sleep 0.1; done
 quit
 grep -qx "published: $url/packs/$id" "$work/stdout" ||
   fail "the kept proof was not found again: $(cat "$work/stdout" "$work/stderr")"
+
+# A hub that takes the connection and never answers: the editor keeps drawing while it waits
+# (F1's help shows at once), Escape gives up, and the editor quits without waiting for the hub.
+silent=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+python3 - "$silent" <<'PY' &
+import socket, sys, time
+server = socket.socket()
+server.bind(('127.0.0.1', int(sys.argv[1])))
+server.listen(8)
+held = []
+end = time.time() + 60
+server.settimeout(1)
+while time.time() < end:
+    try:
+        held.append(server.accept()[0])
+    except socket.timeout:
+        pass
+PY
+silent_pid=$!
+"$game" --mute --edit "$work/room.q47l" --hub "http://127.0.0.1:$silent" >"$work/stdout" 2>"$work/stderr" &
+pid=$!
+find_window "$pid" 100
+focus_window
+hold ctrl+u
+sleep 0.3
+shot waiting
+hold F1
+sleep 0.3
+shot help
+changed=$(compare -metric AE "$work/waiting.ppm" "$work/help.ppm" null: 2>&1 || true)
+awk -v n="${changed%% *}" 'BEGIN { exit !(n + 0 > 1000) }' ||
+  fail "the editor stopped drawing while the hub did not answer ($changed pixels changed)"
+hold Escape               # the help closes
+hold Escape               # the wait is given up; the editor stays
+sleep 0.3
+kill -0 "$pid" 2>/dev/null || fail "Escape while publishing ended the editor"
+quit
+kill "$silent_pid" 2>/dev/null; wait "$silent_pid" 2>/dev/null
+grep -q '^published: ' "$work/stdout" && fail "a publication given up on was said: $(cat "$work/stdout")"
 exit 0

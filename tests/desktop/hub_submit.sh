@@ -2,8 +2,10 @@
 # hub_submit.sh GAME HUB SOURCE_DIR: q47 --submit against a real q47-hub on a loopback port, on a
 # fresh SQLite database or on the one $Q47_HUB_DATABASE names (tests/hub/with_postgresql.sh). Replays sent
 # by name are verified with the scores --verify finds; a run whose final checksum was altered is
-# refused (exit 1); the kept runs are sent once; the key is private, moves with
-# --hub-key-export/--hub-key-import and is never replaced; an unreachable hub is exit 2.
+# refused (exit 1); the kept runs are sent once, and a run acknowledged before the connection was
+# cut is remembered as sent; the key is private, moves with --hub-key-export/--hub-key-import
+# and is never replaced, and an import with two keys for one hub is refused; an unreachable hub
+# is exit 2.
 set -uo pipefail
 game=$1
 hub=$2
@@ -136,6 +138,67 @@ XDG_STATE_HOME=$dir/other "$game" --hub-key-import "$dir/another" --hub "$url" 2
 [ $? -eq 2 ] || fail "a second key for one hub was taken"
 grep -q 'already holds another key' "$dir/err" || fail "$(cat "$dir/err")"
 cmp -s "$dir/other/q47/hub-key" "$key_file" || fail "the kept key changed"
+
+# Two keys for one hub in one import (two exports joined) are refused; nothing is kept.
+{ printf '%s %064d\n' "$url" 8; printf '%s %064d\n' "$url" 9; } >"$dir/joined"
+XDG_STATE_HOME=$dir/joined-state "$game" --hub-key-import "$dir/joined" 2>"$dir/err"
+[ $? -eq 2 ] || fail "two keys for one hub were imported"
+grep -q "two different keys for $url" "$dir/err" || fail "$(cat "$dir/err")"
+[ ! -e "$dir/joined-state/q47/hub-key" ] || fail "a key was kept: $(cat "$dir/joined-state/q47/hub-key")"
+# The same joined by hand into the kept file: the first key stays the one used, the later
+# line is named, and the file is left as it is.
+mkdir -p "$dir/joined-state/q47"
+cp "$dir/joined" "$dir/joined-state/q47/hub-key"
+XDG_STATE_HOME=$dir/joined-state "$game" --hub-key-export >"$dir/out" 2>"$dir/err" ||
+  fail "export of a joined file failed: $(cat "$dir/err")"
+[ "$(cat "$dir/out")" = "$(head -n 1 "$dir/joined")" ] || fail "not the first key: $(cat "$dir/out")"
+[ "$(cat "$dir/err")" = "q47: $dir/joined-state/q47/hub-key:2: a second key for a hub already keyed above; the first is used" ] ||
+  fail "the second key unsaid: $(cat "$dir/err")"
+cmp -s "$dir/joined" "$dir/joined-state/q47/hub-key" || fail "the joined file was changed"
+
+# A hub that acknowledges the first run and cuts the connection on the second: the first is
+# remembered as sent, so the next --submit never sends it again.
+cutter=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+python3 - "$cutter" <<'PY' >/dev/null 2>&1 &
+import http.server, json, sys
+class Cutting(http.server.BaseHTTPRequestHandler):
+    runs = 0
+    def do_POST(self):
+        self.rfile.read(int(self.headers.get('Content-Length', 0)))
+        if self.path == '/api/players':
+            answer, status = {'key': '%064d' % 5}, 201
+        else:
+            Cutting.runs += 1
+            if Cutting.runs > 1:
+                self.connection.close()
+                return
+            answer, status = {'run': 41}, 202
+        body = json.dumps(answer).encode()
+        self.send_response(status)
+        self.send_header('Content-Type', 'application/json')
+        self.send_header('Content-Length', str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+    def log_message(self, *args):
+        pass
+server = http.server.HTTPServer(('127.0.0.1', int(sys.argv[1])), Cutting)
+server.timeout = 30
+for _ in range(8):
+    server.handle_request()
+PY
+cut_pid=$!
+for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$cutter/" && break; sleep 0.1; done
+cut_runs=$dir/cut/q47
+mkdir -p "$cut_runs"
+cp "$replays/level04-win.q47r" "$cut_runs/run-20261201-120000-000001.q47r"
+cp "$replays/level05-win.q47r" "$cut_runs/run-20261201-120500-000002.q47r"
+XDG_STATE_HOME=$dir/cut "$game" --submit --hub "http://127.0.0.1:$cutter" >/dev/null 2>"$dir/err"
+[ $? -eq 2 ] || fail "a connection cut mid-submit is not exit 2"
+kill "$cut_pid" 2>/dev/null; wait "$cut_pid" 2>/dev/null
+grep -q "^http://127.0.0.1:$cutter $(sha256sum "$replays/level04-win.q47r" | cut -d' ' -f1) 41\$" \
+  "$cut_runs/hub-sent" 2>/dev/null || fail "the acknowledged run is not marked sent: $(cat "$cut_runs/hub-sent" 2>&1)"
+grep -q "$(sha256sum "$replays/level05-win.q47r" | cut -d' ' -f1)" "$cut_runs/hub-sent" &&
+  fail "a run never acknowledged is marked sent"
 
 # A key the hub does not know, and a hub that is not there: exit 2 with the reason.
 XDG_STATE_HOME=$dir/stranger "$game" --hub-key-import "$dir/another" --hub "$url" ||

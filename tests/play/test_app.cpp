@@ -249,8 +249,22 @@ TEST_F(App, PublishingAsksForAProofOfEveryLevelAsItIsNow) {
   EXPECT_TRUE(outcome.matches);
   ASSERT_EQ(outcome.levels.size(), 1u);
   EXPECT_EQ(outcome.levels[0].level, 1);
+  // The hub answers beside the frame: the editor goes on, asks nothing twice, and Escape gives
+  // up waiting without leaving the editor; an answer given up on is not shown.
+  key(SDL_SCANCODE_U, true);
+  EXPECT_EQ(published(), 1);
+  EXPECT_EQ(editor_said(), "STILL PUBLISHING... (ESCAPE GIVES UP)");
   app_published("http://hub/packs/0123", "");
   EXPECT_EQ(editor_said(), "PUBLISHED: http://hub/packs/0123");
+  key(SDL_SCANCODE_U, true);
+  ASSERT_EQ(published(), 2) << editor_said();
+  key(SDL_SCANCODE_ESCAPE, false);
+  EXPECT_EQ(app_mode(), AppMode::EDIT);
+  EXPECT_EQ(editor_said(), "NOT PUBLISHED: GIVEN UP WAITING FOR THE HUB");
+  app_published("http://hub/packs/0123", "");
+  EXPECT_EQ(editor_said(), "NOT PUBLISHED: GIVEN UP WAITING FOR THE HUB");
+  key(SDL_SCANCODE_U, true);
+  ASSERT_EQ(published(), 3) << editor_said();
   app_published("", "this pack is refused");
   EXPECT_EQ(editor_said(), "NOT PUBLISHED: this pack is refused");
 
@@ -263,18 +277,19 @@ TEST_F(App, PublishingAsksForAProofOfEveryLevelAsItIsNow) {
   };
   key(SDL_SCANCODE_B, false);
   key(SDL_SCANCODE_U, true);
-  EXPECT_EQ(published(), 1);
+  EXPECT_EQ(published(), 3);
   EXPECT_EQ(editor_said().rfind("LEVEL 1 LACKS A PROOF OF THE PACK AS IT IS NOW", 0), 0u)
       << editor_said();
   key(SDL_SCANCODE_Z, true);  // undone: the pack, and so its proof, is the one published
   key(SDL_SCANCODE_U, true);
-  EXPECT_EQ(published(), 2) << editor_said();
+  EXPECT_EQ(published(), 4) << editor_said();
+  app_published("http://hub/packs/0456", "");
   key(SDL_SCANCODE_INSERT, false);
   key(SDL_SCANCODE_PAGEUP, false);
   ASSERT_EQ(editor_level_number(), 1);
   prove_level();
   key(SDL_SCANCODE_U, true);
-  EXPECT_EQ(published(), 2);
+  EXPECT_EQ(published(), 4);
   EXPECT_EQ(editor_said().rfind("LEVEL 2 LACKS A PROOF:", 0), 0u) << editor_said();
   app_stop();
 }

@@ -348,6 +348,33 @@ try {
     const text = await page.evaluate(() => Module.ccall('web_settings_text', 'string', [], []));
     check('settings: a reload plays with the kept settings', text.includes('\nmusic_volume 90\n'), text);
 
+    // Two tabs at once, each started on the settings kept now, and a line the player wrote into
+    // the storage meanwhile: the other tab lowers the effects, this one the music once more; the
+    // storage ends with both changes and the line.
+    const other = await game(pages, 'level=1');
+    await page.evaluate(() => localStorage.setItem('q47.settings',
+      `${localStorage.getItem('q47.settings')}# mine\n`));
+    // A tab in the background runs no frames: each is brought forward, as the player does.
+    await other.bringToFront();
+    await other.click('#settings');
+    await other.keyboard.press('ArrowLeft', { delay: HOLD_MS });
+    await other.waitForFunction(
+      () => localStorage.getItem('q47.settings').includes('\neffects_volume 90\n'), { timeout: 5000 })
+      .catch(() => {});
+    await page.bringToFront();
+    await page.click('#settings');
+    await page.keyboard.press('ArrowDown', { delay: HOLD_MS });
+    await page.keyboard.press('ArrowLeft', { delay: HOLD_MS });
+    await page.waitForFunction(
+      () => localStorage.getItem('q47.settings').includes('\nmusic_volume 80\n'), { timeout: 5000 })
+      .catch(() => {});
+    const both = await page.evaluate(() => localStorage.getItem('q47.settings'));
+    check('settings: two tabs changing settings at once both keep theirs, and a line written by hand stays',
+      both.includes('\nmusic_volume 80\n') && /(^|\n)effects_volume 90\n/.test(both) &&
+      both.includes('# mine\n'), both);
+    await other.close();
+    await page.keyboard.press('F2', { delay: HOLD_MS });
+
     await page.evaluate(() => localStorage.setItem('q47.settings', 'music_volume loud\nkey_place R\n'));
     page.q47Log.length = 0;
     await page.reload();
@@ -853,6 +880,42 @@ try {
       nativeBinary.status === 2 && binaryLine(nativeBinary.stderr) !== undefined &&
       binaryLine(await said(page)) === binaryLine(nativeBinary.stderr),
       `page: ${await said(page)} native: ${nativeBinary.stderr}`);
+
+    // Texts from the page's storage and links, far past what the game takes: refused with a
+    // line before they are copied into its memory, never a memory fault, on every reload.
+    page = await game(pages, '');
+    const big = 'x'.repeat(2 << 20);
+    await page.evaluate((text) => {
+      localStorage.setItem('q47.settings', `music_volume 90\n#${text}`);
+      localStorage.setItem('q47.recovery.levels.q47l', `#${text}`);
+    }, big);
+    page.q47Log.length = 0;
+    await page.reload();
+    await waitReady(page);
+    const settingsSaid = page.q47Log.filter((line) => line.includes('q47.settings: too long'));
+    check('stored settings over the limit: refused with a line, the defaults played',
+      settingsSaid.length === 1 && !page.q47Log.some((line) => line.startsWith('pageerror')) &&
+      (await page.evaluate(() => Module.ccall('web_settings_text', 'string', [], [])))
+        .includes('\nmusic_volume 100\n'), page.q47Log.slice(-4).join(' | '));
+    await page.goto(`${origin}/index.html?edit`);
+    await waitReady(page);
+    check('a stored recovery copy of 2 MB: the editor opens without a fault',
+      await page.waitForFunction(() => Module._web_edit_level_count() >= 1, { timeout: 10000 })
+        .then(() => !page.q47Log.some((line) => line.startsWith('pageerror')), () => false),
+      page.q47Log.slice(-4).join(' | '));
+    await page.evaluate(() => {
+      localStorage.removeItem('q47.settings');
+      localStorage.removeItem('q47.recovery.levels.q47l');
+    });
+    page = await bare(pages);
+    await page.goto(`${origin}/index.html?edit#pack=Q47P1:${'A'.repeat(2000000)}`);
+    await waitReady(page);
+    const linkSaid = await page.waitForFunction(
+      () => document.querySelector('#message').textContent, { timeout: 10000 })
+      .then((h) => h.jsonValue(), () => '');
+    check('a #pack= link of 2 M characters: a line, not a memory fault',
+      /^code: /.test(linkSaid) && !page.q47Log.some((line) => line.startsWith('pageerror')),
+      `${linkSaid} ${page.q47Log.slice(-4).join(' | ')}`);
 
     page = await game(pages, 'level=3&level=5');
     check('a link option given twice is refused',
