@@ -35,6 +35,10 @@ constexpr const char* CSP_GAME =
 // largest, a few MiB).
 constexpr std::streamoff FILE_MAX = 64 << 20;
 
+// How long, and how much, a refused client may go on sending before its connection is closed.
+constexpr int LINGER_SECONDS = 2;
+constexpr size_t LINGER_BYTES = 1 << 20;
+
 int hex_digit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -269,9 +273,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
     if (error) return refuse_after(error);
     const Request& head = parser_->get();
     if (static_cast<size_t>(std::distance(head.begin(), head.end())) > SERVER_HEAD_FIELDS) {
+      unread_ = true;
       return finish(refusal(431, "too many header fields"), false);
     }
     if (const auto length = parser_->content_length(); length && *length > HUB_BODY_MAX) {
+      unread_ = true;
       return finish(refusal(413, "the body is too large"), false);
     }
     if (beast::iequals(head[http::field::expect], "100-continue")) {
@@ -295,6 +301,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   // A request that could not be read: refused when the client is still there to hear why.
   void refuse_after(beast::error_code error) {
+    unread_ = true;
     if (error == http::error::header_limit || error == http::error::buffer_overflow) {
       return finish(refusal(431, "the request's head is too large"), false);
     }
@@ -401,10 +408,28 @@ class Connection : public std::enable_shared_from_this<Connection> {
     http::async_write(stream_, *response_,
                       [self = shared_from_this(), keep](beast::error_code error, size_t) {
                         self->response_.reset();
+                        if (!error && self->unread_) return self->linger();
                         if (error || !keep) return self->close();
                         ++self->served_;
                         self->await();
                       });
+  }
+
+  // After a refusal of a request not read whole, what the client still sends is read and
+  // dropped for a while: closing on unread bytes would reset the connection, and the client
+  // could lose the refusal before it reads it.
+  void linger() {
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    stream_.expires_after(std::chrono::seconds(LINGER_SECONDS));
+    buffer_.clear();
+    stream_.async_read_some(buffer_.prepare(4096),
+                            [self = shared_from_this()](beast::error_code error, size_t got) {
+                              self->lingered_ += got;
+                              if (error || self->lingered_ > LINGER_BYTES)
+                                return self->stream_.close();
+                              self->linger();
+                            });
   }
 
   void close() {
@@ -439,6 +464,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::optional<http::response<http::empty_body>> continue_;       // a 100 Continue being sent
   std::optional<Response> response_;                               // the answer being sent
   int served_ = 0;        // requests answered on this connection
+  bool unread_ = false;   // a refusal was sent before its request was read whole
+  size_t lingered_ = 0;   // bytes dropped after it
   uint64_t idle_id_ = 0;  // its place in the idle list; 0 when not idle
 };
 
