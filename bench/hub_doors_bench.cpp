@@ -242,15 +242,21 @@ int main(int argc, char** argv) {
   std::printf("q47-hub on port %d, %d idle and %d slow clients, open-file limit %llu\n", port,
               plan.idle, plan.slow, static_cast<unsigned long long>(files.rlim_cur));
 
+  std::printf("hub resident memory at start: %ld KiB\n", resident_kib(hub));
   measure(port, 5, "honest GET alone");
   std::atomic<bool> stop{false};
   std::atomic<int> reopened{0};
+  std::atomic<long> held_kib{0};
   std::thread holder([&] { hold(port, plan, stop, reopened); });
   std::this_thread::sleep_for(std::chrono::seconds(3));  // every hostile connection made
   measure(port, plan.seconds, "honest GET, slow and idle held");
+  held_kib = resident_kib(hub);
   stop = true;
   holder.join();
-  std::printf("hostile connections the hub let go (and were made again): %d\n", reopened.load());
+  std::printf(
+      "hostile connections the hub let go (and were made again): %d; hub resident "
+      "memory with them held: %ld KiB\n",
+      reopened.load(), held_kib.load());
 
   std::this_thread::sleep_for(std::chrono::seconds(1));
   const long before = resident_kib(hub);

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace asio = boost::asio;
@@ -194,7 +195,7 @@ struct HubServer::State {
   uint64_t next_id = 1;  // orders the next connection that waits
 
   // Declared after what the connections touch as they go, so they go first.
-  asio::io_context io{1};      // every socket's reads and writes
+  asio::io_context io;         // every socket's reads and writes
   tcp::acceptor acceptor{io};  // the listening socket
   asio::thread_pool handlers;  // hub_handle and file reads, never on the I/O thread
 
@@ -225,7 +226,7 @@ namespace {
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
   Connection(HubServer::State& server, tcp::socket&& socket)
-      : server_(server), stream_(std::move(socket)), buffer_(SERVER_HEAD_BYTES * 4) {
+      : server_(server), stream_(std::move(socket)), buffer_(SERVER_HEAD_BYTES + 1024) {
     beast::error_code error;
     const tcp::endpoint peer = stream_.socket().remote_endpoint(error);
     peer_ = error ? "" : address_text(peer);
@@ -248,8 +249,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     stream_.expires_after(
         std::chrono::seconds(served_ == 0 ? SERVER_REQUEST_SECONDS : SERVER_IDLE_SECONDS));
     if (buffer_.size() > 0) return begin();  // a pipelined request has begun already
+    // A waiting connection keeps a small buffer only: thousands of them may wait.
+    buffer_.shrink_to_fit();
     enter_idle();
-    stream_.async_read_some(buffer_.prepare(4096),
+    stream_.async_read_some(buffer_.prepare(512),
                             [self = shared_from_this()](beast::error_code error, size_t got) {
                               self->leave_idle();
                               if (error) return self->close();
@@ -511,7 +514,12 @@ int HubServer::port() const { return state_->acceptor.local_endpoint().port(); }
 
 void HubServer::run() {
   state_->accept();
+  std::vector<std::thread> more;
+  for (int i = 1; i < state_->config.io_threads; ++i) {
+    more.emplace_back([this] { state_->io.run(); });
+  }
   state_->io.run();
+  for (std::thread& thread : more) thread.join();
 }
 
 void HubServer::stop() { state_->io.stop(); }

@@ -1,5 +1,5 @@
 // The hub's HTTP listener: connections read and written without a thread each (one I/O thread
-// waits on all of them), each request under one deadline for its head and body, heads bounded
+// or two wait on all of them), each request under one deadline for its head and body, heads bounded
 // in size and in fields, one reading of a body's length, and a bounded number of connections of
 // which the idle ones go first. Requests go to hub_handle on a pool of threads of their own, so
 // a long answer never holds the doors; the hub's page and the browser game are served as files.
@@ -29,7 +29,13 @@ struct ServerConfig {
   std::string site;                // the browser game's folder, under /play/; "" none
   std::string trust_proxy;         // a proxy whose X-Forwarded-For names the client; "" none
   size_t max_connections = 10000;  // open at once; past it the longest idle one is closed
-  int handler_threads = 64;        // threads running hub_handle and reading files
+  // Threads running hub_handle and reading files. A submission waits for its batch to reach the
+  // disk, and a read that found every thread so waiting would wait behind them: threads that
+  // wait cost little, and 128 serve a hundred clients at once with none queued.
+  int handler_threads = 128;
+  // Threads reading and writing every connection: two, so that a request's bytes are read
+  // while another thread of the busy machine has the first.
+  int io_threads = 2;
 };
 
 // One listening hub. Construction binds (std::system_error when it cannot); run() serves until
