@@ -30,6 +30,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/hub_process.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -41,24 +43,10 @@ struct Plan {
   int flood_seconds = 60;  // endless header lines
 };
 
-int connect_to(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return -1;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 // One honest GET on a new connection: its latency in ms, or -1 when it got no 200 in 5 s.
 double honest_get(int port) {
   const auto began = Clock::now();
-  const int fd = connect_to(port);
+  const int fd = loopback_connect(port);
   if (fd < 0) return -1;
   const char request[] = "GET /api/packs HTTP/1.1\r\nHost: hub\r\nConnection: close\r\n\r\n";
   if (write(fd, request, sizeof request - 1) != static_cast<ssize_t>(sizeof request - 1)) {
@@ -118,7 +106,7 @@ void hold(int port, const Plan& plan, const std::atomic<bool>& stop, std::atomic
         close(fd);
         ++reopened;
       }
-      fd = connect_to(port);
+      fd = loopback_connect(port);
     }
     const bool second = Clock::now() - tick >= std::chrono::seconds(1);
     for (int& fd : slow) {
@@ -127,7 +115,7 @@ void hold(int port, const Plan& plan, const std::atomic<bool>& stop, std::atomic
         close(fd);
         ++reopened;
       }
-      fd = connect_to(port);
+      fd = loopback_connect(port);
       if (fd >= 0) send(fd, start, sizeof start - 1, MSG_NOSIGNAL);
     }
     if (second) tick = Clock::now();
@@ -157,7 +145,7 @@ void flood(int port, int seconds) {
   long long sent = 0;
   const auto until = Clock::now() + std::chrono::seconds(seconds);
   while (Clock::now() < until) {
-    const int fd = connect_to(port);
+    const int fd = loopback_connect(port);
     if (fd < 0) break;
     send(fd, start.data(), start.size(), MSG_NOSIGNAL);
     for (;;) {
@@ -217,28 +205,16 @@ int main(int argc, char** argv) {
 
   char folder[] = "/tmp/q47-doors-bench-XXXXXX";
   if (!mkdtemp(folder)) return 1;
-  int out[2];
-  if (pipe(out) != 0) return 1;
-  const pid_t hub = fork();
-  if (hub == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    const std::string database = std::string(folder) + "/hub.sqlite3";
-    execl(Q47_HUB_PROGRAM, Q47_HUB_PROGRAM, "--listen", "127.0.0.1:0", "--database",
-          database.c_str(), "--rate", "0", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  std::string line;
-  char c = 0;
-  while (line.find('\n') == std::string::npos && read(out[0], &c, 1) == 1) line += c;
-  close(out[0]);
-  const size_t colon = line.find(':', line.find("127.0.0.1"));
-  if (colon == std::string::npos) {
-    std::fprintf(stderr, "q47_bench_hub_doors: the hub did not start: %s\n", line.c_str());
+  pid_t hub = -1;
+  int port = 0;
+  try {
+    port = hub_spawn({Q47_HUB_PROGRAM, "--listen", "127.0.0.1:0", "--database",
+                      std::string(folder) + "/hub.sqlite3", "--rate", "0"},
+                     hub);
+  } catch (const std::runtime_error& failure) {
+    std::fprintf(stderr, "q47_bench_hub_doors: %s\n", failure.what());
     return 1;
   }
-  const int port = std::atoi(line.c_str() + colon + 1);
   std::printf("q47-hub on port %d, %d idle and %d slow clients, open-file limit %llu\n", port,
               plan.idle, plan.slow, static_cast<unsigned long long>(files.rlim_cur));
 

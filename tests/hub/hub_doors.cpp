@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "hub/server.h"
+#include "tests/support/hub_process.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -74,34 +75,11 @@ class RunningHub {
   explicit RunningHub(std::vector<std::string> extra = {}) {
     char name[] = "/tmp/q47-doors-XXXXXX";
     dir_ = mkdtemp(name);
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe");
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      std::vector<std::string> args = {
-          HUB_PROGRAM, "--listen", "127.0.0.1:0", "--database", (dir_ / "hub.sqlite3").string(),
-          "--rate",    "0"};
-      args.insert(args.end(), extra.begin(), extra.end());
-      std::vector<char*> argv;
-      for (std::string& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    pollfd wait{out[0], POLLIN, 0};
-    char c = 0;
-    while (line.find('\n') == std::string::npos && poll(&wait, 1, 20000) > 0 &&
-           read(out[0], &c, 1) == 1) {
-      line += c;
-    }
-    close(out[0]);
-    const size_t colon = line.find(':', line.find("127.0.0.1"));
-    if (colon == std::string::npos) throw std::runtime_error("the hub did not start: " + line);
-    port = std::stoi(line.substr(colon + 1));
+    std::vector<std::string> args = {
+        HUB_PROGRAM, "--listen", "127.0.0.1:0", "--database", (dir_ / "hub.sqlite3").string(),
+        "--rate",    "0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    port = hub_spawn(args, pid_);
   }
   ~RunningHub() {
     kill(pid_, SIGTERM);
@@ -114,20 +92,6 @@ class RunningHub {
   pid_t pid_ = -1;
   fs::path dir_;
 };
-
-// A connection to the hub; -1 when none could be made.
-int connect_to(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 // What fd reads until the hub closes it or seconds pass.
 std::string read_all(int fd, double seconds) {
@@ -147,7 +111,7 @@ std::string read_all(int fd, double seconds) {
 
 // Sends request on a new connection and reads the answer until the hub closes it.
 std::string ask(int port, const std::string& request, double seconds = 5) {
-  const int fd = connect_to(port);
+  const int fd = loopback_connect(port);
   if (fd < 0) return "";
   if (write(fd, request.data(), request.size()) < 0) {
     close(fd);
@@ -217,7 +181,7 @@ TEST(HubDoors, HeadsAreBoundedAndABodysLengthIsReadOnce) {
   const std::string two = ask(hub.port, kept + GET);
   EXPECT_EQ(status_of(two), 200);
   EXPECT_EQ(status_of(two, two.find("HTTP/1.1", 1)), 200);
-  const int asking = connect_to(hub.port);
+  const int asking = loopback_connect(hub.port);
   const std::string head = post + "Expect: 100-continue\r\nContent-Length: 14\r\n\r\n";
   ASSERT_EQ(write(asking, head.data(), head.size()), static_cast<ssize_t>(head.size()));
   EXPECT_EQ(status_of(read_all(asking, 2)), 100);
@@ -225,7 +189,7 @@ TEST(HubDoors, HeadsAreBoundedAndABodysLengthIsReadOnce) {
   EXPECT_EQ(status_of(read_all(asking, 2)), 201);
   close(asking);
   // A kept connection carries a bounded number of requests, then is closed.
-  const int busy = connect_to(hub.port);
+  const int busy = loopback_connect(hub.port);
   std::string requests;
   for (int i = 0; i < SERVER_REQUESTS_PER_CONNECTION + 5; ++i) requests += kept;
   ASSERT_EQ(write(busy, requests.data(), requests.size()), static_cast<ssize_t>(requests.size()));
@@ -244,7 +208,7 @@ TEST(HubDoors, HeadsAreBoundedAndABodysLengthIsReadOnce) {
 // does not grow with it and serves others meanwhile.
 TEST(HubDoors, EndlessHeaderLinesAreRefused) {
   RunningHub hub;
-  const int flood = connect_to(hub.port);
+  const int flood = loopback_connect(hub.port);
   const std::string start = "GET /api/packs HTTP/1.1\r\nHost: hub\r\n";
   ASSERT_EQ(write(flood, start.data(), start.size()), static_cast<ssize_t>(start.size()));
   const std::string line = "X-Flood: " + std::string(40, 'f') + "\r\n";
@@ -275,8 +239,8 @@ TEST(HubDoors, SlowAndSilentClientsAreLetGo) {
   RunningHub hub;
   std::vector<int> slow;
   std::vector<int> silent;
-  for (int i = 0; i < 200; ++i) slow.push_back(connect_to(hub.port));
-  for (int i = 0; i < 1000; ++i) silent.push_back(connect_to(hub.port));
+  for (int i = 0; i < 200; ++i) slow.push_back(loopback_connect(hub.port));
+  for (int i = 0; i < 1000; ++i) silent.push_back(loopback_connect(hub.port));
   for (const int fd : slow) {
     ASSERT_GE(fd, 0);
     const std::string start = "POST /api/players HTTP/1.1\r\nHost: hub\r\nX-Slow: ";
@@ -319,7 +283,7 @@ TEST(HubDoors, PastTheLimitTheIdleGoFirst) {
   RunningHub hub({"--max-connections", "16"});
   std::vector<int> idle;
   for (int i = 0; i < 16; ++i) {
-    idle.push_back(connect_to(hub.port));
+    idle.push_back(loopback_connect(hub.port));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   EXPECT_EQ(status_of(ask(hub.port, GET)), 200);
@@ -330,7 +294,7 @@ TEST(HubDoors, PastTheLimitTheIdleGoFirst) {
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   std::vector<int> busy;
   for (int i = 0; i < 16; ++i) {
-    busy.push_back(connect_to(hub.port));
+    busy.push_back(loopback_connect(hub.port));
     ASSERT_EQ(write(busy.back(), "GET / HTTP/1.1\r\n", 16), 16);
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -30,6 +30,7 @@
 
 #include "core/digest.h"
 #include "hub/store.h"
+#include "tests/support/hub_process.h"
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
@@ -102,17 +103,8 @@ struct Answer {
 Answer ask(int port, const std::string& from, const std::string& method, const std::string& path,
            const std::string& body = "", const std::string& key = "") {
   Answer answer;
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  inet_pton(AF_INET, from.c_str(), &address.sin_addr);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return answer;
-  }
+  const int fd = loopback_connect(port, from);
+  if (fd < 0) return answer;
   std::string request = method + " " + path + " HTTP/1.1\r\nHost: hub\r\nConnection: close\r\n";
   if (!key.empty()) request += "Authorization: Bearer " + key + "\r\n";
   request += "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +

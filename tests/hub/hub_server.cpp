@@ -32,6 +32,7 @@
 #include "core/replay_codec.h"
 #include "hub/api.h"
 #include "hub/store.h"
+#include "tests/support/hub_process.h"
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
@@ -82,35 +83,10 @@ class HubProcess {
   ~HubProcess() { stop(SIGTERM); }
 
   void start() {
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe");
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      std::vector<std::string> args = {
-          SETUP.hub, "--listen", "127.0.0.1:0", "--database", database_, "--workers", "2"};
-      args.insert(args.end(), extra_.begin(), extra_.end());
-      std::vector<char*> argv;
-      for (std::string& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    // The first line says where it serves.
-    std::string line;
-    pollfd wait{out[0], POLLIN, 0};
-    char c = 0;
-    while (line.find('\n') == std::string::npos && poll(&wait, 1, 20000) > 0 &&
-           read(out[0], &c, 1) == 1) {
-      line += c;
-    }
-    close(out[0]);
-    const size_t colon = line.find(":", line.find("127.0.0.1"));
-    if (colon == std::string::npos) throw std::runtime_error("the hub did not start: " + line);
-    port_ = std::stoi(line.substr(colon + 1));
+    std::vector<std::string> args = {
+        SETUP.hub, "--listen", "127.0.0.1:0", "--database", database_, "--workers", "2"};
+    args.insert(args.end(), extra_.begin(), extra_.end());
+    port_ = hub_spawn(args, pid_);
   }
   // Ends the process with signal and waits for it; its exit status.
   int stop(int signal_number) {
