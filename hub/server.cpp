@@ -81,6 +81,9 @@ const char* content_type_of(const std::string& file) {
       {".ico", "image/x-icon"},
       {".txt", "text/plain"},
       {".q47l", "text/plain"},
+      {".wav", "audio/wav"},
+      {".ogg", "audio/ogg"},
+      {".ttf", "font/ttf"},
       {".data", "application/octet-stream"}};
   for (const auto& [ending, type] : TYPES) {
     const size_t length = std::char_traits<char>::length(ending);
