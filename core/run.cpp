@@ -80,9 +80,12 @@ RunOutcome run_replay(const Replay& replay, const LevelStream& stream, const Run
     }
     if (outcome.frames % REPLAY_CHECKPOINT_FRAMES == 0 && outcome.first_bad_checkpoint < 0) {
       const size_t index = static_cast<size_t>(outcome.frames / REPLAY_CHECKPOINT_FRAMES - 1);
+      // The run cannot match once a checkpoint differs: running on would only spend the
+      // processor time a forged replay asks for.
       if (index < replay.checkpoints.size() &&
           replay.checkpoints[index] != replay_state_checksum(rules)) {
         outcome.first_bad_checkpoint = static_cast<int64_t>(index);
+        break;
       }
     }
     if (going != RULES_FRAME_GOING) break;

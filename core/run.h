@@ -130,5 +130,6 @@ struct RunOutcome {
                          // checksum agree with the recording
 };
 
-// Runs replay on stream with the rules alone (no picture, no sound), within limits.
+// Runs replay on stream with the rules alone (no picture, no sound), within limits; it stops at
+// the first checkpoint that differs from the recording.
 RunOutcome run_replay(const Replay& replay, const LevelStream& stream, const RunLimits& limits);

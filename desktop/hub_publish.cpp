@@ -1,6 +1,8 @@
 #include "desktop/hub_publish.h"
 
+#include <chrono>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "core/digest.h"
 #include "core/level_pack.h"
@@ -69,13 +71,38 @@ bool hub_publish(const std::string& text, const std::vector<Replay>& runs, std::
     problem = "no key for the hub at " + hub + " (see the terminal)";
     return false;
   }
-  const HubAnswer answer = connection.request("POST", hub, "/api/packs",
-                                              Json{{"pack", text}, {"runs", proofs}}.dump(), key);
+  HubAnswer answer = connection.request("POST", hub, "/api/packs",
+                                        Json{{"pack", text}, {"runs", proofs}}.dump(), key);
   if (answer.status == 0) {
     problem = "cannot reach the hub at " + hub + ": " + answer.failure;
     return false;
   }
-  const Json parsed = Json::parse(answer.body, nullptr, false);
+  Json parsed = Json::parse(answer.body, nullptr, false);
+  // The hub checks the pack and its proofs as a job of its own: it answers 202 with the job,
+  // which is asked after until it ends (a 99-level pack takes the checker half a minute), the
+  // status it came to standing for the hub's answer.
+  if (answer.status == 202 && parsed.is_object() && parsed.value("job", int64_t{0}) > 0) {
+    const std::string job = "/api/jobs/" + std::to_string(parsed.value("job", int64_t{0}));
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    for (;;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+      answer = connection.request("GET", hub, job, "", "");
+      if (answer.status == 0) {
+        problem = "cannot reach the hub at " + hub + ": " + answer.failure;
+        return false;
+      }
+      parsed = Json::parse(answer.body, nullptr, false);
+      const std::string status = parsed.is_object() ? parsed.value("status", "") : "";
+      if (answer.status != 200 || (status != "queued" && status != "running")) break;
+      if (std::chrono::steady_clock::now() > give_up) {
+        problem = "the hub took more than 3 minutes over the pack (" + hub + job + ")";
+        return false;
+      }
+    }
+    if (answer.status == 200 && parsed.is_object()) {
+      answer.status = static_cast<int>(parsed.value("http_status", 0));
+    }
+  }
   const bool named = parsed.is_object() && parsed.contains("pack") && parsed["pack"].is_string() &&
                      hex_id(parsed["pack"].get<std::string>());
   // Published before (409) is published: its address is as good.

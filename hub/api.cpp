@@ -21,6 +21,14 @@ using Json = nlohmann::json;
 
 namespace {
 
+// What hub_name_ok takes, as the refusals say it.
+constexpr const char* NAME_RULE =
+    "a name is 1 to 32 characters, not only spaces or invisible ones, and none of them a control "
+    "or direction character";
+constexpr const char* TITLE_RULE =
+    "a title is 1 to 32 characters, not only spaces or invisible ones, and none of them a control "
+    "or direction character";
+
 // JSON text of value; invalid UTF-8 in a stored text is replaced rather than thrown over.
 // "<", ">" and "&" go as escapes too, so a player's text stays inert even where JSON is pasted
 // into a page.
@@ -245,7 +253,7 @@ std::optional<std::string> name_of(Hub& hub, const HubRequest& request, HubRespo
   if (!read_object(request, hub.limits.small_body, body, refusal)) return std::nullopt;
   std::optional<std::string> name = string_field(body, "name");
   if (!name || !hub_name_ok(*name)) {
-    refusal = failure(422, "a name is 1 to 32 characters, none of them a control character");
+    refusal = failure(422, NAME_RULE);
     return std::nullopt;
   }
   return name;
@@ -279,6 +287,33 @@ HubResponse me(Hub& hub, const HubRequest& request, int64_t player) {
 
 // --- Packs ---
 
+// Whether the processor time spent this hour on player's runs, or on runs from the request's
+// address, is used up; refusal is then the 429 to answer, with the seconds left in the hour.
+bool over_budget(Hub& hub, const HubRequest& request, int64_t player, HubResponse& refusal) {
+  const int64_t now = hub.clock();
+  const int64_t window = now / VERIFY_BUDGET_WINDOW * VERIFY_BUDGET_WINDOW;
+  const char* whose = nullptr;
+  if (hub.store.count(verify_budget_key(player), window, 0) >=
+      static_cast<int64_t>(hub.limits.cpu_seconds_per_key_hour * 1000)) {
+    whose = "this player's";
+  } else if (!request.address.empty() &&
+             hub.store.count(verify_budget_address(request.address), window, 0) >=
+                 static_cast<int64_t>(hub.limits.cpu_seconds_per_address_hour * 1000)) {
+    whose = "this address's";
+  }
+  if (!whose) return false;
+  const int64_t wait = window + VERIFY_BUDGET_WINDOW - now;
+  refusal =
+      failure(429, std::string("the processor time for ") + whose +
+                       " runs this hour is used up; try again in " + std::to_string(wait) + " s");
+  refusal.headers.push_back({"Retry-After", std::to_string(wait)});
+  return true;
+}
+
+// The checks of a publication that cost little, made while the request waits: its shape, the
+// limits, the pack it replaces and whether it is published already. The rest (reading the
+// pack, the checker and each proof run) is a job for a worker; the answer is 202 and the job's
+// address.
 HubResponse publish(Hub& hub, const HubRequest& request, int64_t player) {
   Json body;
   HubResponse refusal;
@@ -288,44 +323,72 @@ HubResponse publish(Hub& hub, const HubRequest& request, int64_t player) {
   if (!text || runs == body.end() || !runs->is_array()) {
     return failure(400, "a pack is published as {\"pack\": TEXT, \"runs\": [BASE64, ...]}");
   }
+  // Every publication asked for counts, published or refused: a refused one cost as much.
   const int64_t day_ago = hub.clock() - 86400;
-  if (hub.store.packs_published_since(player, day_ago) >= hub.limits.packs_per_key_day) {
+  if (std::max(hub.store.packs_published_since(player, day_ago),
+               hub.store.jobs_since(player, JOB_PUBLISH, day_ago)) >=
+      hub.limits.packs_per_key_day) {
     return too_many("too many packs published by this player today");
   }
-  LevelPack parsed;
-  std::vector<PackProblem> problems;
+  if (over_budget(hub, request, player, refusal)) return refusal;
   if (text->size() > PACK_FILE_MAX)
     return failure(413, std::string("the pack is ") + PACK_TOO_LARGE);
-  if (!level_pack_parse(*text, parsed, problems)) {
-    std::string message = level_pack_problems_text("pack", problems);
-    while (!message.empty() && message.back() == '\n') message.pop_back();
-    return answer(422, Json{{"error", message}});
-  }
-  const int32_t levels = static_cast<int32_t>(parsed.levels.size());
-  if (static_cast<int64_t>(runs->size()) != levels) {
-    return failure(422, "one winning run for each level: the pack has " + std::to_string(levels) +
-                            " levels, " + std::to_string(runs->size()) + " runs came");
-  }
-  std::string replaces;
   if (const std::optional<std::string> old = string_field(body, "replaces")) {
-    replaces = *old;
-    const std::optional<StorePack> previous = is_pack_id(replaces) && replaces != HUB_BUILTIN
-                                                  ? hub.store.pack(replaces, false)
-                                                  : std::nullopt;
+    const std::optional<StorePack> previous =
+        is_pack_id(*old) && *old != HUB_BUILTIN ? hub.store.pack(*old, false) : std::nullopt;
     if (!previous) return failure(404, "the pack it replaces does not exist");
     if (previous->author != player) return failure(403, "only its author can update a pack");
-  }
-  std::string title = first_line_of(parsed);
-  if (const std::optional<std::string> given = string_field(body, "title")) {
-    if (!hub_name_ok(*given) && !given->empty()) {
-      return failure(422, "a title is 1 to 32 characters, none of them a control character");
-    }
-    if (!given->empty()) title = *given;
   }
   const std::string id = sha256_hex(*text);
   if (hub.store.pack(id, false)) {
     return answer(409, Json{{"error", "this pack is published already"}, {"pack", id}});
   }
+  const int64_t job =
+      hub.store.add_job(JOB_PUBLISH, player, request.address, request.body, hub.clock());
+  if (hub.queue_job) hub.queue_job();
+  HubResponse queued = answer(202, Json{{"job", job}, {"status", JOB_QUEUED}});
+  queued.headers.push_back({"Location", "/api/jobs/" + std::to_string(job)});
+  return queued;
+}
+
+// A publication's refusal: the error, the HTTP status the hub would have answered it with, and
+// the level it is about (0: none).
+Json publish_refusal(int status, const std::string& error, int32_t level = 0) {
+  Json result{{"error", error}, {"http_status", status}};
+  if (level > 0) result["level"] = level;
+  return result;
+}
+
+// A publication's work, the payload its request's body: the pack read and checked, each level's
+// proof run, the pack and its proofs stored. What it came to, as in publish_refusal or
+// {"pack", "levels", "http_status": 201}.
+Json publish_work(Hub& hub, const StoreJob& job) {
+  const Json body = Json::parse(job.payload, nullptr, false);
+  const std::optional<std::string> text =
+      body.is_object() ? string_field(body, "pack") : std::nullopt;
+  const auto runs = body.is_object() ? body.find("runs") : body.end();
+  if (!text || runs == body.end() || !runs->is_array()) {
+    return publish_refusal(400, "a pack is published as {\"pack\": TEXT, \"runs\": [BASE64, ...]}");
+  }
+  LevelPack parsed;
+  std::vector<PackProblem> problems;
+  if (!level_pack_parse(*text, parsed, problems)) {
+    std::string message = level_pack_problems_text("pack", problems);
+    while (!message.empty() && message.back() == '\n') message.pop_back();
+    return publish_refusal(422, message);
+  }
+  const int32_t levels = static_cast<int32_t>(parsed.levels.size());
+  if (static_cast<int64_t>(runs->size()) != levels) {
+    return publish_refusal(422, "one winning run for each level: the pack has " +
+                                    std::to_string(levels) + " levels, " +
+                                    std::to_string(runs->size()) + " runs came");
+  }
+  std::string title = first_line_of(parsed);
+  if (const std::optional<std::string> given = string_field(body, "title")) {
+    if (!hub_name_ok(*given) && !given->empty()) return publish_refusal(422, TITLE_RULE);
+    if (!given->empty()) title = *given;
+  }
+  const std::string id = sha256_hex(*text);
   const LevelStream stream = level_pack_compile(parsed);
   std::vector<StoreRun> proofs;
   std::vector<std::vector<uint8_t>> replays;
@@ -333,8 +396,7 @@ HubResponse publish(Hub& hub, const HubRequest& request, int64_t player) {
     const Json& run = (*runs)[static_cast<size_t>(level - 1)];
     std::vector<uint8_t> bytes;
     if (!run.is_string() || !base64_decode(run.get<std::string>(), bytes)) {
-      return answer(422, Json{{"error", "run " + std::to_string(level) + " is not base64 text"},
-                              {"level", level}});
+      return publish_refusal(422, "run " + std::to_string(level) + " is not base64 text", level);
     }
     StoreRun proof = verify_replay(bytes, stream, hub.verify);
     const bool won = std::any_of(proof.levels.begin(), proof.levels.end(),
@@ -343,19 +405,18 @@ HubResponse publish(Hub& hub, const HubRequest& request, int64_t player) {
       const std::string why = proof.status == RUN_VERIFIED
                                   ? "it does not win level " + std::to_string(level)
                                   : proof.reason;
-      return answer(422,
-                    Json{{"error", "run " + std::to_string(level) + ": " + why}, {"level", level}});
+      return publish_refusal(422, "run " + std::to_string(level) + ": " + why, level);
     }
     proofs.push_back(std::move(proof));
     replays.push_back(std::move(bytes));
   }
   StorePack pack;
   pack.id = id;
-  pack.author = player;
+  pack.author = job.player;
   pack.title = title;
   pack.first_line = first_line_of(parsed);
   pack.published = hub.clock();
-  pack.replaces = replaces;
+  pack.replaces = string_field(body, "replaces").value_or("");
   pack.levels = levels;
   pack.level_data_hash = replay_level_data_hash(stream);
   pack.level_data_size = static_cast<uint32_t>(stream.bytes.size());
@@ -363,17 +424,58 @@ HubResponse publish(Hub& hub, const HubRequest& request, int64_t player) {
   std::vector<StoreLevel> checked;
   for (int32_t level = 1; level <= levels; ++level) checked.push_back(level_of(stream, level));
   if (!hub.store.add_pack(pack, checked)) {
-    return answer(409, Json{{"error", "this pack is published already"}, {"pack", id}});
+    Json result = publish_refusal(409, "this pack is published already");
+    result["pack"] = id;
+    return result;
   }
   // The author's proofs are runs like any other: they count in the histograms.
   for (size_t i = 0; i < proofs.size(); ++i) {
     StoreRun& proof = proofs[i];
-    proof.id = hub.store.add_run(player, id, replays[i], pack.published);
-    proof.player = player;
+    proof.id = hub.store.add_run(job.player, id, replays[i], pack.published, job.address);
+    proof.player = job.player;
     proof.pack = id;
     hub.store.finish_run(proof);
   }
-  return answer(201, Json{{"pack", id}, {"levels", levels}});
+  return Json{{"pack", id}, {"levels", levels}, {"http_status", 201}};
+}
+
+HubResponse show_job(Hub& hub, const std::string& id_text) {
+  const int64_t id = positive_number(id_text);
+  const std::optional<StoreJob> job = id ? hub.store.job(id, false) : std::nullopt;
+  if (!job) return failure(404, "no such job");
+  Json body = Json::parse(job->result, nullptr, false);
+  if (!body.is_object()) body = Json::object();
+  body["job"] = job->id;
+  body["kind"] = job->kind;
+  body["status"] = job->status == JOB_QUEUED && job->lease_until >= hub.clock()
+                       ? std::string("running")
+                       : job->status;
+  return answer(200, body);
+}
+
+// The day's pack, the same all day for everyone and in every process: of the packs published
+// before the day began, the one whose id hashed with the day is least. A pack published during
+// the day, or another withdrawn, leaves it as it is; only withdrawing the pick itself moves it
+// to the next. Worked out at most once a minute per process (the lists' figures in it as old).
+std::optional<StorePackSummary> daily_pick(Hub& hub) {
+  const int64_t now = hub.clock();
+  const int64_t day = now / 86400;
+  std::lock_guard lock(hub.daily_mutex);
+  if (hub.daily_day != day || now - hub.daily_at >= 60) {
+    hub.daily.reset();
+    std::string least;
+    for (StorePackSummary& summary :
+         hub.store.list_packs(PackOrder::OLDEST, 0, 0, hub.store.pack_count())) {
+      if (summary.pack.published >= day * 86400) break;
+      const std::string mark = sha256_hex(std::to_string(day) + " " + summary.pack.id);
+      if (hub.daily && mark >= least) continue;
+      least = mark;
+      hub.daily = std::move(summary);
+    }
+    hub.daily_day = day;
+    hub.daily_at = now;
+  }
+  return hub.daily;
 }
 
 HubResponse list_packs(Hub& hub, const HubRequest& request) {
@@ -398,14 +500,7 @@ HubResponse list_packs(Hub& hub, const HubRequest& request) {
     if (!player) return failure(401, "sort=unplayed needs a player's key");
     packs = hub.store.list_packs(PackOrder::UNPLAYED, *player, 0, limit);
   } else if (order == "daily") {
-    // The same pick all day for everyone: the day's hash picks one by order of publication.
-    const int64_t count = hub.store.pack_count();
-    if (count > 0) {
-      const std::string day = sha256_hex(std::to_string(hub.clock() / 86400));
-      const int64_t index = static_cast<int64_t>(
-          std::strtoull(day.substr(0, 15).c_str(), nullptr, 16) % static_cast<uint64_t>(count));
-      packs = hub.store.list_packs(PackOrder::OLDEST, 0, index, 1);
-    }
+    if (std::optional<StorePackSummary> pick = daily_pick(hub)) packs.push_back(*pick);
   } else {
     return failure(400, "sort is newest, played, rated, unplayed, random or daily");
   }
@@ -481,7 +576,8 @@ HubResponse submit_run(Hub& hub, const HubRequest& request, int64_t player) {
     return failure(
         413, "the replay is larger than " + std::to_string(hub.verify.replay_bytes) + " bytes");
   }
-  const int64_t id = hub.store.add_run(player, *pack_id, bytes, hub.clock());
+  if (HubResponse spent; over_budget(hub, request, player, spent)) return spent;
+  const int64_t id = hub.store.add_run(player, *pack_id, bytes, hub.clock(), request.address);
   if (hub.queue_run) hub.queue_run(id);
   return answer(202, Json{{"run", id}, {"status", RUN_QUEUED}});
 }
@@ -568,16 +664,19 @@ HubResponse pack_page(Hub& hub, const std::string& id) {
     response.body = "<!doctype html><title>No such pack</title><p>No such pack.</p>\n";
     return response;
   }
+  // A player's words are isolated from the page's own, whatever direction they run in: <bdi>
+  // in the body, the isolate characters (U+2068 ... U+2069) in the title, which holds only text.
   const std::string title = html_escape(pack->title);
-  std::string html = "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>" +
-                     title + " - Q-47 hub</title>\n<link rel=\"stylesheet\" href=\"/hub.css\">\n" +
-                     "</head><body><main>\n<h1>" + title + "</h1>\n<p>By " +
-                     html_escape(pack->author_name.empty() ? "the game" : pack->author_name) +
-                     (pack->withdrawn ? " (withdrawn by its author)" : "") +
-                     ". <a href=\"/api/packs/" + pack->id +
-                     "/file\">The pack</a>, <a href=\"/play/?levels=/api/packs/" + pack->id +
-                     "/file\">play it</a>.</p>\n<table>\n<tr><th>level</th><th>best possible</th>"
-                     "<th>players by best score</th></tr>\n";
+  std::string html =
+      "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>"
+      "\u2068" +
+      title + "\u2069 - Q-47 hub</title>\n<link rel=\"stylesheet\" href=\"/hub.css\">\n" +
+      "</head><body><main>\n<h1><bdi>" + title + "</bdi></h1>\n<p>By <bdi>" +
+      html_escape(pack->author_name.empty() ? "the game" : pack->author_name) + "</bdi>" +
+      (pack->withdrawn ? " (withdrawn by its author)" : "") + ". <a href=\"/api/packs/" + pack->id +
+      "/file\">The pack</a>, <a href=\"/play/?levels=/api/packs/" + pack->id +
+      "/file\">play it</a>.</p>\n<table>\n<tr><th>level</th><th>best possible</th>"
+      "<th>players by best score</th></tr>\n";
   for (const StoreLevel& level : find_levels(hub, id)) {
     const std::vector<std::pair<int32_t, int64_t>> counts = hub.store.histogram(id, level.level);
     std::string players;
@@ -638,6 +737,10 @@ HubResponse route(Hub& hub, const HubRequest& request) {
     }
     return failure(405, "use GET or DELETE");
   }
+  if (what == "jobs" && parts.size() == 3) {
+    if (method != "GET") return failure(405, "use GET");
+    return show_job(hub, parts[2]);
+  }
   if (what == "runs" && parts.size() == 2) {
     if (method != "POST") return failure(405, "use POST");
     return with_player([&](int64_t player) { return submit_run(hub, request, player); });
@@ -653,6 +756,25 @@ HubResponse route(Hub& hub, const HubRequest& request) {
 }  // namespace
 
 void hub_warm_up() { builtin(); }
+
+bool hub_do_job(Hub& hub, int64_t now) {
+  const std::optional<StoreJob> job = hub.store.claim_job(now, now + hub.verify.lease_seconds);
+  if (!job) return false;
+  const double began = verify_thread_seconds();
+  Json result;
+  if (job->claims > hub.verify.max_claims) {
+    result = publish_refusal(500, "it could not be done: " + std::to_string(hub.verify.max_claims) +
+                                      " workers stopped on it");
+  } else if (job->kind == JOB_PUBLISH) {
+    result = publish_work(hub, *job);
+  } else {
+    result = publish_refusal(500, "this hub does not know jobs of kind " + job->kind);
+  }
+  const bool done = result.value("http_status", 0) / 100 == 2;
+  hub.store.finish_job(job->id, done ? JOB_DONE : JOB_REFUSED, json_text(result));
+  verify_charge(hub.store, job->player, job->address, verify_thread_seconds() - began, now);
+  return true;
+}
 
 int64_t hub_clock() { return static_cast<int64_t>(std::time(nullptr)); }
 
@@ -708,6 +830,19 @@ std::string hub_forwarded_for(const std::string& header) {
   return last;
 }
 
+namespace {
+
+// Whether code shows as nothing or as a space: a name of only these looks blank.
+bool blank(uint32_t code) {
+  return code == ' ' || code == 0xA0 || code == 0xAD || code == 0x34F || code == 0x115F ||
+         code == 0x1160 || code == 0x1680 || code == 0x180E || (code >= 0x2000 && code <= 0x200D) ||
+         code == 0x202F || code == 0x205F || (code >= 0x2060 && code <= 0x2064) || code == 0x2800 ||
+         code == 0x3000 || code == 0x3164 || (code >= 0xFE00 && code <= 0xFE0F) || code == 0xFEFF ||
+         code == 0xFFA0 || (code >= 0xE0000 && code <= 0xE0FFF);
+}
+
+}  // namespace
+
 bool hub_name_ok(const std::string& name) {
   size_t characters = 0;
   bool only_spaces = true;
@@ -744,7 +879,12 @@ bool hub_name_ok(const std::string& name) {
     if (code < 0x20 || (code >= 0x7F && code < 0xA0) || code == 0x2028 || code == 0x2029) {
       return false;
     }
-    if (code != ' ') only_spaces = false;
+    // Direction controls would run a name on into the words around it wherever it is shown.
+    if (code == 0x061C || code == 0x200E || code == 0x200F || (code >= 0x202A && code <= 0x202E) ||
+        (code >= 0x2066 && code <= 0x2069)) {
+      return false;
+    }
+    if (!blank(code)) only_spaces = false;
     characters += 1;
     i += length;
   }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -41,6 +42,10 @@ struct HubLimits {
   size_t run_body = 1 << 20;             // POST /api/runs
   size_t pack_body = 8 << 20;            // POST /api/packs (the text and one run per level)
   size_t small_body = 4096;              // everything else
+  // Processor time the hub spends in an hour verifying one key's runs, and runs sent from one
+  // address (players behind one address share it): an honest hour of play costs seconds.
+  double cpu_seconds_per_key_hour = 120;
+  double cpu_seconds_per_address_hour = 600;
 };
 
 // Players' ids kept by their keys' hashes; all are forgotten when this many are kept.
@@ -65,6 +70,7 @@ struct Hub {
   VerifyLimits verify;                         // what a run may cost
   HubLimits limits;                            // what a key or an address may do
   std::function<void(int64_t run)> queue_run;  // hands a stored, queued run to the workers
+  std::function<void()> queue_job;             // tells the workers a job was stored
   std::function<int64_t()> clock = [] { return hub_clock(); };  // Unix seconds
 
   struct Bucket {
@@ -73,6 +79,10 @@ struct Hub {
   };
   std::mutex rate_mutex;                                // over buckets
   std::unordered_map<std::string, Bucket> buckets;      // "a:ADDRESS" and "k:KEY_HASH"
+  std::mutex daily_mutex;                               // over the day's pick
+  int64_t daily_day = -1;                               // the day (Unix days) daily was picked for
+  int64_t daily_at = 0;                                 // when it was picked (Unix seconds)
+  std::optional<StorePackSummary> daily;                // the day's pack, none when there was none
   std::mutex players_mutex;                             // over player_ids
   std::unordered_map<std::string, int64_t> player_ids;  // key hash -> player, as found
 };
@@ -81,13 +91,17 @@ struct Hub {
 // for them.
 void hub_warm_up();
 
+// Claims a queued job from the store (until now plus the lease) and does it: what a worker
+// does before looking for runs. False when no job was free.
+bool hub_do_job(Hub& hub, int64_t now);
+
 // The answer to request.
 HubResponse hub_handle(Hub& hub, const HubRequest& request);
 
 // Text made safe inside HTML (&, <, >, " and ').
 std::string html_escape(const std::string& text);
-// Whether name is a player's name the hub takes: 1..32 characters of UTF-8, none a control
-// character, not only spaces.
+// Whether name is a player's name the hub takes: 1..32 characters of UTF-8, none a control or
+// direction (bidi) character, not only spaces and characters that show as nothing.
 bool hub_name_ok(const std::string& name);
 // A new key: 32 bytes from the kernel's random source as 64 lowercase hex characters. Throws
 // std::runtime_error when the kernel gives none.

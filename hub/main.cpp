@@ -37,6 +37,7 @@ struct HubOptions {
   int32_t workers = 2;                    // verifying threads
   size_t max_connections = 10000;         // connections open at once
   double rate = 20;                       // requests a second per address and per key
+  int64_t lease = 60;                     // seconds a worker holds a run it claimed
 };
 
 void usage(FILE* out) {
@@ -52,6 +53,8 @@ void usage(FILE* out) {
       "  --workers N          threads that verify runs (1 to 64, default 2)\n"
       "  --rate N             requests a second per address and per key (default 20;\n"
       "                       0: no limit)\n"
+      "  --lease SECONDS      a worker's claim on a run lasts this long; a run whose\n"
+      "                       worker died is verified by another after it (default 60)\n"
       "  --max-connections N  connections open at once (16 to 1000000, default 10000);\n"
       "                       past it the longest idle one is closed\n"
       "  --trust-proxy ADDR   requests from ADDR (a reverse proxy in front) come from\n"
@@ -85,6 +88,7 @@ HubOptions read_options(int argc, char** argv) {
     TRUST_PROXY,
     WORKERS,
     RATE,
+    LEASE,
     BACKUP,
     MAX_CONNECTIONS,
     VERSION
@@ -96,6 +100,7 @@ HubOptions read_options(int argc, char** argv) {
                                 {"trust-proxy", required_argument, nullptr, TRUST_PROXY},
                                 {"workers", required_argument, nullptr, WORKERS},
                                 {"rate", required_argument, nullptr, RATE},
+                                {"lease", required_argument, nullptr, LEASE},
                                 {"max-connections", required_argument, nullptr, MAX_CONNECTIONS},
                                 {"backup", required_argument, nullptr, BACKUP},
                                 {"help", no_argument, nullptr, 'h'},
@@ -145,6 +150,11 @@ HubOptions read_options(int argc, char** argv) {
       case RATE:
         if (!whole_number(optarg, 0, 1000000, number)) misuse("--rate: a number from 0 to 1000000");
         options.rate = static_cast<double>(number);
+        break;
+      case LEASE:
+        // A run takes at most 10 s of processor time: a shorter lease would hand it out twice.
+        if (!whole_number(optarg, 1, 86400, number)) misuse("--lease: a number from 1 to 86400");
+        options.lease = number;
         break;
       case MAX_CONNECTIONS:
         if (!whole_number(optarg, 16, 1000000, number)) {
@@ -261,17 +271,20 @@ int main(int argc, char** argv) {
     return 1;
   }
   VerifyLimits limits;
+  limits.lease_seconds = options.lease;
   Hub hub(*store);
   hub.verify = limits;
   hub.limits.requests_per_second = options.rate;
   std::unique_ptr<VerifyPool> pool;
   try {
-    pool = std::make_unique<VerifyPool>(*store, options.workers, limits);
+    pool = std::make_unique<VerifyPool>(*store, options.workers, limits, hub.clock,
+                                        [&hub](int64_t now) { return hub_do_job(hub, now); });
   } catch (const StoreError& failure) {
     std::fprintf(stderr, "%s: %s\n", PROGRAM, failure.what());
     return 1;
   }
-  hub.queue_run = [&pool](int64_t id) { pool->add(id); };
+  hub.queue_run = [&pool](int64_t) { pool->add(); };
+  hub.queue_job = [&pool] { pool->add(); };
 
   // Every connection holds a file: as many as the system lets this process have, less a few
   // for the store and the page's files.

@@ -93,6 +93,29 @@ struct StoreRun {
   int64_t frames = 0;                 // frames the rules ran
   uint32_t checksum = 0;              // state checksum after the last frame
   std::vector<StoreRunLevel> levels;  // levels won (verified runs)
+  std::string address;                // the address it was sent from ("" when not known)
+  int32_t claims = 0;                 // times a worker claimed it (see claim_run)
+};
+
+// A piece of work kept in the store until a worker of any process has done it: a publication
+// (the checker and every proof run) is too long for the thread that answers a request.
+constexpr const char* JOB_PUBLISH = "publish";
+// A job's status: queued (running while a worker holds its lease), then done or refused.
+constexpr const char* JOB_QUEUED = "queued";
+constexpr const char* JOB_DONE = "done";
+constexpr const char* JOB_REFUSED = "refused";
+
+struct StoreJob {
+  int64_t id = 0;
+  std::string kind;                 // JOB_PUBLISH
+  int64_t player = 0;               // who asked for it
+  std::string address;              // the address it was asked from
+  std::string payload;              // what it works on (empty when read without it, and once done)
+  int64_t created = 0;              // Unix seconds
+  std::string status = JOB_QUEUED;  // JOB_QUEUED, JOB_DONE or JOB_REFUSED
+  std::string result;               // what it came to, a JSON object, once done or refused
+  int64_t lease_until = 0;          // a worker holds it until then (Unix seconds)
+  int32_t claims = 0;               // times a worker claimed it
 };
 
 class Store {
@@ -125,17 +148,40 @@ class Store {
   virtual int64_t packs_published_since(int64_t player, int64_t since) = 0;
 
   // --- Runs ---
-  // Stores a run as queued (durably, before the hub answers); returns its id.
+  // Stores a run as queued (durably, before the hub answers), sent from address; returns its
+  // id. Its turn is one after the player's last run still queued, or the queue's first turn
+  // when the player has none: runs are claimed player by player in turn.
   virtual int64_t add_run(int64_t player, const std::string& pack,
-                          const std::vector<uint8_t>& replay, int64_t now) = 0;
+                          const std::vector<uint8_t>& replay, int64_t now,
+                          const std::string& address) = 0;
   // The run with id, with its replay when with_replay.
   virtual std::optional<StoreRun> run(int64_t id, bool with_replay) = 0;
-  // Ids of the runs still queued, oldest first (picked up again when the hub starts).
+  // Ids of the runs still queued, oldest first.
   virtual std::vector<int64_t> queued_runs() = 0;
+  // Claims a queued run for a worker of any process until lease_until (Unix seconds), with its
+  // replay and its claims counted: the first by turn (then by id) whose lease ended before now.
+  // None when every queued run is held. A run whose worker died, or whose verdict could not be
+  // written, is claimed again once its lease is over.
+  virtual std::optional<StoreRun> claim_run(int64_t now, int64_t lease_until) = 0;
   // Records a queued run's verdict: status RUN_VERIFIED or RUN_REFUSED with its reason, frames,
   // checksum and levels won. A verified run raises the player's best of each level it won, in
   // the same transaction. A run no longer queued is left as it is.
   virtual void finish_run(const StoreRun& verdict) = 0;
+
+  // --- Jobs ---
+  // Stores a queued job (durably, before the hub answers); returns its id.
+  virtual int64_t add_job(const std::string& kind, int64_t player, const std::string& address,
+                          const std::string& payload, int64_t now) = 0;
+  // The job with id, with its payload when with_payload.
+  virtual std::optional<StoreJob> job(int64_t id, bool with_payload) = 0;
+  // Claims the oldest queued job whose lease ended before now until lease_until, with its
+  // payload and its claims counted; none when every queued job is held.
+  virtual std::optional<StoreJob> claim_job(int64_t now, int64_t lease_until) = 0;
+  // Records a queued job's outcome (JOB_DONE or JOB_REFUSED and its result) and lets its payload
+  // go; a job no longer queued is left as it is.
+  virtual void finish_job(int64_t id, const std::string& status, const std::string& result) = 0;
+  // Jobs of kind player asked for since (Unix seconds), whatever became of them.
+  virtual int64_t jobs_since(int64_t player, const std::string& kind, int64_t since) = 0;
 
   // --- Bests, histograms and ratings ---
   // The player's best score on a level of pack (a verified win), if any.
@@ -156,7 +202,14 @@ class Store {
   // Adds amount to the counter name in the window starting at window_start (Unix seconds) and
   // returns its new value: limits per key or address per day that outlive a restart.
   virtual int64_t count(const std::string& name, int64_t window_start, int64_t amount) = 0;
+
+  // The version of the tables, which opening the store brings up to STORE_SCHEMA_VERSION.
+  virtual int32_t schema_version() = 0;
 };
+
+// The tables' version this hub makes and reads. 0 is the first hub's, which had no number; each
+// store migrates an older one when it opens it and refuses a newer one.
+constexpr int32_t STORE_SCHEMA_VERSION = 1;
 
 // Opens the store a --database value names: "postgresql://..." or "postgres://..." a PostgreSQL
 // server, "memory:" a store in memory, anything else the path of a SQLite file (made with its

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <set>
 #include <tuple>
@@ -135,7 +136,7 @@ class MemoryStore : public Store {
   }
 
   int64_t add_run(int64_t player, const std::string& pack, const std::vector<uint8_t>& replay,
-                  int64_t now) override {
+                  int64_t now, const std::string& address) override {
     std::lock_guard lock(mutex_);
     StoreRun run;
     run.id = static_cast<int64_t>(runs_.size()) + 1;
@@ -143,6 +144,16 @@ class MemoryStore : public Store {
     run.pack = pack;
     run.replay = replay;
     run.submitted = now;
+    run.address = address;
+    std::optional<int64_t> first_turn;
+    std::optional<int64_t> player_turn;
+    for (size_t i = 0; i < runs_.size(); ++i) {
+      if (runs_[i].status != RUN_QUEUED) continue;
+      first_turn = std::min(first_turn.value_or(turns_[i]), turns_[i]);
+      if (runs_[i].player == player) player_turn = std::max(player_turn.value_or(0), turns_[i]);
+    }
+    turns_.push_back(player_turn ? *player_turn + 1 : first_turn.value_or(0));
+    leases_.push_back(0);
     runs_.push_back(run);
     played_[{player, pack}] += 1;
     return run.id;
@@ -162,6 +173,18 @@ class MemoryStore : public Store {
     }
     return ids;
   }
+  std::optional<StoreRun> claim_run(int64_t now, int64_t lease_until) override {
+    std::lock_guard lock(mutex_);
+    std::optional<size_t> next;
+    for (size_t i = 0; i < runs_.size(); ++i) {
+      if (runs_[i].status != RUN_QUEUED || leases_[i] >= now) continue;
+      if (!next || turns_[i] < turns_[*next]) next = i;
+    }
+    if (!next) return std::nullopt;
+    leases_[*next] = lease_until;
+    runs_[*next].claims += 1;
+    return runs_[*next];
+  }
   void finish_run(const StoreRun& verdict) override {
     std::lock_guard lock(mutex_);
     if (verdict.id < 1 || verdict.id > static_cast<int64_t>(runs_.size())) return;
@@ -179,6 +202,52 @@ class MemoryStore : public Store {
       const auto found = bests_.find(key);
       if (found == bests_.end() || found->second < level.score) bests_[key] = level.score;
     }
+  }
+
+  int64_t add_job(const std::string& kind, int64_t player, const std::string& address,
+                  const std::string& payload, int64_t now) override {
+    std::lock_guard lock(mutex_);
+    StoreJob job;
+    job.id = static_cast<int64_t>(jobs_.size()) + 1;
+    job.kind = kind;
+    job.player = player;
+    job.address = address;
+    job.payload = payload;
+    job.created = now;
+    jobs_.push_back(job);
+    return job.id;
+  }
+  std::optional<StoreJob> job(int64_t id, bool with_payload) override {
+    std::lock_guard lock(mutex_);
+    if (id < 1 || id > static_cast<int64_t>(jobs_.size())) return std::nullopt;
+    StoreJob job = jobs_[static_cast<size_t>(id - 1)];
+    if (!with_payload) job.payload.clear();
+    return job;
+  }
+  std::optional<StoreJob> claim_job(int64_t now, int64_t lease_until) override {
+    std::lock_guard lock(mutex_);
+    for (StoreJob& job : jobs_) {
+      if (job.status != JOB_QUEUED || job.lease_until >= now) continue;
+      job.lease_until = lease_until;
+      job.claims += 1;
+      return job;
+    }
+    return std::nullopt;
+  }
+  void finish_job(int64_t id, const std::string& status, const std::string& result) override {
+    std::lock_guard lock(mutex_);
+    if (id < 1 || id > static_cast<int64_t>(jobs_.size())) return;
+    StoreJob& job = jobs_[static_cast<size_t>(id - 1)];
+    if (job.status != JOB_QUEUED) return;
+    job.status = status;
+    job.result = result;
+    job.payload.clear();
+  }
+  int64_t jobs_since(int64_t player, const std::string& kind, int64_t since) override {
+    std::lock_guard lock(mutex_);
+    return std::count_if(jobs_.begin(), jobs_.end(), [&](const StoreJob& job) {
+      return job.player == player && job.kind == kind && job.created >= since;
+    });
   }
 
   std::optional<int32_t> best(int64_t player, const std::string& pack, int32_t level) override {
@@ -210,6 +279,8 @@ class MemoryStore : public Store {
     return counters_[{name, window_start}] += amount;
   }
 
+  int32_t schema_version() override { return STORE_SCHEMA_VERSION; }
+
  private:
   struct KeptPack {
     StorePack pack;
@@ -231,6 +302,9 @@ class MemoryStore : public Store {
   std::map<std::string, KeptPack> packs_;                       // by id
   int64_t pack_order_ = 0;                                      // packs published so far
   std::vector<StoreRun> runs_;                                  // by id - 1
+  std::vector<int64_t> turns_;                                  // each run's turn, by id - 1
+  std::vector<int64_t> leases_;                                 // each run's lease's end
+  std::vector<StoreJob> jobs_;                                  // by id - 1
   std::map<std::pair<int64_t, std::string>, int64_t> played_;   // runs per (player, pack)
   std::set<std::pair<int64_t, std::string>> verified_players_;  // a verified run on the pack
   std::map<std::tuple<int64_t, std::string, int32_t>, int32_t> bests_;    // player, pack, level

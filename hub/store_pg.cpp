@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <pqxx/pqxx>
 #include <vector>
@@ -86,6 +87,48 @@ CREATE TABLE IF NOT EXISTS counters (
   PRIMARY KEY (name, window_start));
 )SQL";
 
+// The changes from each version of the tables to the next: MIGRATIONS[v] takes version v to
+// v + 1. Version 0 is the tables above, as the first hub made them.
+constexpr const char* MIGRATIONS[] = {
+    // 1: runs are claimed with leases, player by player in turn, and remember the sender's
+    // address (the processor-time budget); the lists read counters kept as runs are verified
+    // and levels rated instead of counting over every run.
+    R"SQL(
+ALTER TABLE runs ADD COLUMN turn BIGINT NOT NULL DEFAULT 0;
+ALTER TABLE runs ADD COLUMN lease_until BIGINT NOT NULL DEFAULT 0;
+ALTER TABLE runs ADD COLUMN claims INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE runs ADD COLUMN address TEXT NOT NULL DEFAULT '';
+CREATE INDEX runs_by_turn ON runs (turn, id) WHERE status = 'queued';
+CREATE INDEX runs_queued_by_player ON runs (player, turn) WHERE status = 'queued';
+CREATE TABLE pack_players (
+  pack TEXT NOT NULL,
+  player BIGINT NOT NULL,
+  PRIMARY KEY (pack, player));
+INSERT INTO pack_players SELECT DISTINCT pack, player FROM runs WHERE status = 'verified';
+ALTER TABLE packs ADD COLUMN plays BIGINT NOT NULL DEFAULT 0;
+ALTER TABLE packs ADD COLUMN stars BIGINT NOT NULL DEFAULT 0;
+ALTER TABLE packs ADD COLUMN ratings BIGINT NOT NULL DEFAULT 0;
+UPDATE packs p SET
+  plays = (SELECT count(*) FROM pack_players x WHERE x.pack = p.id),
+  stars = (SELECT coalesce(sum(s.stars), 0) FROM ratings s WHERE s.pack = p.id),
+  ratings = (SELECT count(*) FROM ratings s WHERE s.pack = p.id);
+CREATE TABLE jobs (
+  id BIGSERIAL PRIMARY KEY,
+  kind TEXT NOT NULL,
+  player BIGINT NOT NULL REFERENCES players (id),
+  address TEXT NOT NULL,
+  payload BYTEA NOT NULL,
+  created BIGINT NOT NULL,
+  status TEXT NOT NULL,
+  result TEXT NOT NULL DEFAULT '',
+  lease_until BIGINT NOT NULL DEFAULT 0,
+  claims INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX jobs_queued ON jobs (id) WHERE status = 'queued';
+CREATE INDEX jobs_by_player ON jobs (player, kind, created);
+)SQL",
+};
+static_assert(std::size(MIGRATIONS) == STORE_SCHEMA_VERSION);
+
 // A pack's columns as list_packs and pack read them, author's name included.
 constexpr const char* PACK_COLUMNS =
     "p.id, p.author, a.name, p.title, p.first_line, p.published, p.replaces, p.withdrawn, "
@@ -114,6 +157,21 @@ StorePlayer player_of(const pqxx::row& row) {
   player.key_hash = row[2].as<std::string>();
   player.created = row[3].as<int64_t>();
   return player;
+}
+
+StoreJob job_of(const pqxx::row& row) {
+  StoreJob job;
+  job.id = row[0].as<int64_t>();
+  job.kind = row[1].as<std::string>();
+  job.player = row[2].as<int64_t>();
+  job.address = row[3].as<std::string>();
+  job.created = row[4].as<int64_t>();
+  job.status = row[5].as<std::string>();
+  job.result = row[6].as<std::string>();
+  job.lease_until = row[7].as<int64_t>();
+  job.claims = row[8].as<int32_t>();
+  job.payload = pqxx::binarystring(row[9]).str();
+  return job;
 }
 
 pqxx::binarystring bytes_of(const std::string& text) {
@@ -154,6 +212,17 @@ class PgStore final : public Store {
     transact([](pqxx::transaction_base& tx) {
       exec(tx, "SELECT pg_advisory_xact_lock($1)", STORE_PG_SCHEMA_LOCK);
       tx.exec(SCHEMA);
+      tx.exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
+      const pqxx::result rows = tx.exec("SELECT version FROM schema_version");
+      int32_t version = rows.empty() ? 0 : rows[0][0].as<int32_t>();
+      if (rows.empty()) tx.exec("INSERT INTO schema_version VALUES (0)");
+      if (version > STORE_SCHEMA_VERSION) {
+        throw StoreError("the tables are of version " + std::to_string(version) +
+                         ", made by a newer hub (this one reads up to " +
+                         std::to_string(STORE_SCHEMA_VERSION) + ")");
+      }
+      for (; version < STORE_SCHEMA_VERSION; ++version) tx.exec(MIGRATIONS[version]);
+      exec(tx, "UPDATE schema_version SET version = $1", version);
     });
   }
 
@@ -287,11 +356,9 @@ class PgStore final : public Store {
     // The counts are columns of an inner query, so the order can name them.
     const std::string query =
         std::string("SELECT * FROM (SELECT ") + PACK_COLUMNS +
-        ", (SELECT count(DISTINCT r.player) FROM runs r WHERE r.pack = p.id AND r.status = "
-        "'verified') AS plays, (SELECT coalesce(avg(s.stars), 0)::float8 FROM ratings s WHERE "
-        "s.pack = p.id) AS rating, (SELECT count(*) FROM ratings s WHERE s.pack = p.id) AS "
-        "ratings, p.added AS added FROM packs p JOIN players a ON a.id = p.author WHERE NOT "
-        "p.withdrawn" +
+        ", p.plays AS plays, (CASE WHEN p.ratings = 0 THEN 0 ELSE p.stars::float8 / p.ratings "
+        "END) AS rating, p.ratings AS ratings, p.added AS added FROM packs p JOIN players a ON "
+        "a.id = p.author WHERE NOT p.withdrawn" +
         (order == PackOrder::UNPLAYED
              ? " AND NOT EXISTS (SELECT 1 FROM runs r WHERE r.pack = p.id AND r.player = $3)"
              : " AND $3::bigint IS NOT NULL") +
@@ -331,16 +398,43 @@ class PgStore final : public Store {
   }
 
   int64_t add_run(int64_t player, const std::string& pack, const std::vector<uint8_t>& replay,
-                  int64_t now) override {
+                  int64_t now, const std::string& address) override {
     int64_t id = 0;
     single([&](pqxx::transaction_base& tx) {
       id = exec1(tx,
-                 "INSERT INTO runs (player, pack, replay, submitted, status) VALUES ($1, $2, $3, "
-                 "$4, 'queued') RETURNING id",
-                 player, pack, bytes_of(replay), now)[0]
+                 "INSERT INTO runs (player, pack, replay, submitted, status, address, turn) "
+                 "VALUES ($1, $2, $3, $4, 'queued', $5, coalesce((SELECT max(turn) + 1 FROM runs "
+                 "WHERE status = 'queued' AND player = $1), (SELECT min(turn) FROM runs WHERE "
+                 "status = 'queued'), 0)) RETURNING id",
+                 player, pack, bytes_of(replay), now, address)[0]
                .as<int64_t>();
     });
     return id;
+  }
+
+  std::optional<StoreRun> claim_run(int64_t now, int64_t lease_until) override {
+    std::optional<StoreRun> found;
+    single([&](pqxx::transaction_base& tx) {
+      // A run another worker is claiming at this moment is skipped rather than waited for.
+      const pqxx::result rows =
+          exec(tx,
+               "UPDATE runs SET lease_until = $2, claims = claims + 1 WHERE id = (SELECT id FROM "
+               "runs WHERE status = 'queued' AND lease_until < $1 ORDER BY turn, id LIMIT 1 FOR "
+               "UPDATE SKIP LOCKED) RETURNING id, player, pack, submitted, replay, claims, address",
+               now, lease_until);
+      if (rows.empty()) return;
+      StoreRun run;
+      run.id = rows[0][0].as<int64_t>();
+      run.player = rows[0][1].as<int64_t>();
+      run.pack = rows[0][2].as<std::string>();
+      run.submitted = rows[0][3].as<int64_t>();
+      const pqxx::binarystring replay(rows[0][4]);
+      run.replay.assign(replay.data(), replay.data() + replay.size());
+      run.claims = rows[0][5].as<int32_t>();
+      run.address = rows[0][6].as<std::string>();
+      found = std::move(run);
+    });
+    return found;
   }
 
   std::optional<StoreRun> run(int64_t id, bool with_replay) override {
@@ -404,12 +498,79 @@ class PgStore final : public Store {
       if (updated.empty() || verdict.status != RUN_VERIFIED) return;
       const int64_t player = updated[0][0].as<int64_t>();
       const std::string pack = updated[0][1].as<std::string>();
+      if (exec(tx, "INSERT INTO pack_players (pack, player) VALUES ($1, $2) ON CONFLICT DO NOTHING",
+               pack, player)
+              .affected_rows() == 1) {
+        exec(tx, "UPDATE packs SET plays = plays + 1 WHERE id = $1", pack);
+      }
       for (const StoreRunLevel& level : verdict.levels) {
         exec(tx, "INSERT INTO run_levels (run, level, score) VALUES ($1, $2, $3)", verdict.id,
              level.level, level.score);
         raise_best(tx, player, pack, level.level, level.score);
       }
     });
+  }
+
+  int64_t add_job(const std::string& kind, int64_t player, const std::string& address,
+                  const std::string& payload, int64_t now) override {
+    int64_t id = 0;
+    single([&](pqxx::transaction_base& tx) {
+      id = exec1(tx,
+                 "INSERT INTO jobs (kind, player, address, payload, created, status) VALUES ($1, "
+                 "$2, $3, $4, $5, 'queued') RETURNING id",
+                 kind, player, address, bytes_of(payload), now)[0]
+               .as<int64_t>();
+    });
+    return id;
+  }
+
+  std::optional<StoreJob> job(int64_t id, bool with_payload) override {
+    std::optional<StoreJob> found;
+    single([&](pqxx::transaction_base& tx) {
+      const pqxx::result rows = exec(
+          tx,
+          std::string("SELECT id, kind, player, address, created, status, result, lease_until, "
+                      "claims, ") +
+              (with_payload ? "payload" : "''::bytea") + " FROM jobs WHERE id = $1",
+          id);
+      if (!rows.empty()) found = job_of(rows[0]);
+    });
+    return found;
+  }
+
+  std::optional<StoreJob> claim_job(int64_t now, int64_t lease_until) override {
+    std::optional<StoreJob> found;
+    single([&](pqxx::transaction_base& tx) {
+      const pqxx::result rows =
+          exec(tx,
+               "UPDATE jobs SET lease_until = $2, claims = claims + 1 WHERE id = (SELECT id FROM "
+               "jobs WHERE status = 'queued' AND lease_until < $1 ORDER BY id LIMIT 1 FOR UPDATE "
+               "SKIP LOCKED) RETURNING id, kind, player, address, created, status, result, "
+               "lease_until, claims, payload",
+               now, lease_until);
+      if (!rows.empty()) found = job_of(rows[0]);
+    });
+    return found;
+  }
+
+  void finish_job(int64_t id, const std::string& status, const std::string& result) override {
+    single([&](pqxx::transaction_base& tx) {
+      exec(tx,
+           "UPDATE jobs SET status = $2, result = $3, payload = ''::bytea WHERE id = $1 AND "
+           "status = 'queued'",
+           id, status, result);
+    });
+  }
+
+  int64_t jobs_since(int64_t player, const std::string& kind, int64_t since) override {
+    int64_t count = 0;
+    single([&](pqxx::transaction_base& tx) {
+      count =
+          exec1(tx, "SELECT count(*) FROM jobs WHERE player = $1 AND kind = $2 AND created >= $3",
+                player, kind, since)[0]
+              .as<int64_t>();
+    });
+    return count;
   }
 
   std::optional<int32_t> best(int64_t player, const std::string& pack, int32_t level) override {
@@ -462,11 +623,18 @@ class PgStore final : public Store {
   }
 
   void rate(int64_t player, const std::string& pack, int32_t level, int32_t stars) override {
-    single([&](pqxx::transaction_base& tx) {
+    transact([&](pqxx::transaction_base& tx) {
       exec(tx,
            "INSERT INTO ratings (pack, level, player, stars) VALUES ($1, $2, $3, $4) ON CONFLICT "
            "(pack, level, player) DO UPDATE SET stars = excluded.stars",
            pack, level, player, stars);
+      // The pack's totals counted again from its own ratings (a few rows), under the pack's
+      // row lock, so two ratings at once cannot both miss each other.
+      exec(tx,
+           "UPDATE packs p SET stars = s.total, ratings = s.count FROM (SELECT "
+           "coalesce(sum(stars), 0) AS total, count(*) AS count FROM ratings WHERE pack = $1) s "
+           "WHERE p.id = $1",
+           pack);
     });
   }
 
@@ -481,6 +649,14 @@ class PgStore final : public Store {
                   .as<int64_t>();
     });
     return value;
+  }
+
+  int32_t schema_version() override {
+    int32_t version = 0;
+    single([&](pqxx::transaction_base& tx) {
+      version = tx.exec1("SELECT version FROM schema_version")[0].as<int32_t>();
+    });
+    return version;
   }
 
  private:

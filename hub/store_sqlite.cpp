@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <exception>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -58,6 +59,40 @@ CREATE TABLE IF NOT EXISTS counters(
   name TEXT NOT NULL, window INTEGER NOT NULL, value INTEGER NOT NULL,
   PRIMARY KEY(name, window));
 )";
+
+// The changes from each version of the tables to the next: MIGRATIONS[v] takes version v to
+// v + 1, and the file's user_version says which it has. Version 0 is the tables above, as the
+// first hub made them.
+constexpr const char* MIGRATIONS[] = {
+    // 1: runs are claimed with leases, player by player in turn, and remember the sender's
+    // address (the processor-time budget); the lists read counters kept as runs are verified
+    // and levels rated instead of counting over every run.
+    R"(
+ALTER TABLE runs ADD COLUMN turn INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE runs ADD COLUMN lease_until INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE runs ADD COLUMN claims INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE runs ADD COLUMN address TEXT NOT NULL DEFAULT '';
+CREATE INDEX runs_by_turn ON runs(turn, id) WHERE status = 'queued';
+CREATE INDEX runs_queued_by_player ON runs(player, turn) WHERE status = 'queued';
+CREATE TABLE pack_players(pack TEXT NOT NULL, player INTEGER NOT NULL, PRIMARY KEY(pack, player));
+INSERT INTO pack_players SELECT DISTINCT pack, player FROM runs WHERE status = 'verified';
+ALTER TABLE packs ADD COLUMN plays INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE packs ADD COLUMN stars INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE packs ADD COLUMN ratings INTEGER NOT NULL DEFAULT 0;
+UPDATE packs SET
+  plays = (SELECT COUNT(*) FROM pack_players x WHERE x.pack = packs.id),
+  stars = (SELECT COALESCE(SUM(s.stars), 0) FROM ratings s WHERE s.pack = packs.id),
+  ratings = (SELECT COUNT(*) FROM ratings s WHERE s.pack = packs.id);
+CREATE TABLE jobs(
+  id INTEGER PRIMARY KEY, kind TEXT NOT NULL, player INTEGER NOT NULL REFERENCES players(id),
+  address TEXT NOT NULL, payload BLOB NOT NULL, created INTEGER NOT NULL, status TEXT NOT NULL,
+  result TEXT NOT NULL DEFAULT '', lease_until INTEGER NOT NULL DEFAULT 0,
+  claims INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX jobs_queued ON jobs(id) WHERE status = 'queued';
+CREATE INDEX jobs_by_player ON jobs(player, kind, created);
+)",
+};
+static_assert(std::size(MIGRATIONS) == STORE_SCHEMA_VERSION);
 
 // A connection and the statements prepared on it: a statement is prepared once and kept, since
 // preparing one costs more than most of the hub's reads. Used by one thread at a time.
@@ -410,10 +445,8 @@ class SqliteStore : public Store {
     }
     const std::string sql =
         std::string("SELECT ") + PACK_COLUMNS +
-        ", (SELECT COUNT(DISTINCT r.player) FROM runs r WHERE r.pack = p.id AND "
-        "r.status = 'verified') AS plays, "
-        "(SELECT AVG(stars) FROM ratings WHERE pack = p.id) AS rating, "
-        "(SELECT COUNT(*) FROM ratings WHERE pack = p.id) "
+        ", p.plays AS plays, CASE WHEN p.ratings = 0 THEN NULL ELSE CAST(p.stars AS REAL) / "
+        "p.ratings END AS rating, p.ratings "
         "FROM packs p JOIN players pl ON pl.id = p.author WHERE p.withdrawn = 0 AND "
         "(? = 0 OR NOT EXISTS (SELECT 1 FROM runs r WHERE r.player = ? AND r.pack = p.id)) "
         "ORDER BY " +
@@ -450,17 +483,44 @@ class SqliteStore : public Store {
   }
 
   int64_t add_run(int64_t player, const std::string& pack, const std::vector<uint8_t>& replay,
-                  int64_t now) override {
+                  int64_t now, const std::string& address) override {
     int64_t id = 0;
     writer_.write([&](Connection& db) {
       Statement insert(db,
-                       "INSERT INTO runs(player, pack, replay, submitted, status) "
-                       "VALUES(?, ?, ?, ?, 'queued')");
+                       "INSERT INTO runs(player, pack, replay, submitted, status, address, turn) "
+                       "VALUES(?1, ?2, ?3, ?4, 'queued', ?5, COALESCE((SELECT MAX(turn) + 1 FROM "
+                       "runs WHERE status = 'queued' AND player = ?1), (SELECT MIN(turn) FROM "
+                       "runs WHERE status = 'queued'), 0))");
       insert.bind(1, player).bind(2, pack).bind_blob(3, replay.data(), replay.size()).bind(4, now);
-      insert.step();
+      insert.bind(5, address).step();
       id = sqlite3_last_insert_rowid(db);
     });
     return id;
+  }
+  std::optional<StoreRun> claim_run(int64_t now, int64_t lease_until) override {
+    // The one writer hands the runs out, so no two workers of any process claim the same one.
+    std::optional<StoreRun> found;
+    writer_.write([&](Connection& db) {
+      found.reset();
+      Statement claim(db,
+                      "UPDATE runs SET lease_until = ?2, claims = claims + 1 WHERE id = (SELECT "
+                      "id FROM runs WHERE status = 'queued' AND lease_until < ?1 ORDER BY turn, "
+                      "id LIMIT 1) RETURNING id, player, pack, submitted, replay, claims, address");
+      claim.bind(1, now).bind(2, lease_until);
+      if (!claim.step()) return;
+      StoreRun run;
+      run.id = claim.integer(0);
+      run.player = claim.integer(1);
+      run.pack = claim.text(2);
+      run.submitted = claim.integer(3);
+      run.replay = claim.blob(4);
+      run.claims = static_cast<int32_t>(claim.integer(5));
+      run.address = claim.text(6);
+      while (claim.step()) {
+      }
+      found = std::move(run);
+    });
+    return found;
   }
   std::optional<StoreRun> run(int64_t id, bool with_replay) override {
     Reader reader(*this);
@@ -510,6 +570,12 @@ class SqliteStore : public Store {
       while (update.step()) {
       }
       if (verdict.status == RUN_VERIFIED) {
+        Statement played(db, "INSERT OR IGNORE INTO pack_players(pack, player) VALUES(?, ?)");
+        played.bind(1, pack).bind(2, player).step();
+        if (sqlite3_changes(db) > 0) {
+          Statement plays(db, "UPDATE packs SET plays = plays + 1 WHERE id = ?");
+          plays.bind(1, pack).step();
+        }
         for (const StoreRunLevel& level : verdict.levels) {
           Statement add(db, "INSERT INTO run_levels(run, level, score) VALUES(?, ?, ?)");
           add.bind(1, verdict.id).bind(2, level.level).bind(3, level.score).step();
@@ -521,6 +587,61 @@ class SqliteStore : public Store {
         }
       }
     });
+  }
+
+  int64_t add_job(const std::string& kind, int64_t player, const std::string& address,
+                  const std::string& payload, int64_t now) override {
+    int64_t id = 0;
+    writer_.write([&](Connection& db) {
+      Statement insert(db,
+                       "INSERT INTO jobs(kind, player, address, payload, created, status) "
+                       "VALUES(?, ?, ?, ?, ?, 'queued')");
+      insert.bind(1, kind).bind(2, player).bind(3, address);
+      insert.bind_blob(4, payload.data(), payload.size()).bind(5, now).step();
+      id = sqlite3_last_insert_rowid(db);
+    });
+    return id;
+  }
+  std::optional<StoreJob> job(int64_t id, bool with_payload) override {
+    Reader reader(*this);
+    Statement select(reader,
+                     "SELECT id, kind, player, address, created, status, result, lease_until, "
+                     "claims, CASE WHEN ? THEN payload ELSE x'' END FROM jobs WHERE id = ?");
+    select.bind(1, with_payload ? 1 : 0).bind(2, id);
+    if (!select.step()) return std::nullopt;
+    return read_job(select);
+  }
+  std::optional<StoreJob> claim_job(int64_t now, int64_t lease_until) override {
+    std::optional<StoreJob> found;
+    writer_.write([&](Connection& db) {
+      found.reset();
+      Statement claim(db,
+                      "UPDATE jobs SET lease_until = ?2, claims = claims + 1 WHERE id = (SELECT "
+                      "id FROM jobs WHERE status = 'queued' AND lease_until < ?1 ORDER BY id "
+                      "LIMIT 1) RETURNING id, kind, player, address, created, status, result, "
+                      "lease_until, claims, payload");
+      claim.bind(1, now).bind(2, lease_until);
+      if (!claim.step()) return;
+      found = read_job(claim);
+      while (claim.step()) {
+      }
+    });
+    return found;
+  }
+  void finish_job(int64_t id, const std::string& status, const std::string& result) override {
+    writer_.write([&](Connection& db) {
+      Statement update(db,
+                       "UPDATE jobs SET status = ?, result = ?, payload = x'' WHERE id = ? AND "
+                       "status = 'queued'");
+      update.bind(1, status).bind(2, result).bind(3, id).step();
+    });
+  }
+  int64_t jobs_since(int64_t player, const std::string& kind, int64_t since) override {
+    Reader reader(*this);
+    Statement select(reader,
+                     "SELECT COUNT(*) FROM jobs WHERE player = ? AND kind = ? AND created >= ?");
+    select.bind(1, player).bind(2, kind).bind(3, since).step();
+    return select.integer(0);
   }
 
   std::optional<int32_t> best(int64_t player, const std::string& pack, int32_t level) override {
@@ -548,6 +669,12 @@ class SqliteStore : public Store {
                        "INSERT INTO ratings(pack, level, player, stars) VALUES(?, ?, ?, ?) "
                        "ON CONFLICT(pack, level, player) DO UPDATE SET stars = excluded.stars");
       upsert.bind(1, pack).bind(2, level).bind(3, player).bind(4, stars).step();
+      // The pack's totals counted again from its own ratings: a few rows.
+      Statement totals(db,
+                       "UPDATE packs SET stars = (SELECT COALESCE(SUM(stars), 0) FROM ratings "
+                       "WHERE pack = ?1), ratings = (SELECT COUNT(*) FROM ratings WHERE pack = "
+                       "?1) WHERE id = ?1");
+      totals.bind(1, pack).step();
     });
   }
 
@@ -568,6 +695,13 @@ class SqliteStore : public Store {
       }
     });
     return value;
+  }
+
+  int32_t schema_version() override {
+    Reader reader(*this);
+    Statement select(reader, "PRAGMA user_version");
+    select.step();
+    return static_cast<int32_t>(select.integer(0));
   }
 
  private:
@@ -597,6 +731,21 @@ class SqliteStore : public Store {
     Connection* db_ = nullptr;
   };
 
+  static StoreJob read_job(Statement& row) {
+    StoreJob job;
+    job.id = row.integer(0);
+    job.kind = row.text(1);
+    job.player = row.integer(2);
+    job.address = row.text(3);
+    job.created = row.integer(4);
+    job.status = row.text(5);
+    job.result = row.text(6);
+    job.lease_until = row.integer(7);
+    job.claims = static_cast<int32_t>(row.integer(8));
+    job.payload = row.text(9);
+    return job;
+  }
+
   std::optional<StorePlayer> read_player(Statement& select) {
     if (!select.step()) return std::nullopt;
     return StorePlayer{select.integer(0), select.text(1), select.text(2), select.integer(3)};
@@ -611,6 +760,52 @@ class SqliteStore : public Store {
   std::condition_variable returned_;                  // a reader came back to idle_
   Writer writer_{db_};  // last: its thread stops before the connections close
 };
+
+// Throws StoreError with SQLite's first finding when the file is damaged: a hub that started
+// on it would answer 503 to every request that touched the damage.
+void check_whole(sqlite3* db) {
+  std::string finding;
+  const auto first = [](void* out, int, char** values, char**) {
+    auto* kept = static_cast<std::string*>(out);
+    if (kept->empty() && values[0]) *kept = values[0];
+    return 0;
+  };
+  char* message = nullptr;
+  if (sqlite3_exec(db, "PRAGMA quick_check", first, &finding, &message) != SQLITE_OK) {
+    const std::string text = message ? message : sqlite3_errmsg(db);
+    sqlite3_free(message);
+    throw StoreError("the database is damaged: " + text);
+  }
+  if (finding != "ok") throw StoreError("the database is damaged: " + finding);
+}
+
+// Makes the tables of a new file, or brings an older file's up to STORE_SCHEMA_VERSION, in one
+// transaction; refuses a file a newer hub made.
+void migrate(sqlite3* db) {
+  execute(db, "BEGIN IMMEDIATE");
+  try {
+    execute(db, SCHEMA);
+    int32_t version = 0;
+    const auto read = [](void* out, int, char** values, char**) {
+      *static_cast<int32_t*>(out) = values[0] ? std::atoi(values[0]) : 0;
+      return 0;
+    };
+    if (sqlite3_exec(db, "PRAGMA user_version", read, &version, nullptr) != SQLITE_OK) {
+      throw StoreError(sqlite3_errmsg(db));
+    }
+    if (version > STORE_SCHEMA_VERSION) {
+      throw StoreError("the tables are of version " + std::to_string(version) +
+                       ", made by a newer hub (this one reads up to " +
+                       std::to_string(STORE_SCHEMA_VERSION) + ")");
+    }
+    for (; version < STORE_SCHEMA_VERSION; ++version) execute(db, MIGRATIONS[version]);
+    execute(db, ("PRAGMA user_version = " + std::to_string(version)).c_str());
+    execute(db, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
 
 }  // namespace
 
@@ -628,7 +823,8 @@ std::unique_ptr<Store> store_open_sqlite(const std::string& path, std::string& e
     execute(db, "PRAGMA journal_mode = WAL");
     execute(db, "PRAGMA synchronous = FULL");
     execute(db, "PRAGMA foreign_keys = ON");
-    execute(db, SCHEMA);
+    check_whole(db);
+    migrate(db);
   } catch (const StoreError& failure) {
     error = path + ": " + failure.what();
     sqlite3_close(db);

@@ -5,6 +5,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <unordered_map>
+
 #include "core/level_pack.h"
 #include "core/replay_codec.h"
 
@@ -14,16 +17,56 @@ double verify_thread_seconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
+std::string verify_budget_key(int64_t player) { return "cpu key " + std::to_string(player); }
+
+std::string verify_budget_address(const std::string& address) { return "cpu address " + address; }
+
+void verify_charge(Store& store, int64_t player, const std::string& address, double seconds,
+                   int64_t now) {
+  const int64_t window = now / VERIFY_BUDGET_WINDOW * VERIFY_BUDGET_WINDOW;
+  const auto milliseconds = static_cast<int64_t>(seconds * 1000 + 0.5);
+  if (milliseconds <= 0) return;
+  store.count(verify_budget_key(player), window, milliseconds);
+  if (!address.empty()) store.count(verify_budget_address(address), window, milliseconds);
+}
+
+namespace {
+
+// Compiled packs kept by id, forgotten all together when this many are kept.
+constexpr size_t VERIFY_STREAMS_KEPT = 64;
+
+struct StreamCache {
+  std::mutex mutex;                                                             // over streams
+  std::unordered_map<std::string, std::shared_ptr<const LevelStream>> streams;  // by pack id
+};
+
+StreamCache& stream_cache() {
+  static StreamCache cache;
+  return cache;
+}
+
+}  // namespace
+
 std::shared_ptr<const LevelStream> verify_stream(Store& store, const std::string& pack) {
   if (pack == HUB_BUILTIN) {
     return std::shared_ptr<const LevelStream>(&level_stream_builtin(), [](const LevelStream*) {});
+  }
+  StreamCache& cache = stream_cache();
+  {
+    std::lock_guard lock(cache.mutex);
+    const auto found = cache.streams.find(pack);
+    if (found != cache.streams.end()) return found->second;
   }
   const std::optional<StorePack> stored = store.pack(pack, true);
   if (!stored) return nullptr;
   LevelPack parsed;
   std::vector<PackProblem> problems;
   if (!level_pack_parse(stored->text, parsed, problems)) return nullptr;
-  return std::make_shared<const LevelStream>(level_pack_compile(parsed));
+  auto stream = std::make_shared<const LevelStream>(level_pack_compile(parsed));
+  std::lock_guard lock(cache.mutex);
+  if (cache.streams.size() >= VERIFY_STREAMS_KEPT) cache.streams.clear();
+  cache.streams.emplace(pack, stream);
+  return stream;
 }
 
 StoreRun verify_replay(const std::vector<uint8_t>& bytes, const LevelStream& stream,
@@ -52,6 +95,9 @@ StoreRun verify_replay(const std::vector<uint8_t>& bytes, const LevelStream& str
     verdict.reason = outcome.refused;
   } else if (!outcome.stopped.empty()) {
     verdict.reason = "the run was stopped: " + outcome.stopped;
+  } else if (outcome.first_bad_checkpoint >= 0) {
+    verdict.reason = "the rules part from the recording by frame " +
+                     std::to_string((outcome.first_bad_checkpoint + 1) * REPLAY_CHECKPOINT_FRAMES);
   } else if (!outcome.matches) {
     verdict.reason = "the rules do not give the recorded run";
   } else {
@@ -62,26 +108,40 @@ StoreRun verify_replay(const std::vector<uint8_t>& bytes, const LevelStream& str
   return verdict;
 }
 
-void verify_run(Store& store, int64_t id, const VerifyLimits& limits) {
-  const std::optional<StoreRun> run = store.run(id, true);
-  if (!run || run->status != RUN_QUEUED) return;
+void verify_claimed(Store& store, const StoreRun& run, const VerifyLimits& limits, int64_t now) {
+  const double began = verify_thread_seconds();
   StoreRun verdict;
-  const std::shared_ptr<const LevelStream> stream = verify_stream(store, run->pack);
-  if (!stream) {
+  if (run.claims > limits.max_claims) {
+    // Each worker that took it stopped before writing its verdict: it is given up rather than
+    // left to stop the next one too.
+    verdict.status = RUN_REFUSED;
+    verdict.reason =
+        "it could not be verified: " + std::to_string(limits.max_claims) + " workers stopped on it";
+  } else if (const std::shared_ptr<const LevelStream> stream = verify_stream(store, run.pack)) {
+    verdict = verify_replay(run.replay, *stream, limits);
+  } else {
     verdict.status = RUN_REFUSED;
     verdict.reason = "no such pack";
-  } else {
-    verdict = verify_replay(run->replay, *stream, limits);
   }
-  verdict.id = run->id;
-  verdict.player = run->player;
-  verdict.pack = run->pack;
+  verdict.id = run.id;
+  verdict.player = run.player;
+  verdict.pack = run.pack;
   store.finish_run(verdict);
+  verify_charge(store, run.player, run.address, verify_thread_seconds() - began, now);
 }
 
-VerifyPool::VerifyPool(Store& store, int32_t workers, const VerifyLimits& limits)
-    : store_(store), limits_(limits) {
-  for (int64_t id : store_.queued_runs()) queue_.push_back(id);
+int32_t verify_queued(Store& store, const VerifyLimits& limits, int64_t now) {
+  int32_t verified = 0;
+  while (const std::optional<StoreRun> run = store.claim_run(now, now + limits.lease_seconds)) {
+    verify_claimed(store, *run, limits, now);
+    verified += 1;
+  }
+  return verified;
+}
+
+VerifyPool::VerifyPool(Store& store, int32_t workers, const VerifyLimits& limits,
+                       std::function<int64_t()> clock, std::function<bool(int64_t)> jobs)
+    : store_(store), limits_(limits), clock_(std::move(clock)), jobs_(std::move(jobs)) {
   for (int32_t i = 0; i < std::max(workers, 1); ++i) workers_.emplace_back([this] { work(); });
 }
 
@@ -94,17 +154,26 @@ VerifyPool::~VerifyPool() {
   for (std::thread& worker : workers_) worker.join();
 }
 
-void VerifyPool::add(int64_t id) {
+void VerifyPool::add() {
   {
     std::lock_guard lock(mutex_);
-    queue_.push_back(id);
+    pending_ += 1;
   }
   wake_.notify_one();
 }
 
-size_t VerifyPool::waiting() {
+void VerifyPool::database_failed(const char* why) {
   std::lock_guard lock(mutex_);
-  return queue_.size();
+  if (lost_) return;
+  lost_ = true;
+  std::fprintf(stderr, "q47-hub: the database failed, runs wait in it until it answers: %s\n", why);
+}
+
+void VerifyPool::database_answered() {
+  std::lock_guard lock(mutex_);
+  if (!lost_) return;
+  lost_ = false;
+  std::fprintf(stderr, "q47-hub: the database answers again; its queued runs are verified\n");
 }
 
 void VerifyPool::work() {
@@ -113,18 +182,31 @@ void VerifyPool::work() {
   // the answers down. Nothing is lost when the kernel refuses it.
   setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
   for (;;) {
-    int64_t id = 0;
-    {
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-      if (stopping_) return;
-      id = queue_.front();
-      queue_.pop_front();
-    }
+    bool found = false;
     try {
-      verify_run(store_, id, limits_);
-    } catch (const StoreError&) {
-      // The database failed under this run: it stays queued and is picked up at the next start.
+      const int64_t now = clock_();
+      found = jobs_ && jobs_(now);
+      if (!found) {
+        if (const std::optional<StoreRun> run =
+                store_.claim_run(now, now + limits_.lease_seconds)) {
+          found = true;
+          verify_claimed(store_, *run, limits_, now);
+        }
+      }
+      // Back only once a whole turn went through: a claim that works while verdicts still
+      // cannot be written (a full disk) is no recovery.
+      database_answered();
+    } catch (const StoreError& failure) {
+      // The run stays queued in the store; its lease ends and any worker claims it again.
+      database_failed(failure.what());
     }
+    std::unique_lock lock(mutex_);
+    if (stopping_) return;
+    if (found) continue;
+    // Nothing free here: another process's runs, and leases that end, are looked for again
+    // within VERIFY_POLL; a run queued by this process wakes a worker at once.
+    wake_.wait_for(lock, VERIFY_POLL, [this] { return stopping_ || pending_ > 0; });
+    if (stopping_) return;
+    if (pending_ > 0) pending_ -= 1;
   }
 }

@@ -784,7 +784,18 @@
     let error = '';
     try {
       const key = await hubKey();
-      const answer = await hubCall('POST', 'packs', { pack: text, runs: runs.map(toBase64) }, key);
+      let answer = await hubCall('POST', 'packs', { pack: text, runs: runs.map(toBase64) }, key);
+      // The hub checks the pack and its proofs as a job: asked after until it ends, its
+      // progress said in the output line.
+      const giveUp = Date.now() + 180000;
+      while (answer.job && (answer.status === 'queued' || answer.status === 'running')) {
+        output.textContent = answer.status === 'queued'
+          ? 'Publishing: waiting for the hub to check the pack...'
+          : 'Publishing: the hub is checking the levels and their runs...';
+        if (Date.now() > giveUp) throw new Error('the hub took more than 3 minutes over the pack');
+        await new Promise((resolve) => setTimeout(resolve, 500));
+        answer = await hubCall('GET', `jobs/${answer.job}`);
+      }
       if (!/^[0-9a-f]{64}$/.test(answer.pack || '')) throw new Error(answer.error || 'no pack');
       address = `${location.origin}${hubRoot}packs/${answer.pack}`;
     } catch (e) {

@@ -51,7 +51,14 @@ def call(path, body, key=None):
 key = call('/api/players', {'name': 'author'})['key']
 runs = [base64.b64encode(open(f, 'rb').read()).decode()
         for f in sorted(glob.glob(folder + '/level*.q47r'))]
-print(call('/api/packs', {'pack': open(pack, encoding='utf-8').read(), 'runs': runs}, key)['pack'])
+answer = call('/api/packs', {'pack': open(pack, encoding='utf-8').read(), 'runs': runs}, key)
+# A publication is a job: followed until it ends, for at most 20 s.
+for _ in range(200):
+    if answer.get('status') not in ('queued', 'running'):
+        break
+    __import__('time').sleep(0.1)
+    answer = json.load(urllib.request.urlopen(url + '/api/jobs/' + str(answer['job'])))
+print(answer['pack'])
 PY
 ) || fail "publishing our pack failed"
 [ "$id" = "$(sha256sum "$pack" | cut -d' ' -f1)" ] || fail "the pack's id is $id"

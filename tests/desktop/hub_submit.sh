@@ -90,6 +90,12 @@ body = json.dumps({'pack': open(pack, encoding='utf-8').read(), 'runs': runs}).e
 request = urllib.request.Request(url + '/api/packs', body, method='POST', headers={
     'Content-Type': 'application/json', 'Authorization': 'Bearer ' + key})
 answer = json.load(urllib.request.urlopen(request))
+# A publication is a job: followed until it ends, for at most 20 s.
+for _ in range(200):
+    if answer.get('status') not in ('queued', 'running'):
+        break
+    __import__('time').sleep(0.1)
+    answer = json.load(urllib.request.urlopen(url + '/api/jobs/' + str(answer['job'])))
 assert answer['pack'] == __import__('hashlib').sha256(open(pack, 'rb').read()).hexdigest(), answer
 PY
 "$game" --submit --hub "$url" --levels "$pack" "$dir/level02.q47r" >"$dir/out" 2>"$dir/err"

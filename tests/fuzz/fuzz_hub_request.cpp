@@ -54,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   hub.verify.run.max_frames = 100000;
   hub.verify.run.max_seconds = 2;
   hub.clock = [] { return int64_t{1800000000}; };
-  hub.queue_run = [&](int64_t id) { verify_run(*store, id, hub.verify); };
+  hub.queue_run = [&](int64_t) { verify_queued(*store, hub.verify, hub.clock()); };
+  hub.queue_job = [&] { hub_do_job(hub, hub.clock()); };
   HubRequest made;
   made.method = "POST";
   made.path = "/api/players";

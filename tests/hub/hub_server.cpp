@@ -142,6 +142,32 @@ Answer call(const HubProcess& hub, const std::string& method, const std::string&
   return call_raw(hub, method, path, body.is_null() ? "" : body.dump(), key);
 }
 
+// A publication asked for, and once the hub answered 202 its job followed to its end: the job's
+// answer with the status the publication came to (201, or its refusal's).
+Answer publish(const HubProcess& hub, const Json& body, const std::string& key = "") {
+  Answer asked = call(hub, "POST", "/api/packs", body, key);
+  if (asked.status != 202) return asked;
+  const std::string job = "/api/jobs/" + std::to_string(asked.body.value("job", int64_t{0}));
+  EXPECT_EQ(asked.body.value("status", ""), "queued") << asked.text;
+  EXPECT_EQ(asked.headers.find("Location") == asked.headers.end()
+                ? ""
+                : asked.headers.find("Location")->second,
+            job);
+  for (int i = 0; i < 800; ++i) {
+    Answer polled = call(hub, "GET", job);
+    const std::string status = polled.body.value("status", "");
+    if (status != "queued" && status != "running") {
+      EXPECT_EQ(polled.body.value("kind", ""), "publish") << polled.text;
+      EXPECT_EQ(status, polled.body.value("http_status", 0) == 201 ? "done" : "refused");
+      polled.status = polled.body.value("http_status", 0);
+      return polled;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  ADD_FAILURE() << job << " did not end in 20 s";
+  return asked;
+}
+
 // A new player: its key.
 std::string new_player(const HubProcess& hub, const std::string& name) {
   const Answer made = call(hub, "POST", "/api/players", {{"name", name}});
@@ -214,25 +240,24 @@ TEST(HubServer, PlayersPublishRunsHistogramsAndRatings) {
   text += "# " + nonce() + "\n";
   std::vector<std::string> runs = proofs_of(text);
   ASSERT_EQ(runs.size(), 5u);
-  Answer published = call(hub, "POST", "/api/packs", {{"pack", text}, {"runs", runs}}, ann);
+  Answer published = publish(hub, {{"pack", text}, {"runs", runs}}, ann);
   ASSERT_EQ(published.status, 201) << published.text;
   const std::string pack = published.body.value("pack", "");
   EXPECT_EQ(pack.size(), 64u);
   EXPECT_EQ(published.body.value("levels", 0), 5);
-  EXPECT_EQ(call(hub, "POST", "/api/packs", {{"pack", text}, {"runs", runs}}, ann).status, 409);
+  EXPECT_EQ(publish(hub, {{"pack", text}, {"runs", runs}}, ann).status, 409);
   // Refusals: no key, a pack that does not read, a run missing, a run of another level.
-  EXPECT_EQ(call(hub, "POST", "/api/packs", {{"pack", text}, {"runs", runs}}).status, 401);
+  EXPECT_EQ(publish(hub, {{"pack", text}, {"runs", runs}}).status, 401);
   const Answer unreadable =
-      call(hub, "POST", "/api/packs", {{"pack", "q47-level-pack 1\nbogus\n"}, {"runs", runs}}, ann);
+      publish(hub, {{"pack", "q47-level-pack 1\nbogus\n"}, {"runs", runs}}, ann);
   EXPECT_EQ(unreadable.status, 422);
   EXPECT_EQ(unreadable.body.value("error", "").rfind("pack:2:", 0), 0u) << unreadable.text;
   std::string other = text + "# " + nonce() + "\n";
   std::vector<std::string> short_runs(runs.begin(), runs.end() - 1);
-  EXPECT_EQ(call(hub, "POST", "/api/packs", {{"pack", other}, {"runs", short_runs}}, ann).status,
-            422);
+  EXPECT_EQ(publish(hub, {{"pack", other}, {"runs", short_runs}}, ann).status, 422);
   std::vector<std::string> swapped = runs;
   std::swap(swapped[0], swapped[1]);
-  const Answer wrong = call(hub, "POST", "/api/packs", {{"pack", other}, {"runs", swapped}}, ann);
+  const Answer wrong = publish(hub, {{"pack", other}, {"runs", swapped}}, ann);
   EXPECT_EQ(wrong.status, 422);
   EXPECT_EQ(wrong.body.value("level", 0), 1) << wrong.text;
 
@@ -304,12 +329,10 @@ TEST(HubServer, PlayersPublishRunsHistogramsAndRatings) {
   ASSERT_NE(title, std::string::npos);
   updated.replace(title, 11, "FIRST SHIFT AGAIN");
   const std::vector<std::string> updated_runs = proofs_of(updated);
-  EXPECT_EQ(call(hub, "POST", "/api/packs",
-                 {{"pack", updated}, {"runs", updated_runs}, {"replaces", pack}}, bob)
-                .status,
-            403);
-  published = call(hub, "POST", "/api/packs",
-                   {{"pack", updated}, {"runs", updated_runs}, {"replaces", pack}}, ann);
+  EXPECT_EQ(
+      publish(hub, {{"pack", updated}, {"runs", updated_runs}, {"replaces", pack}}, bob).status,
+      403);
+  published = publish(hub, {{"pack", updated}, {"runs", updated_runs}, {"replaces", pack}}, ann);
   ASSERT_EQ(published.status, 201) << published.text;
   const std::string version2 = published.body.value("pack", "");
   EXPECT_EQ(call(hub, "GET", "/api/packs/" + version2).body.value("replaces", ""), pack);
@@ -344,8 +367,7 @@ TEST(HubServer, PlayersPublishRunsHistogramsAndRatings) {
 
   // The pack's page names its author escaped.
   const std::string eve_text = text + "# " + nonce() + "\n";
-  published = call(hub, "POST", "/api/packs",
-                   {{"pack", eve_text}, {"runs", runs}, {"title", hostile}}, eve);
+  published = publish(hub, {{"pack", eve_text}, {"runs", runs}, {"title", hostile}}, eve);
   ASSERT_EQ(published.status, 201) << published.text;
   const Answer page = call(hub, "GET", "/packs/" + published.body.value("pack", ""));
   EXPECT_EQ(page.status, 200);
@@ -455,7 +477,7 @@ TEST(HubServer, KillNineLosesNoAcknowledgedRun) {
   const std::string replay = builtin_run("level03-win.q47r");
   std::mt19937 random{std::random_device{}()};
   for (int round = 0; round < 5; ++round) {
-    HubProcess hub(database, {"--rate", "0", "--workers", "1"});
+    HubProcess hub(database, {"--rate", "0", "--workers", "1", "--lease", "2"});
     if (key.empty()) key = new_player(hub, "Loader");
     std::atomic<bool> stop{false};
     std::vector<std::thread> clients;
@@ -469,9 +491,9 @@ TEST(HubServer, KillNineLosesNoAcknowledgedRun) {
   }
   ASSERT_GT(acknowledged.size(), 20u);
   std::printf("%zu runs acknowledged over 5 kills\n", acknowledged.size());
-  // After the last kill every run acknowledged is there, and each is verified once the
-  // restarted hub has picked up the ones still queued.
-  HubProcess hub(database, {"--rate", "0"});
+  // After the last kill every run acknowledged is there, and each is verified by the restarted
+  // hub, those the killed one had claimed once their lease is over, all within 10 s.
+  HubProcess hub(database, {"--rate", "0", "--lease", "2"});
   std::set<int64_t> unique(acknowledged.begin(), acknowledged.end());
   EXPECT_EQ(unique.size(), acknowledged.size());
   int verified = 0;
@@ -492,8 +514,7 @@ TEST(HubServer, BackupOfALiveHubOpensWithItsPlayersAndPacks) {
   HubProcess hub(database, {"--rate", "0"});
   const std::string key = new_player(hub, "Keeper");
   std::string text = read_file(fs::path(SETUP.source) / "levels" / "first-shift.q47l");
-  const Answer published =
-      call(hub, "POST", "/api/packs", {{"pack", text}, {"runs", proofs_of(text)}}, key);
+  const Answer published = publish(hub, {{"pack", text}, {"runs", proofs_of(text)}}, key);
   ASSERT_EQ(published.status, 201) << published.text;
   // The copy is made while runs keep coming in.
   std::atomic<bool> stop{false};

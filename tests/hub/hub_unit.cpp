@@ -65,6 +65,14 @@ TEST(HubText, Base64AndNames) {
                                                 {std::string(33, 'x'), false},
                                                 {"", false},
                                                 {"   ", false},
+                                                // Blank to the eye: ideographic and no-break
+                                                // spaces, zero-width space, byte order mark.
+                                                {"\u3000\u00a0", false},
+                                                {"\u200b\ufeff ", false},
+                                                {"\u3000a", true},
+                                                // A right-to-left override, an isolate.
+                                                {"Ann\u202e", false},
+                                                {"\u2067x\u2069", false},
                                                 {"a\tb", false},
                                                 {"a\x7f", false},
                                                 {"\xc3", false},  // cut short
@@ -195,9 +203,9 @@ TEST_P(HubStore, PlayersPacksRunsBestsAndCounters) {
   EXPECT_EQ(store.packs_published_since(ann, 150), 1);
 
   // Runs: queued until finished once; a verified run raises bests, never lowers them.
-  const int64_t r1 = store.add_run(bob, "p1", {1, 2, 3}, 300);
-  const int64_t r2 = store.add_run(bob, "p1", {}, 301);
-  const int64_t r3 = store.add_run(ann, "p1", {4}, 302);
+  const int64_t r1 = store.add_run(bob, "p1", {1, 2, 3}, 300, "");
+  const int64_t r2 = store.add_run(bob, "p1", {}, 301, "");
+  const int64_t r3 = store.add_run(ann, "p1", {4}, 302, "");
   EXPECT_EQ(store.queued_runs(), (std::vector<int64_t>{r1, r2, r3}));
   EXPECT_EQ(store.run(r1, true)->replay, (std::vector<uint8_t>{1, 2, 3}));
   EXPECT_TRUE(store.run(r1, false)->replay.empty());
@@ -213,7 +221,7 @@ TEST_P(HubStore, PlayersPacksRunsBestsAndCounters) {
   EXPECT_TRUE(store.queued_runs().empty());
   EXPECT_EQ(store.best(bob, "p1", 1), 50);
   EXPECT_FALSE(store.best(ann, "p1", 1));
-  const int64_t r4 = store.add_run(ann, "p1", {5}, 303);
+  const int64_t r4 = store.add_run(ann, "p1", {5}, 303, "");
   store.finish_run(verdict(r4, RUN_VERIFIED, {{1, 50}}));
   EXPECT_EQ(store.histogram("p1", 1), (std::vector<std::pair<int32_t, int64_t>>{{50, 2}}));
   EXPECT_EQ(store.histogram("p1", 2), (std::vector<std::pair<int32_t, int64_t>>{{10, 1}}));
@@ -252,7 +260,8 @@ TEST_P(HubStore, RunsFinishedAtOnceCountOncePerPlayer) {
   const int64_t ann = store.add_player("Ann", "hash-together-a", 10);
   const int64_t bob = store.add_player("Bob", "hash-together-b", 11);
   std::vector<int64_t> runs;
-  for (int i = 0; i < 16; ++i) runs.push_back(store.add_run(i % 4 ? ann : bob, "builtin", {}, 20));
+  for (int i = 0; i < 16; ++i)
+    runs.push_back(store.add_run(i % 4 ? ann : bob, "builtin", {}, 20, ""));
   std::vector<std::thread> workers;
   for (int i = 0; i < 16; ++i) {
     workers.emplace_back([&, i] {
@@ -273,6 +282,69 @@ TEST_P(HubStore, RunsFinishedAtOnceCountOncePerPlayer) {
   std::sort(expected.begin(), expected.end());
   if (ann_best == bob_best) expected = {{ann_best, 2}};
   EXPECT_EQ(store.histogram("builtin", 3), expected);
+}
+
+// Workers of any process claim runs from the store: player by player in turn, so one key's
+// flood delays another's run by at most one of its own; a claimed run is held until its lease
+// ends and then claimed again (its worker died), and a finished one never is.
+TEST_P(HubStore, RunsAreClaimedWithLeasesPlayerByPlayerInTurn) {
+  Store& store = *store_;
+  EXPECT_EQ(store.schema_version(), STORE_SCHEMA_VERSION);
+  ASSERT_TRUE(store.queued_runs().empty());
+  const int64_t flood = store.add_player("Flood", "hash-lease-f", 10);
+  const int64_t honest = store.add_player("Hon", "hash-lease-h", 10);
+  std::vector<int64_t> forged;
+  for (uint8_t i = 0; i < 5; ++i)
+    forged.push_back(store.add_run(flood, "builtin", {i}, 100, "::1"));
+  std::optional<StoreRun> held = store.claim_run(1000, 1010);
+  ASSERT_TRUE(held);
+  EXPECT_EQ(held->id, forged[0]);
+  EXPECT_EQ(held->claims, 1);
+  EXPECT_EQ(held->address, "::1");
+  EXPECT_EQ(held->replay, (std::vector<uint8_t>{0}));
+  const int64_t first = store.add_run(honest, "builtin", {9}, 101, "");
+  const int64_t second = store.add_run(honest, "builtin", {9}, 101, "");
+  std::vector<int64_t> order;
+  while (const std::optional<StoreRun> run = store.claim_run(1000, 1010)) order.push_back(run->id);
+  EXPECT_EQ(order,
+            (std::vector<int64_t>{first, forged[1], second, forged[2], forged[3], forged[4]}));
+  EXPECT_FALSE(store.claim_run(1010, 1020));  // every lease runs to 1010
+  for (int64_t id : order) store.finish_run(verdict(id, RUN_REFUSED, {}));
+  held = store.claim_run(1011, 1020);
+  ASSERT_TRUE(held);
+  EXPECT_EQ(held->id, forged[0]);
+  EXPECT_EQ(held->claims, 2);
+  EXPECT_FALSE(store.claim_run(1020, 1030));
+  store.finish_run(verdict(forged[0], RUN_REFUSED, {}));
+  EXPECT_FALSE(store.claim_run(5000, 5010));
+  EXPECT_TRUE(store.queued_runs().empty());
+
+  // Jobs the same way, oldest first; a finished one lets its payload go.
+  const int64_t job = store.add_job(JOB_PUBLISH, honest, "::1", "body", 100);
+  const int64_t later = store.add_job(JOB_PUBLISH, flood, "", "other", 101);
+  EXPECT_EQ(store.job(job, false)->payload, "");
+  std::optional<StoreJob> claimed = store.claim_job(1000, 1010);
+  ASSERT_TRUE(claimed);
+  EXPECT_EQ(claimed->id, job);
+  EXPECT_EQ(claimed->payload, "body");
+  EXPECT_EQ(claimed->address, "::1");
+  EXPECT_EQ(store.job(job, false)->lease_until, 1010);
+  EXPECT_EQ(store.claim_job(1000, 1010)->id, later);
+  EXPECT_FALSE(store.claim_job(1010, 1020));
+  claimed = store.claim_job(1011, 1020);
+  ASSERT_TRUE(claimed);
+  EXPECT_EQ(claimed->id, job);
+  EXPECT_EQ(claimed->claims, 2);
+  store.finish_job(job, JOB_DONE, "{}");
+  store.finish_job(job, JOB_REFUSED, "{\"late\": 1}");  // no longer queued: left as it is
+  const std::optional<StoreJob> done = store.job(job, true);
+  EXPECT_EQ(done->status, JOB_DONE);
+  EXPECT_EQ(done->result, "{}");
+  EXPECT_EQ(done->payload, "");
+  store.finish_job(later, JOB_REFUSED, "{}");
+  EXPECT_FALSE(store.claim_job(9000, 9010));
+  EXPECT_EQ(store.jobs_since(honest, JOB_PUBLISH, 100), 1);
+  EXPECT_EQ(store.jobs_since(honest, JOB_PUBLISH, 101), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, HubStore, testing::ValuesIn(STORES),
@@ -304,7 +376,7 @@ TEST(HubSqlite, ARefusedWriteUndoesOnlyItselfInItsBatch) {
           const bool bad = (t + i) % 5 == 0;
           try {
             const int64_t id =
-                store->add_run(bad ? 999999 : ann, "builtin", {uint8_t(t), uint8_t(i)}, 2);
+                store->add_run(bad ? 999999 : ann, "builtin", {uint8_t(t), uint8_t(i)}, 2, "");
             if (!bad) kept[t].push_back(id);
             // Acknowledged means committed: any reading connection finds it at once.
             if (!bad && !store->run(id, false)) ++unseen;
@@ -332,6 +404,172 @@ TEST(HubSqlite, ARefusedWriteUndoesOnlyItselfInItsBatch) {
   fs::remove_all(folder);
 }
 
+// A file the first hub made (tests/hub/data/hub-v0.sqlite3: two players, a published pack with
+// its five proofs, a run of the second player and two ratings on it, and a built-in run left
+// queued as a killed hub leaves one) opens migrated: the lists' counters are what the old
+// counts were, and the queued run is claimed and verified. A damaged file, and one a newer hub
+// made, are refused with the reason.
+TEST(HubSqlite, AnOldFileIsMigratedADamagedOrNewerOneRefused) {
+  char name[] = "/tmp/q47-hub-migrate-XXXXXX";
+  ASSERT_TRUE(mkdtemp(name));
+  const fs::path folder = name;
+  const fs::path old = fs::path(Q47_SOURCE_DIR) / "tests" / "hub" / "data" / "hub-v0.sqlite3";
+  const fs::path copy = folder / "hub.sqlite3";
+  fs::copy_file(old, copy);
+  std::string error;
+  {
+    std::unique_ptr<Store> store = store_open_sqlite(copy.string(), error);
+    ASSERT_TRUE(store) << error;
+    EXPECT_EQ(store->schema_version(), STORE_SCHEMA_VERSION);
+    const std::vector<StorePackSummary> packs = store->list_packs(PackOrder::NEWEST, 0, 0, 10);
+    ASSERT_EQ(packs.size(), 1u);
+    EXPECT_EQ(packs[0].plays, 2);
+    EXPECT_EQ(packs[0].ratings, 2);
+    EXPECT_DOUBLE_EQ(packs[0].rating, 3.0);
+    EXPECT_EQ(store->queued_runs(), (std::vector<int64_t>{7}));
+    EXPECT_EQ(verify_queued(*store, VerifyLimits{}, 2000000000), 1);
+    EXPECT_EQ(store->run(7, false)->status, RUN_VERIFIED);
+    EXPECT_EQ(store->best(2, HUB_BUILTIN, 1), store->run(7, false)->levels.at(0).score);
+    // A second verified run of a player who played the pack does not count twice.
+    const int64_t again = store->add_run(2, packs[0].pack.id, store->run(6, true)->replay, 3, "");
+    EXPECT_EQ(verify_queued(*store, VerifyLimits{}, 2000000000), 1);
+    EXPECT_EQ(store->run(again, false)->status, RUN_VERIFIED);
+    EXPECT_EQ(store->list_packs(PackOrder::NEWEST, 0, 0, 10).at(0).plays, 2);
+  }
+  // Opening it again migrates nothing twice.
+  ASSERT_TRUE(store_open_sqlite(copy.string(), error)) << error;
+
+  fs::copy_file(old, folder / "newer.sqlite3");
+  {
+    std::fstream file(folder / "newer.sqlite3", std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(60);  // the header's user_version, big-endian
+    file.write("\0\0\0\x63", 4);
+  }
+  EXPECT_FALSE(store_open_sqlite((folder / "newer.sqlite3").string(), error));
+  EXPECT_NE(error.find("made by a newer hub"), std::string::npos) << error;
+
+  fs::copy_file(old, folder / "damaged.sqlite3");
+  {
+    std::fstream file(folder / "damaged.sqlite3", std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(4096 * 3);  // a page of the tables, zeroed
+    file.write(std::string(4096, '\0').data(), 4096);
+  }
+  error.clear();
+  EXPECT_FALSE(store_open_sqlite((folder / "damaged.sqlite3").string(), error));
+  EXPECT_NE(error.find("damaged.sqlite3: the database is damaged"), std::string::npos) << error;
+  fs::remove_all(folder);
+}
+
+// A store in memory that fails as a database does: every call while down, and the next
+// verdicts written while failing_finishes counts down.
+class FailingStore : public Store {
+ public:
+  std::unique_ptr<Store> kept = store_open_memory();
+  std::atomic<bool> down{false};
+  std::atomic<int> failing_finishes{0};
+
+  int64_t add_player(const std::string& n, const std::string& k, int64_t t) override {
+    return kept->add_player(n, k, t);
+  }
+  std::optional<StorePlayer> player_by_key(const std::string& k) override {
+    return kept->player_by_key(k);
+  }
+  std::optional<StorePlayer> player(int64_t id) override { return kept->player(id); }
+  bool rename_player(int64_t id, const std::string& n) override {
+    return kept->rename_player(id, n);
+  }
+  bool add_pack(const StorePack& p, const std::vector<StoreLevel>& l) override {
+    return kept->add_pack(p, l);
+  }
+  std::optional<StorePack> pack(const std::string& id, bool t) override {
+    return kept->pack(id, t);
+  }
+  std::vector<StoreLevel> pack_levels(const std::string& id) override {
+    return kept->pack_levels(id);
+  }
+  bool withdraw_pack(const std::string& id) override { return kept->withdraw_pack(id); }
+  std::vector<StorePackSummary> list_packs(PackOrder o, int64_t v, int64_t f, int64_t l) override {
+    return kept->list_packs(o, v, f, l);
+  }
+  int64_t pack_count() override { return kept->pack_count(); }
+  int64_t packs_published_since(int64_t p, int64_t s) override {
+    return kept->packs_published_since(p, s);
+  }
+  int64_t add_run(int64_t p, const std::string& k, const std::vector<uint8_t>& r, int64_t t,
+                  const std::string& a) override {
+    return kept->add_run(p, k, r, t, a);
+  }
+  std::optional<StoreRun> run(int64_t id, bool r) override { return kept->run(id, r); }
+  std::vector<int64_t> queued_runs() override { return kept->queued_runs(); }
+  std::optional<StoreRun> claim_run(int64_t now, int64_t until) override {
+    if (down) throw StoreError("the server is gone");
+    return kept->claim_run(now, until);
+  }
+  void finish_run(const StoreRun& verdict) override {
+    if (down || failing_finishes.fetch_sub(1) > 0) throw StoreError("the disk is full");
+    kept->finish_run(verdict);
+  }
+  int64_t add_job(const std::string& k, int64_t p, const std::string& a, const std::string& b,
+                  int64_t t) override {
+    return kept->add_job(k, p, a, b, t);
+  }
+  std::optional<StoreJob> job(int64_t id, bool p) override { return kept->job(id, p); }
+  std::optional<StoreJob> claim_job(int64_t now, int64_t until) override {
+    return kept->claim_job(now, until);
+  }
+  void finish_job(int64_t id, const std::string& s, const std::string& r) override {
+    kept->finish_job(id, s, r);
+  }
+  int64_t jobs_since(int64_t p, const std::string& k, int64_t s) override {
+    return kept->jobs_since(p, k, s);
+  }
+  std::optional<int32_t> best(int64_t p, const std::string& k, int32_t l) override {
+    return kept->best(p, k, l);
+  }
+  std::vector<std::pair<int32_t, int64_t>> histogram(const std::string& k, int32_t l) override {
+    return kept->histogram(k, l);
+  }
+  void rate(int64_t p, const std::string& k, int32_t l, int32_t s) override {
+    kept->rate(p, k, l, s);
+  }
+  int64_t count(const std::string& n, int64_t w, int64_t a) override {
+    return kept->count(n, w, a);
+  }
+  int32_t schema_version() override { return kept->schema_version(); }
+};
+
+std::vector<uint8_t> golden(const char* name);
+
+// Runs acknowledged while the database is gone, or whose verdicts could not be written (a full
+// disk), wait in the store and are verified once it answers, by the same workers with no
+// restart; the log says once that it failed and once that it is back.
+TEST(HubVerifyPool, RunsWaitWhileTheDatabaseFailsAndAreVerifiedWhenItAnswers) {
+  FailingStore store;
+  const int64_t player = store.add_player("Ann", "hash-a", 1);
+  for (int i = 0; i < 4; ++i) store.add_run(player, HUB_BUILTIN, golden("level01-win.q47r"), 1, "");
+  store.down = true;
+  VerifyLimits limits;
+  limits.lease_seconds = 1;
+  testing::internal::CaptureStderr();
+  {
+    VerifyPool pool(store, 2, limits, [] { return hub_clock(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_EQ(store.queued_runs().size(), 4u);
+    store.failing_finishes = 3;
+    store.down = false;
+    pool.add();
+    for (int i = 0; i < 200 && !store.queued_runs().empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(store.queued_runs().empty());
+  }
+  const std::string said = testing::internal::GetCapturedStderr();
+  for (int64_t id = 1; id <= 4; ++id) EXPECT_EQ(store.run(id, false)->status, RUN_VERIFIED);
+  EXPECT_EQ(said,
+            "q47-hub: the database failed, runs wait in it until it answers: the server is gone\n"
+            "q47-hub: the database answers again; its queued runs are verified\n");
+}
+
 // --- The answers over a store in memory ---
 
 HubRequest request(const std::string& method, const std::string& path, const Json& body = nullptr,
@@ -357,10 +595,52 @@ std::vector<uint8_t> golden(const char* name) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// The day's pack holds all day whatever is published, and whatever else is withdrawn; only
+// its own withdrawal moves it.
+TEST(HubAnswers, TheDailyPickHoldsForTheDay) {
+  std::unique_ptr<Store> store = store_open_memory();
+  Hub hub(*store);
+  int64_t now = 20000 * 86400 + 3600;
+  hub.clock = [&now] { return now; };
+  const int64_t author = store->add_player("Ann", "hash-a", 1);
+  auto publish = [&](const std::string& id, int64_t when) {
+    StorePack pack;
+    pack.id = id;
+    pack.author = author;
+    pack.published = when;
+    store->add_pack(pack, {});
+  };
+  auto daily = [&] {
+    const Json list = Json::parse(hub_handle(hub, request("GET", "/api/packs?sort=daily")).body);
+    return list["packs"].empty() ? std::string() : list["packs"][0]["pack"].get<std::string>();
+  };
+  EXPECT_EQ(daily(), "");
+  for (int i = 0; i < 8; ++i) publish("old" + std::to_string(i), 1000 + i);
+  now += 60;
+  const std::string pick = daily();
+  ASSERT_FALSE(pick.empty());
+  for (int i = 0; i < 8; ++i) {
+    publish("new" + std::to_string(i), now);
+    now += 61;
+    EXPECT_EQ(daily(), pick);
+  }
+  for (int i = 0; i < 8; ++i) {
+    if ("old" + std::to_string(i) != pick) store->withdraw_pack("old" + std::to_string(i));
+    now += 61;
+    EXPECT_EQ(daily(), pick);
+  }
+  store->withdraw_pack(pick);
+  now += 61;
+  EXPECT_EQ(daily(), "");  // every pack older than the day is withdrawn
+  now += 86400;
+  EXPECT_EQ(daily().rfind("new", 0), 0u);
+}
+
 TEST(HubAnswers, RoutesRefusalsAndARunVerifiedOnTheSpot) {
   std::unique_ptr<Store> store = store_open_memory();
   Hub hub(*store);
-  hub.queue_run = [&](int64_t id) { verify_run(*store, id, hub.verify); };
+  hub.queue_run = [&](int64_t) { verify_queued(*store, hub.verify, hub.clock()); };
+  hub.queue_job = [&] { hub_do_job(hub, hub.clock()); };
   const Json made =
       Json::parse(hub_handle(hub, request("POST", "/api/players", {{"name", "Ann"}})).body);
   const std::string key = made["key"];
@@ -372,6 +652,9 @@ TEST(HubAnswers, RoutesRefusalsAndARunVerifiedOnTheSpot) {
       {request("GET", "/api/packs/builtin/other"), 404},
       {request("GET", "/api/runs/0"), 404},
       {request("GET", "/api/runs/99999999999999999999"), 404},
+      {request("GET", "/api/jobs/1"), 404},
+      {request("GET", "/api/jobs/x"), 404},
+      {request("DELETE", "/api/jobs/1"), 405},
       {request("GET", "/api/levels/builtin/11/histogram"), 404},
       {request("GET", "/api/levels/builtin/0/histogram"), 404},
       {request("POST", "/api/runs", {{"pack", "builtin"}}), 401},
@@ -442,7 +725,20 @@ TEST(HubAnswers, RoutesRefusalsAndARunVerifiedOnTheSpot) {
   // The daily limits: new players per address, packs per player.
   hub.limits.players_per_address_day = 1;
   EXPECT_EQ(hub_handle(hub, request("POST", "/api/players", {{"name", "Too many"}})).status, 429);
-  hub.limits.packs_per_key_day = 0;
+  // A publication refused by its worker counts toward the limit as much as a published one:
+  // both cost the checker's time.
+  const HubResponse queued = hub_handle(
+      hub, request("POST", "/api/packs",
+                   {{"pack", "q47-level-pack 1\nbogus\n"}, {"runs", Json::array()}}, key));
+  ASSERT_EQ(queued.status, 202) << queued.body;
+  const Json job = Json::parse(
+      hub_handle(
+          hub,
+          request("GET", "/api/jobs/" + std::to_string(Json::parse(queued.body)["job"].get<int>())))
+          .body);
+  EXPECT_EQ(job["status"], "refused") << job;
+  EXPECT_EQ(job["http_status"], 422) << job;
+  hub.limits.packs_per_key_day = 1;
   const HubResponse publish =
       hub_handle(hub, request("POST", "/api/packs",
                               {{"pack", "q47-level-pack 1\n"}, {"runs", Json::array()}}, key));

@@ -502,6 +502,14 @@ TEST(ReplayGolden, TheRulesAloneStopAtTheirLimitsAndRefuseOtherLevels) {
   Replay forged = replay;
   forged.final_checksum ^= 1;
   EXPECT_FALSE(run_replay(forged, level_stream_builtin(), RunLimits{}).matches);
+  // A checkpoint that differs ends the run where it is found.
+  ASSERT_GT(replay.checkpoints.size(), 3u);
+  forged = replay;
+  forged.checkpoints[2] ^= 1;
+  ruled = run_replay(forged, level_stream_builtin(), RunLimits{});
+  EXPECT_FALSE(ruled.matches);
+  EXPECT_EQ(ruled.first_bad_checkpoint, 2);
+  EXPECT_EQ(ruled.frames, 3 * REPLAY_CHECKPOINT_FRAMES);
   LevelStream other = level_stream_builtin();
   other.bytes.back() ^= 1;
   ruled = run_replay(replay, other, RunLimits{});
