@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -282,7 +283,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
       unread_ = true;
       return finish(refusal(431, "too many header fields"), false);
     }
-    if (const auto length = parser_->content_length(); length && *length > HUB_BODY_MAX) {
+    // A body is read only up to what its path takes, so that thousands of connections cannot
+    // each hold a publication's worth of bytes for a path that takes a few.
+    const size_t limit = body_limit({head.target().data(), head.target().size()});
+    parser_->body_limit(limit);
+    if (const auto length = parser_->content_length(); length && *length > limit) {
       unread_ = true;
       return finish(refusal(413, "the body is too large"), false);
     }
@@ -303,6 +308,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
                        if (error) return self->refuse_after(error);
                        self->dispatch();
                      });
+  }
+
+  // The largest body the request's path takes (the answers check again, path by path).
+  size_t body_limit(std::string_view target) const {
+    const HubLimits& limits = server_.hub.limits;
+    if (target.rfind("/api/packs", 0) == 0) return std::max(limits.pack_body, limits.run_body);
+    if (target.rfind("/api/runs", 0) == 0) return limits.run_body;
+    return limits.small_body;
   }
 
   // A request that could not be read: refused when the client is still there to hear why.

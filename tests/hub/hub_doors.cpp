@@ -159,6 +159,10 @@ TEST(HubDoors, HeadsAreBoundedAndABodysLengthIsReadOnce) {
       {post + "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n0\r\n\r\n", 400},
       {post + "Content-Length: -1\r\n\r\n", 400},
       {post + "Content-Length: " + std::to_string(HUB_BODY_MAX + 1) + "\r\n\r\n", 413},
+      {post + "Content-Length: " + std::to_string(HubLimits{}.small_body + 1) + "\r\n\r\n", 413},
+      {post + "Transfer-Encoding: chunked\r\n\r\n2000\r\n" + std::string(0x2000, ' ') +
+           "\r\n0\r\n\r\n",
+       413},
       {post + "Transfer-Encoding: chunked\r\n\r\ne\r\n{\"name\":\"Kim\"}\r\n0\r\n\r\n", 201},
       {"GET /api/%zz HTTP/1.1\r\nHost: hub\r\n\r\n", 400},
       {"GET http://elsewhere/api/packs HTTP/1.1\r\nHost: hub\r\n\r\n", 400},
