@@ -184,6 +184,13 @@ TEST(HubProxy, ThreeProcessesOneKilledUnderLoad) {
   }
   EXPECT_GT(refused, 0);
   EXPECT_TRUE(told_when);
+  // And so is a burst of one key's requests, though each comes from an address of its own.
+  int refused_key = 0;
+  for (int i = 0; i < 150; ++i) {
+    const std::string from = "127.0.3." + std::to_string(1 + i);
+    refused_key += ask(front, from, "GET", "/api/packs", "", std::string(64, 'e')).status == 429;
+  }
+  EXPECT_GT(refused_key, 0);
 
   // Clients from twelve addresses, each its own player, submit level runs at up to the proxy's
   // rate, so that the verifying threads always have runs waiting.
