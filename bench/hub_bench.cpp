@@ -32,6 +32,9 @@
 #include <vector>
 
 #include "core/digest.h"
+#include "core/level_stream.h"
+#include "core/replay_codec.h"
+#include "core/run.h"
 #include "desktop/hub_client.h"
 
 namespace {
@@ -56,7 +59,8 @@ struct Load {
 // A winning run of one built-in level, ready to send.
 struct LevelRun {
   int level;
-  std::string body;  // the JSON of POST /api/runs
+  std::string body;    // the JSON of POST /api/runs
+  std::string replay;  // the replay file's bytes
 };
 
 // What the clients measured.
@@ -79,6 +83,32 @@ double percentile(std::vector<double> values, double share) {
 
 double ms_since(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// The verification limit of this machine at this moment: the same runs re-run by the rules
+// alone (decoded and run, nothing else) on two threads for about two seconds, in runs a second.
+// The hub's verified runs a second are shown as a share of it, both measured in the same run
+// of the bench so that a busy machine lowers both.
+double rules_limit(const std::vector<LevelRun>& runs) {
+  std::atomic<int> done{0};
+  const Clock::time_point start = Clock::now();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 2; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = t; ms_since(start) < 2000; i += 2) {
+        const std::string& bytes = runs[static_cast<size_t>(i) % runs.size()].replay;
+        Replay replay;
+        std::string error;
+        if (!replay_decode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), replay,
+                           error)) {
+          return;
+        }
+        if (run_replay(replay, level_stream_builtin(), RunLimits{}).matches) done += 1;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  return done / (ms_since(start) / 1000);
 }
 
 // A port on 127.0.0.1 that nothing listens on now.
@@ -535,6 +565,7 @@ bool run_load(const Load& load, const std::string& store, const std::vector<Leve
       if (!clients.run()) std::perror("hub_bench: epoll");
       const double seconds = ms_since(start) / 1000;
       const double hub_cpu = cpu_seconds(hub.pid);
+      const double limit = rules_limit(runs);
       const double clients_cpu = cpu_seconds(getpid()) - clients_before;
       const double server_cpu =
           cluster_started ? server_cpu_seconds(cluster + "/data") - server_before : 0;
@@ -543,6 +574,8 @@ bool run_load(const Load& load, const std::string& store, const std::vector<Leve
           "%d refused, %d not settled, %d not sent)\n",
           store.c_str(), load.clients, load.runs, seconds, measured.verified / seconds,
           measured.verified, measured.refused, measured.lost, measured.unsent);
+      std::printf("%-10s  the rules alone on two threads: %.0f runs/s; the hub reached %.0f %%\n",
+                  "", limit, limit > 0 ? 100 * measured.verified / seconds / limit : 0.0);
       std::printf("%-10s  submit    p50 %6.1f ms  p99 %6.1f ms  longest %6.1f ms  (%zu requests)\n",
                   "", percentile(measured.submit_ms, 0.5), percentile(measured.submit_ms, 0.99),
                   percentile(measured.submit_ms, 1.0), measured.submit_ms.size());
@@ -618,8 +651,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "hub_bench: cannot read %s%s\n", load.replays_dir.c_str(), name);
       return 2;
     }
-    runs.push_back(
-        {level, Json{{"pack", "builtin"}, {"replay", base64_encode(bytes.str())}}.dump()});
+    runs.push_back({level, Json{{"pack", "builtin"}, {"replay", base64_encode(bytes.str())}}.dump(),
+                    bytes.str()});
   }
   int code = 0;
   for (const std::string& store : load.stores) {

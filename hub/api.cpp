@@ -293,11 +293,11 @@ bool over_budget(Hub& hub, const HubRequest& request, int64_t player, HubRespons
   const int64_t now = hub.clock();
   const int64_t window = now / VERIFY_BUDGET_WINDOW * VERIFY_BUDGET_WINDOW;
   const char* whose = nullptr;
-  if (hub.store.count(verify_budget_key(player), window, 0) >=
+  if (hub.store.counted(verify_budget_key(player), window) >=
       static_cast<int64_t>(hub.limits.cpu_seconds_per_key_hour * 1000)) {
     whose = "this player's";
   } else if (!request.address.empty() &&
-             hub.store.count(verify_budget_address(request.address), window, 0) >=
+             hub.store.counted(verify_budget_address(request.address), window) >=
                  static_cast<int64_t>(hub.limits.cpu_seconds_per_address_hour * 1000)) {
     whose = "this address's";
   }

@@ -95,6 +95,11 @@ struct StoreRun {
   std::vector<StoreRunLevel> levels;  // levels won (verified runs)
   std::string address;                // the address it was sent from ("" when not known)
   int32_t claims = 0;                 // times a worker claimed it (see claim_run)
+  // The processor time its verification took, in milliseconds, added by finish_run in the same
+  // transaction as the verdict to each counter of charge_to in the window charge_window.
+  int64_t charge_ms = 0;
+  int64_t charge_window = 0;
+  std::vector<std::string> charge_to;
 };
 
 // A piece of work kept in the store until a worker of any process has done it: a publication
@@ -158,14 +163,17 @@ class Store {
   virtual std::optional<StoreRun> run(int64_t id, bool with_replay) = 0;
   // Ids of the runs still queued, oldest first.
   virtual std::vector<int64_t> queued_runs() = 0;
-  // Claims a queued run for a worker of any process until lease_until (Unix seconds), with its
-  // replay and its claims counted: the first by turn (then by id) whose lease ended before now.
-  // None when every queued run is held. A run whose worker died, or whose verdict could not be
-  // written, is claimed again once its lease is over.
+  // Claims a queued run for a worker until lease_until (Unix seconds), with its replay and its
+  // claims counted: the first by turn (then by id) whose lease ended before now, of a player with
+  // no run held when there is one. None when every queued run is held. A run whose worker died, or
+  // whose verdict could not be written, is claimed again once its lease is over. PostgreSQL's
+  // leases hold for every process; SQLite's are the process's own, so that a claim costs no sync to
+  // the disk (two processes on one file may verify a run twice, which finish_run makes harmless,
+  // and a restarted one claims at once).
   virtual std::optional<StoreRun> claim_run(int64_t now, int64_t lease_until) = 0;
   // Records a queued run's verdict: status RUN_VERIFIED or RUN_REFUSED with its reason, frames,
   // checksum and levels won. A verified run raises the player's best of each level it won, in
-  // the same transaction. A run no longer queued is left as it is.
+  // the same transaction, and so is its charge. A run no longer queued is left as it is.
   virtual void finish_run(const StoreRun& verdict) = 0;
 
   // --- Jobs ---
@@ -202,6 +210,8 @@ class Store {
   // Adds amount to the counter name in the window starting at window_start (Unix seconds) and
   // returns its new value: limits per key or address per day that outlive a restart.
   virtual int64_t count(const std::string& name, int64_t window_start, int64_t amount) = 0;
+  // The counter's value without changing it (0 when it was never counted): a read, no write.
+  virtual int64_t counted(const std::string& name, int64_t window_start) = 0;
 
   // The version of the tables, which opening the store brings up to STORE_SCHEMA_VERSION.
   virtual int32_t schema_version() = 0;

@@ -175,10 +175,18 @@ class MemoryStore : public Store {
   }
   std::optional<StoreRun> claim_run(int64_t now, int64_t lease_until) override {
     std::lock_guard lock(mutex_);
+    std::set<int64_t> busy;  // players with a run held
+    for (size_t i = 0; i < runs_.size(); ++i) {
+      if (runs_[i].status == RUN_QUEUED && leases_[i] >= now) busy.insert(runs_[i].player);
+    }
     std::optional<size_t> next;
+    auto before = [&](size_t a, size_t b) {
+      return std::make_pair(busy.count(runs_[a].player), turns_[a]) <
+             std::make_pair(busy.count(runs_[b].player), turns_[b]);
+    };
     for (size_t i = 0; i < runs_.size(); ++i) {
       if (runs_[i].status != RUN_QUEUED || leases_[i] >= now) continue;
-      if (!next || turns_[i] < turns_[*next]) next = i;
+      if (!next || before(i, *next)) next = i;
     }
     if (!next) return std::nullopt;
     leases_[*next] = lease_until;
@@ -190,6 +198,9 @@ class MemoryStore : public Store {
     if (verdict.id < 1 || verdict.id > static_cast<int64_t>(runs_.size())) return;
     StoreRun& run = runs_[static_cast<size_t>(verdict.id - 1)];
     if (run.status != RUN_QUEUED) return;
+    for (const std::string& name : verdict.charge_to) {
+      counters_[{name, verdict.charge_window}] += verdict.charge_ms;
+    }
     run.status = verdict.status;
     run.reason = verdict.reason;
     run.frames = verdict.frames;
@@ -277,6 +288,12 @@ class MemoryStore : public Store {
       it = it->first.second < window_start ? counters_.erase(it) : std::next(it);
     }
     return counters_[{name, window_start}] += amount;
+  }
+
+  int64_t counted(const std::string& name, int64_t window_start) override {
+    std::lock_guard lock(mutex_);
+    const auto found = counters_.find({name, window_start});
+    return found == counters_.end() ? 0 : found->second;
   }
 
   int32_t schema_version() override { return STORE_SCHEMA_VERSION; }

@@ -419,8 +419,10 @@ class PgStore final : public Store {
       const pqxx::result rows =
           exec(tx,
                "UPDATE runs SET lease_until = $2, claims = claims + 1 WHERE id = (SELECT id FROM "
-               "runs WHERE status = 'queued' AND lease_until < $1 ORDER BY turn, id LIMIT 1 FOR "
-               "UPDATE SKIP LOCKED) RETURNING id, player, pack, submitted, replay, claims, address",
+               "runs r WHERE status = 'queued' AND lease_until < $1 ORDER BY EXISTS (SELECT 1 "
+               "FROM runs h WHERE h.status = 'queued' AND h.lease_until >= $1 AND h.player = "
+               "r.player), turn, id LIMIT 1 FOR UPDATE SKIP LOCKED) RETURNING id, player, pack, "
+               "submitted, replay, claims, address",
                now, lease_until);
       if (rows.empty()) return;
       StoreRun run;
@@ -495,7 +497,15 @@ class PgStore final : public Store {
                "AND status = 'queued' RETURNING player, pack",
                verdict.id, verdict.status, verdict.reason, verdict.frames,
                static_cast<int64_t>(verdict.checksum));
-      if (updated.empty() || verdict.status != RUN_VERIFIED) return;
+      if (updated.empty()) return;
+      for (const std::string& name : verdict.charge_to) {
+        if (verdict.charge_ms <= 0) break;
+        exec(tx,
+             "INSERT INTO counters (name, window_start, value) VALUES ($1, $2, $3) ON CONFLICT "
+             "(name, window_start) DO UPDATE SET value = counters.value + excluded.value",
+             name, verdict.charge_window, verdict.charge_ms);
+      }
+      if (verdict.status != RUN_VERIFIED) return;
       const int64_t player = updated[0][0].as<int64_t>();
       const std::string pack = updated[0][1].as<std::string>();
       if (exec(tx, "INSERT INTO pack_players (pack, player) VALUES ($1, $2) ON CONFLICT DO NOTHING",
@@ -647,6 +657,17 @@ class PgStore final : public Store {
                     "excluded.value RETURNING value",
                     name, window_start, amount)[0]
                   .as<int64_t>();
+    });
+    return value;
+  }
+
+  int64_t counted(const std::string& name, int64_t window_start) override {
+    int64_t value = 0;
+    single([&](pqxx::transaction_base& tx) {
+      const pqxx::result rows =
+          exec(tx, "SELECT value FROM counters WHERE name = $1 AND window_start = $2", name,
+               window_start);
+      value = rows.empty() ? 0 : rows[0][0].as<int64_t>();
     });
     return value;
   }

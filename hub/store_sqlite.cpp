@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +16,9 @@
 #include <functional>
 #include <iterator>
 #include <mutex>
+#include <set>
 #include <thread>
+#include <unordered_map>
 
 #include "hub/store.h"
 
@@ -64,13 +67,12 @@ CREATE TABLE IF NOT EXISTS counters(
 // v + 1, and the file's user_version says which it has. Version 0 is the tables above, as the
 // first hub made them.
 constexpr const char* MIGRATIONS[] = {
-    // 1: runs are claimed with leases, player by player in turn, and remember the sender's
-    // address (the processor-time budget); the lists read counters kept as runs are verified
+    // 1: runs are claimed player by player in turn and remember the sender's address (the
+    // processor-time budget); publications are jobs with leases; the lists read counters kept as
+    // runs are verified
     // and levels rated instead of counting over every run.
     R"(
 ALTER TABLE runs ADD COLUMN turn INTEGER NOT NULL DEFAULT 0;
-ALTER TABLE runs ADD COLUMN lease_until INTEGER NOT NULL DEFAULT 0;
-ALTER TABLE runs ADD COLUMN claims INTEGER NOT NULL DEFAULT 0;
 ALTER TABLE runs ADD COLUMN address TEXT NOT NULL DEFAULT '';
 CREATE INDEX runs_by_turn ON runs(turn, id) WHERE status = 'queued';
 CREATE INDEX runs_queued_by_player ON runs(player, turn) WHERE status = 'queued';
@@ -498,29 +500,51 @@ class SqliteStore : public Store {
     return id;
   }
   std::optional<StoreRun> claim_run(int64_t now, int64_t lease_until) override {
-    // The one writer hands the runs out, so no two workers of any process claim the same one.
-    std::optional<StoreRun> found;
-    writer_.write([&](Connection& db) {
-      found.reset();
-      Statement claim(db,
-                      "UPDATE runs SET lease_until = ?2, claims = claims + 1 WHERE id = (SELECT "
-                      "id FROM runs WHERE status = 'queued' AND lease_until < ?1 ORDER BY turn, "
-                      "id LIMIT 1) RETURNING id, player, pack, submitted, replay, claims, address");
-      claim.bind(1, now).bind(2, lease_until);
-      if (!claim.step()) return;
-      StoreRun run;
-      run.id = claim.integer(0);
-      run.player = claim.integer(1);
-      run.pack = claim.text(2);
-      run.submitted = claim.integer(3);
-      run.replay = claim.blob(4);
-      run.claims = static_cast<int32_t>(claim.integer(5));
-      run.address = claim.text(6);
-      while (claim.step()) {
+    // The leases are this process's own (see store.h): a claim is a read, and costs no sync.
+    std::lock_guard lock(lease_mutex_);
+    if (leases_.size() > 4096) {
+      std::erase_if(leases_, [now](const auto& kept) { return kept.second.until < now; });
+    }
+    std::set<int64_t> busy;  // players with a run held
+    for (const auto& [id, lease] : leases_) {
+      if (lease.until >= now) busy.insert(lease.player);
+    }
+    // The first runs by turn, enough to pass the held ones and find a player with none held.
+    Reader reader(*this);
+    Statement select(reader,
+                     "SELECT id, player FROM runs WHERE status = 'queued' ORDER BY turn, id "
+                     "LIMIT ?");
+    select.bind(1, static_cast<int64_t>(busy.size() * 8 + 64));
+    std::optional<int64_t> next;
+    bool next_busy = true;
+    while (select.step()) {
+      const int64_t id = select.integer(0);
+      const int64_t player = select.integer(1);
+      const auto lease = leases_.find(id);
+      if (lease != leases_.end() && lease->second.until >= now) continue;
+      if (!next || (next_busy && !busy.count(player))) {
+        next = id;
+        next_busy = busy.count(player) > 0;
+        if (!next_busy) break;
       }
-      found = std::move(run);
-    });
-    return found;
+    }
+    if (!next) return std::nullopt;
+    Statement chosen(reader,
+                     "SELECT id, player, pack, submitted, replay, address FROM runs WHERE id = ?");
+    if (!chosen.bind(1, *next).step()) return std::nullopt;
+    Lease& lease = leases_[*next];
+    lease.until = lease_until;
+    lease.player = chosen.integer(1);
+    lease.claims += 1;
+    StoreRun run;
+    run.id = chosen.integer(0);
+    run.player = chosen.integer(1);
+    run.pack = chosen.text(2);
+    run.submitted = chosen.integer(3);
+    run.replay = chosen.blob(4);
+    run.address = chosen.text(5);
+    run.claims = lease.claims;
+    return run;
   }
   std::optional<StoreRun> run(int64_t id, bool with_replay) override {
     Reader reader(*this);
@@ -569,6 +593,13 @@ class SqliteStore : public Store {
       const std::string pack = update.text(1);
       while (update.step()) {
       }
+      for (const std::string& name : verdict.charge_to) {
+        if (verdict.charge_ms <= 0) break;
+        Statement charge(db,
+                         "INSERT INTO counters(name, window, value) VALUES(?, ?, ?) "
+                         "ON CONFLICT(name, window) DO UPDATE SET value = value + excluded.value");
+        charge.bind(1, name).bind(2, verdict.charge_window).bind(3, verdict.charge_ms).step();
+      }
       if (verdict.status == RUN_VERIFIED) {
         Statement played(db, "INSERT OR IGNORE INTO pack_players(pack, player) VALUES(?, ?)");
         played.bind(1, pack).bind(2, player).step();
@@ -587,6 +618,9 @@ class SqliteStore : public Store {
         }
       }
     });
+    // Its lease ends with it, so its player counts as busy no longer.
+    std::lock_guard lock(lease_mutex_);
+    leases_.erase(verdict.id);
   }
 
   int64_t add_job(const std::string& kind, int64_t player, const std::string& address,
@@ -697,6 +731,13 @@ class SqliteStore : public Store {
     return value;
   }
 
+  int64_t counted(const std::string& name, int64_t window_start) override {
+    Reader reader(*this);
+    Statement select(reader, "SELECT value FROM counters WHERE name = ? AND window = ?");
+    select.bind(1, name).bind(2, window_start);
+    return select.step() ? select.integer(0) : 0;
+  }
+
   int32_t schema_version() override {
     Reader reader(*this);
     Statement select(reader, "PRAGMA user_version");
@@ -757,7 +798,14 @@ class SqliteStore : public Store {
   std::vector<std::unique_ptr<Connection>> readers_;  // the reading connections
   std::vector<Connection*> idle_;                     // those of readers_ not lent
   std::mutex read_mutex_;                             // over idle_
-  std::condition_variable returned_;                  // a reader came back to idle_
+  std::mutex lease_mutex_;                            // over leases_: one claim at a time
+  struct Lease {
+    int64_t until = 0;   // Unix seconds
+    int64_t player = 0;  // whose run
+    int32_t claims = 0;  // times it was claimed here
+  };
+  std::unordered_map<int64_t, Lease> leases_;  // by run id
+  std::condition_variable returned_;           // a reader came back to idle_
   Writer writer_{db_};  // last: its thread stops before the connections close
 };
 

@@ -126,8 +126,11 @@ void verify_claimed(Store& store, const StoreRun& run, const VerifyLimits& limit
   verdict.id = run.id;
   verdict.player = run.player;
   verdict.pack = run.pack;
+  verdict.charge_ms = static_cast<int64_t>((verify_thread_seconds() - began) * 1000 + 0.5);
+  verdict.charge_window = now / VERIFY_BUDGET_WINDOW * VERIFY_BUDGET_WINDOW;
+  verdict.charge_to.push_back(verify_budget_key(run.player));
+  if (!run.address.empty()) verdict.charge_to.push_back(verify_budget_address(run.address));
   store.finish_run(verdict);
-  verify_charge(store, run.player, run.address, verify_thread_seconds() - began, now);
 }
 
 int32_t verify_queued(Store& store, const VerifyLimits& limits, int64_t now) {

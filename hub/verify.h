@@ -56,8 +56,8 @@ std::shared_ptr<const LevelStream> verify_stream(Store& store, const std::string
 StoreRun verify_replay(const std::vector<uint8_t>& replay, const LevelStream& stream,
                        const VerifyLimits& limits);
 
-// Verifies run (claimed, with its replay), records its verdict in store and charges the
-// processor time it took to its key and address at now.
+// Verifies run (claimed, with its replay) and records its verdict in store, with the processor
+// time it took charged to its key and address in the window now is in.
 void verify_claimed(Store& store, const StoreRun& run, const VerifyLimits& limits, int64_t now);
 
 // Claims and verifies the runs store has queued, one after another, until none is free: what a
