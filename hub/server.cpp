@@ -170,17 +170,22 @@ HubRequest server_request(const std::string& method, const std::string& path,
 std::string server_file(const std::string& root, const std::string& path) {
   if (path.empty() || path[0] != '/') return "";
   std::string file = root;
+  bool folder = true;  // whether the path so far names a folder
   size_t at = 1;
   while (at <= path.size()) {
     const size_t slash = std::min(path.find('/', at), path.size());
     const std::string part = path.substr(at, slash - at);
     at = slash + 1;
-    if (part.empty() || part == ".") continue;
+    if (part.empty() || part == ".") {
+      folder = true;
+      continue;
+    }
     // "..", hidden files and a backslash (a path on another system) are never served.
     if (part[0] == '.' || part.find('\\') != std::string::npos) return "";
     file += "/" + part;
+    folder = false;
   }
-  if (path.back() == '/') file += "/index.html";
+  if (folder) file += "/index.html";
   return file;
 }
 

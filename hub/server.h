@@ -71,5 +71,5 @@ HubRequest server_request(const std::string& method, const std::string& path,
                           std::string body);
 
 // The file a decoded path names under root ("" when the path leaves root or names a hidden
-// file); a path ending in / names its index.html.
+// file); a path that names a folder (ending in / or /.) names its index.html.
 std::string server_file(const std::string& root, const std::string& path);

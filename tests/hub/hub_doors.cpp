@@ -59,6 +59,8 @@ TEST(HubDoors, TargetsAndFiles) {
   EXPECT_EQ(server_file("/srv/page", "/"), "/srv/page/index.html");
   EXPECT_EQ(server_file("/srv/page", "/js/./a.js"), "/srv/page/js/a.js");
   EXPECT_EQ(server_file("/srv/page", "//x//"), "/srv/page/x/index.html");
+  EXPECT_EQ(server_file("/srv/page", "//./."), "/srv/page/index.html");
+  EXPECT_EQ(server_file("/srv/page", "/x/."), "/srv/page/x/index.html");
   for (const char* path : {"/../etc/passwd", "/a/../../b", "/.git/config", "/a\\..\\b", "x", ""}) {
     EXPECT_EQ(server_file("/srv/page", path), "") << path;
   }
