@@ -50,7 +50,7 @@ void usage(FILE* out) {
       "                       $XDG_DATA_HOME/q47-hub/hub.sqlite3)\n"
       "  --site DIR           serve the browser game from DIR under /play/\n"
       "  --page DIR           serve the hub's own page from DIR (default: installed)\n"
-      "  --workers N          threads that verify runs (1 to 64, default 2)\n"
+      "  --workers N          threads that verify runs (0 to 64, default 2; 0: none)\n"
       "  --rate N             requests a second per address and per key (default 20;\n"
       "                       0: no limit)\n"
       "  --lease SECONDS      a worker's claim on a run lasts this long; a run whose\n"
@@ -144,7 +144,7 @@ HubOptions read_options(int argc, char** argv) {
         options.backup = value;
         break;
       case WORKERS:
-        if (!whole_number(optarg, 1, 64, number)) misuse("--workers: a number from 1 to 64");
+        if (!whole_number(optarg, 0, 64, number)) misuse("--workers: a number from 0 to 64");
         options.workers = static_cast<int32_t>(number);
         break;
       case RATE:

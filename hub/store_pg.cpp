@@ -100,6 +100,7 @@ ALTER TABLE runs ADD COLUMN claims INTEGER NOT NULL DEFAULT 0;
 ALTER TABLE runs ADD COLUMN address TEXT NOT NULL DEFAULT '';
 CREATE INDEX runs_by_turn ON runs (turn, id) WHERE status = 'queued';
 CREATE INDEX runs_queued_by_player ON runs (player, turn) WHERE status = 'queued';
+CREATE INDEX runs_held ON runs (lease_until) WHERE status = 'queued';
 CREATE TABLE pack_players (
   pack TEXT NOT NULL,
   player BIGINT NOT NULL,
@@ -414,16 +415,21 @@ class PgStore final : public Store {
 
   std::optional<StoreRun> claim_run(int64_t now, int64_t lease_until) override {
     std::optional<StoreRun> found;
-    single([&](pqxx::transaction_base& tx) {
-      // A run another worker is claiming at this moment is skipped rather than waited for.
-      const pqxx::result rows =
-          exec(tx,
-               "UPDATE runs SET lease_until = $2, claims = claims + 1 WHERE id = (SELECT id FROM "
-               "runs r WHERE status = 'queued' AND lease_until < $1 ORDER BY EXISTS (SELECT 1 "
-               "FROM runs h WHERE h.status = 'queued' AND h.lease_until >= $1 AND h.player = "
-               "r.player), turn, id LIMIT 1 FOR UPDATE SKIP LOCKED) RETURNING id, player, pack, "
-               "submitted, replay, claims, address",
-               now, lease_until);
+    transact([&](pqxx::transaction_base& tx) {
+      // A claim lost in a crash is only a run claimed again: it need not wait for the disk.
+      tx.exec("SET LOCAL synchronous_commit = off");
+      // A run another worker is claiming at this moment is skipped rather than waited for. The
+      // first choice is a player with no run held; the second, read only when there is none,
+      // any run.
+      const pqxx::result rows = exec(
+          tx,
+          "UPDATE runs SET lease_until = $2, claims = claims + 1 WHERE id = coalesce((SELECT id "
+          "FROM runs WHERE status = 'queued' AND lease_until < $1 AND player NOT IN (SELECT "
+          "player FROM runs WHERE status = 'queued' AND lease_until >= $1) ORDER BY turn, id "
+          "LIMIT 1 FOR UPDATE SKIP LOCKED), (SELECT id FROM runs WHERE status = 'queued' AND "
+          "lease_until < $1 ORDER BY turn, id LIMIT 1 FOR UPDATE SKIP LOCKED)) RETURNING id, "
+          "player, pack, submitted, replay, claims, address",
+          now, lease_until);
       if (rows.empty()) return;
       StoreRun run;
       run.id = rows[0][0].as<int64_t>();
@@ -485,6 +491,16 @@ class PgStore final : public Store {
       }
     });
     return ids;
+  }
+
+  int64_t queued_runs_of(int64_t player) override {
+    int64_t count = 0;
+    single([&](pqxx::transaction_base& tx) {
+      count =
+          exec1(tx, "SELECT count(*) FROM runs WHERE player = $1 AND status = 'queued'", player)[0]
+              .as<int64_t>();
+    });
+    return count;
   }
 
   void finish_run(const StoreRun& verdict) override {
