@@ -621,6 +621,14 @@ HubResponse submit_run(Hub& hub, const HubRequest& request, int64_t player) {
         413, "the replay is larger than " + std::to_string(hub.verify.replay_bytes) + " bytes");
   }
   if (HubResponse spent; over_budget(hub, request, player, spent)) return spent;
+  if (hub.store.queued_runs_of(player) >= hub.limits.queued_runs_per_key) {
+    // Room comes back as the queue moves: a run takes a worker seconds at most.
+    HubResponse response =
+        failure(429, "this player has " + std::to_string(hub.limits.queued_runs_per_key) +
+                         " runs waiting to be verified; send more once they are");
+    response.headers.push_back({"Retry-After", "10"});
+    return response;
+  }
   const int64_t id = hub.store.add_run(player, *pack_id, bytes, hub.clock(), request.address);
   if (hub.queue_run) hub.queue_run(id);
   return answer(202, Json{{"run", id}, {"status", RUN_QUEUED}});

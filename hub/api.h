@@ -49,6 +49,9 @@ struct HubLimits {
   // address (players behind one address share it): an honest hour of play costs seconds.
   double cpu_seconds_per_key_hour = 120;
   double cpu_seconds_per_address_hour = 600;
+  // Runs of one key queued at once: the budget above is charged only as runs are verified, so
+  // a burst sent at once would all be queued before any of it counted.
+  int64_t queued_runs_per_key = 100;
 };
 
 // Players' ids kept by their keys' hashes; all are forgotten when this many are kept.

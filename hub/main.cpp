@@ -1,9 +1,8 @@
 // q47-hub: the hub's server. Options, the data folder, the store, the verifying workers and the
 // HTTP server that carries requests to hub_handle and serves the hub's page and the browser game.
 #include <getopt.h>
-#include <httplib.h>
 #include <signal.h>
-#include <sys/socket.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include <thread>
 
 #include "hub/api.h"
+#include "hub/server.h"
 #include "hub/store.h"
 #include "hub/store_sqlite.h"
 #include "hub/verify.h"
@@ -25,17 +25,6 @@ namespace {
 
 constexpr const char* PROGRAM = "q47-hub";
 constexpr int EXIT_MISUSE = 2;
-
-// Content security policies: the API's answers are data, the hub's page runs its own script,
-// the game's page also compiles its WebAssembly.
-constexpr const char* CSP_API = "default-src 'none'; frame-ancestors 'none'";
-constexpr const char* CSP_PAGE =
-    "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self' data:; "
-    "object-src 'none'; base-uri 'none'; form-action 'self'; frame-ancestors 'none'";
-constexpr const char* CSP_GAME =
-    "default-src 'self'; script-src 'self' 'wasm-unsafe-eval'; style-src 'self' 'unsafe-inline'; "
-    "img-src 'self' data: blob:; media-src 'self' blob:; object-src 'none'; base-uri 'self'; "
-    "frame-ancestors 'self'";
 
 // The command line.
 struct HubOptions {
@@ -46,6 +35,7 @@ struct HubOptions {
   std::string backup;                     // --backup FILE
   std::string trust_proxy;                // the address of a proxy whose X-Forwarded-For counts
   int32_t workers = 2;                    // verifying threads
+  size_t max_connections = 10000;         // connections open at once
   double rate = 20;                       // requests a second per address and per key
   int64_t lease = 60;                     // seconds a worker holds a run it claimed
 };
@@ -60,11 +50,13 @@ void usage(FILE* out) {
       "                       $XDG_DATA_HOME/q47-hub/hub.sqlite3)\n"
       "  --site DIR           serve the browser game from DIR under /play/\n"
       "  --page DIR           serve the hub's own page from DIR (default: installed)\n"
-      "  --workers N          threads that verify runs (1 to 64, default 2)\n"
+      "  --workers N          threads that verify runs (0 to 64, default 2; 0: none)\n"
       "  --rate N             requests a second per address and per key (default 20;\n"
       "                       0: no limit)\n"
       "  --lease SECONDS      a worker's claim on a run lasts this long; a run whose\n"
       "                       worker died is verified by another after it (default 60)\n"
+      "  --max-connections N  connections open at once (16 to 1000000, default 10000);\n"
+      "                       past it the longest idle one is closed\n"
       "  --trust-proxy ADDR   requests from ADDR (a reverse proxy in front) come from\n"
       "                       the last address its X-Forwarded-For names\n"
       "  --backup FILE        copy the SQLite database, even while a hub runs on it,\n"
@@ -88,7 +80,19 @@ bool whole_number(const char* text, long min, long max, long& value) {
 }
 
 HubOptions read_options(int argc, char** argv) {
-  enum { LISTEN = 256, DATABASE, SITE, PAGE, TRUST_PROXY, WORKERS, RATE, LEASE, BACKUP, VERSION };
+  enum {
+    LISTEN = 256,
+    DATABASE,
+    SITE,
+    PAGE,
+    TRUST_PROXY,
+    WORKERS,
+    RATE,
+    LEASE,
+    BACKUP,
+    MAX_CONNECTIONS,
+    VERSION
+  };
   static const option LONG[] = {{"listen", required_argument, nullptr, LISTEN},
                                 {"database", required_argument, nullptr, DATABASE},
                                 {"site", required_argument, nullptr, SITE},
@@ -97,6 +101,7 @@ HubOptions read_options(int argc, char** argv) {
                                 {"workers", required_argument, nullptr, WORKERS},
                                 {"rate", required_argument, nullptr, RATE},
                                 {"lease", required_argument, nullptr, LEASE},
+                                {"max-connections", required_argument, nullptr, MAX_CONNECTIONS},
                                 {"backup", required_argument, nullptr, BACKUP},
                                 {"help", no_argument, nullptr, 'h'},
                                 {"version", no_argument, nullptr, VERSION},
@@ -139,7 +144,7 @@ HubOptions read_options(int argc, char** argv) {
         options.backup = value;
         break;
       case WORKERS:
-        if (!whole_number(optarg, 1, 64, number)) misuse("--workers: a number from 1 to 64");
+        if (!whole_number(optarg, 0, 64, number)) misuse("--workers: a number from 0 to 64");
         options.workers = static_cast<int32_t>(number);
         break;
       case RATE:
@@ -150,6 +155,12 @@ HubOptions read_options(int argc, char** argv) {
         // A run takes at most 10 s of processor time: a shorter lease would hand it out twice.
         if (!whole_number(optarg, 1, 86400, number)) misuse("--lease: a number from 1 to 86400");
         options.lease = number;
+        break;
+      case MAX_CONNECTIONS:
+        if (!whole_number(optarg, 16, 1000000, number)) {
+          misuse("--max-connections: a number from 16 to 1000000");
+        }
+        options.max_connections = static_cast<size_t>(number);
         break;
       case ':':
         misuse("option '" + name + "' needs a value");
@@ -210,21 +221,6 @@ std::string find_page(const std::string& given) {
     if (is_folder(installed)) return installed;
   }
   return Q47_HUB_SOURCE_PAGE_DIR;
-}
-
-HubRequest request_of(const httplib::Request& from, const std::string& trust_proxy) {
-  HubRequest request;
-  request.method = from.method;
-  request.path = from.path;
-  for (const auto& [name, value] : from.params) request.query.emplace(name, value);
-  request.authorization = from.get_header_value("Authorization");
-  request.address = from.remote_addr;
-  if (!trust_proxy.empty() && from.remote_addr == trust_proxy) {
-    const std::string client = hub_forwarded_for(from.get_header_value("X-Forwarded-For"));
-    if (!client.empty()) request.address = client;
-  }
-  request.body = from.body;
-  return request;
 }
 
 }  // namespace
@@ -290,89 +286,50 @@ int main(int argc, char** argv) {
   hub.queue_run = [&pool](int64_t) { pool->add(); };
   hub.queue_job = [&pool] { pool->add(); };
 
-  httplib::Server server;
-  // Slow or idle clients are let go: a request has 10 seconds to arrive and its answer 10 to
-  // leave, a kept connection idles 5 seconds and carries at most 100 requests.
-  server.set_read_timeout(10);
-  server.set_write_timeout(10);
-  server.set_keep_alive_timeout(5);
-  server.set_keep_alive_max_count(100);
-  server.set_payload_max_length(HUB_BODY_MAX);
-  // Small answers go out at once, not after the client's delayed acknowledgement of the last.
-  server.set_tcp_nodelay(true);
-  // A thread per connection being served: a submission waits for its batch to reach the disk,
-  // and a read that found every thread so waiting would wait behind them. Threads that wait
-  // cost little; 128 serves a hundred clients at once with none queued.
-  server.new_task_queue = [] { return new httplib::ThreadPool(128); };
-  server.set_default_headers(
-      {{"X-Content-Type-Options", "nosniff"}, {"Referrer-Policy", "same-origin"}});
-  auto handle = [&hub, &options](const httplib::Request& from, httplib::Response& to) {
-    const HubResponse response = hub_handle(hub, request_of(from, options.trust_proxy));
-    to.status = response.status;
-    for (const auto& [name, value] : response.headers) to.set_header(name, value);
-    to.set_header("Content-Security-Policy",
-                  response.content_type.rfind("text/html", 0) == 0 ? CSP_PAGE : CSP_API);
-    to.set_header("Cache-Control", "no-store");
-    if (!response.content_type.empty()) to.set_content(response.body, response.content_type);
-  };
-  server.Get("/api/.*", handle);
-  server.Post("/api/.*", handle);
-  server.Put("/api/.*", handle);
-  server.Delete("/api/.*", handle);
-  server.Get("/packs/.*", handle);
-  server.set_mount_point("/", page, {{"Content-Security-Policy", CSP_PAGE}});
-  if (!options.site.empty()) {
-    server.set_mount_point("/play", options.site, {{"Content-Security-Policy", CSP_GAME}});
+  // Every connection holds a file: as many as the system lets this process have, less a few
+  // for the store and the page's files.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
   }
-  server.set_file_extension_and_mimetype_mapping("wasm", "application/wasm");
-  server.set_file_extension_and_mimetype_mapping("q47l", "text/plain");
-  // Whatever else went wrong is said in a line, under the API's policy.
-  server.set_error_handler([](const httplib::Request&, httplib::Response& to) {
-    if (!to.has_header("Content-Security-Policy")) {
-      to.set_header("Content-Security-Policy", CSP_API);
-    }
-    if (to.body.empty()) {
-      to.set_content(to.status == 404 ? "{\"error\": \"no such path\"}\n"
-                                      : "{\"error\": \"the request could not be served\"}\n",
-                     "application/json");
-    }
-  });
-
-  // The library listens with a queue of five waiting connections, built into Debian's shared
-  // copy of it: under a burst of clients the kernel drops the rest and each one's retry waits a
-  // second. The listening socket is caught as it is made and given the system's queue after.
-  socket_t listening = INVALID_SOCKET;
-  server.set_socket_options([&listening](socket_t sock) {
-    httplib::default_socket_options(sock);
-    listening = sock;
-  });
+  ServerConfig config;
+  config.host = host;
+  config.port = static_cast<int>(port);
+  config.page = page;
+  config.site = options.site;
+  config.trust_proxy = options.trust_proxy;
+  config.max_connections = options.max_connections;
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY &&
+      files.rlim_cur < config.max_connections + 64) {
+    config.max_connections = files.rlim_cur > 128 ? files.rlim_cur - 64 : 64;
+    std::fprintf(stderr, "%s: at most %zu connections: the limit of open files is %llu\n", PROGRAM,
+                 config.max_connections, static_cast<unsigned long long>(files.rlim_cur));
+  }
   hub_warm_up();
-  int bound = 0;
-  if (port == 0) {
-    bound = server.bind_to_any_port(host);
-  } else if (server.bind_to_port(host, static_cast<int>(port))) {
-    bound = static_cast<int>(port);
-  }
-  if (bound <= 0) {
+  std::unique_ptr<HubServer> server;
+  try {
+    server = std::make_unique<HubServer>(hub, config);
+  } catch (const std::exception& failure) {
     std::fprintf(stderr, "%s: cannot listen on %s: %s\n", PROGRAM, options.listen.c_str(),
-                 std::strerror(errno));
+                 failure.what());
     return 1;
   }
-  if (listening != INVALID_SOCKET) ::listen(listening, SOMAXCONN);
   std::printf("%s: serving http://%s:%d/ from %s\n", PROGRAM,
               host.find(':') != std::string::npos ? ("[" + host + "]").c_str() : host.c_str(),
-              bound, database.c_str());
+              server->port(), database.c_str());
   std::fflush(stdout);
 
   std::thread waiter([&server, stopping] {
     int signal_number = 0;
     sigwait(&stopping, &signal_number);
-    server.stop();
+    server->stop();
   });
-  server.listen_after_bind();
+  server->run();
   // The server ended for another reason than a signal: the waiter is woken by one of our own.
   kill(getpid(), SIGTERM);
   waiter.join();
+  server.reset();
   pool.reset();
   return 0;
 }

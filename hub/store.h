@@ -170,6 +170,9 @@ class Store {
   virtual std::optional<StoreRun> run(int64_t id, bool with_replay) = 0;
   // Ids of the runs still queued, oldest first.
   virtual std::vector<int64_t> queued_runs() = 0;
+  // How many of player's runs are still queued: what a burst of runs from one key would cost
+  // before any of it is charged.
+  virtual int64_t queued_runs_of(int64_t player) = 0;
   // Claims a queued run for a worker until lease_until (Unix seconds), with its replay and its
   // claims counted: the first by turn (then by id) whose lease ended before now, of a player with
   // no run held when there is one. None when every queued run is held. A run whose worker died, or

@@ -183,6 +183,12 @@ class MemoryStore : public Store {
     }
     return ids;
   }
+  int64_t queued_runs_of(int64_t player) override {
+    std::lock_guard lock(mutex_);
+    return std::count_if(runs_.begin(), runs_.end(), [&](const StoreRun& run) {
+      return run.player == player && run.status == RUN_QUEUED;
+    });
+  }
   std::optional<StoreRun> claim_run(int64_t now, int64_t lease_until) override {
     std::lock_guard lock(mutex_);
     std::set<int64_t> busy;  // players with a run held

@@ -505,6 +505,16 @@ class PgStore final : public Store {
     return ids;
   }
 
+  int64_t queued_runs_of(int64_t player) override {
+    int64_t count = 0;
+    single([&](pqxx::transaction_base& tx) {
+      count =
+          exec1(tx, "SELECT count(*) FROM runs WHERE player = $1 AND status = 'queued'", player)[0]
+              .as<int64_t>();
+    });
+    return count;
+  }
+
   void finish_run(const StoreRun& verdict) override {
     transact([&](pqxx::transaction_base& tx) {
       // Only a queued run takes a verdict: a run verified twice (two hub processes picking up

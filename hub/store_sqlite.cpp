@@ -591,6 +591,12 @@ class SqliteStore : public Store {
     while (select.step()) ids.push_back(select.integer(0));
     return ids;
   }
+  int64_t queued_runs_of(int64_t player) override {
+    Reader reader(*this);
+    Statement select(reader, "SELECT COUNT(*) FROM runs WHERE player = ? AND status = 'queued'");
+    select.bind(1, player).step();
+    return select.integer(0);
+  }
   void finish_run(const StoreRun& verdict) override {
     writer_.write([&](Connection& db) {
       Statement update(db,

@@ -145,7 +145,8 @@ int32_t verify_queued(Store& store, const VerifyLimits& limits, int64_t now) {
 VerifyPool::VerifyPool(Store& store, int32_t workers, const VerifyLimits& limits,
                        std::function<int64_t()> clock, std::function<bool(int64_t)> jobs)
     : store_(store), limits_(limits), clock_(std::move(clock)), jobs_(std::move(jobs)) {
-  for (int32_t i = 0; i < std::max(workers, 1); ++i) workers_.emplace_back([this] { work(); });
+  // None: this process only answers requests, and other processes on the store verify.
+  for (int32_t i = 0; i < workers; ++i) workers_.emplace_back([this] { work(); });
 }
 
 VerifyPool::~VerifyPool() {

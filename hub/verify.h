@@ -67,8 +67,9 @@ int32_t verify_queued(Store& store, const VerifyLimits& limits, int64_t now);
 // Worker threads that claim runs from the store and verify them.
 class VerifyPool {
  public:
-  // Starts workers threads on store, with clock giving Unix seconds. Before looking for a run, a
-  // worker calls jobs (when given) to claim and do one of the store's other jobs (false: none).
+  // Starts workers threads (0: none) on store, with clock giving Unix seconds. Before looking for a
+  // run, a worker calls jobs (when given) to claim and do one of the store's other jobs (false:
+  // none).
   VerifyPool(Store& store, int32_t workers, const VerifyLimits& limits,
              std::function<int64_t()> clock, std::function<bool(int64_t now)> jobs = nullptr);
   // Lets the workers finish the run each is on, then stops them; runs still queued stay queued

@@ -32,6 +32,7 @@
 #include "core/replay_codec.h"
 #include "hub/api.h"
 #include "hub/store.h"
+#include "tests/support/hub_process.h"
 
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
@@ -82,35 +83,10 @@ class HubProcess {
   ~HubProcess() { stop(SIGTERM); }
 
   void start() {
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe");
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      close(out[0]);
-      close(out[1]);
-      std::vector<std::string> args = {
-          SETUP.hub, "--listen", "127.0.0.1:0", "--database", database_, "--workers", "2"};
-      args.insert(args.end(), extra_.begin(), extra_.end());
-      std::vector<char*> argv;
-      for (std::string& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    // The first line says where it serves.
-    std::string line;
-    pollfd wait{out[0], POLLIN, 0};
-    char c = 0;
-    while (line.find('\n') == std::string::npos && poll(&wait, 1, 20000) > 0 &&
-           read(out[0], &c, 1) == 1) {
-      line += c;
-    }
-    close(out[0]);
-    const size_t colon = line.find(":", line.find("127.0.0.1"));
-    if (colon == std::string::npos) throw std::runtime_error("the hub did not start: " + line);
-    port_ = std::stoi(line.substr(colon + 1));
+    std::vector<std::string> args = {
+        SETUP.hub, "--listen", "127.0.0.1:0", "--database", database_, "--workers", "2"};
+    args.insert(args.end(), extra_.begin(), extra_.end());
+    port_ = hub_spawn(args, pid_);
   }
   // Ends the process with signal and waits for it; its exit status.
   int stop(int signal_number) {
@@ -407,6 +383,61 @@ TEST(HubServer, PlayersPublishRunsHistogramsAndRatings) {
   EXPECT_EQ(page.text.find("<script>"), std::string::npos);
   EXPECT_NE(page.text.find("&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt;&#39;"),
             std::string::npos);
+}
+
+// One key floods the queue with the longest replays a file may hold, each forged from its first
+// checkpoint, sent to a process that only answers (--workers 0) so that all of it is queued
+// before any is charged: the flood stops at 100 runs queued (429 and a time to wait). A second
+// process on the same store then verifies: another player's run sent after the flood gets its
+// turn beside it, and each forged run is refused at its first checkpoint. How long the honest
+// verdict took is recorded; bench/hub_bench.cpp holds the target.
+TEST(HubServer, AForgedFloodFromOneKeyLeavesAnHonestRunItsTurn) {
+  TempDir dir;
+  HubProcess answering(database_in(dir), {"--rate", "0", "--workers", "0"});
+  const std::string flood = new_player(answering, "Flood " + nonce());
+  const std::string honest = new_player(answering, "Honest " + nonce());
+  Replay forged;
+  std::string error;
+  const std::vector<uint8_t> bytes =
+      read_bytes(fs::path(SETUP.source) / "tests" / "replays" / "level01-win.q47r");
+  ASSERT_TRUE(replay_decode(bytes.data(), bytes.size(), forged, error)) << error;
+  ReplayEncoder idle;
+  for (int64_t frame = 0; frame < REPLAY_MAX_FRAMES; ++frame) idle.add(InputFrame{});
+  forged.frame_data.clear();
+  idle.finish(forged.frame_data);
+  forged.frame_count = REPLAY_MAX_FRAMES;
+  forged.checkpoints.assign(static_cast<size_t>(REPLAY_MAX_FRAMES / REPLAY_CHECKPOINT_FRAMES), 0);
+  const Json body = {{"pack", "builtin"}, {"replay", base64_encode(replay_encode(forged))}};
+
+  std::vector<int64_t> queued;
+  Answer sent;
+  for (int i = 0;
+       i < 150 && (sent = call(answering, "POST", "/api/runs", body, flood)).status == 202; ++i) {
+    queued.push_back(sent.body.value("run", int64_t{0}));
+  }
+  EXPECT_EQ(queued.size(), 100u);
+  EXPECT_EQ(sent.status, 429) << sent.text;
+  EXPECT_TRUE(sent.headers.count("Retry-After")) << sent.text;
+  sent = call(answering, "POST", "/api/runs",
+              {{"pack", "builtin"}, {"replay", builtin_run("level01-win.q47r")}}, honest);
+  ASSERT_EQ(sent.status, 202) << sent.text;
+
+  // From before the verifying process starts: its start is counted in the wait.
+  const auto began = std::chrono::steady_clock::now();
+  HubProcess verifying(database_in(dir), {"--workers", "2"});
+  const Json verdict = settled(answering, sent.body.value("run", int64_t{0}));
+  const double waited =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  EXPECT_EQ(verdict.value("status", ""), RUN_VERIFIED) << verdict;
+  RecordProperty("honest_verdict_ms", static_cast<int>(waited * 1000));
+  std::printf("an honest verdict beside %zu forged runs: %.0f ms\n", queued.size(), waited * 1000);
+
+  for (const int64_t id : {queued.front(), queued.back()}) {
+    const Json run = settled(answering, id);
+    EXPECT_EQ(run.value("status", ""), RUN_REFUSED) << run;
+    EXPECT_NE(run.value("reason", "").find("by frame 256"), std::string::npos) << run;
+  }
+  EXPECT_EQ(call(answering, "POST", "/api/runs", body, flood).status, 202);
 }
 
 TEST(HubServer, LimitsPoliciesAndStaticFiles) {

@@ -312,7 +312,10 @@ TEST_P(HubStore, RunsAreClaimedWithLeasesPlayerByPlayerInTurn) {
   EXPECT_EQ(held->replay, (std::vector<uint8_t>{0}));
   const int64_t first = store.add_run(honest, "builtin", {9}, 101, "");
   const int64_t second = store.add_run(honest, "builtin", {9}, 101, "");
+  // A held run is still queued until its verdict: it counts toward its key's burst.
+  EXPECT_EQ(store.queued_runs_of(flood), 5);
   EXPECT_EQ(store.claim_run(1000, 1010)->id, first);
+  EXPECT_EQ(store.queued_runs_of(honest), 2);
   store.finish_run(verdict(first, RUN_REFUSED, {}));
   // A player with a run being verified waits behind those with none: both workers are never
   // on one key's runs while another's wait.
@@ -321,6 +324,8 @@ TEST_P(HubStore, RunsAreClaimedWithLeasesPlayerByPlayerInTurn) {
   EXPECT_EQ(order, (std::vector<int64_t>{second, forged[1], forged[2], forged[3], forged[4]}));
   EXPECT_FALSE(store.claim_run(1010, 1020));  // every lease runs to 1010
   for (int64_t id : order) store.finish_run(verdict(id, RUN_REFUSED, {}));
+  EXPECT_EQ(store.queued_runs_of(flood), 1);
+  EXPECT_EQ(store.queued_runs_of(honest), 0);
   held = store.claim_run(1011, 1020);
   ASSERT_TRUE(held);
   EXPECT_EQ(held->id, forged[0]);
@@ -524,6 +529,7 @@ class FailingStore : public Store {
   }
   std::optional<StoreRun> run(int64_t id, bool r) override { return kept->run(id, r); }
   std::vector<int64_t> queued_runs() override { return kept->queued_runs(); }
+  int64_t queued_runs_of(int64_t p) override { return kept->queued_runs_of(p); }
   std::optional<StoreRun> claim_run(int64_t now, int64_t until) override {
     if (down) throw StoreError("the server is gone");
     return kept->claim_run(now, until);
