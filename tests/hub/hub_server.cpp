@@ -455,6 +455,49 @@ TEST(HubServer, AForgedFloodFromOneKeyLeavesAnHonestRunItsTurn) {
   EXPECT_EQ(call(answering, "POST", "/api/runs", body, flood).status, 202);
 }
 
+// The database server restarted under a verifying hub with runs queued (on PostgreSQL, whose
+// cluster with_postgresql.sh names): the workers fail while it is down and, with no restart of
+// either hub, every acknowledged run is verified within 30 s of its being back.
+TEST(HubServer, RunsQueuedWhileTheDatabaseRestartsAreVerifiedOnceItIsBack) {
+  const char* cluster = std::getenv("Q47_HUB_PG_CLUSTER");
+  if (!cluster || SETUP.database.empty()) GTEST_SKIP() << "needs a private PostgreSQL";
+  const std::string control = SETUP.source + "/tests/hub/pg_cluster.sh ";
+  TempDir dir;
+  HubProcess answering(database_in(dir), {"--rate", "0", "--workers", "0"});
+  // Three players, since one may have 100 runs queued at most.
+  const std::vector<std::string> players = {new_player(answering, "Restart " + nonce()),
+                                            new_player(answering, "Restart " + nonce()),
+                                            new_player(answering, "Restart " + nonce())};
+  std::vector<int64_t> runs;
+  for (int i = 0; i < 300; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "level%02d-win.q47r", i % 10 + 1);
+    const Answer sent = call(answering, "POST", "/api/runs",
+                             {{"pack", "builtin"}, {"replay", builtin_run(name)}}, players[i % 3]);
+    ASSERT_EQ(sent.status, 202) << sent.text;
+    runs.push_back(sent.body.value("run", int64_t{0}));
+  }
+  HubProcess verifying(database_in(dir), {"--workers", "1"});
+  ASSERT_EQ(std::system((control + "down " + cluster).c_str()), 0);
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  ASSERT_EQ(std::system((control + "up " + cluster).c_str()), 0);
+  const auto back = std::chrono::steady_clock::now();
+  size_t left = runs.size();
+  int64_t at_back = -1;  // runs not yet verified at the first look after it was back
+  while (left > 0 && std::chrono::steady_clock::now() - back < std::chrono::seconds(30)) {
+    left = 0;
+    for (const int64_t run : runs) {
+      const Answer polled = call(answering, "GET", "/api/runs/" + std::to_string(run));
+      left += polled.body.value("status", "") == RUN_VERIFIED ? 0 : 1;
+    }
+    if (at_back < 0) at_back = static_cast<int64_t>(left);
+    if (left > 0) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  std::printf("%lld of %zu runs still queued as the database came back; %zu 30 s later\n",
+              static_cast<long long>(at_back), runs.size(), left);
+  EXPECT_EQ(left, 0u) << "acknowledged runs not verified 30 s after the database was back";
+}
+
 TEST(HubServer, LimitsPoliciesAndStaticFiles) {
   TempDir dir;
   HubProcess hub(database_in(dir), {"--rate", "2"});
