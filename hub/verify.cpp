@@ -187,6 +187,7 @@ void VerifyPool::work() {
   setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
   for (;;) {
     bool found = false;
+    int64_t claimed = 0;
     try {
       const int64_t now = clock_();
       found = jobs_ && jobs_(now);
@@ -194,6 +195,7 @@ void VerifyPool::work() {
         if (const std::optional<StoreRun> run =
                 store_.claim_run(now, now + limits_.lease_seconds)) {
           found = true;
+          claimed = run->id;
           verify_claimed(store_, *run, limits_, now);
         }
       }
@@ -201,8 +203,17 @@ void VerifyPool::work() {
       // cannot be written (a full disk) is no recovery.
       database_answered();
     } catch (const StoreError& failure) {
-      // The run stays queued in the store; its lease ends and any worker claims it again.
+      // The run stays queued in the store, handed back where the store can, else claimed again
+      // when its lease ends. The worker waits before trying again: claiming on at once would
+      // lease the whole queue out to verdicts that cannot be written.
       database_failed(failure.what());
+      found = false;
+      if (claimed > 0) {
+        try {
+          store_.release_run(claimed);
+        } catch (const StoreError&) {
+        }
+      }
     }
     std::unique_lock lock(mutex_);
     if (stopping_) return;
