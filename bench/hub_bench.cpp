@@ -4,7 +4,9 @@
 // that level's histogram after every submission, then wait until each of their runs is
 // verified. Reported: verified runs per second until the queue drained, the latency of a
 // submission and of a histogram read (p50, p99, the longest), and every answer that was not a
-// success. A plain program, not a test: the figures depend on the machine.
+// success. With --pack-lists yes, only the processor time of a pack list over a store filled
+// directly with 1,000 packs, at 1,000 and at 100,000 verified runs. A plain program, not a test:
+// the figures depend on the machine.
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <netinet/in.h>
@@ -21,9 +23,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -36,6 +40,7 @@
 #include "core/replay_codec.h"
 #include "core/run.h"
 #include "desktop/hub_client.h"
+#include "hub/store.h"
 
 namespace {
 
@@ -54,6 +59,7 @@ struct Load {
   // throttle as one; 0 is no limit.
   std::string rate = "0";
   std::vector<std::string> stores = {"sqlite", "postgresql"};
+  bool pack_lists = false;  // only the pack lists' row: 1,000 packs at 1,000 and 100,000 runs
 };
 
 // A winning run of one built-in level, ready to send.
@@ -604,11 +610,57 @@ bool run_load(const Load& load, const std::string& store, const std::vector<Leve
   return ok;
 }
 
+// Processor time of one pack list (the first page, most played first: the order that counted
+// players per pack) over a SQLite store filled directly with 1,000 packs and runs verified
+// runs on them, in ms: the mean of many lists.
+double pack_list_ms(const std::filesystem::path& folder, int64_t runs) {
+  std::string error;
+  std::unique_ptr<Store> store = store_open_sqlite((folder / "lists.sqlite3").string(), error);
+  if (!store) {
+    std::fprintf(stderr, "hub_bench: %s\n", error.c_str());
+    return -1;
+  }
+  std::vector<int64_t> players;
+  for (int i = 0; i < 200; ++i) {
+    players.push_back(store->add_player("p" + std::to_string(i), sha256_hex(std::to_string(i)), 1));
+  }
+  std::vector<std::string> packs;
+  for (int i = 0; i < 1000; ++i) {
+    StorePack pack;
+    pack.id = sha256_hex("pack " + std::to_string(i));
+    pack.author = players[static_cast<size_t>(i) % players.size()];
+    pack.title = pack.first_line = "Pack " + std::to_string(i);
+    pack.published = 100 + i;
+    pack.levels = 1;
+    pack.text = "pack " + std::to_string(i);
+    store->add_pack(pack, {StoreLevel{1, 100, 4, 90}});
+    packs.push_back(pack.id);
+  }
+  for (int64_t i = 0; i < runs; ++i) {
+    StoreRun verdict;
+    verdict.player = players[static_cast<size_t>(i * 7) % players.size()];
+    verdict.pack = packs[static_cast<size_t>(i) % packs.size()];
+    verdict.id = store->add_run(verdict.player, verdict.pack, {0}, 2000, "");
+    verdict.status = RUN_VERIFIED;
+    verdict.levels = {{1, static_cast<int32_t>(i % 90)}};
+    store->finish_run(verdict);
+  }
+  auto thread_seconds = [] {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+  };
+  const int lists = 200;
+  const double began = thread_seconds();
+  for (int i = 0; i < lists; ++i) store->list_packs(PackOrder::PLAYED, 0, 0, 50);
+  return (thread_seconds() - began) * 1000 / lists;
+}
+
 int usage(const char* problem) {
   if (problem) std::fprintf(stderr, "hub_bench: %s\n", problem);
   std::fprintf(stderr,
                "Usage: q47_bench_hub [--clients N] [--runs N] [--workers N] [--rate N]\n"
-               "                     [--store sqlite|postgresql]\n"
+               "                     [--store sqlite|postgresql] [--pack-lists yes]\n"
                "                     [--hub PROGRAM] [--replays DIR]\n");
   return 2;
 }
@@ -632,6 +684,8 @@ int main(int argc, char** argv) {
       load.rate = value;
     } else if (option == "--store" && (value == "sqlite" || value == "postgresql")) {
       load.stores = {value};
+    } else if (option == "--pack-lists") {
+      load.pack_lists = value == "yes";
     } else if (option == "--hub") {
       load.hub_program = value;
     } else if (option == "--replays") {
@@ -653,6 +707,21 @@ int main(int argc, char** argv) {
     }
     runs.push_back({level, Json{{"pack", "builtin"}, {"replay", base64_encode(bytes.str())}}.dump(),
                     bytes.str()});
+  }
+  if (load.pack_lists) {
+    double ms[2] = {0, 0};
+    const int64_t counts[2] = {1000, 100000};
+    for (int i = 0; i < 2; ++i) {
+      const std::filesystem::path folder =
+          std::filesystem::temp_directory_path() / ("q47-bench-lists-" + std::to_string(getpid()));
+      std::filesystem::create_directories(folder);
+      ms[i] = pack_list_ms(folder, counts[i]);
+      std::filesystem::remove_all(folder);
+      if (ms[i] < 0) return 1;
+    }
+    std::printf("pack list, 1,000 packs: %.2f ms at 1,000 runs, %.2f ms at 100,000 (%.2fx)\n",
+                ms[0], ms[1], ms[1] / ms[0]);
+    return 0;
   }
   int code = 0;
   for (const std::string& store : load.stores) {

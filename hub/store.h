@@ -181,6 +181,10 @@ class Store {
   // the disk (two processes on one file may verify a run twice, which finish_run makes harmless,
   // and a restarted one claims at once).
   virtual std::optional<StoreRun> claim_run(int64_t now, int64_t lease_until) = 0;
+  // Hands a claimed run back before its lease ends (its verdict could not be written), so that
+  // it is claimed again as soon as the database answers; throws StoreError while it does not
+  // (the caller tries again). The memory store leaves it to the lease.
+  virtual void release_run(int64_t /*id*/) {}
   // Records a queued run's verdict: status RUN_VERIFIED or RUN_REFUSED with its reason, frames,
   // checksum and levels won. A verified run raises the player's best of each level it won, in
   // the same transaction, and so is its charge. A run no longer queued is left as it is.

@@ -515,6 +515,16 @@ class PgStore final : public Store {
     return count;
   }
 
+  void release_run(int64_t id) override {
+    transact([&](pqxx::transaction_base& tx) {
+      // A claim that ended in a failed write is no worker that died on the run: not counted.
+      exec(tx,
+           "UPDATE runs SET lease_until = 0, claims = greatest(claims - 1, 0) "
+           "WHERE id = $1 AND status = 'queued'",
+           id);
+    });
+  }
+
   void finish_run(const StoreRun& verdict) override {
     transact([&](pqxx::transaction_base& tx) {
       // Only a queued run takes a verdict: a run verified twice (two hub processes picking up

@@ -512,6 +512,10 @@ class SqliteStore : public Store {
     });
     return id;
   }
+  void release_run(int64_t id) override {
+    std::lock_guard lock(lease_mutex_);
+    leases_.erase(id);
+  }
   std::optional<StoreRun> claim_run(int64_t now, int64_t lease_until) override {
     // The leases are this process's own (see store.h): a claim is a read, and costs no sync.
     std::lock_guard lock(lease_mutex_);

@@ -185,15 +185,22 @@ void VerifyPool::work() {
   // worker's, set lower than the threads that answer requests, keeps a busy queue from slowing
   // the answers down. Nothing is lost when the kernel refuses it.
   setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
+  std::vector<int64_t> unreleased;  // runs whose verdict failed, to hand back once it answers
   for (;;) {
     bool found = false;
+    int64_t claimed = 0;
     try {
+      while (!unreleased.empty()) {
+        store_.release_run(unreleased.back());
+        unreleased.pop_back();
+      }
       const int64_t now = clock_();
       found = jobs_ && jobs_(now);
       if (!found) {
         if (const std::optional<StoreRun> run =
                 store_.claim_run(now, now + limits_.lease_seconds)) {
           found = true;
+          claimed = run->id;
           verify_claimed(store_, *run, limits_, now);
         }
       }
@@ -201,8 +208,12 @@ void VerifyPool::work() {
       // cannot be written (a full disk) is no recovery.
       database_answered();
     } catch (const StoreError& failure) {
-      // The run stays queued in the store; its lease ends and any worker claims it again.
+      // The run stays queued in the store and is handed back once the database answers (or
+      // claimed again when its lease ends). The worker waits before trying again: claiming on
+      // at once would lease the whole queue out to verdicts that cannot be written.
       database_failed(failure.what());
+      found = false;
+      if (claimed > 0) unreleased.push_back(claimed);
     }
     std::unique_lock lock(mutex_);
     if (stopping_) return;

@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -83,6 +84,9 @@ class HubProcess {
   ~HubProcess() { stop(SIGTERM); }
 
   void start() {
+    // A write past a file size limit fails as on a full disk rather than ending the hub: an
+    // ignored signal stays ignored in the child across its exec.
+    signal(SIGXFSZ, SIG_IGN);
     std::vector<std::string> args = {
         SETUP.hub, "--listen", "127.0.0.1:0", "--database", database_, "--workers", "2"};
     args.insert(args.end(), extra_.begin(), extra_.end());
@@ -103,6 +107,12 @@ class HubProcess {
     return client;
   }
   int port() const { return port_; }
+  // Limits the files the process writes to bytes (RLIMIT_FSIZE): to the database, a disk full
+  // (RLIM_INFINITY: room again).
+  bool limit_file_size(rlim_t bytes) {
+    const rlimit limit{bytes, RLIM_INFINITY};
+    return prlimit(pid_, RLIMIT_FSIZE, &limit, nullptr) == 0;
+  }
 
  private:
   std::string database_;
@@ -438,6 +448,78 @@ TEST(HubServer, AForgedFloodFromOneKeyLeavesAnHonestRunItsTurn) {
     EXPECT_NE(run.value("reason", "").find("by frame 256"), std::string::npos) << run;
   }
   EXPECT_EQ(call(answering, "POST", "/api/runs", body, flood).status, 202);
+}
+
+// How many of runs have a verdict.
+size_t settled_count(const HubProcess& hub, const std::vector<int64_t>& runs) {
+  size_t settled = 0;
+  for (const int64_t run : runs) {
+    const Answer polled = call(hub, "GET", "/api/runs/" + std::to_string(run));
+    settled += polled.body.value("status", "") == RUN_QUEUED ? 0 : 1;
+  }
+  return settled;
+}
+
+// Waits up to 30 s for every one of runs to be verified, the database just back.
+void wait_for_all_verified(const HubProcess& hub, const std::vector<int64_t>& runs) {
+  const auto back = std::chrono::steady_clock::now();
+  size_t left = runs.size();
+  int64_t at_back = -1;  // runs not yet verified at the first look after it was back
+  while (left > 0 && std::chrono::steady_clock::now() - back < std::chrono::seconds(30)) {
+    left = 0;
+    for (const int64_t run : runs) {
+      const Answer polled = call(hub, "GET", "/api/runs/" + std::to_string(run));
+      left += polled.body.value("status", "") == RUN_VERIFIED ? 0 : 1;
+    }
+    if (at_back < 0) at_back = static_cast<int64_t>(left);
+    if (left > 0) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  std::printf("%lld of %zu runs still queued as the database came back; %zu 30 s later\n",
+              static_cast<long long>(at_back), runs.size(), left);
+  EXPECT_EQ(left, 0u) << "acknowledged runs not verified 30 s after the database was back";
+}
+
+// The database lost under a verifying hub with runs queued: PostgreSQL's server stopped and
+// started (the cluster with_postgresql.sh names), or for SQLite a full disk that has room again.
+// The workers fail meanwhile and, with no restart of either hub, every acknowledged run is
+// verified within 30 s of the database being back.
+TEST(HubServer, RunsQueuedWhileTheDatabaseFailsAreVerifiedOnceItIsBack) {
+  const char* cluster = std::getenv("Q47_HUB_PG_CLUSTER");
+  if (!SETUP.database.empty() && !cluster) GTEST_SKIP() << "needs a private PostgreSQL";
+  const std::string control = SETUP.source + "/tests/hub/pg_cluster.sh ";
+  TempDir dir;
+  HubProcess answering(database_in(dir), {"--rate", "0", "--workers", "0"});
+  // Three players, since one may have 100 runs queued at most.
+  const std::vector<std::string> players = {new_player(answering, "Restart " + nonce()),
+                                            new_player(answering, "Restart " + nonce()),
+                                            new_player(answering, "Restart " + nonce())};
+  std::vector<int64_t> runs;
+  for (int i = 0; i < 300; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "level%02d-win.q47r", i % 10 + 1);
+    const Answer sent = call(answering, "POST", "/api/runs",
+                             {{"pack", "builtin"}, {"replay", builtin_run(name)}}, players[i % 3]);
+    ASSERT_EQ(sent.status, 202) << sent.text;
+    runs.push_back(sent.body.value("run", int64_t{0}));
+  }
+  if (cluster) {
+    HubProcess verifying(database_in(dir), {"--workers", "1"});
+    ASSERT_EQ(std::system((control + "down " + cluster).c_str()), 0);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    ASSERT_EQ(std::system((control + "up " + cluster).c_str()), 0);
+    wait_for_all_verified(answering, runs);
+  } else {
+    // SQLite: the verifying process finds the disk full (it may write no byte past the first)
+    // soon after it started, then room again.
+    HubProcess verifying(database_in(dir), {"--workers", "1"});
+    ASSERT_TRUE(verifying.limit_file_size(1));
+    const size_t before = settled_count(answering, runs);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_EQ(settled_count(answering, runs), before) << "verdicts written to a full disk";
+    EXPECT_LT(before, runs.size());
+    ASSERT_TRUE(verifying.limit_file_size(RLIM_INFINITY));
+    wait_for_all_verified(answering, runs);
+  }
 }
 
 TEST(HubServer, LimitsPoliciesAndStaticFiles) {

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# pg_cluster.sh start DIR | stop DIR: a private PostgreSQL for one test run.
+# pg_cluster.sh start DIR | stop DIR | down DIR | up DIR: a private PostgreSQL for one test run.
 #   start  makes a new cluster in DIR (which must not exist yet, or be empty), starts it on a
 #          Unix socket in DIR only (no TCP port to collide with anything), waits until it takes
 #          connections, makes the database q47 and prints its URL on standard output:
 #            postgresql://q47@/q47?host=DIR
 #   stop   stops the cluster in DIR (fast: open connections are cut) and removes DIR.
+#   down   stops it as stop does but keeps it; up starts it again: a database server restarted
+#          under a running hub.
 # PostgreSQL refuses to run as root, so as root the cluster belongs to the unprivileged user
 # q47test (made here when missing); the connecting side may still be root, which reaches the
 # socket through DIR. Otherwise it runs as the current user. PG_BIN overrides the programs'
@@ -15,7 +17,7 @@ CLUSTER_USER=q47test
 me=pg_cluster.sh
 
 usage() {
-  echo "usage: $me start DIR | stop DIR" >&2
+  echo "usage: $me start DIR | stop DIR | down DIR | up DIR" >&2
   exit 2
 }
 [ $# -eq 2 ] || usage
@@ -69,19 +71,28 @@ start() {
     cat "$dir/initdb.log" >&2
     exit 1
   fi
-  # Sockets only, in the cluster's own folder; enough connections for a hub's pool and a load.
-  if ! as_owner "$PG_BIN/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-    -o "-c listen_addresses='' -k $dir -c max_connections=200" start >/dev/null; then
-    echo "$me: the server did not start:" >&2
-    cat "$dir/server.log" >&2
-    exit 1
-  fi
+  up
   if ! as_owner "$PG_BIN/createdb" -h "$dir" -U q47 q47 2>"$dir/createdb.log"; then
     echo "$me: createdb failed: $(cat "$dir/createdb.log")" >&2
     as_owner "$PG_BIN/pg_ctl" -D "$dir/data" -m immediate stop >/dev/null 2>&1 || true
     exit 1
   fi
   echo "postgresql://q47@/q47?host=$dir"
+}
+
+# Starts the cluster made in DIR: sockets only, in the cluster's own folder; enough
+# connections for a hub's pool and a load.
+up() {
+  if ! as_owner "$PG_BIN/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+    -o "-c listen_addresses='' -k $dir -c max_connections=200" start >/dev/null; then
+    echo "$me: the server did not start:" >&2
+    cat "$dir/server.log" >&2
+    exit 1
+  fi
+}
+
+down() {
+  as_owner "$PG_BIN/pg_ctl" -D "$dir/data" -m fast -w -t 60 stop >/dev/null
 }
 
 stop() {
@@ -101,5 +112,7 @@ stop() {
 case "$action" in
   start) start ;;
   stop) stop ;;
+  down) down ;;
+  up) up ;;
   *) usage ;;
 esac

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # with_postgresql.sh COMMAND [ARG]...: runs COMMAND with a private PostgreSQL of its own
 # (pg_cluster.sh), its URL in Q47_HUB_DATABASE and in place of every ARG that is @DATABASE@,
+# its folder in Q47_HUB_PG_CLUSTER (for pg_cluster.sh down and up),
 # and stops and removes the cluster afterwards, whatever way COMMAND ends. The exit status is
 # COMMAND's.
 set -uo pipefail
@@ -23,4 +24,4 @@ for word in "$@"; do
   [ "$word" = @DATABASE@ ] && word=$url
   words+=("$word")
 done
-Q47_HUB_DATABASE=$url "${words[@]}"
+Q47_HUB_DATABASE=$url Q47_HUB_PG_CLUSTER=$dir/pg "${words[@]}"
