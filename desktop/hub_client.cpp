@@ -99,7 +99,7 @@ const Curl* curl_loaded(std::string& failure) {
     bool found = true;
     const auto find = [&](auto& function, const char* name) {
       function =
-          reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
+          reinterpret_cast<std::remove_reference_t<decltype(function)> >(dlsym(library, name));
       if (!function) {
         found = false;
         why = std::string(CURL_LIBRARY) + " has no " + name + "; it is too old for the hub client";
