@@ -31,8 +31,8 @@ async function showPlayer() {
   if (!q47Hub.key()) return;
   try {
     const me = await api('GET', 'api/players/me');
-    line.textContent = 'Playing as ' + me.name + ' (player ' + me.player + '). ' +
-        'Your key stays in this browser.';
+    line.replaceChildren('Playing as ', element('bdi', me.name),
+        ' (player ' + me.player + '). Your key stays in this browser.');
     document.getElementById('player-submit').textContent = 'Rename';
   } catch (error) {
     line.textContent = 'The key kept here is not known to this hub: ' + error.message;
@@ -72,10 +72,12 @@ async function showList(sort) {
     status.textContent = answer.packs.length ? '' : 'No packs here yet.';
     for (const pack of answer.packs) {
       const item = element('li');
-      const link = element('a', pack.title, {href: '#pack=' + pack.pack});
+      const link = element('a', pack.title, {href: '#pack=' + pack.pack, dir: 'auto'});
       const rating = pack.rating === null ? 'not rated' : pack.rating.toFixed(1) + ' stars';
-      item.append(link, element('span', ' by ' + pack.author_name + ': ' + pack.levels +
-          ' levels, players: ' + pack.plays + ', ' + rating));
+      const line = element('span', ' by ');
+      line.append(element('bdi', pack.author_name), ': ' + pack.levels + ' levels, players: ' +
+          pack.plays + ', ' + rating);
+      item.append(link, line);
       list.append(item);
     }
   } catch (error) {
@@ -136,9 +138,14 @@ async function showPack(id) {
   levels.replaceChildren();
   try {
     const pack = await api('GET', 'api/packs/' + id);
-    document.getElementById('pack-title').textContent = pack.title;
-    document.getElementById('pack-line').textContent = 'By ' + (pack.author_name || 'the game') +
-        (pack.withdrawn ? ' (withdrawn by its author)' : '') + '. ' + pack.first_line;
+    // What players wrote runs left to right or right to left on its own, never into the
+    // page's words around it.
+    const title = document.getElementById('pack-title');
+    title.textContent = pack.title;
+    title.dir = 'auto';
+    document.getElementById('pack-line').replaceChildren(
+        'By ', element('bdi', pack.author_name || 'the game'),
+        (pack.withdrawn ? ' (withdrawn by its author)' : '') + '. ', element('bdi', pack.first_line));
     const file = 'api/packs/' + id + '/file';
     document.getElementById('pack-file').href = file;
     document.getElementById('pack-play').href = 'play/?levels=/' + file;

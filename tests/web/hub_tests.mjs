@@ -268,6 +268,14 @@ try {
     check('one player: the hub\'s page plays as the game\'s player, their score marked',
       playerLine.startsWith('Playing as Ada <b>') && hubWords === expected,
       `${playerLine} / ${hubWords}`);
+    // A name runs in its own direction, never into the page's words around it.
+    const isolated = await player.evaluate(() => [
+      document.querySelector('#player-line bdi')?.textContent,
+      document.querySelector('#pack-line bdi')?.textContent,
+      document.querySelector('#pack-title').dir]);
+    check('names: the player\'s and the author\'s names and the title are isolated',
+      isolated[0] === 'Ada <b>' && typeof isolated[1] === 'string' && isolated[2] === 'auto',
+      JSON.stringify(isolated));
     // The level the player won is rated on the hub's page too: by the pointer, from the keyboard,
     // and (below, on the phone) by a finger; the hub keeps the last.
     const hubRow = '#pack-levels .rating';
