@@ -74,6 +74,13 @@ verify)
   for replay in "$replays"/*.q47r; do
     want=$("$native" --verify "$replay" 2>&1 | without_speed)
     got=$(wine_run --verify "$replay" 2>&1 | without_speed)
+    # Once in some hundred runs wine has reported a page fault in a thread at a run's end, after
+    # the right line was printed; not yet understood. It is said, and the run is made once more:
+    # a fault that comes again fails the check.
+    if [[ $got == *"Unhandled page fault"* ]]; then
+      echo "wine_checks verify: $(basename "$replay"): wine reported a fault; run again: $got" >&2
+      got=$(wine_run --verify "$replay" 2>&1 | without_speed)
+    fi
     [ -n "$want" ] || fail "no native line for $replay"
     [ "$got" = "$want" ] || fail "$(basename "$replay"): wine '$got', native '$want'"
     count=$((count + 1))
